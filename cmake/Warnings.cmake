@@ -1,0 +1,16 @@
+function(mirandel_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
+      -Wno-missing-field-initializers)
+    if(MIRANDEL_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
+
+if(MIRANDEL_SANITIZE)
+  add_compile_options(-fsanitize=${MIRANDEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${MIRANDEL_SANITIZE})
+endif()

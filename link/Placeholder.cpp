@@ -1,0 +1,1 @@
+// Placeholder until this subsystem's first source lands; delete it then.
