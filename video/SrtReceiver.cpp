@@ -1,0 +1,242 @@
+#include "video/SrtReceiver.h"
+
+#include <srt/srt.h>
+
+#include <chrono>
+#include <cstring>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+namespace mirandel {
+
+namespace {
+
+constexpr int kReceiveBufferSize = 1500;
+constexpr int kConnectTimeoutMs = 3000;
+constexpr int kReceiveTimeoutMs = 250;
+constexpr Nanos kStatisticsInterval = 500 * kMillisecond;
+constexpr int kPauseSlices = 10;
+constexpr auto kPauseSlice = std::chrono::milliseconds(100);
+// syslog's LOG_CRIT. At its default level the library writes a line to stderr for every
+// idle receive timeout and every refused connect, which would flood the host's console; the
+// receiver reports those through its status text instead.
+constexpr int kSrtLogLevel = 2;
+
+void startLibraryOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    srt_startup();
+    srt_setloglevel(kSrtLogLevel);
+  });
+}
+
+void setIntOption(SRTSOCKET s, SRT_SOCKOPT option, int value) {
+  // Results are deliberately unchecked: a refused option leaves the library's default.
+  srt_setsockopt(s, 0, option, &value, sizeof value);
+}
+
+}  // namespace
+
+SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) { startLibraryOnce(); }
+
+SrtReceiver::~SrtReceiver() {
+  try {
+    stop();
+  } catch (...) {
+    // Destroyed from inside its own callback: nothing sensible is left to do.
+  }
+}
+
+void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latencyMs,
+                        DataFn onData, StateFn onState) {
+  stop();
+  host_ = std::move(host);
+  port_ = port;
+  latencyMs_ = latencyMs;
+  onData_ = std::move(onData);
+  onState_ = std::move(onState);
+  stopRequested_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    status_ = ReceiverStatus{};
+    status_.statusText = "connecting";
+  }
+  running_ = true;
+  try {
+    thread_ = std::thread([this] { sessionLoop(); });
+  } catch (...) {
+    running_ = false;
+    throw;
+  }
+}
+
+void SrtReceiver::stop() {
+  stopRequested_ = true;
+  closePublishedSocket();
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                              "SrtReceiver::stop from its own receive thread");
+    }
+    thread_.join();
+    thread_ = std::thread();
+  }
+  running_ = false;
+}
+
+ReceiverStatus SrtReceiver::status() const {
+  std::lock_guard lock(mutex_);
+  return status_;
+}
+
+void SrtReceiver::closePublishedSocket() {
+  const int old = socket_.exchange(-1);
+  if (old >= 0) srt_close(old);
+}
+
+void SrtReceiver::setState(bool connected, std::string text) {
+  std::lock_guard lock(mutex_);
+  status_.connected = connected;
+  status_.statusText = std::move(text);
+  if (!connected) {
+    status_.rttMs = 0;
+    status_.recvRateMbps = 0;
+  }
+}
+
+// Receive thread.
+void SrtReceiver::sessionLoop() {
+  while (!stopRequested_) {
+    if (!runAttempt()) break;
+    pause();
+  }
+  running_ = false;
+}
+
+// Receive thread. One connect and, when it succeeds, one session.
+bool SrtReceiver::runAttempt() {
+  const std::string target = host_ + ":" + std::to_string(port_);
+
+  sockaddr_in address{};
+  {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+      if (found) freeaddrinfo(found);
+      setState(false, "cannot resolve " + host_);
+      return true;
+    }
+    std::memcpy(&address, found->ai_addr, sizeof address);
+    freeaddrinfo(found);
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+  }
+
+  const SRTSOCKET s = srt_create_socket();
+  if (s == SRT_INVALID_SOCK) {
+    setState(false, std::string("socket: ") + srt_getlasterror_str());
+    return true;
+  }
+  setIntOption(s, SRTO_RCVLATENCY, latencyMs_);
+  setIntOption(s, SRTO_RCVSYN, 1);
+  setIntOption(s, SRTO_CONNTIMEO, kConnectTimeoutMs);
+  setIntOption(s, SRTO_RCVTIMEO, kReceiveTimeoutMs);
+  socket_ = s;
+  // A stop that came in before the socket was published found nothing to close.
+  if (stopRequested_) {
+    closePublishedSocket();
+    return false;
+  }
+  setState(false, "connecting to " + target);
+
+  if (srt_connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+      SRT_ERROR) {
+    const std::string error = srt_getlasterror_str();
+    closePublishedSocket();
+    if (stopRequested_) return false;
+    setState(false, "no answer from " + target + " (" + error + ")");
+    return true;
+  }
+
+  {
+    std::lock_guard lock(mutex_);
+    if (status_.bytesReceived > 0) ++status_.reconnects;
+  }
+  setState(true, "connected");
+  if (onState_) onState_(true);
+
+  std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+  std::string reason;
+  Nanos t0 = clock_();
+  while (!stopRequested_) {
+    const int n = srt_recvmsg(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize);
+    if (n == 0) {
+      reason = "closed by the sender";
+      break;
+    }
+    if (n < 0) {
+      const int error = srt_getlasterror(nullptr);
+      // A blocking receive with a timeout reports an idle period as SRT_ETIMEOUT; the
+      // non-blocking code SRT_EASYNCRCV means the same. Neither is a failure by itself.
+      if (error != SRT_EASYNCRCV && error != SRT_ETIMEOUT) {
+        if (stopRequested_) break;
+        reason = srt_getlasterror_str();
+        break;
+      }
+      if (srt_getsockstate(s) != SRTS_CONNECTED) {
+        reason = "connection lost";
+        break;
+      }
+    } else {
+      {
+        std::lock_guard lock(mutex_);
+        status_.bytesReceived += static_cast<std::uint64_t>(n);
+      }
+      if (onData_) onData_(buffer.data(), static_cast<std::size_t>(n));
+    }
+    const Nanos now = clock_();
+    if (now - t0 >= kStatisticsInterval) {
+      const int current = socket_.load();
+      if (current >= 0) sampleStatistics(current);
+      t0 = now;
+    }
+  }
+
+  closePublishedSocket();
+  setState(false, stopRequested_ ? std::string("stopped") : "reconnecting (" + reason + ")");
+  if (onState_) onState_(false);
+  return !stopRequested_;
+}
+
+void SrtReceiver::sampleStatistics(int socket) {
+  SRT_TRACEBSTATS stats{};
+  if (srt_bistats(socket, &stats, 0, 1) != 0) return;
+  std::lock_guard lock(mutex_);
+  status_.rttMs = stats.msRTT;
+  status_.recvRateMbps = stats.mbpsRecvRate;
+  status_.pktRecvTotal = stats.pktRecvTotal;
+  status_.pktRcvLossTotal = stats.pktRcvLossTotal;
+  status_.pktRcvDropTotal = stats.pktRcvDropTotal;
+  status_.pktRetransTotal = stats.pktRetransTotal;
+}
+
+// Receive thread. The 1 s pause between attempts, cut into slices so a stop is seen quickly.
+void SrtReceiver::pause() {
+  for (int i = 0; i < kPauseSlices && !stopRequested_; ++i) {
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPauseSlice);
+  }
+}
+
+}  // namespace mirandel
