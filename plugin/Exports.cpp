@@ -1,12 +1,39 @@
-// The plug-in's two exported functions. Everything else is hidden.
+// The plug-in's two exported functions and its information record. Everything
+// else in the library is hidden.
+#include "clip/MirandelLink.h"
+#include "plugin/Dispatcher.h"
 #include "plugin/FFGL.h"
+#include "plugin/GLLoader.h"
+#include "plugin/Log.h"
+#include "plugin/PluginInfo.h"
 
-extern "C" {
-__attribute__((visibility("default"))) FFMixed plugMain(FFUInt32, FFMixed, FFInstanceID) {
-  FFMixed r;
-  r.PointerValue = nullptr;
-  r.UIntValue = FF_FAIL;
-  return r;
+#if defined(_WIN32)
+#define MIRANDEL_EXPORT extern "C" __declspec(dllexport)
+#else
+#define MIRANDEL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+const CFFGLPluginInfo gPluginInfo(
+    &mirandel::createMirandelLink, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE,
+    "A Mirandel iPhone as a source: its live output over SRT, its controls as this clip's "
+    "parameters.",
+    "Mirandel \xE2\x80\x94 https://mirandel.app");
+
+// Never destroyed: at unload, other statics (the link hub) may already be
+// gone, and a prototype destroyed then would reach them. Hosts free the
+// prototype with code 2.
+mirandel::Dispatcher& dispatcher() {
+  static mirandel::Dispatcher* d = new mirandel::Dispatcher(&gPluginInfo, &mirandel::loadGLEntryPoints);
+  return *d;
 }
-__attribute__((visibility("default"))) void SetLogCallback(void (*)(const char*)) {}
+
+}  // namespace
+
+MIRANDEL_EXPORT FFMixed plugMain(FFUInt32 functionCode, FFMixed inputValue,
+                                 FFInstanceID instanceID) {
+  return dispatcher().dispatch(functionCode, inputValue, instanceID);
 }
+
+MIRANDEL_EXPORT void SetLogCallback(LogCallback callback) { mirandel::setLogCallback(callback); }

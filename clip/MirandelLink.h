@@ -1,0 +1,102 @@
+#pragma once
+// One host clip: its fixed table of 62 parameters, its state, and the host
+// operations. Host thread only, except where an operation says otherwise.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "clip/ClipParams.h"
+#include "clip/Slots.h"
+#include "plugin/Clock.h"
+#include "plugin/Plugin.h"
+
+namespace mirandel {
+
+// What a clip is given from outside; the factory passes the process's own.
+struct ClipEnvironment {
+  ClockFn clock = steadyClock();
+};
+
+class MirandelLink : public CFFGLPlugin {
+ public:
+  explicit MirandelLink(ClipEnvironment env = {});
+  ~MirandelLink() override;
+
+  FFResult InitGL(const FFGLViewportStruct* viewport) override;
+  FFResult DeInitGL() override;
+  char* GetParameterDisplay(FFUInt32 index) override;
+  FFResult SetFloatParameter(FFUInt32 index, float value) override;
+  FFResult SetTextParameter(FFUInt32 index, const char* text) override;
+  float GetFloatParameter(FFUInt32 index) override;
+  char* GetTextParameter(FFUInt32 index) override;
+  FFResult ProcessOpenGL(ProcessOpenGLStruct* frame) override;
+
+  // The supervision step: takes up what the network and the video pipeline
+  // gathered and makes every timed decision. Host thread.
+  void superviseClip();
+
+  SlotRef slotOf(std::uint32_t index) const;
+  const std::vector<SlotRef>& tuneOrder() const { return tuneOrder_; }
+
+  const std::string& statusText() const { return statusText_; }
+  const std::string& phoneAddress() const { return phoneAddress_; }
+  const std::string& phoneIpText() const { return phoneIpText_; }
+
+ private:
+  void defineParameters();
+  void defineRackParameters();
+  // Unbinds every slot and hides its host parameter, with notification.
+  void resetSlots();
+  void connectToPhone(const std::string& address);
+  Nanos now() const { return clock_(); }
+
+  ClockFn clock_;
+
+  // Slot map and per-slot tables.
+  std::array<SlotRef, kParamCount> slotMap_{};
+  std::vector<SlotRef> tuneOrder_;
+  std::array<SliderSlot, kSliderSlots> sliders_{};
+  std::array<ToggleSlot, kToggleSlots> toggles_{};
+  OptionSlot option_{};
+  std::array<ActionSlot, kActionSlots> actions_{};
+  std::array<std::int32_t, kQuickToggles> quickBindings_{-1, -1, -1, -1, -1};
+
+  // Clip state.
+  bool relayoutRequested_ = false;
+  Nanos commandDebounceAt_ = 0;
+  int subscriptionId_ = -1;
+  std::string phoneAddress_;
+  std::string phoneIpText_;
+  std::string statusText_ = text::kSearching;
+  float deviceValue_ = 0.0f;
+  Nanos lastProbeAt_ = 0;
+  Nanos lastDeviceCheckAt_ = 0;
+  Nanos lastDescribeAt_ = 0;
+  std::int32_t currentEffect_ = -1;
+  float effectValue_ = 0.0f;
+  bool recording_ = false;
+  float zoom_ = 0.25f;
+  float lastZoomSent_ = -1.0f;
+  Nanos lastZoomSentAt_ = 0;
+  std::string fpsText_ = text::kDash;
+  bool feedbackGuard_ = false;
+  bool localEffectChange_ = false;
+  Nanos localEffectChangeAt_ = 0;
+  Nanos lastEffectSwitchAt_ = 0;
+  Nanos lastRelayoutAt_ = 0;
+  bool streamActive_ = false;
+  bool restartRequested_ = false;
+  Nanos lastGrainRequestAt_ = 0;
+  Nanos lastStreamRequestAt_ = 0;
+  std::int32_t fitMode_ = 0;
+  std::int32_t quality_ = 1;
+  float latency_ = 1.0f / 24.0f;
+  std::string pictureText_ = text::kDash;
+  float grainAmount_ = 0.0f;
+};
+
+// The factory the information record uses for the prototype and every clip.
+FFResult createMirandelLink(CFFGLPlugin** instance);
+
+}  // namespace mirandel
