@@ -1,0 +1,122 @@
+#include "tools/host/GlContext.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace mirandel::host {
+
+namespace {
+
+EGLDisplay surfacelessDisplay() {
+  // EGL 1.5's entry point first, the extension's as a fallback; both take the
+  // same arguments for this platform.
+  auto get15 =
+      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYPROC>(eglGetProcAddress("eglGetPlatformDisplay"));
+  if (get15 != nullptr) {
+    EGLDisplay d = get15(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (d != EGL_NO_DISPLAY) return d;
+  }
+  auto getExt = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+      eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (getExt != nullptr) {
+    return getExt(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+  }
+  return EGL_NO_DISPLAY;
+}
+
+std::string eglErrorText(const char* what) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%s failed (EGL error 0x%04x)", what,
+                static_cast<unsigned>(eglGetError()));
+  return buf;
+}
+
+}  // namespace
+
+std::unique_ptr<GlContext> GlContext::create(std::string* error) {
+  auto fail = [&](const std::string& text) -> std::unique_ptr<GlContext> {
+    if (error != nullptr) *error = text;
+    return nullptr;
+  };
+  EGLDisplay display = surfacelessDisplay();
+  if (display == EGL_NO_DISPLAY) return fail(eglErrorText("surfaceless EGL display"));
+  EGLint major = 0, minor = 0;
+  if (!eglInitialize(display, &major, &minor)) return fail(eglErrorText("eglInitialize"));
+  const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
+  if (extensions == nullptr || std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
+    eglTerminate(display);
+    return fail("EGL_KHR_surfaceless_context is not supported");
+  }
+  if (!eglBindAPI(EGL_OPENGL_API)) {
+    std::string text = eglErrorText("eglBindAPI(EGL_OPENGL_API)");
+    eglTerminate(display);
+    return fail(text);
+  }
+  const EGLint configAttribs[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE,
+                                  EGL_PBUFFER_BIT, EGL_NONE};
+  EGLConfig config = nullptr;
+  EGLint numConfigs = 0;
+  if (!eglChooseConfig(display, configAttribs, &config, 1, &numConfigs) || numConfigs < 1) {
+    config = nullptr;  // surfaceless contexts may do without a config (EGL_KHR_no_config_context)
+  }
+  const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                   4,
+                                   EGL_CONTEXT_MINOR_VERSION,
+                                   1,
+                                   EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                   EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                   EGL_NONE};
+  EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttribs);
+  if (context == EGL_NO_CONTEXT) {
+    std::string text = eglErrorText("eglCreateContext(OpenGL 4.1 core)");
+    eglTerminate(display);
+    return fail(text);
+  }
+  if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+    std::string text = eglErrorText("eglMakeCurrent without a surface");
+    eglDestroyContext(display, context);
+    eglTerminate(display);
+    return fail(text);
+  }
+  return std::unique_ptr<GlContext>(new GlContext(display, context));
+}
+
+GlContext::GlContext(void* display, void* context) : display_(display), context_(context) {}
+
+GlContext::~GlContext() {
+  eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  eglDestroyContext(display_, context_);
+  eglTerminate(display_);
+  eglReleaseThread();
+}
+
+bool GlContext::makeCurrent() {
+  return eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_) == EGL_TRUE;
+}
+
+void GlContext::releaseCurrent() {
+  eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
+GlVersion GlContext::version() const {
+  GlVersion v;
+  glGetIntegerv(GL_MAJOR_VERSION, &v.major);
+  glGetIntegerv(GL_MINOR_VERSION, &v.minor);
+  GLint mask = 0;
+  glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &mask);
+  v.coreProfile = (mask & GL_CONTEXT_CORE_PROFILE_BIT) != 0;
+  auto text = [](GLenum name) {
+    const GLubyte* s = glGetString(name);
+    return s != nullptr ? std::string(reinterpret_cast<const char*>(s)) : std::string();
+  };
+  v.renderer = text(GL_RENDERER);
+  v.version = text(GL_VERSION);
+  return v;
+}
+
+}  // namespace mirandel::host

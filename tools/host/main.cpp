@@ -1,0 +1,186 @@
+// mirandel-host: loads an FFGL plug-in headlessly, instantiates one clip in an
+// offscreen OpenGL context and prints what a host would see of it.
+//
+//   mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
+//
+// The plug-in starts network activity as soon as it creates a clip (Mirandel
+// Link broadcasts discovery probes), so run this inside a private network
+// namespace: unshare -n sh -c 'ip link set lo up; mirandel-host ...'
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tools/host/FfglHost.h"
+#include "tools/host/GlContext.h"
+#include "tools/host/LogCollector.h"
+#include "tools/host/PluginLibrary.h"
+#include "tools/host/PngFile.h"
+#include "tools/host/Report.h"
+
+namespace {
+
+using namespace mirandel::host;
+
+struct Options {
+  std::string plugin;
+  std::uint32_t width = 1280, height = 720;
+  unsigned frames = 0;
+  double fps = 60.0;
+  std::string snapshot;
+};
+
+int usage(const char* why) {
+  std::fprintf(stderr,
+               "%s\nusage: mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] "
+               "[--snapshot out.png]\n",
+               why);
+  return 2;
+}
+
+bool parseSize(const char* text, std::uint32_t* w, std::uint32_t* h) {
+  unsigned a = 0, b = 0;
+  char tail = 0;
+  if (std::sscanf(text, "%ux%u%c", &a, &b, &tail) != 2 || a == 0 || b == 0 || a > 16384 ||
+      b > 16384) {
+    return false;
+  }
+  *w = a;
+  *h = b;
+  return true;
+}
+
+void printLog() {
+  for (const auto& line : LogCollector::take()) std::printf("log: %s\n", line.c_str());
+}
+
+int run(const Options& opt) {
+  std::string error;
+  auto library = PluginLibrary::open(opt.plugin, &error);
+  if (!library) {
+    std::fprintf(stderr, "cannot load %s: %s\n", opt.plugin.c_str(), error.c_str());
+    return 1;
+  }
+  FfglHost host(*library);
+  if (!host.collectLog()) std::printf("(the plug-in exports no SetLogCallback)\n");
+
+  auto info = host.info();
+  if (!info) {
+    std::fprintf(stderr, "the plug-in answers no information record\n");
+    return 1;
+  }
+  std::printf("== plug-in\n%s", formatInfo(*info).c_str());
+  if (host.initialise() != kSuccess) {
+    std::fprintf(stderr, "initialise (code 34) failed\n");
+    return 1;
+  }
+
+  auto gl = GlContext::create(&error);
+  if (!gl) {
+    std::fprintf(stderr, "no OpenGL context: %s\n", error.c_str());
+    return 1;
+  }
+  const GlVersion v = gl->version();
+  std::printf("== OpenGL %d.%d %s: %s\n", v.major, v.minor, v.coreProfile ? "core" : "compat",
+              v.renderer.c_str());
+
+  auto instance = host.instantiate({0, 0, opt.width, opt.height});
+  if (!instance) {
+    std::fprintf(stderr, "instantiate (code 18) failed\n");
+    printLog();
+    return 1;
+  }
+  std::printf("== clip instantiated with viewport %ux%u\n", opt.width, opt.height);
+
+  // Events first: reading the table must not be what raised them.
+  const EventsAnswer pending = host.pendingEventCount(*instance);
+  const EventsAnswer events = host.parameterEvents(*instance, pending.count);
+
+  std::vector<ParameterRow> rows;
+  const std::uint32_t count = host.parameterCount();
+  for (std::uint32_t i = 0; i < count && count != kFail; ++i) {
+    rows.push_back(host.parameterRow(i, *instance));
+  }
+  std::printf("== %u parameters\n%s", count, formatParameterTable(rows).c_str());
+  std::printf("== %zu parameter events after instantiation\n%s", events.events.size(),
+              formatEvents(events.events, rows).c_str());
+
+  int status = 0;
+  if (opt.frames > 0) {
+    auto target = Framebuffer::create(opt.width, opt.height, &error);
+    if (!target) {
+      std::fprintf(stderr, "no framebuffer: %s\n", error.c_str());
+      status = 1;
+    } else {
+      const auto period = std::chrono::duration<double>(1.0 / opt.fps);
+      const auto start = std::chrono::steady_clock::now();
+      DrawAnswer last;
+      unsigned failed = 0;
+      for (unsigned f = 0; f < opt.frames; ++f) {
+        // Pace like a host at its frame rate, so time-based behaviour unfolds.
+        std::this_thread::sleep_until(
+            start + std::chrono::duration_cast<std::chrono::nanoseconds>(period * f));
+        host.setTime(
+            *instance,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        last = host.drawFrame(*instance, *target);
+        if (last.result != kSuccess) ++failed;
+      }
+      std::printf("== drew %u frames (%u failed)\n", opt.frames, failed);
+      if (failed != 0) status = 1;
+      if (!opt.snapshot.empty()) {
+        if (writePng(opt.snapshot, last.image, &error)) {
+          std::printf("== snapshot %s (%ux%u)\n", opt.snapshot.c_str(), last.image.width,
+                      last.image.height);
+        } else {
+          std::fprintf(stderr, "%s\n", error.c_str());
+          status = 1;
+        }
+      }
+    }
+  }
+  for (std::uint32_t i : {3u, 13u, 8u}) {
+    if (i < rows.size()) {
+      std::printf("%s: %s\n", rows[i].name.c_str(),
+                  host.getText(*instance, i).value_or("(none)").c_str());
+    }
+  }
+
+  std::printf("== host log\n");
+  printLog();
+  host.deinstantiate(*instance);
+  host.deinitialise();
+  host.setLogCallback(nullptr);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--viewport" && hasValue) {
+      if (!parseSize(argv[++i], &opt.width, &opt.height)) return usage("bad --viewport");
+    } else if (a == "--frames" && hasValue) {
+      opt.frames = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (a == "--fps" && hasValue) {
+      opt.fps = std::strtod(argv[++i], nullptr);
+      if (!(opt.fps > 0 && opt.fps <= 1000)) return usage("bad --fps");
+    } else if (a == "--snapshot" && hasValue) {
+      opt.snapshot = argv[++i];
+    } else if (a == "-h" || a == "--help") {
+      return usage("");
+    } else if (!a.empty() && a[0] != '-' && opt.plugin.empty()) {
+      opt.plugin = a;
+    } else {
+      return usage(("unknown argument " + a).c_str());
+    }
+  }
+  if (opt.plugin.empty()) return usage("no plug-in file given");
+  if (!opt.snapshot.empty() && opt.frames == 0) opt.frames = 1;
+  return run(opt);
+}
