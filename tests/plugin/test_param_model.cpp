@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "plugin/Plugin.h"
+
+namespace {
+
+// Exposes the protected definition operations.
+class Definitions : public CFFGLPlugin {
+ public:
+  using CFFGLPlugin::SetMaxInputs;
+  using CFFGLPlugin::SetOptionParamInfo;
+  using CFFGLPlugin::SetParamInfo;
+  float value = 0.0f;
+  float GetFloatParameter(FFUInt32) override { return value; }
+};
+
+std::uint64_t pending(Definitions& d, FFUInt32 id) {
+  return d.FindParamInfo(id)->pendingEvents.peek();
+}
+
+// A standard parameter's default must stay inside 0..1 or hosts show a
+// slider outside its track; other types keep what they are given.
+TEST(ParamModel, StandardDefaultsAreClampedAndOthersKeptAsGiven) {
+  Definitions d;
+  d.SetParamInfo(0, "high", FF_TYPE_STANDARD, 1.5f);
+  d.SetParamInfo(1, "low", FF_TYPE_STANDARD, -0.2f);
+  d.SetParamInfo(2, "event", FF_TYPE_EVENT, 3.0f);
+  d.SetParamInfo(3, "bool", FF_TYPE_BOOLEAN, true);
+  EXPECT_EQ(d.FindParamInfo(0)->defaultValue, 1.0f);
+  EXPECT_EQ(d.FindParamInfo(1)->defaultValue, 0.0f);
+  EXPECT_EQ(d.FindParamInfo(2)->defaultValue, 3.0f);
+  EXPECT_EQ(d.FindParamInfo(3)->defaultValue, 1.0f);
+  EXPECT_TRUE(d.FindParamInfo(3)->elements.empty());
+  EXPECT_EQ(d.FindParamInfo(2)->elements.size(), 1u);
+}
+
+// Option lists whose names and values disagree in length would leave the host
+// indexing past one of them; such a change must be refused whole.
+TEST(ParamModel, ElementListsOfUnequalLengthChangeNothing) {
+  Definitions d;
+  d.SetOptionParamInfo(0, "opt", 1, 0.0f);
+  d.SetParamElements(0, {"a", "b", "c"}, {0.0f, 1.0f}, true);
+  EXPECT_EQ(d.FindParamInfo(0)->elements.size(), 1u);
+  EXPECT_EQ(pending(d, 0), 0u);
+  d.SetParamElements(0, {"a", "b"}, {0.0f, 1.0f}, true);
+  ASSERT_EQ(d.FindParamInfo(0)->elements.size(), 2u);
+  EXPECT_EQ(d.FindParamInfo(0)->elements[1].name, "b");
+  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_ELEMENTS);
+}
+
+// Elements only exist on option parameters.
+TEST(ParamModel, ElementListsAreOnlyReplacedOnOptionParameters) {
+  Definitions d;
+  d.SetParamInfo(0, "slider", FF_TYPE_STANDARD, 0.0f);
+  d.SetParamElements(0, {"a"}, {0.0f}, true);
+  EXPECT_EQ(d.FindParamInfo(0)->elements[0].name, "");
+  EXPECT_EQ(pending(d, 0), 0u);
+}
+
+// Events tell the host to re-read; raising one for a no-op change makes hosts
+// flicker, and losing one leaves them stale.
+TEST(ParamModel, DisplayNameAndVisibilityRaiseEventsOnlyOnChange) {
+  Definitions d;
+  d.SetParamInfo(0, "p", FF_TYPE_STANDARD, 0.0f);
+  d.SetParamDisplayName(0, "", true);
+  EXPECT_EQ(pending(d, 0), 0u);
+  d.SetParamDisplayName(0, "Gain", true);
+  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
+  d.SetParamDisplayName(0, "Gain2", true);
+  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
+
+  d.SetParamVisibility(0, false, false);
+  d.FindParamInfo(0)->pendingEvents.take();
+  d.SetParamVisibility(0, false, true);
+  EXPECT_EQ(pending(d, 0), 0u);
+  d.SetParamVisibility(0, true, true);
+  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_VISIBILITY);
+}
+
+TEST(ParamModel, OperationsOnUnknownIdsDoNothing) {
+  Definitions d;
+  d.SetParamInfo(5, "p", FF_TYPE_STANDARD, 0.0f);
+  d.SetParamVisibility(4, false, true);
+  d.SetParamDisplayName(4, "x", true);
+  d.SetParamGroup(4, "g");
+  d.RaiseParamEvent(4, 4);
+  d.SetParamElementInfo(5, 3, "out of range", 1.0f);
+  EXPECT_TRUE(d.FindParamInfo(5)->visible);
+  EXPECT_EQ(pending(d, 5), 0u);
+  EXPECT_EQ(d.FindParamInfo(4), nullptr);
+}
+
+TEST(ParamModel, LookupsTakeTheFirstDefinitionOfAnId) {
+  Definitions d;
+  d.SetParamInfo(1, "first", FF_TYPE_STANDARD, 0.0f);
+  d.SetParamInfo(1, "second", FF_TYPE_STANDARD, 0.0f);
+  EXPECT_EQ(d.FindParamInfo(1)->name, "first");
+}
+
+TEST(ParamModel, SourcesReportNoInputs) {
+  Definitions d;
+  EXPECT_EQ(d.GetInputStatus(0), FF_FAIL);
+  d.SetMaxInputs(1);
+  EXPECT_EQ(d.GetInputStatus(0), 1u);
+}
+
+// The default display writes "%f" into a 16-byte buffer; a long number must be
+// cut and still terminated.
+TEST(ParamModel, DefaultDisplayFormatsSixDecimalsAndAlwaysTerminates) {
+  Definitions d;
+  d.SetParamInfo(0, "p", FF_TYPE_STANDARD, 0.0f);
+  EXPECT_EQ(d.GetParameterDisplay(0), nullptr);  // not instantiated: no identity yet
+  d.SetIdentity(&d);
+  d.value = 0.25f;
+  EXPECT_STREQ(d.GetParameterDisplay(0), "0.250000");
+  d.value = 123456789012.0f;
+  const char* text = d.GetParameterDisplay(0);
+  EXPECT_EQ(std::strlen(text), 15u);
+  EXPECT_EQ(std::string(text), std::string("123456790528.00"));
+  EXPECT_EQ(d.GetParameterDisplay(9), nullptr);
+}
+
+}  // namespace
