@@ -1,0 +1,113 @@
+// The test host's own pieces: if these are wrong, every plug-in test built on
+// them reports the host's fault as the plug-in's.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+
+#include "support/TestSupport.h"
+#include "tools/host/Framebuffer.h"
+#include "tools/host/GlContext.h"
+#include "tools/host/PngFile.h"
+
+namespace mirandel::host {
+namespace {
+
+class HostGl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    gl_ = GlContext::create(&error);
+    ASSERT_TRUE(gl_) << error;
+  }
+  std::unique_ptr<GlContext> gl_;
+};
+
+// Guards against a compatibility or ES context sneaking in: the plug-in's
+// shaders are "#version 410 core" and a host must offer at least that.
+TEST_F(HostGl, ContextIsDesktopCoreProfileAtLeast41) {
+  const GlVersion v = gl_->version();
+  EXPECT_TRUE(v.major > 4 || (v.major == 4 && v.minor >= 1)) << v.version;
+  EXPECT_TRUE(v.coreProfile) << v.version;
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Guards against a read-back that is bottom-up (GL's own order), rounds
+// colours, or pads rows: pixel tests compare exact bytes at exact rows.
+TEST_F(HostGl, ReadBackOfClearedColourIsExactAndTopRowFirst) {
+  std::string error;
+  auto fb = Framebuffer::create(7, 5, &error);  // odd width: rows not 4-aligned in RGB terms
+  ASSERT_TRUE(fb) << error;
+  fb->clear(1.0f, 0.0f, 0.0f, 1.0f);
+  // Paint the top two rows (GL rows 3 and 4) blue-ish with a scissored clear.
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, 3, 7, 2);
+  glClearColor(0.0f, 64.0f / 255.0f, 1.0f, 128.0f / 255.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+
+  const RgbaImage img = fb->read();
+  ASSERT_EQ(img.width, 7u);
+  ASSERT_EQ(img.height, 5u);
+  ASSERT_EQ(img.pixels.size(), 7u * 5u * 4u);
+  for (std::uint32_t y = 0; y < 5; ++y) {
+    for (std::uint32_t x = 0; x < 7; ++x) {
+      const std::uint8_t* p = img.at(x, y);
+      const std::vector<std::uint8_t> want = y < 2 ? std::vector<std::uint8_t>{0, 64, 255, 128}
+                                                   : std::vector<std::uint8_t>{255, 0, 0, 255};
+      EXPECT_EQ(std::vector<std::uint8_t>(p, p + 4), want) << "x=" << x << " y=" << y;
+    }
+  }
+}
+
+TEST_F(HostGl, FramebufferOfZeroSizeIsRefused) {
+  std::string error;
+  EXPECT_FALSE(Framebuffer::create(0, 10, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+// Guards against snapshots that swap channels, flip rows or drop alpha:
+// libpng reads back exactly the bytes written, including a translucent pixel.
+TEST(PngSnapshot, RoundTripThroughLibpngKeepsEveryByte) {
+  RgbaImage img;
+  img.width = 3;
+  img.height = 2;
+  img.pixels = {255, 0,  0,  255, 0, 255, 0, 255, 0,   0,   255, 255,  // top row
+                10,  20, 30, 40,  0, 0,   0, 0,   255, 255, 255, 128};
+  const std::string path = ::testing::TempDir() + "/host_png_roundtrip.png";
+  std::string error;
+  ASSERT_TRUE(writePng(path, img, &error)) << error;
+  auto back = readPng(path, &error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(back->width, 3u);
+  EXPECT_EQ(back->height, 2u);
+  EXPECT_EQ(back->pixels, img.pixels);
+  std::remove(path.c_str());
+}
+
+TEST(PngSnapshot, ImageWhosePixelsDoNotMatchItsSizeIsNotWritten) {
+  RgbaImage img;
+  img.width = 4;
+  img.height = 4;
+  img.pixels.resize(10);
+  std::string error;
+  EXPECT_FALSE(writePng(::testing::TempDir() + "/host_png_bad.png", img, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(PngSnapshot, ReadingAFileThatIsNotPngFails) {
+  const std::string path = ::testing::TempDir() + "/host_png_not.png";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("GIF89a not a png", f);
+  std::fclose(f);
+  std::string error;
+  EXPECT_FALSE(readPng(path, &error));
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace mirandel::host
