@@ -1,0 +1,546 @@
+// Crafted packets for the demultiplexer: assembly of units, re-synchronisation, tables and
+// every kind of damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "video/TsDemuxer.h"
+#include "video/test_demux_packets.h"
+
+namespace mirandel {
+namespace {
+
+using test::Bytes;
+using test::markerPacket;
+using test::pesHeader;
+using test::pictureBytes;
+using test::tsPacket;
+using test::TsWriter;
+
+constexpr int kVideoPid = TsWriter::kVideoPid;
+constexpr int kPmtPid = TsWriter::kPmtPid;
+
+struct Collector {
+  std::vector<AccessUnit> units;
+  ManualClock clock;
+  TsDemuxer demuxer{[this](AccessUnit& u) { units.push_back(std::move(u)); }, clock.fn()};
+
+  void feed(const Bytes& b) { demuxer.feed(b.data(), b.size()); }
+};
+
+// Packets [first, first + count) of a stream, for feeding parts of a picture.
+Bytes packets(const Bytes& stream, std::size_t first, std::size_t count) {
+  return Bytes(stream.begin() + static_cast<std::ptrdiff_t>(first * 188),
+               stream.begin() + static_cast<std::ptrdiff_t>((first + count) * 188));
+}
+
+// The emitted unit must carry exactly the picture's bytes and the header's fields, and the
+// consumer must get it before feed returns, stamped with the clock given at construction.
+TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
+  Collector c;
+  c.clock.set(123 * kMillisecond);
+  TsWriter w;
+  w.tables();
+  const Bytes picture = pictureBytes(1000, 3);
+  w.pes(picture, 90000, /*key=*/true);
+  w.marker();
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 1u);
+  const AccessUnit& u = c.units[0];
+  EXPECT_EQ(u.bytes, picture);
+  EXPECT_EQ(u.pts, 90000);
+  EXPECT_TRUE(u.randomAccess);
+  EXPECT_FALSE(u.corrupt);
+  EXPECT_FALSE(u.discontinuity);
+  EXPECT_EQ(u.completedAt, 123 * kMillisecond);
+  EXPECT_EQ(c.demuxer.codec(), kCodecH264);
+  const DemuxCounters& n = c.demuxer.counters();
+  EXPECT_EQ(n.packets, w.out.size() / 188);
+  EXPECT_EQ(n.pesCount, 1u);
+  EXPECT_EQ(n.auCount, 1u);
+  EXPECT_EQ(n.markers, 1u);
+  EXPECT_EQ(n.syncLosses, 0u);
+  EXPECT_EQ(n.continuityErrors, 0u);
+}
+
+// PTS bits are spread over five bytes with marker bits between them; a wrong shift shows up
+// only for large values, so check the extremes from exact header bytes.
+TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
+  struct Case {
+    Bytes ptsBytes;
+    std::int64_t pts;
+  };
+  const Case cases[] = {
+      {{0x21, 0x00, 0x05, 0xBF, 0x21}, 90000},
+      {{0x21, 0x00, 0x01, 0x00, 0x01}, 0},
+      {{0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, (std::int64_t{1} << 33) - 1},
+      {{0x29, 0x00, 0x01, 0x00, 0x01}, std::int64_t{1} << 32},
+      {{0x21, 0x00, 0x03, 0x00, 0x01}, std::int64_t{1} << 15},
+  };
+  for (const Case& k : cases) {
+    Collector c;
+    TsWriter w;
+    w.tables();
+    Bytes pes = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05};
+    pes.insert(pes.end(), k.ptsBytes.begin(), k.ptsBytes.end());
+    pes.insert(pes.end(), {0x00, 0x00, 0x01, 0x09});
+    w.append(tsPacket(kVideoPid, 0, pes, {.unitStart = true}));
+    w.marker();
+    c.feed(w.out);
+    ASSERT_EQ(c.units.size(), 1u);
+    EXPECT_EQ(c.units[0].pts, k.pts);
+    EXPECT_EQ(c.units[0].bytes, (Bytes{0x00, 0x00, 0x01, 0x09}));
+  }
+}
+
+// Without markers an unbounded PES ends only when the next one starts, and the unit it opened
+// is emitted only when the PES after that completes: two pictures of delay, never more.
+TEST(TsDemuxerUnits, UnboundedPesWithoutMarkersEmitsWhenThePictureAfterNextBegins) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  c.feed(w.out);
+  std::vector<Bytes> pictures;
+  for (int i = 0; i < 4; ++i) {
+    pictures.push_back(pictureBytes(300 + i * 100, static_cast<std::uint8_t>(i)));
+    w.out.clear();
+    w.pes(pictures.back(), 3000 * i);
+    c.feed(w.out);
+    EXPECT_EQ(c.units.size(), static_cast<std::size_t>(std::max(0, i - 1))) << "picture " << i;
+  }
+  ASSERT_EQ(c.units.size(), 2u);
+  EXPECT_EQ(c.units[0].bytes, pictures[0]);
+  EXPECT_EQ(c.units[1].bytes, pictures[1]);
+  EXPECT_EQ(c.units[1].pts, 3000);
+  // A marker flushes whatever is complete: picture 2's unit, not the unfinished picture 3.
+  w.out.clear();
+  w.marker();
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 4u) << "the marker completes picture 3's PES too";
+  EXPECT_EQ(c.units[3].bytes, pictures[3]);
+}
+
+// A bounded PES completes on its length; its unit then waits for the next PTS PES.
+// Padding after the announced length must not leak into the unit.
+TEST(TsDemuxerUnits, BoundedPesCompletesOnItsLengthAndDropsTrailingBytes) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  const Bytes first = pictureBytes(500, 1);
+  w.pes(first, 100, false, /*bounded=*/true);
+  c.feed(w.out);
+  EXPECT_EQ(c.demuxer.counters().pesCount, 1u);
+  EXPECT_TRUE(c.units.empty());
+
+  // The length says 20 payload bytes, the packet carries more.
+  Bytes pes = pesHeader(200, 3 + 5 + 20);
+  const Bytes second = pictureBytes(40, 2);
+  pes.insert(pes.end(), second.begin(), second.end());
+  c.feed(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
+  ASSERT_EQ(c.units.size(), 1u);
+  EXPECT_EQ(c.units[0].bytes, first);
+  c.feed(markerPacket());
+  ASSERT_EQ(c.units.size(), 2u);
+  EXPECT_EQ(c.units[1].bytes, Bytes(second.begin(), second.begin() + 20));
+  EXPECT_EQ(c.units[1].pts, 200);
+}
+
+// A second marker finds no unit open and must not emit an empty one.
+TEST(TsDemuxerUnits, TwoMarkersInARowEmitOneUnit) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(100, 0), 0);
+  w.marker();
+  w.marker();
+  c.feed(w.out);
+  EXPECT_EQ(c.units.size(), 1u);
+  EXPECT_EQ(c.demuxer.counters().markers, 2u);
+  EXPECT_EQ(c.demuxer.counters().auCount, 1u);
+}
+
+// PES packets without a PTS belong to the open unit; without one open they are dropped.
+// A null packet that is not a marker must not cut the unit.
+TEST(TsDemuxerUnits, PesWithoutPtsContinuesTheOpenUnitAndIsDroppedBeforeTheFirst) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(50, 9), std::nullopt);  // before any PTS: dropped
+  const Bytes a = pictureBytes(200, 1), b = pictureBytes(300, 2);
+  w.pes(a, 500);
+  w.append(tsPacket(0x1FFF, 0, Bytes(184, 0xFF)));  // plain null packet
+  w.pes(b, std::nullopt);
+  w.marker();
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 1u);
+  Bytes joined = a;
+  joined.insert(joined.end(), b.begin(), b.end());
+  EXPECT_EQ(c.units[0].bytes, joined);
+  EXPECT_EQ(c.units[0].pts, 500);
+  EXPECT_EQ(c.demuxer.counters().pesCount, 3u);
+}
+
+// The adaptation field shifts the payload and carries the random-access flag; a field that
+// fills the packet leaves no payload at all.
+TEST(TsDemuxerUnits, AdaptationFieldShiftsThePayloadAndAFullOneHidesIt) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(10, 0), 0, /*key=*/true);  // one packet, 170 bytes of stuffing
+  // Adaptation field of 183 bytes: the payload would start at 188. Were it read, the
+  // payload_unit_start would cut the PES short and flag it.
+  w.append(tsPacket(kVideoPid, w.videoCc++, {}, {.unitStart = true}));
+  w.marker();
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 1u);
+  EXPECT_EQ(c.units[0].bytes, pictureBytes(10, 0));
+  EXPECT_TRUE(c.units[0].randomAccess);
+}
+
+// ---- Message framing and re-synchronisation ----
+
+Bytes threePictureStream(TsWriter& w) {
+  w.tables();
+  for (int i = 0; i < 3; ++i) {
+    w.pes(pictureBytes(400 + 250 * i, static_cast<std::uint8_t>(i)), 1000 * i, i == 0);
+    w.marker();
+  }
+  return w.out;
+}
+
+void expectSameUnits(const std::vector<AccessUnit>& a, const std::vector<AccessUnit>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(a[i].bytes, b[i].bytes) << i;
+    EXPECT_EQ(a[i].pts, b[i].pts) << i;
+    EXPECT_EQ(a[i].randomAccess, b[i].randomAccess) << i;
+    EXPECT_EQ(a[i].corrupt, b[i].corrupt) << i;
+    EXPECT_EQ(a[i].discontinuity, b[i].discontinuity) << i;
+  }
+}
+
+// SRT may deliver messages of any size; splitting must never change the units.
+TEST(TsDemuxerFraming, MessagesSplitAtOddOffsetsGiveTheSameUnitsAsWholeMessages) {
+  TsWriter w;
+  const Bytes stream = threePictureStream(w);
+  Collector whole;
+  for (std::size_t i = 0; i < stream.size(); i += 7 * 188) {
+    whole.demuxer.feed(stream.data() + i, std::min<std::size_t>(7 * 188, stream.size() - i));
+  }
+  ASSERT_EQ(whole.units.size(), 3u);
+  for (std::size_t chunk : {1u, 2u, 7u, 187u, 189u, 376u, 1000u, 1317u}) {
+    Collector split;
+    for (std::size_t i = 0; i < stream.size(); i += chunk) {
+      split.demuxer.feed(stream.data() + i, std::min(chunk, stream.size() - i));
+    }
+    SCOPED_TRACE("chunk " + std::to_string(chunk));
+    expectSameUnits(split.units, whole.units);
+    EXPECT_EQ(split.demuxer.counters().syncLosses, 0u);
+    EXPECT_EQ(split.demuxer.counters().packets, stream.size() / 188);
+  }
+}
+
+// A 1316-byte message whose fourth packet lost its sync byte: the first three are parsed in
+// place, the rest re-synchronises through the carry and the packets after it still count.
+TEST(TsDemuxerFraming, MessageWithABrokenFourthPacketResynchronisesOnTheFifth) {
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(184 * 6, 4), 0);  // 7 video packets: header pushes it over six
+  ASSERT_EQ(w.out.size(), 9u * 188);
+  Collector c;
+  c.feed(packets(w.out, 0, 2));
+  Bytes message = packets(w.out, 2, 7);
+  ASSERT_EQ(message.size(), 1316u);
+  message[3 * 188] = 0x00;
+  c.feed(message);
+  EXPECT_EQ(c.demuxer.counters().packets, 2u + 6u);
+  EXPECT_EQ(c.demuxer.counters().syncLosses, 1u);
+  c.feed(markerPacket());
+  ASSERT_EQ(c.units.size(), 1u);
+  // The lost packet shows as a continuity jump.
+  EXPECT_TRUE(c.units[0].corrupt);
+  EXPECT_TRUE(c.units[0].discontinuity);
+  EXPECT_EQ(c.units[0].bytes.size(), 184u * 6 - 184u);
+}
+
+// Garbage before and between packets (as after a partial SRT message) costs one sync loss
+// each time and nothing else.
+TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
+  TsWriter w;
+  const Bytes stream = threePictureStream(w);
+  Collector clean;
+  clean.feed(stream);
+  Bytes dirty = {0x12, 0x47, 0x00, 0x47};  // stray sync bytes not a packet apart
+  dirty.insert(dirty.end(), stream.begin(), stream.begin() + 188 * 5);
+  dirty.insert(dirty.end(), {0x00, 0x11, 0x22});
+  dirty.insert(dirty.end(), stream.begin() + 188 * 5, stream.end());
+  Collector c;
+  for (std::size_t i = 0; i < dirty.size(); i += 1316) {
+    c.demuxer.feed(dirty.data() + i, std::min<std::size_t>(1316, dirty.size() - i));
+  }
+  expectSameUnits(c.units, clean.units);
+  EXPECT_EQ(c.demuxer.counters().syncLosses, 2u);
+}
+
+// ---- Damage ----
+
+std::uint8_t* packetAt(Bytes& s, std::size_t index) { return s.data() + index * 188; }
+
+void erasePacket(Bytes& s, std::size_t index) {
+  s.erase(s.begin() + static_cast<std::ptrdiff_t>(index * 188),
+          s.begin() + static_cast<std::ptrdiff_t>((index + 1) * 188));
+}
+
+void repeatPacket(Bytes& s, std::size_t index) {
+  const Bytes copy(packetAt(s, index), packetAt(s, index) + 188);
+  s.insert(s.begin() + static_cast<std::ptrdiff_t>((index + 1) * 188), copy.begin(), copy.end());
+}
+
+// Moves the continuity counter of every video packet from `index` on, as a sender that
+// skipped counter values would.
+void jumpCounters(Bytes& s, std::size_t index) {
+  for (std::size_t i = index; i < s.size() / 188; ++i) {
+    std::uint8_t* p = packetAt(s, i);
+    if (((p[1] & 0x1F) << 8 | p[2]) == kVideoPid) p[3] = (p[3] & 0xF0) | ((p[3] + 5) & 0x0F);
+  }
+}
+
+// Each damage case hits the middle packet of a three-packet picture followed by a clean one;
+// the damaged picture's unit carries the flags, the counters record the cause, and the next
+// picture must come through clean.
+TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
+  struct Case {
+    const char* name;
+    void (*damage)(Bytes& stream, std::size_t middle);
+    bool flagged;
+    std::uint64_t continuityErrors;
+    std::size_t lostBytes;
+  };
+  const Case cases[] = {
+      {"nothing", [](Bytes&, std::size_t) {}, false, 0, 0},
+      {"lost packet", erasePacket, true, 1, 184},
+      {"repeated packet", repeatPacket, false, 0, 0},
+      // The dropped packet counts, and so does the gap it leaves before the next one.
+      {"transport error", [](Bytes& s, std::size_t m) { packetAt(s, m)[1] |= 0x80; }, true, 2, 184},
+      {"counter jump", jumpCounters, true, 1, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TsWriter w;
+    w.tables();
+    const std::size_t firstVideo = w.out.size() / 188;
+    const Bytes a = pictureBytes(184 * 3 - 14, 1), b = pictureBytes(600, 2);
+    w.pes(a, 0);
+    ASSERT_EQ(w.out.size() / 188, firstVideo + 3);
+    w.marker();
+    w.pes(b, 3000);
+    w.marker();
+    k.damage(w.out, firstVideo + 1);
+    Collector c;
+    c.feed(w.out);
+    ASSERT_EQ(c.units.size(), 2u);
+    EXPECT_EQ(c.units[0].corrupt, k.flagged);
+    EXPECT_EQ(c.units[0].discontinuity, k.flagged);
+    EXPECT_EQ(c.units[0].bytes.size(), a.size() - k.lostBytes);
+    EXPECT_EQ(c.demuxer.counters().continuityErrors, k.continuityErrors);
+    EXPECT_FALSE(c.units[1].corrupt);
+    EXPECT_FALSE(c.units[1].discontinuity);
+    EXPECT_EQ(c.units[1].bytes, b);
+  }
+}
+
+// A PES start without a valid header drops its payload and poisons what comes next, so the
+// consumer waits for a key picture instead of decoding a picture missing its start.
+TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
+  const Bytes badStarts[] = {
+      {0x00, 0x00, 0x02, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05},  // wrong start code
+      {0x00, 0x00, 0x01, 0xE0, 0x00},                          // shorter than a header
+      {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0xB0},  // header data runs past packet
+  };
+  for (const Bytes& start : badStarts) {
+    TsWriter w;
+    w.tables();
+    w.pes(pictureBytes(100, 1), 0);
+    w.marker();
+    // Stuffing pads the packet, so the payload is exactly `start`.
+    w.append(tsPacket(kVideoPid, w.videoCc++, start, {.unitStart = true}));
+    w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
+    w.marker();
+    w.pes(pictureBytes(100, 3), 6000);
+    w.marker();
+    Collector c;
+    c.feed(w.out);
+    ASSERT_EQ(c.units.size(), 2u);
+    EXPECT_FALSE(c.units[0].corrupt);
+    EXPECT_TRUE(c.units[1].corrupt);
+    EXPECT_TRUE(c.units[1].discontinuity);
+    EXPECT_EQ(c.units[1].pts, 6000);
+    EXPECT_EQ(c.units[1].bytes, pictureBytes(100, 3));
+  }
+}
+
+// A PES that never ends (no length, no next start, no marker) must not grow without bound:
+// past the cap it is dropped, the gap is flagged, and the next PES start recovers.
+TEST(TsDemuxerDamage, EndlessPesIsCappedDroppedAndRecoveredFrom) {
+  std::vector<AccessUnit> units;
+  TsDemuxer d([&](AccessUnit& u) { units.push_back(std::move(u)); }, ManualClock().fn(),
+              /*maxUnitBytes=*/4096);
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(1000, 1), 0);
+  w.marker();
+  w.pes(pictureBytes(184 * 40, 2), 3000);  // far past the cap, no end in sight
+  w.pes(pictureBytes(1000, 3), 6000);
+  w.marker();
+  d.feed(w.out.data(), w.out.size());
+  ASSERT_EQ(units.size(), 2u);
+  EXPECT_EQ(units[0].pts, 0);
+  EXPECT_FALSE(units[0].discontinuity);
+  EXPECT_EQ(units[1].pts, 6000);
+  EXPECT_TRUE(units[1].discontinuity);
+  EXPECT_EQ(units[1].bytes, pictureBytes(1000, 3));
+}
+
+// The same cap holds for a unit fed by endless PES packets without a PTS, each small
+// enough on its own; the unit is marked corrupt instead of growing.
+TEST(TsDemuxerDamage, UnitGrowingPastTheCapFromPtslessPesIsMarkedCorrupt) {
+  std::vector<AccessUnit> units;
+  TsDemuxer d([&](AccessUnit& u) { units.push_back(std::move(u)); }, ManualClock().fn(), 4096);
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(1000, 1), 0);
+  for (int i = 0; i < 10; ++i) w.pes(pictureBytes(1000, 2), std::nullopt, false, true);
+  w.marker();
+  d.feed(w.out.data(), w.out.size());
+  ASSERT_EQ(units.size(), 1u);
+  EXPECT_TRUE(units[0].corrupt);
+  EXPECT_TRUE(units[0].discontinuity);
+  EXPECT_LE(units[0].bytes.size(), 4096u);
+}
+
+// ---- Tables ----
+
+// Malformed tables must be ignored without reading past the packet: nothing is found, so the
+// picture that follows is not emitted.
+TEST(TsDemuxerTables, MalformedTablesAreIgnored) {
+  struct Case {
+    const char* name;
+    Bytes pat;
+    Bytes pmt;
+  };
+  auto withByte = [](Bytes b, std::size_t i, std::uint8_t v) {
+    b[i] = v;
+    return b;
+  };
+  const Bytes pat = test::patPayload({{1, kPmtPid}});
+  const Bytes pmt = test::pmtPayload({{0x1B, kVideoPid}});
+  const Case cases[] = {
+      {"PAT with the wrong table id", withByte(pat, 1, 0x02), pmt},
+      {"PAT section shorter than one entry", withByte(pat, 3, 12), pmt},
+      {"PAT section longer than the packet", withByte(withByte(pat, 2, 0xB1), 3, 0xFF), pmt},
+      {"PAT pointer past the packet", withByte(pat, 0, 180), pmt},
+      {"PAT with only the network entry", test::patPayload({{0, 0x10}}), pmt},
+      {"PMT with the wrong table id", pat, withByte(pmt, 1, 0x00)},
+      {"PMT program info past the section", pat, withByte(pmt, 12, 0x20)},
+      {"PMT section longer than the packet", pat, withByte(withByte(pmt, 2, 0xB1), 3, 0xFF)},
+      {"PMT without a video stream", pat, test::pmtPayload({{0x0F, 0x101}})},
+      {"PMT entry descriptors past the section", pat,
+       withByte(test::pmtPayload({{0x0F, 0x101, Bytes(4, 0)}, {0x1B, kVideoPid}}), 17, 0x40)},
+      {"PMT pointer past the packet", pat, withByte(pmt, 0, 175)},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Bytes stream = tsPacket(0, 0, k.pat, {.unitStart = true});
+    const Bytes pmtPacket = tsPacket(kPmtPid, 0, k.pmt, {.unitStart = true});
+    stream.insert(stream.end(), pmtPacket.begin(), pmtPacket.end());
+    TsWriter w;
+    w.pes(pictureBytes(100, 0), 0);
+    w.marker();
+    stream.insert(stream.end(), w.out.begin(), w.out.end());
+    Collector c;
+    c.feed(stream);
+    EXPECT_TRUE(c.units.empty());
+    EXPECT_EQ(c.demuxer.codec(), kCodecNone);
+  }
+}
+
+// Program 0 names the network PID, not a PMT; descriptors and other streams before the video
+// entry must be stepped over correctly.
+TEST(TsDemuxerTables, FindsThePmtAfterTheNetworkEntryAndVideoAfterOtherStreams) {
+  Bytes stream = tsPacket(0, 0, test::patPayload({{0, 0x10}, {1, kPmtPid}}), {.unitStart = true});
+  const Bytes pmt = test::pmtPayload(
+      {{0x0F, 0x101, Bytes{0x0A, 0x04, 'e', 'n', 'g', 0x00}}, {0x24, kVideoPid, Bytes{0x05, 0x00}}},
+      Bytes{0x1D, 0x02, 0x00, 0x00});
+  const Bytes p = tsPacket(kPmtPid, 0, pmt, {.unitStart = true});
+  stream.insert(stream.end(), p.begin(), p.end());
+  TsWriter w;
+  w.pes(pictureBytes(100, 0), 0);
+  w.marker();
+  stream.insert(stream.end(), w.out.begin(), w.out.end());
+  Collector c;
+  c.feed(stream);
+  EXPECT_EQ(c.demuxer.codec(), kCodecHevc);
+  EXPECT_EQ(c.units.size(), 1u);
+}
+
+// A codec switch on the same PID abandons the unit in progress: its bytes belong to the old
+// codec and must not reach the new decoder. Repeating the same PMT changes nothing.
+TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
+  Collector c;
+  TsWriter w;
+  w.tables(0x1B);
+  w.pes(pictureBytes(100, 1), 0);
+  w.marker();
+  w.pes(pictureBytes(100, 2), 3000);
+  w.tables(0x1B);                     // same PMT again: keeps the open PES
+  w.pes(pictureBytes(100, 3), 6000);  // completes 3000's PES: its unit is open
+  w.tables(0x24);
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 1u);
+  EXPECT_EQ(c.demuxer.codec(), kCodecHevc);
+  w.out.clear();
+  w.videoCc = 9;  // counters restart after a switch: any value is accepted
+  w.marker();
+  w.pes(pictureBytes(100, 4), 9000);
+  w.marker();
+  c.feed(w.out);
+  // The marker found no unit: 3000 and 6000 were abandoned with the old codec.
+  ASSERT_EQ(c.units.size(), 2u);
+  EXPECT_EQ(c.units[1].pts, 9000);
+  EXPECT_FALSE(c.units[1].corrupt);
+  EXPECT_FALSE(c.units[1].discontinuity);
+}
+
+// After a reconnect nothing may be emitted until PAT and PMT are seen again, and a partial
+// unit or carry from the old connection must not leak into the new one.
+TEST(TsDemuxerTables, ResetForgetsTablesCarryAndPartialUnitsButKeepsCounters) {
+  Collector c;
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(300, 1), 0);
+  c.feed(w.out);
+  c.feed(Bytes(w.out.begin(), w.out.begin() + 100));  // partial packet in the carry
+  const DemuxCounters before = c.demuxer.counters();
+  c.demuxer.reset();
+  EXPECT_EQ(c.demuxer.codec(), kCodecNone);
+  EXPECT_EQ(c.demuxer.counters().packets, before.packets);
+
+  TsWriter fresh;
+  fresh.pes(pictureBytes(300, 2), 3000);
+  fresh.marker();
+  c.feed(fresh.out);
+  EXPECT_TRUE(c.units.empty());
+  fresh.out.clear();
+  fresh.tables();
+  fresh.pes(pictureBytes(300, 3), 6000);
+  fresh.marker();
+  c.feed(fresh.out);
+  ASSERT_EQ(c.units.size(), 1u);
+  EXPECT_EQ(c.units[0].pts, 6000);
+  EXPECT_EQ(c.units[0].bytes, pictureBytes(300, 3));
+  EXPECT_EQ(c.demuxer.counters().syncLosses, 0u);
+}
+
+}  // namespace
+}  // namespace mirandel

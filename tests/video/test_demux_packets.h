@@ -1,0 +1,158 @@
+#pragma once
+// Builds transport-stream packets byte by byte for the demultiplexer tests, independently of
+// the emulator's muxer, so both can be checked against each other.
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <vector>
+
+namespace mirandel::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct PacketOptions {
+  bool unitStart = false;
+  bool transportError = false;
+  bool randomAccess = false;  // puts an adaptation field with the indicator in
+};
+
+// One 188-byte packet; payloads shorter than 184 bytes are padded with adaptation stuffing.
+inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {}) {
+  Bytes p(188, 0xFF);
+  p[0] = 0x47;
+  p[1] = static_cast<std::uint8_t>((o.transportError ? 0x80 : 0) | (o.unitStart ? 0x40 : 0) |
+                                   (pid >> 8 & 0x1F));
+  p[2] = static_cast<std::uint8_t>(pid & 0xFF);
+  const bool needField = o.randomAccess || payload.size() < 184;
+  std::size_t offset = 4;
+  if (needField) {
+    const std::size_t fieldTotal = 184 - payload.size();  // length byte included
+    p[4] = static_cast<std::uint8_t>(fieldTotal - 1);
+    if (fieldTotal >= 2) p[5] = o.randomAccess ? 0x40 : 0x00;
+    offset += fieldTotal;
+  }
+  p[3] = static_cast<std::uint8_t>((needField ? 0x30 : 0x10) | (cc & 0x0F));
+  std::memcpy(p.data() + offset, payload.data(), 188 - offset);
+  return p;
+}
+
+// Section bytes with a pointer field in front; the CRC is not checked by the reader, so a
+// fixed filler stands in for it.
+inline Bytes patPayload(std::initializer_list<std::pair<int, int>> programs) {
+  Bytes s = {0x00, 0x00, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00};
+  for (auto [number, pid] : programs) {
+    s.insert(s.end(), {static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number),
+                       static_cast<std::uint8_t>(0xE0 | pid >> 8), static_cast<std::uint8_t>(pid)});
+  }
+  s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+  s[3] = static_cast<std::uint8_t>(s.size() - 4);  // section_length after its own field
+  return s;
+}
+
+struct EsEntry {
+  int streamType;
+  int pid;
+  Bytes descriptors = {};
+};
+
+inline Bytes pmtPayload(std::initializer_list<EsEntry> streams, const Bytes& programInfo = {}) {
+  Bytes s = {0x00, 0x02, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00};
+  s.push_back(static_cast<std::uint8_t>(0xF0 | programInfo.size() >> 8));
+  s.push_back(static_cast<std::uint8_t>(programInfo.size()));
+  s.insert(s.end(), programInfo.begin(), programInfo.end());
+  for (const auto& e : streams) {
+    s.insert(s.end(),
+             {static_cast<std::uint8_t>(e.streamType), static_cast<std::uint8_t>(0xE0 | e.pid >> 8),
+              static_cast<std::uint8_t>(e.pid),
+              static_cast<std::uint8_t>(0xF0 | e.descriptors.size() >> 8),
+              static_cast<std::uint8_t>(e.descriptors.size())});
+    s.insert(s.end(), e.descriptors.begin(), e.descriptors.end());
+  }
+  s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+  s[3] = static_cast<std::uint8_t>(s.size() - 4);
+  return s;
+}
+
+// PES header (stream_id 0xE0) with an optional PTS; `packetLength` is PES_packet_length.
+inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength = 0) {
+  Bytes h = {0x00,
+             0x00,
+             0x01,
+             0xE0,
+             static_cast<std::uint8_t>(packetLength >> 8),
+             static_cast<std::uint8_t>(packetLength),
+             0x80,
+             static_cast<std::uint8_t>(pts ? 0x80 : 0x00),
+             static_cast<std::uint8_t>(pts ? 5 : 0)};
+  if (pts) {
+    const std::int64_t v = *pts;
+    h.insert(h.end(), {static_cast<std::uint8_t>(0x21 | (v >> 29 & 0x0E)),
+                       static_cast<std::uint8_t>(v >> 22), static_cast<std::uint8_t>(v >> 14 | 1),
+                       static_cast<std::uint8_t>(v >> 7), static_cast<std::uint8_t>(v << 1 | 1)});
+  }
+  return h;
+}
+
+inline Bytes markerPacket() {
+  Bytes payload(184, 0xFF);
+  std::memcpy(payload.data(), "Mirandel:AU-end", 15);
+  return tsPacket(0x1FFF, 0, payload);
+}
+
+// A small stream writer keeping continuity counters, for whole pictures.
+class TsWriter {
+ public:
+  static constexpr int kPmtPid = 0x1000;
+  static constexpr int kVideoPid = 0x100;
+
+  Bytes out;
+  int videoCc = 0;
+
+  void append(const Bytes& packet) { out.insert(out.end(), packet.begin(), packet.end()); }
+
+  void tables(int streamType = 0x1B) {
+    append(tsPacket(0, patCc_++, patPayload({{1, kPmtPid}}), {.unitStart = true}));
+    append(tsPacket(kPmtPid, pmtCc_++, pmtPayload({{streamType, kVideoPid}}), {.unitStart = true}));
+  }
+
+  // One PES with the picture's bytes, split over as many packets as needed.
+  void pes(const Bytes& data, std::optional<std::int64_t> pts, bool key = false,
+           bool bounded = false) {
+    Bytes pes = pesHeader(pts, 0);
+    if (bounded) {
+      const std::size_t length = pes.size() - 6 + data.size();
+      pes[4] = static_cast<std::uint8_t>(length >> 8);
+      pes[5] = static_cast<std::uint8_t>(length);
+    }
+    pes.insert(pes.end(), data.begin(), data.end());
+    std::size_t pos = 0;
+    bool first = true;
+    while (pos < pes.size()) {
+      const std::size_t room = first && key ? 182 : 184;
+      const std::size_t n = std::min(room, pes.size() - pos);
+      append(tsPacket(kVideoPid, videoCc++,
+                      Bytes(pes.begin() + static_cast<std::ptrdiff_t>(pos),
+                            pes.begin() + static_cast<std::ptrdiff_t>(pos + n)),
+                      {.unitStart = first, .randomAccess = first && key}));
+      pos += n;
+      first = false;
+    }
+  }
+
+  void marker() { append(markerPacket()); }
+
+ private:
+  int patCc_ = 0;
+  int pmtCc_ = 0;
+};
+
+// Picture-like bytes: a start code, then a pattern that never repeats the start code.
+inline Bytes pictureBytes(std::size_t size, std::uint8_t seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + 1);
+  if (size >= 5) b[0] = 0, b[1] = 0, b[2] = 0, b[3] = 1, b[4] = 0x65;
+  return b;
+}
+
+}  // namespace mirandel::test
