@@ -1,0 +1,334 @@
+#include "link/LinkHub.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "link/ControlCodec.h"
+#include "link/DeviceTable.h"
+#include "plugin/Log.h"
+
+namespace mirandel {
+namespace {
+
+constexpr Nanos kSearchingProbeInterval = 3 * kSecond;
+constexpr Nanos kIdleProbeInterval = 10 * kSecond;
+constexpr Nanos kDescribeRepeatWindow = 2 * kSecond;
+constexpr std::size_t kDescribeKeysBeforePruning = 256;
+constexpr std::size_t kReceiveBufferSize = 65536;
+const char* const kLimitedBroadcast = "255.255.255.255";
+
+}  // namespace
+
+// Teardown design. The state lives in a Core shared by the LinkHub facade and
+// the worker thread. The worker is detached, never joined: joining a thread
+// from a library's unload path deadlocks on Windows (the loader lock is held
+// while the exiting thread needs it). Instead teardown only sets `stop`, wakes
+// the blocked receive and forgets the subscribers; the worker notices within
+// one loop turn, drops its reference and, being the last owner, destroys the
+// tables and closes the sockets itself. Nothing is freed while the worker can
+// still reach it, and teardown never waits for the worker.
+// (The Windows build must additionally keep the DLL mapped until the worker
+// has left its code, e.g. by having the worker hold a module reference and end
+// with FreeLibraryAndExitThread.)
+struct LinkHub::Core {
+  explicit Core(LinkHubOptions o)
+      : options(std::move(o)),
+        devices({options.maxDevices, options.maxRoutesPerDevice}),
+        probe(encode(ControlMessage{"/mirandel/discover", {}})) {}
+
+  const LinkHubOptions options;
+
+  // Created once in startLocked(), before the worker exists, and never
+  // reassigned; afterwards the handles are only used (any thread) and closed
+  // by ~Core.
+  UdpSocket receiveSocket;
+  UdpSocket sendSocket;
+
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> turns{0};
+  std::atomic<bool> receiveOpen{false};
+
+  std::mutex mutex;
+  std::condition_variable changed;  // with mutex: callback finished, stop set
+  bool started = false;                                 // guarded by mutex
+  int nextId = 1;                                       // guarded by mutex
+  std::map<int, std::deque<IncomingMessage>> inboxes;   // guarded by mutex
+  std::map<int, std::function<void()>> callbacks;       // guarded by mutex
+  std::map<int, bool> searching;                        // guarded by mutex
+  Nanos lastProbe = 0;                                  // guarded by mutex
+  bool probeDue = true;                                 // guarded by mutex
+  DeviceTable devices;                                  // guarded by mutex
+  std::map<std::string, Nanos> describeSends;           // guarded by mutex
+  int runningCallback = 0;                              // guarded by mutex; 0 = none
+  std::thread::id workerId;                             // guarded by mutex
+
+  const std::vector<std::uint8_t> probe;
+
+  void log(const std::string& line) const {
+    if (options.log) options.log(line);
+  }
+
+  // Opens the sockets and starts the worker once. Host thread, mutex held.
+  // Returns a log line to write after the mutex is released, or empty.
+  std::string startLocked(const std::shared_ptr<Core>& self);
+  // Worker thread.
+  static void run(std::shared_ptr<Core> self);
+  void turn(std::vector<std::uint8_t>& buffer,
+            std::vector<std::pair<int, std::function<void()>>>& wakes);
+  // One probe round: the limited broadcast, then a directed broadcast on every
+  // broadcast-capable interface. Any thread, mutex not held.
+  void sendProbe();
+};
+
+std::string LinkHub::Core::startLocked(const std::shared_ptr<Core>& self) {
+  if (started || stop) return {};
+  started = true;
+  std::string problem;
+  receiveSocket = UdpSocket::open();
+  const bool bound = receiveSocket.valid() && receiveSocket.setReuseAddress(true) &&
+                     receiveSocket.bind(options.receivePort) &&
+                     receiveSocket.setReceiveTimeout(options.receiveTimeout);
+  if (!bound) {
+    // Without this socket no phone can answer. Say so once, plainly; the
+    // worker then paces itself without it and sending still works.
+    receiveSocket.close();
+    problem = "Mirandel: cannot receive on UDP port " + std::to_string(options.receivePort) +
+              " (is another program using it?); phones will not be found";
+  }
+  receiveOpen = bound;
+  sendSocket = UdpSocket::open();
+  sendSocket.setBroadcast(true);
+  std::thread worker(&Core::run, self);
+  workerId = worker.get_id();
+  worker.detach();
+  return problem;
+}
+
+void LinkHub::Core::run(std::shared_ptr<Core> self) {
+  std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+  std::vector<std::pair<int, std::function<void()>>> wakes;
+  while (!self->stop) self->turn(buffer, wakes);
+  // Dropping the last reference here (normally) destroys the tables and
+  // closes the sockets on this thread.
+}
+
+void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
+                         std::vector<std::pair<int, std::function<void()>>>& wakes) {
+  std::string sender;
+  long size = -1;
+  if (receiveOpen) {
+    size = receiveSocket.receive(buffer.data(), buffer.size(), sender);
+  } else {
+    // No receive socket: wait as long as a receive would, so the loop still
+    // paces the probes and notices stop, without spinning.
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, options.receiveTimeout, [&] { return stop.load(); });
+  }
+  ++turns;
+  if (stop) return;
+
+  bool sendProbeNow = false;
+  {
+    std::lock_guard lock(mutex);
+    bool anySearching = false;
+    for (const auto& [id, flag] : searching) anySearching = anySearching || flag;
+    if (!callbacks.empty()) {
+      const Nanos now = options.clock();
+      const Nanos interval = anySearching ? kSearchingProbeInterval : kIdleProbeInterval;
+      if (probeDue || now - lastProbe > interval) {
+        probeDue = false;
+        lastProbe = now;
+        sendProbeNow = true;
+      }
+    }
+  }
+  if (sendProbeNow) sendProbe();
+
+  if (size <= 0) return;
+  ControlMessage message;
+  if (!decode(buffer.data(), static_cast<std::size_t>(size), message)) return;
+
+  wakes.clear();
+  {
+    std::lock_guard lock(mutex);
+    // Filed before queueing, so a clip handling this reply already finds the
+    // phone in listDevices().
+    if (message.address == "/mirandel/here") devices.fold(sender, message.args, options.clock());
+    for (auto& [id, inbox] : inboxes) {
+      if (inbox.size() >= options.inboxLimit) inbox.pop_front();
+      inbox.push_back(IncomingMessage{sender, message.address, message.args});
+    }
+    for (const auto& [id, wake] : callbacks) wakes.emplace_back(id, wake);
+  }
+  for (auto& [id, wake] : wakes) {
+    {
+      std::lock_guard lock(mutex);
+      // A clip that unsubscribed since the copy was made must not be called:
+      // its object may already be gone.
+      if (stop || !callbacks.count(id)) continue;
+      runningCallback = id;
+    }
+    try {
+      wake();
+    } catch (...) {
+      // A wake-up callback has nothing to report; the worker must survive it.
+    }
+    {
+      std::lock_guard lock(mutex);
+      runningCallback = 0;
+    }
+    changed.notify_all();
+  }
+  wakes.clear();
+}
+
+void LinkHub::Core::sendProbe() {
+  sendSocket.sendTo(kLimitedBroadcast, options.phonePort, probe.data(), probe.size());
+  // The limited broadcast leaves by one interface only (the default route's,
+  // or none without one), so a phone on any other link — typically the wired
+  // one — would never hear it. Every subnet gets its own directed broadcast.
+  std::vector<std::string> sent{kLimitedBroadcast};
+  if (!options.listInterfaces) return;
+  for (const BroadcastInterface& itf : options.listInterfaces()) {
+    if (std::find(sent.begin(), sent.end(), itf.broadcast) != sent.end()) continue;
+    sent.push_back(itf.broadcast);
+    sendSocket.sendTo(itf.broadcast, options.phonePort, probe.data(), probe.size());
+  }
+}
+
+LinkHub& LinkHub::instance() {
+  // Intentionally never destroyed: calls that race with unload then find a
+  // stopped hub rather than freed memory. The unload hook only stops it.
+  static LinkHub* const hub = [] {
+    startSocketLibrary();
+    LinkHubOptions options;
+    options.log = [](const std::string& line) { hostLog(line); };
+    return new LinkHub(std::move(options));
+  }();
+  struct UnloadHook {
+    ~UnloadHook() { hub->shutdown(); }
+  };
+  static UnloadHook hook;
+  return *hub;
+}
+
+LinkHub::LinkHub(LinkHubOptions options) : core_(std::make_shared<Core>(std::move(options))) {}
+
+LinkHub::~LinkHub() { shutdown(); }
+
+void LinkHub::shutdown() {
+  {
+    std::lock_guard lock(core_->mutex);
+    core_->stop = true;
+    core_->callbacks.clear();
+    core_->inboxes.clear();
+    core_->searching.clear();
+  }
+  core_->changed.notify_all();
+  core_->receiveSocket.interrupt();
+}
+
+int LinkHub::subscribe(std::function<void()> wake) {
+  std::string problem;
+  int id;
+  {
+    std::lock_guard lock(core_->mutex);
+    problem = core_->startLocked(core_);
+    id = core_->nextId++;
+    if (!core_->stop) {
+      core_->inboxes[id].clear();
+      core_->callbacks[id] = std::move(wake);
+    }
+  }
+  if (!problem.empty()) core_->log(problem);
+  return id;
+}
+
+void LinkHub::unsubscribe(int id) {
+  std::unique_lock lock(core_->mutex);
+  core_->inboxes.erase(id);
+  core_->callbacks.erase(id);
+  core_->searching.erase(id);
+  // A callback of this id copied before the erase may be running right now;
+  // the caller may free its object as soon as we return. (Unsubscribing from
+  // inside one's own callback cannot wait for itself.)
+  core_->changed.wait(lock, [&] {
+    return core_->runningCallback != id || std::this_thread::get_id() == core_->workerId;
+  });
+}
+
+void LinkHub::setSearching(int id, bool searching) {
+  std::lock_guard lock(core_->mutex);
+  core_->searching[id] = searching;
+  // A flag rather than resetting the last-probe time to 0: "now - 0" is not
+  // yet past 3 s while the monotonic clock itself reads less than that.
+  if (searching) core_->probeDue = true;
+}
+
+std::vector<IncomingMessage> LinkHub::drainInbox(int id) {
+  std::vector<IncomingMessage> out;
+  std::lock_guard lock(core_->mutex);
+  auto it = core_->inboxes.find(id);
+  if (it == core_->inboxes.end()) return out;
+  out.reserve(it->second.size());
+  for (IncomingMessage& m : it->second) out.push_back(std::move(m));
+  it->second.clear();
+  return out;
+}
+
+std::vector<DeviceRecord> LinkHub::listDevices() {
+  std::lock_guard lock(core_->mutex);
+  return core_->devices.list();
+}
+
+void LinkHub::probeNow() {
+  std::string problem;
+  {
+    std::lock_guard lock(core_->mutex);
+    problem = core_->startLocked(core_);
+  }
+  if (!problem.empty()) core_->log(problem);
+  core_->sendProbe();
+}
+
+void LinkHub::sendTo(const std::string& destination, const ControlMessage& message) {
+  if (destination.empty()) return;
+  std::string problem;
+  {
+    std::lock_guard lock(core_->mutex);
+    problem = core_->startLocked(core_);
+  }
+  if (!problem.empty()) core_->log(problem);
+  if (message.address == "/mirandel/describe") {
+    std::string key = destination;
+    for (const ControlArg& arg : message.args) {
+      key += '|';
+      key += arg.text;
+      key += '|';
+      key += std::to_string(arg.intValue);
+    }
+    std::lock_guard lock(core_->mutex);
+    const Nanos now = core_->options.clock();
+    auto it = core_->describeSends.find(key);
+    if (it != core_->describeSends.end() && now - it->second < kDescribeRepeatWindow) return;
+    if (core_->describeSends.size() >= kDescribeKeysBeforePruning) {
+      // Only keys inside the window still matter; the rest would only grow.
+      std::erase_if(core_->describeSends,
+                    [&](const auto& entry) { return now - entry.second >= kDescribeRepeatWindow; });
+    }
+    core_->describeSends[key] = now;
+  }
+  const std::vector<std::uint8_t> bytes = encode(message);
+  core_->sendSocket.sendTo(destination, core_->options.phonePort, bytes.data(), bytes.size());
+}
+
+std::uint64_t LinkHub::workerTurns() const { return core_->turns; }
+bool LinkHub::receiving() const { return core_->receiveOpen; }
+
+}  // namespace mirandel

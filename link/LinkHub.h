@@ -1,0 +1,76 @@
+#pragma once
+// The process's single owner of the control channel: the two UDP sockets, the
+// network worker, every clip's inbox and wake-up callback, the device table
+// and the describe de-duplication.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/LinkPort.h"
+#include "link/UdpSocket.h"
+#include "plugin/Clock.h"
+
+namespace mirandel {
+
+inline constexpr std::uint16_t kPhoneControlPort = 9000;
+inline constexpr std::uint16_t kClipControlPort = 9001;
+
+struct LinkHubOptions {
+  std::uint16_t receivePort = kClipControlPort;
+  std::uint16_t phonePort = kPhoneControlPort;
+  ClockFn clock = steadyClock();
+  // Host log lines ("Mirandel: ..."); may be empty. Called on any thread,
+  // never with the hub lock held.
+  std::function<void(const std::string&)> log;
+  // The interfaces that get a directed-broadcast probe.
+  std::function<std::vector<BroadcastInterface>()> listInterfaces = listBroadcastInterfaces;
+  std::chrono::milliseconds receiveTimeout{250};
+  // A clip that is never drained must not grow without limit: beyond this the
+  // oldest messages go.
+  std::size_t inboxLimit = 4096;
+  std::size_t maxDevices = 64;
+  std::size_t maxRoutesPerDevice = 16;
+};
+
+class LinkHub final : public LinkPort {
+ public:
+  // The process-wide hub, created on first use (also when first calls race).
+  // It lives until the library is unloaded. Any thread.
+  static LinkHub& instance();
+
+  // A private hub (tests, tools). Opens nothing until the first subscribe or
+  // probeNow.
+  explicit LinkHub(LinkHubOptions options = {});
+  // Stops the worker without waiting for it (see LinkHub.cpp); afterwards no
+  // callback starts. Owner's thread.
+  ~LinkHub() override;
+  LinkHub(const LinkHub&) = delete;
+  LinkHub& operator=(const LinkHub&) = delete;
+
+  int subscribe(std::function<void()> wake) override;
+  void unsubscribe(int id) override;
+  void setSearching(int id, bool searching) override;
+  std::vector<IncomingMessage> drainInbox(int id) override;
+  std::vector<DeviceRecord> listDevices() override;
+  void probeNow() override;
+  void sendTo(const std::string& destination, const ControlMessage& message) override;
+
+  // Sets stop, wakes the worker and forgets every subscriber; the worker frees
+  // the hub's state when it ends. Idempotent. Any thread.
+  void shutdown();
+
+  // Diagnostics for tests: how many times the worker has gone round its loop,
+  // and whether the receive socket is open.
+  std::uint64_t workerTurns() const;
+  bool receiving() const;
+
+  struct Core;
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+}  // namespace mirandel

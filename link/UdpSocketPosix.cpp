@@ -1,0 +1,154 @@
+// POSIX implementation of the UDP socket seam.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "link/UdpSocket.h"
+
+namespace mirandel {
+namespace {
+
+int fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+bool toSockaddr(const std::string& address, std::uint16_t port, sockaddr_in& out) {
+  std::memset(&out, 0, sizeof out);
+  out.sin_family = AF_INET;
+  out.sin_port = htons(port);
+  if (address.empty()) {
+    out.sin_addr.s_addr = htonl(INADDR_ANY);
+    return true;
+  }
+  return inet_pton(AF_INET, address.c_str(), &out.sin_addr) == 1;
+}
+
+std::string toText(const in_addr& addr) {
+  char text[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &addr, text, sizeof text)) return {};
+  return text;
+}
+
+}  // namespace
+
+void startSocketLibrary() {}
+
+UdpSocket::~UdpSocket() { close(); }
+
+UdpSocket::UdpSocket(UdpSocket&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = kInvalid;
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalid;
+  }
+  return *this;
+}
+
+UdpSocket UdpSocket::open() {
+  const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return UdpSocket(s < 0 ? kInvalid : s);
+}
+
+bool UdpSocket::setReuseAddress(bool on) {
+  const int v = on ? 1 : 0;
+  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0;
+}
+
+bool UdpSocket::setBroadcast(bool on) {
+  const int v = on ? 1 : 0;
+  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0;
+}
+
+bool UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool UdpSocket::bind(std::uint16_t port, const std::string& address) {
+  sockaddr_in sa;
+  if (!valid() || !toSockaddr(address, port, sa)) return false;
+  return ::bind(fd(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+std::uint16_t UdpSocket::localPort() const {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (!valid() || ::getsockname(fd(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, std::string& sender,
+                        std::uint16_t* senderPort) {
+  if (!valid()) return -1;
+  sockaddr_in from{};
+  socklen_t len = sizeof from;
+  ssize_t n;
+  do {
+    n = ::recvfrom(fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &len);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  sender = toText(from.sin_addr);
+  if (senderPort) *senderPort = ntohs(from.sin_port);
+  return static_cast<long>(n);
+}
+
+bool UdpSocket::sendTo(const std::string& address, std::uint16_t port, const std::uint8_t* data,
+                       std::size_t size) {
+  sockaddr_in to;
+  if (!valid() || address.empty() || !toSockaddr(address, port, to)) return false;
+  return ::sendto(fd(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
+                  sizeof to) == static_cast<ssize_t>(size);
+}
+
+void UdpSocket::interrupt() {
+  // On Linux, shutting down the read side of even an unconnected UDP socket
+  // wakes a blocked recvfrom, which then returns 0 at once.
+  if (valid()) ::shutdown(fd(handle_), SHUT_RD);
+}
+
+void UdpSocket::close() {
+  if (valid()) ::close(fd(handle_));
+  handle_ = kInvalid;
+}
+
+std::vector<BroadcastInterface> listBroadcastInterfaces() {
+  std::vector<BroadcastInterface> out;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return out;
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+    if (!(it->ifa_flags & IFF_UP) || !(it->ifa_flags & IFF_BROADCAST)) continue;
+    if (it->ifa_flags & IFF_LOOPBACK) continue;
+    const auto* addr = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
+    in_addr broadcast{};
+    if (it->ifa_broadaddr && it->ifa_broadaddr->sa_family == AF_INET) {
+      broadcast = reinterpret_cast<const sockaddr_in*>(it->ifa_broadaddr)->sin_addr;
+    }
+    if (broadcast.s_addr == 0 && it->ifa_netmask) {
+      // An address added without "brd": derive the subnet's broadcast.
+      const auto* mask = reinterpret_cast<const sockaddr_in*>(it->ifa_netmask);
+      broadcast.s_addr = addr->sin_addr.s_addr | ~mask->sin_addr.s_addr;
+    }
+    if (broadcast.s_addr == 0 || broadcast.s_addr == addr->sin_addr.s_addr) continue;
+    out.push_back({it->ifa_name ? it->ifa_name : "", toText(addr->sin_addr), toText(broadcast)});
+  }
+  ::freeifaddrs(list);
+  return out;
+}
+
+bool isDottedIpv4(const std::string& text) {
+  in_addr a{};
+  return inet_pton(AF_INET, text.c_str(), &a) == 1;
+}
+
+}  // namespace mirandel
