@@ -1,0 +1,375 @@
+// The codec-neutral decoder: Annex-B walking, the key-picture gate, counters,
+// timing and the output-size rule, driven through a scripted codec backend.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "plugin/Clock.h"
+#include "video/AnnexB.h"
+#include "video/DecoderCore.h"
+#include "video/PictureGeometry.h"
+
+namespace mirandel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---- Annex-B walking ----
+
+std::vector<Bytes> split(const Bytes& stream) {
+  std::vector<Bytes> out;
+  NalReader reader(stream.data(), stream.size());
+  NalUnit nal;
+  while (reader.next(nal)) out.emplace_back(nal.data, nal.data + nal.size);
+  return out;
+}
+
+// Guards against keeping the zero of a four-byte start code on the previous
+// unit, losing bytes before a following start code, and yielding empty units.
+TEST(AnnexB, SplitsAtThreeAndFourByteStartCodes) {
+  struct Case {
+    const char* what;
+    Bytes stream;
+    std::vector<Bytes> nals;
+  };
+  const Case cases[] = {
+      {"three-byte codes",
+       {0, 0, 1, 0x67, 0xAA, 0, 0, 1, 0x68, 0xBB},
+       {{0x67, 0xAA}, {0x68, 0xBB}}},
+      {"four-byte codes",
+       {0, 0, 0, 1, 0x67, 0xAA, 0, 0, 0, 1, 0x65, 1, 2},
+       {{0x67, 0xAA}, {0x65, 1, 2}}},
+      {"garbage before the first code", {9, 9, 0, 0, 1, 0x41, 7}, {{0x41, 7}}},
+      {"empty units skipped", {0, 0, 1, 0, 0, 1, 0x09, 0xF0, 0, 0, 1}, {{0x09, 0xF0}}},
+      {"zero inside a unit kept", {0, 0, 1, 0x65, 0, 0, 3, 0, 0x80}, {{0x65, 0, 0, 3, 0, 0x80}}},
+      {"only one trailing zero belongs to the code",
+       {0, 0, 1, 0x65, 5, 0, 0, 0, 0, 1, 0x41},
+       {{0x65, 5, 0}, {0x41}}},
+      {"no start code", {0x65, 1, 2, 3}, {}},
+      {"truncated code", {0, 0}, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(split(c.stream), c.nals) << c.what;
+}
+
+TEST(AnnexB, FindsKeyPicturesByCodec) {
+  EXPECT_TRUE(holdsKeyPicture(Bytes{0, 0, 1, 0x67, 0, 0, 1, 0x65, 1}.data(), 9, kCodecH264));
+  EXPECT_FALSE(holdsKeyPicture(Bytes{0, 0, 1, 0x41, 1}.data(), 5, kCodecH264));
+  // HEVC IDR_W_RADL (19) is a key picture; read as H.264 its header is type 6.
+  EXPECT_TRUE(holdsKeyPicture(Bytes{0, 0, 1, 0x26, 0x01, 0xAF}.data(), 6, kCodecHevc));
+  EXPECT_FALSE(holdsKeyPicture(Bytes{0, 0, 1, 0x26, 0x01, 0xAF}.data(), 6, kCodecH264));
+  // HEVC TRAIL_R (1) is not.
+  EXPECT_FALSE(holdsKeyPicture(Bytes{0, 0, 1, 0x02, 0x01, 0xAF}.data(), 6, kCodecHevc));
+}
+
+// ---- A scripted backend ----
+
+struct Script {
+  std::vector<CodecKind> opens;
+  int closes = 0;
+  std::vector<bool> submittedKeys;
+  bool failOpen = false;
+  bool failSubmit = false;
+  bool failDrain = false;
+  bool deliverUnreadable = false;
+  std::uint32_t pictureWidth = 16;
+  std::uint32_t pictureHeight = 8;
+  ManualClock* clock = nullptr;
+  Nanos drainTakes = 0;
+};
+
+class ScriptedBackend final : public DecoderBackend {
+ public:
+  explicit ScriptedBackend(Script& s) : s_(s) {}
+  bool open(CodecKind codec) override {
+    if (s_.failOpen) return false;
+    s_.opens.push_back(codec);
+    return true;
+  }
+  void close() override { ++s_.closes; }
+  bool submit(const AccessUnit&, bool key) override {
+    if (s_.failSubmit) return false;
+    s_.submittedKeys.push_back(key);
+    return true;
+  }
+  bool drain(const PictureSink& sink) override {
+    if (s_.clock != nullptr) s_.clock->advance(s_.drainTakes);
+    if (s_.failDrain) return false;
+    const std::uint32_t w = s_.pictureWidth, h = s_.pictureHeight;
+    y_.assign(std::size_t{w} * h, 235);  // white
+    u_.assign(std::size_t{(w + 1) / 2} * ((h + 1) / 2), 128);
+    YuvPicture p;
+    p.layout = ChromaLayout::kPlanar;
+    p.width = w;
+    p.height = h;
+    p.y = y_.data();
+    p.yStride = s_.deliverUnreadable ? w / 2 : w;
+    p.u = p.v = u_.data();
+    p.uStride = p.vStride = (w + 1) / 2;
+    sink(p);
+    return true;
+  }
+  bool hardware() const override { return false; }
+
+ private:
+  Script& s_;
+  Bytes y_, u_;
+};
+
+// NAL units, each with a four-byte start code.
+Bytes units(std::initializer_list<Bytes> nals) {
+  Bytes out;
+  for (const Bytes& n : nals) {
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), n.begin(), n.end());
+  }
+  return out;
+}
+
+const Bytes kSps{0x67, 0x42, 0xC0, 0x1E};
+const Bytes kPps{0x68, 0xCE, 0x3C, 0x80};
+const Bytes kIdr{0x65, 0x88, 0x84};
+const Bytes kSlice{0x41, 0x9A, 0x02};
+const Bytes kSei{0x06, 0x05, 0x01};
+const Bytes kHevcVps{0x40, 0x01, 0x0C};
+const Bytes kHevcSps{0x42, 0x01, 0x01};
+const Bytes kHevcPps{0x44, 0x01, 0xC1};
+const Bytes kHevcIdr{0x26, 0x01, 0xAF};    // IDR_W_RADL
+const Bytes kHevcCra{0x2A, 0x01, 0xAF};    // CRA (21), also IRAP
+const Bytes kHevcTrail{0x02, 0x01, 0xD0};  // TRAIL_R
+
+// What one decode call must do.
+enum class Outcome { kSubmittedKey, kSubmitted, kSkipped, kFailed };
+
+struct Step {
+  const char* what;
+  Bytes bytes;
+  CodecKind codec;
+  bool randomAccess;
+  Outcome outcome;
+};
+
+class DecoderGate : public ::testing::Test {
+ protected:
+  DecoderGate()
+      : decoder_(
+            std::make_unique<ScriptedBackend>(script_),
+            [this](const Frame& f) { frames_.push_back(f); }, clock_.fn()) {
+    script_.clock = &clock_;
+  }
+
+  void run(const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+      const DecoderInfo before = decoder_.info();
+      const std::size_t submittedBefore = script_.submittedKeys.size();
+      AccessUnit unit;
+      unit.bytes = s.bytes;
+      unit.randomAccess = s.randomAccess;
+      const bool ok = decoder_.decode(unit, s.codec);
+      const DecoderInfo after = decoder_.info();
+      const bool submitted = script_.submittedKeys.size() > submittedBefore;
+      switch (s.outcome) {
+        case Outcome::kSubmittedKey:
+        case Outcome::kSubmitted:
+          EXPECT_TRUE(ok) << s.what;
+          ASSERT_TRUE(submitted) << s.what;
+          EXPECT_EQ(script_.submittedKeys.back(), s.outcome == Outcome::kSubmittedKey) << s.what;
+          EXPECT_EQ(after.framesOut, before.framesOut + 1) << s.what;
+          break;
+        case Outcome::kSkipped:
+          EXPECT_TRUE(ok) << s.what;
+          EXPECT_FALSE(submitted) << s.what;
+          EXPECT_EQ(after.skipped, before.skipped + 1) << s.what;
+          break;
+        case Outcome::kFailed:
+          EXPECT_FALSE(ok) << s.what;
+          EXPECT_EQ(after.errors, before.errors + 1) << s.what;
+          break;
+      }
+    }
+  }
+
+  Script script_;
+  ManualClock clock_;
+  std::vector<Frame> frames_;
+  DecoderCore decoder_;
+};
+
+// Guards against opening or submitting before the parameter sets are known,
+// feeding a decoder non-key pictures it cannot decode, and counting
+// picture-less units as decoded.
+TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) {
+  run({
+      {"slice before any parameter set", units({kSlice}), kCodecH264, false, Outcome::kSkipped},
+      {"parameter sets alone carry no picture", units({kSps, kPps}), kCodecH264, false,
+       Outcome::kSkipped},
+      {"non-key slice opens but is not submitted", units({kSlice}), kCodecH264, false,
+       Outcome::kSkipped},
+      {"still no key", units({kSlice}), kCodecH264, false, Outcome::kSkipped},
+      {"IDR", units({kIdr}), kCodecH264, false, Outcome::kSubmittedKey},
+      {"SEI only", units({kSei}), kCodecH264, false, Outcome::kSkipped},
+      {"slice after the key", units({kSlice}), kCodecH264, false, Outcome::kSubmitted},
+      {"in-band parameter sets with an IDR", units({kSps, kPps, kIdr}), kCodecH264, false,
+       Outcome::kSubmittedKey},
+  });
+  EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecH264});
+}
+
+// Guards against the transport's random-access flag being ignored when a
+// stream's key pictures are not IDR pictures.
+TEST_F(DecoderGate, RandomAccessUnitCountsAsKeyPicture) {
+  run({
+      {"recovery-point picture flagged random access", units({kSps, kPps, kSlice}), kCodecH264,
+       true, Outcome::kSubmittedKey},
+      {"next slice", units({kSlice}), kCodecH264, false, Outcome::kSubmitted},
+  });
+}
+
+// Guards against opening an HEVC decoder that has never seen a video
+// parameter set, and against missing IRAP types other than IDR.
+TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
+  run({
+      {"no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), kCodecHevc, false, Outcome::kSkipped},
+      {"still no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), kCodecHevc, false, Outcome::kSkipped},
+      {"trailing picture", units({kHevcTrail}), kCodecHevc, false, Outcome::kSkipped},
+  });
+  EXPECT_TRUE(script_.opens.empty());
+  run({
+      {"VPS arrives with a trailing picture", units({kHevcVps, kHevcSps, kHevcPps, kHevcTrail}),
+       kCodecHevc, false, Outcome::kSkipped},
+      {"CRA", units({kHevcCra}), kCodecHevc, false, Outcome::kSubmittedKey},
+      {"trailing picture", units({kHevcTrail}), kCodecHevc, false, Outcome::kSubmitted},
+  });
+  EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecHevc});
+}
+
+// Guards against a codec change in the stream being fed to the old decoder,
+// and against the old codec's parameter sets opening the new one.
+TEST_F(DecoderGate, CodecSwitchReopensAndWaitsForTheNewCodecsParameterSets) {
+  run({
+      {"H.264 key", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey},
+      {"HEVC key", units({kHevcVps, kHevcSps, kHevcPps, kHevcIdr}), kCodecHevc, false,
+       Outcome::kSubmittedKey},
+      {"HEVC trailing", units({kHevcTrail}), kCodecHevc, false, Outcome::kSubmitted},
+      // Back to H.264 with only an IDR: the HEVC sets must not count.
+      {"H.264 IDR without its sets", units({kIdr}), kCodecH264, false, Outcome::kSkipped},
+      {"H.264 key with sets", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey},
+  });
+  EXPECT_EQ(script_.opens, (std::vector<CodecKind>{kCodecH264, kCodecHevc, kCodecH264}));
+}
+
+// Guards against failures reported as success, and against submitting
+// non-key pictures to a decoder that has just failed.
+TEST_F(DecoderGate, FailuresCountErrorsAndWaitForTheNextKey) {
+  run({{"key", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+  script_.failSubmit = true;
+  run({{"rejected slice", units({kSlice}), kCodecH264, false, Outcome::kFailed}});
+  script_.failSubmit = false;
+  run({{"slice after failure", units({kSlice}), kCodecH264, false, Outcome::kSkipped},
+       {"key again", units({kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+  script_.failDrain = true;
+  run({{"drain fails", units({kSlice}), kCodecH264, false, Outcome::kFailed}});
+  script_.failDrain = false;
+  run({{"slice after drain failure", units({kSlice}), kCodecH264, false, Outcome::kSkipped}});
+  // A picture the codec library hands back in a layout that cannot be read
+  // is a failure, never converted.
+  script_.deliverUnreadable = true;
+  const std::size_t framesBefore = frames_.size();
+  run({{"unreadable picture", units({kIdr}), kCodecH264, false, Outcome::kFailed}});
+  EXPECT_EQ(frames_.size(), framesBefore);
+  script_.deliverUnreadable = false;
+
+  decoder_.reset();
+  script_.failOpen = true;
+  run({{"open fails", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kFailed},
+       {"open fails again", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kFailed}});
+  script_.failOpen = false;
+  run({{"open succeeds", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+}
+
+// Guards against a reset that keeps stale parameter sets or skips the key wait.
+TEST_F(DecoderGate, ResetForgetsParameterSetsAndTheOpenDecoder) {
+  run({{"key", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+  const int closesBefore = script_.closes;
+  decoder_.reset();
+  EXPECT_GT(script_.closes, closesBefore);
+  run({{"IDR without sets after reset", units({kIdr}), kCodecH264, false, Outcome::kSkipped},
+       {"key with sets", units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+  EXPECT_EQ(script_.opens.size(), 2u);
+}
+
+// Guards against frames that lose the unit's timing, a decode time measured
+// without the drain, or pixels that are not BGRA with opaque alpha.
+TEST_F(DecoderGate, FrameCarriesTheUnitsTimesAndTheDecodeTimeIsMeasured) {
+  script_.drainTakes = 7 * kMillisecond;
+  AccessUnit unit;
+  unit.bytes = units({kSps, kPps, kIdr});
+  unit.pts = 900000;
+  unit.completedAt = clock_.now() - 3 * kMillisecond;
+  ASSERT_TRUE(decoder_.decode(unit, kCodecH264));
+  ASSERT_EQ(frames_.size(), 1u);
+  const Frame& f = frames_[0];
+  EXPECT_EQ(f.pts, 900000);
+  EXPECT_EQ(f.receivedAt, unit.completedAt);
+  EXPECT_EQ(f.decodedAt, clock_.now());
+  EXPECT_EQ(f.width, 16u);
+  EXPECT_EQ(f.height, 8u);
+  EXPECT_EQ(f.stride, 64u);
+  EXPECT_DOUBLE_EQ(decoder_.info().lastDecodeMs, 7.0);
+}
+
+// ---- Output size ----
+
+// Guards against truncating instead of rounding, odd output sides, and
+// limiting the wrong side of portrait pictures.
+TEST(OutputSizeRule, LimitsTheLargerSideRoundedToEven) {
+  struct Case {
+    std::uint32_t w, h, max;
+    OutputSize out;
+  };
+  const Case cases[] = {
+      {1920, 1080, 0, {1920, 1080}},   {1920, 1080, 1920, {1920, 1080}},
+      {1920, 1080, 1280, {1280, 720}}, {1920, 1080, 1000, {1000, 562}},
+      {1080, 1920, 1000, {562, 1000}}, {1279, 719, 1280, {1279, 719}},
+      {1281, 721, 1280, {1280, 720}},  {3, 3, 1, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(outputSize(c.w, c.h, c.max), c.out) << c.w << "x" << c.h << " max " << c.max;
+  }
+}
+
+// Guards against the limit being applied to the frame but not the reported
+// size, or not at all.
+TEST_F(DecoderGate, MaxDimensionScalesDeliveredPictures) {
+  script_.pictureWidth = 1920;
+  script_.pictureHeight = 1080;
+  struct Case {
+    std::uint32_t max, w, h;
+  };
+  for (const Case& c : {Case{1280, 1280, 720}, Case{1000, 1000, 562}, Case{0, 1920, 1080}}) {
+    decoder_.setMaxDimension(c.max);
+    AccessUnit unit;
+    unit.bytes = units({kSps, kPps, kIdr});
+    ASSERT_TRUE(decoder_.decode(unit, kCodecH264));
+    ASSERT_FALSE(frames_.empty());
+    const Frame& f = frames_.back();
+    EXPECT_EQ(f.width, c.w);
+    EXPECT_EQ(f.height, c.h);
+    EXPECT_EQ(f.stride, std::uint64_t{c.w} * 4);
+    // The test pattern is white; scaled pixels are too, alpha opaque.
+    const std::uint8_t* last = f.data + (f.height - 1) * f.stride + (f.width - 1) * 4;
+    EXPECT_EQ(std::vector<std::uint8_t>(last, last + 4),
+              (std::vector<std::uint8_t>{255, 255, 255, 255}));
+    const DecoderInfo info = decoder_.info();
+    EXPECT_EQ(info.outputWidth, c.w);
+    EXPECT_EQ(info.outputHeight, c.h);
+  }
+  // Changing the limit between pictures updates the reported size at once.
+  decoder_.setMaxDimension(1280);
+  EXPECT_EQ(decoder_.info().outputWidth, 1280u);
+  EXPECT_EQ(decoder_.info().outputHeight, 720u);
+}
+
+}  // namespace
+}  // namespace mirandel

@@ -1,0 +1,62 @@
+#pragma once
+// The decoder seam: access units in, BGRA pictures out. The pipeline holds a
+// Decoder; which codec library stands behind it is the platform's business.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "plugin/Clock.h"
+#include "video/AccessUnit.h"
+
+namespace mirandel {
+
+// One decoded picture, handed to onFrame by const reference. The pixels belong
+// to the decoder and stay valid only during the onFrame call.
+struct Frame {
+  const std::uint8_t* data = nullptr;  // top row first; B, G, R, A (A always 255)
+  std::uint64_t stride = 0;            // bytes per row, width * 4
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::int64_t pts = -1;  // the unit's 90 kHz PTS, -1 when none
+  Nanos decodedAt = 0;    // when the picture had been converted
+  Nanos receivedAt = 0;   // the unit's completedAt
+};
+
+struct DecoderInfo {
+  std::uint64_t framesOut = 0;  // decode calls that delivered at least one picture
+  std::uint64_t errors = 0;     // decode calls that failed
+  std::uint64_t skipped = 0;    // units not submitted (no picture, no parameter sets, no key yet)
+  double lastDecodeMs = 0;      // last submitted decode call, entry to end of draining
+  std::uint32_t outputWidth = 0;
+  std::uint32_t outputHeight = 0;
+  bool hardware = false;
+};
+
+using FrameCallback = std::function<void(const Frame&)>;
+
+class Decoder {
+ public:
+  virtual ~Decoder() = default;
+
+  // Receive thread. Decodes one unit; pictures go to onFrame before it returns.
+  // True when the unit was submitted or deliberately skipped, false when
+  // decoding failed (the caller then waits for a key picture).
+  virtual bool decode(AccessUnit& unit, CodecKind codec) = 0;
+
+  // Receive thread. Forgets the codec and the parameter sets; the next
+  // submitted unit must be a key picture.
+  virtual void reset() = 0;
+
+  // Before the receive thread starts (or on it). Limits the larger side of the
+  // delivered pictures to n pixels; 0 means no limit.
+  virtual void setMaxDimension(std::uint32_t n) = 0;
+
+  // Any thread.
+  virtual DecoderInfo info() const = 0;
+};
+
+// The platform's decoder (libavcodec on Linux). The clock stamps decodedAt and
+// times decode calls.
+std::unique_ptr<Decoder> makeDecoder(FrameCallback onFrame, ClockFn clock = steadyClock());
+
+}  // namespace mirandel

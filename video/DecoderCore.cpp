@@ -1,0 +1,188 @@
+#include "video/DecoderCore.h"
+
+#include <algorithm>
+
+#include "video/AnnexB.h"
+#include "video/PictureGeometry.h"
+
+namespace mirandel {
+
+namespace {
+
+void storeParameterSet(std::vector<std::uint8_t>& stored, const NalUnit& nal) {
+  if (stored.size() != nal.size || !std::equal(stored.begin(), stored.end(), nal.data)) {
+    stored.assign(nal.data, nal.data + nal.size);
+  }
+}
+
+}  // namespace
+
+DecoderCore::DecoderCore(std::unique_ptr<DecoderBackend> backend, FrameCallback onFrame,
+                         ClockFn clock)
+    : backend_(std::move(backend)), onFrame_(std::move(onFrame)), clock_(std::move(clock)) {}
+
+DecoderCore::~DecoderCore() { backend_->close(); }
+
+void DecoderCore::countSkipped() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++info_.skipped;
+}
+
+bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
+  const Nanos t0 = clock_();
+
+  // Parameter sets of another codec cannot open this one: a stream that
+  // switches codec must bring its own before it is decoded.
+  if (codec != paramsCodec_) {
+    sps_.clear();
+    pps_.clear();
+    vps_.clear();
+    paramsCodec_ = codec;
+  }
+
+  const bool hevc = codec == kCodecHevc;
+  bool isKey = unit.randomAccess;
+  bool hasPicture = false;
+  NalReader reader(unit.bytes.data(), unit.bytes.size());
+  NalUnit nal;
+  while (reader.next(nal)) {
+    const unsigned type = nalType(nal, codec);
+    if (hevc) {
+      if (type == 32) {
+        storeParameterSet(vps_, nal);
+      } else if (type == 33) {
+        storeParameterSet(sps_, nal);
+      } else if (type == 34) {
+        storeParameterSet(pps_, nal);
+      } else if (type < 32) {
+        hasPicture = true;
+        if (type >= 16 && type <= 23) isKey = true;
+      }
+    } else {
+      if (type == 7) {
+        storeParameterSet(sps_, nal);
+      } else if (type == 8) {
+        storeParameterSet(pps_, nal);
+      } else if (type == 5) {
+        isKey = true;
+        hasPicture = true;
+      } else if (type >= 1 && type <= 4) {
+        hasPicture = true;
+      }
+    }
+  }
+  if (!hasPicture) {
+    countSkipped();
+    return true;
+  }
+
+  if (openCodec_ == kCodecNone || openCodec_ != codec) {
+    const bool haveParams = !sps_.empty() && !pps_.empty() && (!hevc || !vps_.empty());
+    if (!haveParams) {
+      countSkipped();
+      return true;
+    }
+    if (!openBackend(codec)) {
+      needKey_ = true;
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++info_.errors;
+      return false;
+    }
+    needKey_ = true;
+  }
+  if (needKey_ && !isKey) {
+    countSkipped();
+    return true;
+  }
+
+  if (!backend_->submit(unit, isKey)) {
+    needKey_ = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++info_.errors;
+    return false;
+  }
+
+  delivered_ = false;
+  badPicture_ = false;
+  const bool drained =
+      backend_->drain([this, &unit](const YuvPicture& picture) { deliver(picture, unit); });
+  const bool ok = drained && !badPicture_;
+  needKey_ = !ok;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  info_.lastDecodeMs = static_cast<double>(clock_() - t0) / 1'000'000.0;
+  if (!ok) {
+    ++info_.errors;
+  } else if (delivered_) {
+    ++info_.framesOut;
+  }
+  return ok;
+}
+
+bool DecoderCore::openBackend(CodecKind codec) {
+  backend_->close();
+  openCodec_ = kCodecNone;
+  if (!backend_->open(codec)) return false;
+  openCodec_ = codec;
+  const bool hardware = backend_->hardware();
+  std::lock_guard<std::mutex> lock(mutex_);
+  info_.hardware = hardware;
+  return true;
+}
+
+void DecoderCore::deliver(const YuvPicture& picture, const AccessUnit& unit) {
+  if (!pictureIsReadable(picture)) {
+    badPicture_ = true;
+    return;
+  }
+  OutputSize out;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sourceWidth_ = picture.width;
+    sourceHeight_ = picture.height;
+    out = outputSize(picture.width, picture.height, maxDimension_);
+    info_.outputWidth = out.width;
+    info_.outputHeight = out.height;
+  }
+  if (out.width == 0 || out.height == 0) return;
+
+  const std::size_t stride = static_cast<std::size_t>(out.width) * 4;
+  pixels_.resize(stride * out.height);
+  convertToBgraScaled(picture, out.width, out.height, pixels_.data());
+
+  Frame frame;
+  frame.data = pixels_.data();
+  frame.stride = stride;
+  frame.width = out.width;
+  frame.height = out.height;
+  frame.pts = unit.pts;
+  frame.decodedAt = clock_();
+  frame.receivedAt = unit.completedAt;
+  delivered_ = true;
+  if (onFrame_) onFrame_(frame);
+}
+
+void DecoderCore::reset() {
+  backend_->close();
+  openCodec_ = kCodecNone;
+  sps_.clear();
+  pps_.clear();
+  vps_.clear();
+  needKey_ = true;
+}
+
+void DecoderCore::setMaxDimension(std::uint32_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (n == maxDimension_) return;
+  maxDimension_ = n;
+  const OutputSize out = outputSize(sourceWidth_, sourceHeight_, n);
+  info_.outputWidth = out.width;
+  info_.outputHeight = out.height;
+}
+
+DecoderInfo DecoderCore::info() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return info_;
+}
+
+}  // namespace mirandel

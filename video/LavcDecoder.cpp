@@ -1,0 +1,142 @@
+#include "video/LavcDecoder.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "video/DecoderCore.h"
+#include "video/PictureGeometry.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+namespace mirandel {
+
+namespace {
+
+// A unit in yields its picture at once; the cap only bounds a misbehaving
+// decoder.
+constexpr int kMaxDrainPasses = 8;
+
+class LavcBackend final : public DecoderBackend {
+ public:
+  LavcBackend() : packet_(av_packet_alloc()), frame_(av_frame_alloc()) {}
+  ~LavcBackend() override {
+    close();
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+  }
+  LavcBackend(const LavcBackend&) = delete;
+  LavcBackend& operator=(const LavcBackend&) = delete;
+
+  bool open(CodecKind codec) override {
+    close();
+    if (packet_ == nullptr || frame_ == nullptr) return false;
+    AVCodecID id;
+    if (codec == kCodecH264) {
+      id = AV_CODEC_ID_H264;
+    } else if (codec == kCodecHevc) {
+      id = AV_CODEC_ID_HEVC;
+    } else {
+      return false;
+    }
+    const AVCodec* decoder = avcodec_find_decoder(id);
+    if (decoder == nullptr) return false;
+    context_ = avcodec_alloc_context3(decoder);
+    if (context_ == nullptr) return false;
+    // Output each picture as soon as it is decoded. Frame threading would add
+    // a picture of delay per thread and uneven latency, so decode on this
+    // thread alone.
+    context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    context_->thread_count = 1;
+    context_->thread_type = 0;
+    if (avcodec_open2(context_, decoder, nullptr) < 0) {
+      avcodec_free_context(&context_);
+      return false;
+    }
+    return true;
+  }
+
+  void close() override {
+    if (context_ != nullptr) avcodec_free_context(&context_);
+  }
+
+  bool submit(const AccessUnit& unit, bool key) override {
+    if (context_ == nullptr || unit.bytes.empty() ||
+        unit.bytes.size() > static_cast<std::size_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
+      return false;
+    }
+    // libavcodec reads a few bytes past the end of the data; give it zeroed
+    // padding in a buffer kept between units.
+    input_.resize(unit.bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::copy(unit.bytes.begin(), unit.bytes.end(), input_.begin());
+    std::fill(input_.begin() + static_cast<std::ptrdiff_t>(unit.bytes.size()), input_.end(), 0);
+    av_packet_unref(packet_);
+    packet_->data = input_.data();
+    packet_->size = static_cast<int>(unit.bytes.size());
+    packet_->pts = unit.pts >= 0 ? unit.pts : AV_NOPTS_VALUE;
+    packet_->flags = key ? AV_PKT_FLAG_KEY : 0;
+    const int result = avcodec_send_packet(context_, packet_);
+    packet_->data = nullptr;
+    packet_->size = 0;
+    return result >= 0;
+  }
+
+  bool drain(const PictureSink& sink) override {
+    if (context_ == nullptr) return false;
+    bool ok = true;
+    for (int pass = 0; pass < kMaxDrainPasses; ++pass) {
+      const int result = avcodec_receive_frame(context_, frame_);
+      if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
+      if (result < 0) return false;
+      YuvPicture picture;
+      if (viewOf(*frame_, picture)) {
+        sink(picture);
+      } else {
+        ok = false;  // 10-bit, 4:2:2, 4:4:4 or a malformed frame: never misread it
+      }
+      av_frame_unref(frame_);
+    }
+    return ok;
+  }
+
+  bool hardware() const override { return false; }
+
+ private:
+  // Checks the frame before any arithmetic on its sizes and strides.
+  static bool viewOf(const AVFrame& f, YuvPicture& p) {
+    if (f.format != AV_PIX_FMT_YUV420P && f.format != AV_PIX_FMT_YUVJ420P) return false;
+    if (f.width <= 0 || f.height <= 0) return false;
+    for (int plane = 0; plane < 3; ++plane) {
+      if (f.data[plane] == nullptr || f.linesize[plane] <= 0) return false;
+    }
+    p.layout = ChromaLayout::kPlanar;
+    p.width = static_cast<std::uint32_t>(f.width);
+    p.height = static_cast<std::uint32_t>(f.height);
+    p.y = f.data[0];
+    p.yStride = static_cast<std::size_t>(f.linesize[0]);
+    p.u = f.data[1];
+    p.uStride = static_cast<std::size_t>(f.linesize[1]);
+    p.v = f.data[2];
+    p.vStride = static_cast<std::size_t>(f.linesize[2]);
+    return pictureIsReadable(p);
+  }
+
+  AVCodecContext* context_ = nullptr;
+  AVPacket* packet_;
+  AVFrame* frame_;
+  std::vector<std::uint8_t> input_;  // the unit plus zeroed padding, reused
+};
+
+}  // namespace
+
+std::unique_ptr<DecoderBackend> makeLavcBackend() { return std::make_unique<LavcBackend>(); }
+
+std::unique_ptr<Decoder> makeDecoder(FrameCallback onFrame, ClockFn clock) {
+  return std::make_unique<DecoderCore>(makeLavcBackend(), std::move(onFrame), std::move(clock));
+}
+
+}  // namespace mirandel
