@@ -154,13 +154,22 @@ void MirandelLink::connectToPhone(const std::string& address) {
 void MirandelLink::superviseClip() {}
 
 FFResult MirandelLink::InitGL(const FFGLViewportStruct* viewport) {
-  return CFFGLPlugin::InitGL(viewport);
+  if (!renderer_.init()) {
+    DeInitGL();
+    return FF_FAIL;
+  }
+  if (viewport) SetCurrentViewport(*viewport);
+  return FF_SUCCESS;
 }
 
-FFResult MirandelLink::DeInitGL() { return FF_SUCCESS; }
+FFResult MirandelLink::DeInitGL() {
+  renderer_.deinit();
+  return FF_SUCCESS;
+}
 
 FFResult MirandelLink::ProcessOpenGL(ProcessOpenGLStruct*) {
   superviseClip();
+  renderer_.draw(frameSlot_, CurrentViewport(), fitMode_, grainAmount_);
   return FF_SUCCESS;
 }
 

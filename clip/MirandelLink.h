@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "clip/ClipParams.h"
+#include "clip/FrameSlot.h"
+#include "clip/PictureRenderer.h"
 #include "clip/Slots.h"
 #include "plugin/Clock.h"
 #include "plugin/Plugin.h"
@@ -38,6 +40,11 @@ class MirandelLink : public CFFGLPlugin {
 
   SlotRef slotOf(std::uint32_t index) const;
   const std::vector<SlotRef>& tuneOrder() const { return tuneOrder_; }
+
+  // The receive thread hands decoded pictures over through this.
+  FrameSlot& frameSlot() { return frameSlot_; }
+  const PictureRenderer& renderer() const { return renderer_; }
+  void setGrainAmountForTest(float amount) { grainAmount_ = amount; }
 
   const std::string& statusText() const { return statusText_; }
   const std::string& phoneAddress() const { return phoneAddress_; }
@@ -94,6 +101,9 @@ class MirandelLink : public CFFGLPlugin {
   float latency_ = 1.0f / 24.0f;
   std::string pictureText_ = text::kDash;
   float grainAmount_ = 0.0f;
+
+  FrameSlot frameSlot_;
+  PictureRenderer renderer_;
 };
 
 // The factory the information record uses for the prototype and every clip.

@@ -66,17 +66,38 @@ void TsMuxer::writeSection(std::uint16_t pid, std::uint8_t& cc, const std::uint8
 void TsMuxer::writeTables(std::vector<std::uint8_t>& out) {
   const std::uint16_t pmt = options_.pmtPid, video = options_.videoPid;
   // Transport stream 1, version 0, program 1 at the PMT PID; section_length 13.
-  const std::uint8_t pat[] = {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00,
-                              0x00, 0x01, static_cast<std::uint8_t>(0xE0 | pmt >> 8),
+  const std::uint8_t pat[] = {0x00,
+                              0xB0,
+                              0x0D,
+                              0x00,
+                              0x01,
+                              0xC1,
+                              0x00,
+                              0x00,
+                              0x00,
+                              0x01,
+                              static_cast<std::uint8_t>(0xE0 | pmt >> 8),
                               static_cast<std::uint8_t>(pmt)};
   writeSection(kPatPid, patCc_, pat, sizeof pat, out);
   // Program 1, PCR on the video PID, no program descriptors, one stream; section_length 18.
   const std::uint8_t streamType = options_.codec == kCodecHevc ? 0x24 : 0x1B;
-  const std::uint8_t pmtSection[] = {0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00,
+  const std::uint8_t pmtSection[] = {0x02,
+                                     0xB0,
+                                     0x12,
+                                     0x00,
+                                     0x01,
+                                     0xC1,
+                                     0x00,
+                                     0x00,
                                      static_cast<std::uint8_t>(0xE0 | video >> 8),
-                                     static_cast<std::uint8_t>(video), 0xF0, 0x00, streamType,
+                                     static_cast<std::uint8_t>(video),
+                                     0xF0,
+                                     0x00,
+                                     streamType,
                                      static_cast<std::uint8_t>(0xE0 | video >> 8),
-                                     static_cast<std::uint8_t>(video), 0xF0, 0x00};
+                                     static_cast<std::uint8_t>(video),
+                                     0xF0,
+                                     0x00};
   writeSection(pmt, pmtCc_, pmtSection, sizeof pmtSection, out);
 }
 
@@ -87,8 +108,8 @@ void TsMuxer::writeMarker(std::vector<std::uint8_t>& out) {
   std::memcpy(p + 4, kMarker, sizeof kMarker - 1);
 }
 
-void TsMuxer::muxPicture(const std::uint8_t* data, std::size_t size, std::int64_t pts90k,
-                         bool key, std::vector<std::uint8_t>& out) {
+void TsMuxer::muxPicture(const std::uint8_t* data, std::size_t size, std::int64_t pts90k, bool key,
+                         std::vector<std::uint8_t>& out) {
   if (key || !tablesSent_) {
     writeTables(out);
     tablesSent_ = true;
@@ -99,11 +120,19 @@ void TsMuxer::muxPicture(const std::uint8_t* data, std::size_t size, std::int64_
   const std::size_t pesLength = size + kPesHeaderSize - 6;
   const std::size_t announced = options_.boundedPes && pesLength <= 0xFFFF ? pesLength : 0;
   const std::uint8_t pesHeader[kPesHeaderSize] = {
-      0x00, 0x00, 0x01, 0xE0,  // video stream 0
-      static_cast<std::uint8_t>(announced >> 8), static_cast<std::uint8_t>(announced),
-      0x80, 0x80, 0x05,  // PTS only, five header bytes
-      static_cast<std::uint8_t>(0x21 | (pts >> 29 & 0x0E)), static_cast<std::uint8_t>(pts >> 22),
-      static_cast<std::uint8_t>(pts >> 14 | 1), static_cast<std::uint8_t>(pts >> 7),
+      0x00,
+      0x00,
+      0x01,
+      0xE0,  // video stream 0
+      static_cast<std::uint8_t>(announced >> 8),
+      static_cast<std::uint8_t>(announced),
+      0x80,
+      0x80,
+      0x05,  // PTS only, five header bytes
+      static_cast<std::uint8_t>(0x21 | (pts >> 29 & 0x0E)),
+      static_cast<std::uint8_t>(pts >> 22),
+      static_cast<std::uint8_t>(pts >> 14 | 1),
+      static_cast<std::uint8_t>(pts >> 7),
       static_cast<std::uint8_t>(pts << 1 | 1)};
 
   const std::size_t total = kPesHeaderSize + size;

@@ -1,0 +1,81 @@
+#include "clip/PictureRenderer.h"
+
+#include "clip/PictureScale.h"
+#include "clip/PictureShaders.h"
+#include "ffglex/FFGLScopedBindings.h"
+
+namespace mirandel {
+
+bool PictureRenderer::init() {
+  if (!shader_.Compile(shaders::kVertex, shaders::kFragment) || !quad_.Initialise(false)) {
+    deinit();
+    return false;
+  }
+  glGenTextures(1, &texture_);
+  {
+    ffglex::Scoped2DTextureBinding bind(texture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  }
+  textureWidth_ = textureHeight_ = 0;
+  hasPicture_ = false;
+
+  ffglex::ScopedShaderBinding program(shader_.GetGLID());
+  scaleLoc_ = shader_.FindUniform("scale");
+  opacityLoc_ = shader_.FindUniform("opacity");
+  grainAmountLoc_ = shader_.FindUniform("grainAmount");
+  grainSeedLoc_ = shader_.FindUniform("grainSeed");
+  texSizeLoc_ = shader_.FindUniform("texSize");
+  pictureLoc_ = shader_.FindUniform("picture");
+  glUniform1i(pictureLoc_, 0);
+  return true;
+}
+
+void PictureRenderer::deinit() {
+  shader_.FreeGLResources();
+  quad_.Release();
+  if (texture_) glDeleteTextures(1, &texture_);
+  texture_ = 0;
+  hasPicture_ = false;
+}
+
+void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
+                           std::int32_t fitMode, float grainAmount) {
+  // Before init or after deinit nothing is drawn, and pictures stay waiting.
+  if (shader_.GetGLID() == 0) return;
+  std::uint32_t width = 0, height = 0;
+  const bool taken = slot.take(front_, width, height);
+  if (taken) ++frameCounter_;
+
+  ffglex::ScopedSamplerActivation unit(0);
+  ffglex::Scoped2DTextureBinding bind(texture_);
+  if (taken && width != 0 && height != 0) {
+    if (width != textureWidth_ || height != textureHeight_) {
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(width),
+                   static_cast<GLsizei>(height), 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                   front_.data());
+      textureWidth_ = width;
+      textureHeight_ = height;
+      ++allocations_;
+    } else {
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(width),
+                      static_cast<GLsizei>(height), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                      front_.data());
+    }
+    hasPicture_ = true;
+  }
+
+  const Scale s = pictureScale(textureWidth_, textureHeight_, viewport.width, viewport.height,
+                               fitMode, hasPicture_);
+  ffglex::ScopedShaderBinding program(shader_.GetGLID());
+  glUniform2f(scaleLoc_, s.x, s.y);
+  glUniform1f(opacityLoc_, hasPicture_ ? 1.0f : 0.0f);
+  glUniform1f(grainAmountLoc_, hasPicture_ ? grainAmount : 0.0f);
+  glUniform1ui(grainSeedLoc_, frameCounter_);
+  glUniform2f(texSizeLoc_, static_cast<float>(textureWidth_), static_cast<float>(textureHeight_));
+  quad_.Draw();
+}
+
+}  // namespace mirandel

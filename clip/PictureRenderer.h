@@ -1,0 +1,50 @@
+#pragma once
+// Draws the newest picture of a FrameSlot over the host's viewport. Host GL
+// thread only, with the host's context current.
+#include <cstdint>
+#include <vector>
+
+#include "clip/FrameSlot.h"
+#include "ffglex/FFGLScreenQuad.h"
+#include "ffglex/FFGLShader.h"
+#include "plugin/FFGL.h"
+
+namespace mirandel {
+
+class PictureRenderer {
+ public:
+  PictureRenderer() = default;
+  ~PictureRenderer() = default;
+  PictureRenderer(const PictureRenderer&) = delete;
+  PictureRenderer& operator=(const PictureRenderer&) = delete;
+
+  // Answers false after releasing whatever it made.
+  bool init();
+  // Safe on a partly initialised renderer.
+  void deinit();
+  // Takes a new picture if one waits, uploads it, draws.
+  void draw(FrameSlot& slot, const FFGLViewportStruct& viewport, std::int32_t fitMode,
+            float grainAmount);
+
+  std::uint32_t textureWidth() const { return textureWidth_; }
+  std::uint32_t textureHeight() const { return textureHeight_; }
+  std::uint32_t framesTaken() const { return frameCounter_; }
+  bool hasPicture() const { return hasPicture_; }
+  // Uploads that had to allocate texture storage.
+  std::uint32_t allocations() const { return allocations_; }
+
+ private:
+  ffglex::FFGLShader shader_;
+  ffglex::FFGLScreenQuad quad_;
+  GLuint texture_ = 0;
+  std::uint32_t textureWidth_ = 0;
+  std::uint32_t textureHeight_ = 0;
+  GLint scaleLoc_ = -1, opacityLoc_ = -1, grainAmountLoc_ = -1, grainSeedLoc_ = -1,
+        texSizeLoc_ = -1, pictureLoc_ = -1;
+  std::uint32_t frameCounter_ = 0;
+  std::uint32_t allocations_ = 0;
+  bool hasPicture_ = false;
+  std::vector<std::uint8_t> front_;
+};
+
+}  // namespace mirandel
