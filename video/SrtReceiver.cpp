@@ -26,6 +26,9 @@ constexpr int kReceiveBufferSize = 1500;
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kReceiveTimeoutMs = 250;
 constexpr Nanos kStatisticsInterval = 500 * kMillisecond;
+// The library gives up on a silent peer after its peer idle timeout (5 s by default).
+constexpr Nanos kSilenceBeforeLoss = 4 * kSecond;
+constexpr int kConnectWaitSliceMs = 100;
 constexpr int kPauseSlices = 10;
 constexpr auto kPauseSlice = std::chrono::milliseconds(100);
 // syslog's LOG_CRIT. At its default level the library writes a line to stderr for every
@@ -46,6 +49,35 @@ void setIntOption(SRTSOCKET s, SRT_SOCKOPT option, int value) {
   srt_setsockopt(s, 0, option, &value, sizeof value);
 }
 
+// Receive thread. Waits for a non-blocking connect in slices so that a stop, which closes the
+// published socket, ends the wait at once. The library's connect timeout still applies.
+bool connectUnlessStopped(SRTSOCKET s, const sockaddr_in& address,
+                          const std::atomic<bool>& stopRequested, std::string& error) {
+  if (srt_connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SRT_ERROR) {
+    error = srt_getlasterror_str();
+    return false;
+  }
+  const int eid = srt_epoll_create();
+  int events = SRT_EPOLL_OUT | SRT_EPOLL_ERR;
+  srt_epoll_add_usock(eid, s, &events);
+  bool connected = false;
+  while (!stopRequested) {
+    const SRT_SOCKSTATUS state = srt_getsockstate(s);
+    if (state == SRTS_CONNECTED) {
+      connected = true;
+      break;
+    }
+    if (state != SRTS_CONNECTING && state != SRTS_OPENED && state != SRTS_INIT) {
+      error = srt_rejectreason_str(srt_getrejectreason(s));
+      break;
+    }
+    SRT_EPOLL_EVENT ready[1];
+    srt_epoll_uwait(eid, ready, 1, kConnectWaitSliceMs);
+  }
+  srt_epoll_release(eid);
+  return connected;
+}
+
 }  // namespace
 
 SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) { startLibraryOnce(); }
@@ -58,8 +90,8 @@ SrtReceiver::~SrtReceiver() {
   }
 }
 
-void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latencyMs,
-                        DataFn onData, StateFn onState) {
+void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latencyMs, DataFn onData,
+                        StateFn onState) {
   stop();
   host_ = std::move(host);
   port_ = port;
@@ -150,7 +182,10 @@ bool SrtReceiver::runAttempt() {
     return true;
   }
   setIntOption(s, SRTO_RCVLATENCY, latencyMs_);
-  setIntOption(s, SRTO_RCVSYN, 1);
+  // The connect runs non-blocking and is waited for in slices: a blocking srt_connect is not
+  // cut short by srt_close from another thread, so stop would wait out the connect timeout.
+  // Receiving is blocking again once connected.
+  setIntOption(s, SRTO_RCVSYN, 0);
   setIntOption(s, SRTO_CONNTIMEO, kConnectTimeoutMs);
   setIntOption(s, SRTO_RCVTIMEO, kReceiveTimeoutMs);
   socket_ = s;
@@ -161,14 +196,14 @@ bool SrtReceiver::runAttempt() {
   }
   setState(false, "connecting to " + target);
 
-  if (srt_connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-      SRT_ERROR) {
-    const std::string error = srt_getlasterror_str();
+  std::string failure;
+  if (!connectUnlessStopped(s, address, stopRequested_, failure)) {
     closePublishedSocket();
     if (stopRequested_) return false;
-    setState(false, "no answer from " + target + " (" + error + ")");
+    setState(false, "no answer from " + target + " (" + failure + ")");
     return true;
   }
+  setIntOption(s, SRTO_RCVSYN, 1);
 
   {
     std::lock_guard lock(mutex_);
@@ -180,6 +215,7 @@ bool SrtReceiver::runAttempt() {
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
   std::string reason;
   Nanos t0 = clock_();
+  Nanos lastHeard = t0;
   while (!stopRequested_) {
     const int n = srt_recvmsg(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize);
     if (n == 0) {
@@ -188,10 +224,17 @@ bool SrtReceiver::runAttempt() {
     }
     if (n < 0) {
       const int error = srt_getlasterror(nullptr);
+      if (error == SRT_ECONNLOST) {
+        // The library reports a sender's orderly close and a peer gone silent alike as a
+        // broken connection. Only a peer that vanished leaves the link silent for its whole
+        // idle timeout, so the silence before the break tells the two apart.
+        reason =
+            clock_() - lastHeard >= kSilenceBeforeLoss ? "connection lost" : "closed by the sender";
+        break;
+      }
       // A blocking receive with a timeout reports an idle period as SRT_ETIMEOUT; the
       // non-blocking code SRT_EASYNCRCV means the same. Neither is a failure by itself.
       if (error != SRT_EASYNCRCV && error != SRT_ETIMEOUT) {
-        if (stopRequested_) break;
         reason = srt_getlasterror_str();
         break;
       }
@@ -200,6 +243,7 @@ bool SrtReceiver::runAttempt() {
         break;
       }
     } else {
+      lastHeard = clock_();
       {
         std::lock_guard lock(mutex_);
         status_.bytesReceived += static_cast<std::uint64_t>(n);

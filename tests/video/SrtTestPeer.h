@@ -1,0 +1,63 @@
+#pragma once
+// Test-side SRT peers: a minimal listener written straight on the library, a child process
+// running an independent sender, and a UDP socket that swallows everything sent to it.
+#include <srt/srt.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mirandel::test {
+
+// A live-mode SRT listener on 127.0.0.1:port accepting one caller.
+class SrtTestListener {
+ public:
+  explicit SrtTestListener(int port);
+  ~SrtTestListener();
+  // Blocks until a caller is accepted (or the timeout passes); answers whether one was.
+  bool accept(int timeoutMs = 5000);
+  bool send(const std::vector<std::uint8_t>& message);
+  // Closes the accepted connection (the caller sees the sender close).
+  void closePeer();
+
+ private:
+  SRTSOCKET listener_ = SRT_INVALID_SOCK;
+  SRTSOCKET peer_ = SRT_INVALID_SOCK;
+};
+
+// A child process, killed (SIGKILL) and reaped on destruction unless already gone.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  void kill(int signal);
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+};
+
+// Sends datagrams to 127.0.0.1:port.
+class UdpSender {
+ public:
+  explicit UdpSender(int port);
+  ~UdpSender();
+  void send(const std::vector<std::uint8_t>& datagram);
+
+ private:
+  int fd_ = -1;
+  int port_;
+};
+
+// A bound UDP socket that never answers: SRT handshakes sent to it go unanswered, so a
+// connect blocks until its timeout.
+class UdpBlackHole {
+ public:
+  explicit UdpBlackHole(int port);
+  ~UdpBlackHole();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace mirandel::test

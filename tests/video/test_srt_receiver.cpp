@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "SrtTestPeer.h"
+#include "support/TestSupport.h"
+#include "video/SrtReceiver.h"
+
+namespace mirandel {
+namespace {
+
+using std::chrono::milliseconds;
+using test::waitFor;
+
+// Collects what the receiver hands on, from its receive thread.
+struct Sink {
+  std::mutex mutex;
+  std::vector<std::vector<std::uint8_t>> messages;  // guarded by mutex
+  std::size_t total = 0;                            // guarded by mutex
+  std::vector<bool> states;                         // guarded by mutex
+
+  SrtReceiver::DataFn data() {
+    return [this](const std::uint8_t* p, std::size_t n) {
+      std::lock_guard lock(mutex);
+      messages.emplace_back(p, p + n);
+      total += n;
+    };
+  }
+  SrtReceiver::StateFn state() {
+    return [this](bool c) {
+      std::lock_guard lock(mutex);
+      states.push_back(c);
+    };
+  }
+  std::size_t size() {
+    std::lock_guard lock(mutex);
+    return total;
+  }
+  // Everything received after the one-byte warm-up messages, joined.
+  std::vector<std::uint8_t> bytesAfterWarmUp() {
+    std::lock_guard lock(mutex);
+    std::vector<std::uint8_t> joined;
+    for (const auto& m : messages) {
+      if (m.size() == 1 && joined.empty()) continue;
+      joined.insert(joined.end(), m.begin(), m.end());
+    }
+    return joined;
+  }
+};
+
+std::vector<std::uint8_t> randomMessage(std::mt19937& rng, std::size_t size) {
+  std::vector<std::uint8_t> m(size);
+  for (auto& b : m) b = static_cast<std::uint8_t>(rng());
+  return m;
+}
+
+bool statusIs(const SrtReceiver& r, const std::string& text, milliseconds timeout) {
+  return waitFor([&] { return r.status().statusText == text; }, timeout);
+}
+
+// Live mode may drop what is sent in the first moments after a connect, so tests that need
+// data through keep sending a small message until some arrives.
+bool sendUntilReceived(test::SrtTestListener& listener, Sink& sink, std::size_t atLeast) {
+  return waitFor(
+      [&] {
+        listener.send({0x47, 1, 2, 3});
+        return sink.size() >= atLeast;
+      },
+      milliseconds(5000), milliseconds(50));
+}
+
+std::int64_t millisSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Guards the byte path end to end against an SRT implementation we did not write: every
+// message must arrive whole, in order and unaltered, and the link statistics must be sampled.
+TEST(SrtReceiver, ReceivesExactBytesFromSrtLiveTransmitAndSamplesStatistics) {
+  test::ChildProcess sender(
+      {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
+  Sink sink;
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(5000))) << receiver.status().statusText;
+
+  std::mt19937 rng(7);
+  std::vector<std::uint8_t> sent;
+  test::UdpSender udp(5000);
+  ASSERT_TRUE(waitFor(
+      [&] {
+        udp.send({0});
+        return sink.size() > 0;
+      },
+      milliseconds(5000), milliseconds(50)));
+  for (int i = 0; i < 150; ++i) {
+    const auto m = randomMessage(rng, 1316);
+    sent.insert(sent.end(), m.begin(), m.end());
+    udp.send(m);
+    if (i % 10 == 9) std::this_thread::sleep_for(milliseconds(5));  // pacing, not waiting
+  }
+  ASSERT_TRUE(
+      waitFor([&] { return sink.bytesAfterWarmUp().size() >= sent.size(); }, milliseconds(5000)))
+      << sink.size() << " of " << sent.size();
+  EXPECT_EQ(sink.bytesAfterWarmUp(), sent);
+  EXPECT_EQ(receiver.status().bytesReceived, sink.size());
+  {
+    std::lock_guard lock(sink.mutex);
+    EXPECT_EQ(sink.states, std::vector<bool>{true});
+  }
+  // Sampling needs a further message after 500 ms, so keep a trickle going.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        udp.send(randomMessage(rng, 188));
+        const ReceiverStatus s = receiver.status();
+        return s.pktRecvTotal >= 150 && s.rttMs > 0;
+      },
+      milliseconds(5000), milliseconds(50)));
+  EXPECT_EQ(receiver.status().reconnects, 0u);
+}
+
+// Guards the idle-timeout fault: the library reports a blocking receive that timed out as
+// SRT_ETIMEOUT, and treating that as an error would drop a healthy but quiet link every
+// 250 ms. It also guards against the library writing a line per timeout to the host's stderr.
+TEST(SrtReceiver, IdleLinkStaysConnectedAcrossReceiveTimeoutsWithoutLogging) {
+  test::SrtTestListener listener(9010);
+  Sink sink;
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+  ASSERT_TRUE(listener.accept());
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
+
+  testing::internal::CaptureStderr();
+  // Six receive timeouts' worth of silence; the state must hold throughout.
+  const bool dropped = waitFor([&] { return !receiver.status().connected; }, milliseconds(1500));
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(dropped) << receiver.status().statusText;
+  EXPECT_EQ(logged, "");
+  ASSERT_TRUE(listener.send({1, 2, 3}));
+  EXPECT_TRUE(waitFor([&] { return sink.size() == 3; }));
+  std::lock_guard lock(sink.mutex);
+  EXPECT_EQ(sink.states, std::vector<bool>{true});
+}
+
+// Guards the failure texts shown to the user while no link can be made: each must name what
+// went wrong and the target, and a failed name lookup must not look like a silent phone.
+TEST(SrtReceiver, ReportsUnresolvableHosts) {
+  for (const char* host : {"fe80::1", "no-such-phone.invalid"}) {
+    SrtReceiver receiver;
+    receiver.start(host, 9010, 40, nullptr, nullptr);
+    EXPECT_TRUE(statusIs(receiver, std::string("cannot resolve ") + host, milliseconds(3000)))
+        << receiver.status().statusText;
+    EXPECT_FALSE(receiver.status().connected);
+  }
+}
+
+TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerAndKeepsTrying) {
+  test::UdpBlackHole silent(9011);
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9011, 40, nullptr, nullptr);
+  EXPECT_EQ(receiver.status().statusText.rfind("connecting", 0), 0u);
+  EXPECT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(1000)));
+  ASSERT_TRUE(waitFor([&] { return receiver.status().statusText.rfind("no answer from ", 0) == 0; },
+                      milliseconds(5000)));
+  const std::string text = receiver.status().statusText;
+  EXPECT_EQ(text.rfind("no answer from 127.0.0.1:9011 (", 0), 0u) << text;
+  EXPECT_GT(text.size(), std::string("no answer from 127.0.0.1:9011 ()").size()) << text;
+  EXPECT_EQ(text.back(), ')');
+  // The next attempt follows the pause.
+  EXPECT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(2000)));
+}
+
+// Guards the reconnect cycle: a sender that closes is reported as such, the receiver comes
+// back by itself when the sender returns, and only that second connect counts as a reconnect.
+TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestarts) {
+  Sink sink;
+  SrtReceiver receiver;
+  {
+    test::SrtTestListener listener(9010);
+    receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+    ASSERT_TRUE(listener.accept());
+    ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
+    ASSERT_TRUE(sendUntilReceived(listener, sink, 4));
+    listener.closePeer();
+    EXPECT_TRUE(statusIs(receiver, "reconnecting (closed by the sender)", milliseconds(3000)))
+        << receiver.status().statusText;
+    EXPECT_EQ(receiver.status().rttMs, 0);
+  }
+  test::SrtTestListener again(9010);
+  ASSERT_TRUE(again.accept(5000));
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
+  const std::size_t before = sink.size();
+  ASSERT_TRUE(sendUntilReceived(again, sink, before + 4));
+  const ReceiverStatus s = receiver.status();
+  EXPECT_EQ(s.reconnects, 1u);
+  EXPECT_EQ(s.bytesReceived, sink.size());
+  std::lock_guard lock(sink.mutex);
+  EXPECT_EQ(sink.states, (std::vector<bool>{true, false, true}));
+}
+
+// Guards the broken-link path: a sender that vanishes without closing must end the session as
+// "connection lost" once the library gives up on the peer, not hang as "connected".
+TEST(SrtReceiver, ReportsALostConnectionWhenTheSenderVanishes) {
+  test::ChildProcess sender(
+      {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, nullptr, nullptr);
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(5000)));
+  sender.kill(SIGKILL);
+  EXPECT_TRUE(statusIs(receiver, "reconnecting (connection lost)", milliseconds(8000)))
+      << receiver.status().statusText;
+}
+
+// Guards stop latency: stop must cut a blocking connect or receive short by closing the
+// socket, not wait out the 3 s connect timeout, and must not overwrite the status afterwards.
+TEST(SrtReceiver, StopsPromptlyDuringConnect) {
+  test::UdpBlackHole silent(9011);
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9011, 40, nullptr, nullptr);
+  ASSERT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(1000)));
+  std::this_thread::sleep_for(milliseconds(100));  // let srt_connect block
+  const auto t = std::chrono::steady_clock::now();
+  receiver.stop();
+  EXPECT_LT(millisSince(t), 500);
+  EXPECT_FALSE(receiver.running());
+  EXPECT_EQ(receiver.status().statusText, "connecting to 127.0.0.1:9011");
+}
+
+TEST(SrtReceiver, StopsPromptlyDuringReceiveAndSaysStopped) {
+  test::SrtTestListener listener(9010);
+  Sink sink;
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+  ASSERT_TRUE(listener.accept());
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
+  const auto t = std::chrono::steady_clock::now();
+  receiver.stop();
+  EXPECT_LT(millisSince(t), 500);
+  EXPECT_EQ(receiver.status().statusText, "stopped");
+  EXPECT_FALSE(receiver.status().connected);
+  receiver.stop();  // idempotent
+  std::lock_guard lock(sink.mutex);
+  EXPECT_EQ(sink.states, (std::vector<bool>{true, false}));
+}
+
+// Guards against a self-join: stop from inside a callback would deadlock, so it must fail
+// with the standard resource-deadlock error and the receiver must still stop cleanly later.
+TEST(SrtReceiver, StopFromTheReceiveThreadRaisesResourceDeadlock) {
+  test::SrtTestListener listener(9010);
+  SrtReceiver receiver;
+  std::atomic<int> code{0};
+  receiver.start("127.0.0.1", 9010, 40, nullptr, [&](bool connected) {
+    if (!connected) return;
+    try {
+      receiver.stop();
+    } catch (const std::system_error& e) {
+      code = e.code().value();
+    }
+  });
+  ASSERT_TRUE(listener.accept());
+  ASSERT_TRUE(waitFor([&] { return code != 0; }));
+  EXPECT_EQ(code, static_cast<int>(std::errc::resource_deadlock_would_occur));
+  receiver.stop();
+  EXPECT_FALSE(receiver.running());
+}
+
+// Guards restart: a second start must end the first session and reset the counters.
+TEST(SrtReceiver, StartWhileRunningRestartsWithFreshCounters) {
+  test::SrtTestListener listener(9010);
+  Sink sink;
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+  ASSERT_TRUE(listener.accept());
+  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
+  ASSERT_TRUE(sendUntilReceived(listener, sink, 4));
+  receiver.start("no-such-phone.invalid", 9010, 80, nullptr, nullptr);
+  EXPECT_EQ(receiver.status().bytesReceived, 0u);
+  EXPECT_TRUE(statusIs(receiver, "cannot resolve no-such-phone.invalid", milliseconds(3000)));
+}
+
+}  // namespace
+}  // namespace mirandel
