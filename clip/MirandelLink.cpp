@@ -6,6 +6,7 @@
 
 #include "clip/Rounding.h"
 #include "clip/TextBuffer.h"
+#include "link/LinkHub.h"
 #include "plugin/Log.h"
 
 namespace mirandel {
@@ -27,7 +28,10 @@ constexpr const char* kQuality1080High = "1080p \xC2\xB7 32 Mb/s";
 
 }  // namespace
 
-MirandelLink::MirandelLink(ClipEnvironment env) : CFFGLPlugin(false), clock_(std::move(env.clock)) {
+MirandelLink::MirandelLink(ClipEnvironment env)
+    : CFFGLPlugin(false),
+      link_(env.link ? env.link : &LinkHub::instance()),
+      clock_(std::move(env.clock)) {
   SetMinInputs(0);
   SetMaxInputs(0);
   defineParameters();
@@ -40,11 +44,20 @@ MirandelLink::MirandelLink(ClipEnvironment env) : CFFGLPlugin(false), clock_(std
                           param::kZoom, param::kFps})
     SetParamVisibility(i, false, false);
 
+  // The wake-up runs on the network worker: it only raises one atomic event
+  // bit, so the host soon reads "Status" and thereby runs the supervision step.
+  subscriptionId_ = link_->subscribe([this] { RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE); });
+  link_->setSearching(subscriptionId_, true);
   lastProbeAt_ = now();
   hostLog("Mirandel: created, probing for phones");
 }
 
-MirandelLink::~MirandelLink() = default;
+MirandelLink::~MirandelLink() {
+  // No picture and no wake-up may reach the clip once it is being destroyed;
+  // unsubscribe returns only when no wake-up of ours is running.
+  stopStream();
+  link_->unsubscribe(subscriptionId_);
+}
 
 void MirandelLink::defineParameters() {
   SetOptionParamInfo(param::kDevice, "Device", 1, 0.0f);
@@ -126,32 +139,6 @@ void MirandelLink::defineRackParameters() {
 SlotRef MirandelLink::slotOf(std::uint32_t index) const {
   return index < slotMap_.size() ? slotMap_[index] : SlotRef{};
 }
-
-void MirandelLink::resetSlots() {
-  for (SliderSlot& s : sliders_) {
-    s.control = -1;
-    SetParamVisibility(s.hostIndex, false, true);
-  }
-  for (ToggleSlot& t : toggles_) {
-    t.control = -1;
-    SetParamVisibility(t.hostIndex, false, true);
-  }
-  option_.control = -1;
-  SetParamVisibility(option_.hostIndex, false, true);
-  for (ActionSlot& a : actions_) {
-    a.action = -1;
-    SetParamVisibility(a.hostIndex, false, true);
-  }
-  for (int q = 0; q < kQuickToggles; ++q) toggles_[q].quickAction = -1;
-}
-
-void MirandelLink::connectToPhone(const std::string& address) {
-  if (address.empty()) return;
-  phoneAddress_ = address;
-  grainAmount_ = 0.0f;
-}
-
-void MirandelLink::superviseClip() {}
 
 FFResult MirandelLink::InitGL(const FFGLViewportStruct* viewport) {
   if (!renderer_.init()) {
@@ -263,45 +250,6 @@ FFResult MirandelLink::SetTextParameter(FFUInt32 index, const char* text) {
     default:
       return FF_FAIL;
   }
-}
-
-FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float value) {
-  switch (index) {
-    case param::kDevice:
-      deviceValue_ = value;
-      return FF_SUCCESS;
-    case param::kRescan:
-      if (value != 0.0f) lastProbeAt_ = now();
-      return FF_SUCCESS;
-    case param::kRec:
-      recording_ = value != 0.0f;
-      return FF_SUCCESS;
-    case param::kSnap:
-    case param::kFlipCamera:
-    case param::kReconnect:
-      if (index == param::kReconnect && value != 0.0f) restartRequested_ = true;
-      return FF_SUCCESS;
-    case param::kZoom:
-      zoom_ = value;
-      return FF_SUCCESS;
-    case param::kFit:
-      if (auto mode = roundToIndex(value)) fitMode_ = *mode;
-      return FF_SUCCESS;
-    case param::kQuality:
-      if (auto q = roundToIndex(value)) quality_ = *q;
-      return FF_SUCCESS;
-    case param::kLatency:
-      latency_ = value;
-      return FF_SUCCESS;
-    case param::kEffect:
-      effectValue_ = value;
-      return FF_SUCCESS;
-    default:
-      break;
-  }
-  // Generic slots only mean something while an effect is mapped onto them.
-  if (currentEffect_ < 0) return FF_SUCCESS;
-  return slotOf(index).kind == SlotKind::None ? FF_FAIL : FF_SUCCESS;
 }
 
 FFResult createMirandelLink(CFFGLPlugin** instance) {

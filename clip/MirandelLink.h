@@ -7,16 +7,22 @@
 #include <vector>
 
 #include "clip/ClipParams.h"
+#include "clip/DescribeParts.h"
 #include "clip/FrameSlot.h"
 #include "clip/PictureRenderer.h"
 #include "clip/Slots.h"
+#include "link/ControlMessage.h"
+#include "link/DeviceRecord.h"
+#include "link/LinkPort.h"
 #include "plugin/Clock.h"
 #include "plugin/Plugin.h"
+#include "rack/RackModel.h"
 
 namespace mirandel {
 
 // What a clip is given from outside; the factory passes the process's own.
 struct ClipEnvironment {
+  LinkPort* link = nullptr;  // the control channel; null: the process's link hub
   ClockFn clock = steadyClock();
 };
 
@@ -38,6 +44,13 @@ class MirandelLink : public CFFGLPlugin {
   // gathered and makes every timed decision. Host thread.
   void superviseClip();
 
+  // Handles one message drained from the inbox. Host thread.
+  void dispatchIncoming(const IncomingMessage& message);
+  // Adopts a phone address (empty: nothing). Host thread.
+  void connectToPhone(const std::string& address);
+  // Parses and installs one complete rack description. Host thread.
+  void handleDescribeReply(const std::string& text);
+
   SlotRef slotOf(std::uint32_t index) const;
   const std::vector<SlotRef>& tuneOrder() const { return tuneOrder_; }
 
@@ -47,17 +60,43 @@ class MirandelLink : public CFFGLPlugin {
   void setGrainAmountForTest(float amount) { grainAmount_ = amount; }
 
   const std::string& statusText() const { return statusText_; }
+  const std::string& fpsText() const { return fpsText_; }
+  const std::vector<RackEffect>& effects() const { return effects_; }
+  std::int32_t currentEffect() const { return currentEffect_; }
+  const std::vector<DeviceRecord>& devices() const { return devices_; }
+  float grainAmount() const { return grainAmount_; }
+  int subscriptionId() const { return subscriptionId_; }
   const std::string& phoneAddress() const { return phoneAddress_; }
   const std::string& phoneIpText() const { return phoneIpText_; }
 
  private:
   void defineParameters();
   void defineRackParameters();
+  // Session with the phone.
+  void requestDescribe();
+  void sendCommand(const std::string& address, std::vector<ControlArg> args = {});
+  void handleDescribePart(const IncomingMessage& message);
+  void handleStatus(const IncomingMessage& message);
+  void handleControlFeedback(const IncomingMessage& message);
+
+  // Rack mapping.
   // Unbinds every slot and hides its host parameter, with notification.
   void resetSlots();
-  void connectToPhone(const std::string& address);
+  void applyEffect(std::int32_t index, bool relayout);
+  void rebuildDeviceMenu();
+  void reannounceValues();
+  bool namesModeControl(const RackEffect& effect, const std::string& field) const;
+  void setEffectMenu();
+  FFResult setSlotParameter(FFUInt32 index, float value);
+
+  // Video: the stream step and the "Picture" status line.
+  void updateStream();
+  void updateStatusLine();
+  void stopStream();
+
   Nanos now() const { return clock_(); }
 
+  LinkPort* link_;
   ClockFn clock_;
 
   // Slot map and per-slot tables.
@@ -76,10 +115,13 @@ class MirandelLink : public CFFGLPlugin {
   std::string phoneAddress_;
   std::string phoneIpText_;
   std::string statusText_ = text::kSearching;
+  std::vector<DeviceRecord> devices_;
   float deviceValue_ = 0.0f;
   Nanos lastProbeAt_ = 0;
   Nanos lastDeviceCheckAt_ = 0;
   Nanos lastDescribeAt_ = 0;
+  std::vector<RackEffect> effects_;
+  DescribeParts parts_;
   std::int32_t currentEffect_ = -1;
   float effectValue_ = 0.0f;
   bool recording_ = false;

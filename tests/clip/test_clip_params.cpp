@@ -6,6 +6,7 @@
 
 #include "clip/MirandelLink.h"
 #include "plugin/Log.h"
+#include "support/FakeLink.h"
 
 namespace {
 
@@ -20,10 +21,11 @@ class ClipParams : public ::testing::Test {
   ClipParams() {
     logLines.clear();
     mirandel::setLogCallback(&collect);
-    clip_ = std::make_unique<MirandelLink>();
+    clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
     clip_->SetIdentity(clip_.get());
   }
   ~ClipParams() override { mirandel::setLogCallback(nullptr); }
+  mirandel::test::FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
 };
 
@@ -111,6 +113,16 @@ TEST_F(ClipParams, NewClipReportsVisibilityEventsForTheRackParametersOnly) {
     EXPECT_EQ(p.visible, !(rack || silentlyHidden)) << p.id;
   }
   EXPECT_EQ(logLines, std::vector<std::string>{"Mirandel: created, probing for phones"});
+}
+
+// The clip searches from birth and must stop being woken once destroyed.
+TEST_F(ClipParams, SubscribesSearchingAndUnsubscribesOnDestruction) {
+  EXPECT_EQ(link_.subscribers(), 1u);
+  EXPECT_TRUE(link_.searching(clip_->subscriptionId()));
+  link_.deliver({"10.0.0.9", "/mirandel/anything", {}});
+  EXPECT_EQ(clip_->FindParamInfo(3)->pendingEvents.peek(), FF_EVENT_FLAG_VALUE);
+  clip_.reset();
+  EXPECT_EQ(link_.subscribers(), 0u);
 }
 
 TEST_F(ClipParams, SlotMapAndTuneOrder) {

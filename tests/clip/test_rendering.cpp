@@ -9,6 +9,7 @@
 #include "clip/MirandelLink.h"
 #include "clip/PictureScale.h"
 #include "plugin/GLLoader.h"
+#include "support/FakeLink.h"
 #include "tools/host/Framebuffer.h"
 #include "tools/host/GlContext.h"
 
@@ -54,7 +55,7 @@ class Rendering : public ::testing::Test {
     std::string error;
     fbo_ = Framebuffer::create(vw, vh, &error);
     ASSERT_NE(fbo_, nullptr) << error;
-    clip_ = std::make_unique<MirandelLink>();
+    clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
     clip_->SetIdentity(clip_.get());
     FFGLViewportStruct vp{0, 0, vw, vh};
     ASSERT_EQ(clip_->InitGL(&vp), FF_SUCCESS);
@@ -78,6 +79,7 @@ class Rendering : public ::testing::Test {
 
   static GlContext* context_;
   std::unique_ptr<Framebuffer> fbo_;
+  mirandel::test::FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
 };
 GlContext* Rendering::context_ = nullptr;

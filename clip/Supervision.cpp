@@ -1,0 +1,73 @@
+// The supervision step: everything timed that a clip decides, run on the
+// host's calls since a clip has no thread of its own. Host thread.
+#include <algorithm>
+
+#include "clip/MirandelLink.h"
+#include "plugin/Log.h"
+
+namespace mirandel {
+namespace {
+constexpr Nanos kDescribeRetry = 3 * kSecond;
+constexpr Nanos kDevicePoll = 250 * kMillisecond;
+constexpr Nanos kBetterLinkCheck = 1 * kSecond;
+constexpr Nanos kProbeInterval = 3 * kSecond;
+constexpr Nanos kReannounceDelay = 1500 * kMillisecond;
+}  // namespace
+
+void MirandelLink::superviseClip() {
+  for (const IncomingMessage& m : link_->drainInbox(subscriptionId_)) dispatchIncoming(m);
+  updateStream();
+  updateStatusLine();
+
+  const Nanos t = now();
+  const bool connected = !phoneAddress_.empty();
+
+  if (connected && t - lastDescribeAt_ > kDescribeRetry &&
+      (effects_.empty() || std::any_of(effects_.begin(), effects_.end(),
+                                       [](const RackEffect& e) { return !e.controlsLoaded; })))
+    requestDescribe();
+
+  if (phoneIpText_.empty()) {
+    if (!connected) {
+      // While no phone is known every step looks, so the first reply is
+      // picked up at once.
+      if (t - lastDeviceCheckAt_ > kDevicePoll && !link_->listDevices().empty()) {
+        lastDeviceCheckAt_ = t;
+        rebuildDeviceMenu();
+      }
+    } else if (t - lastDeviceCheckAt_ > kBetterLinkCheck) {
+      lastDeviceCheckAt_ = t;
+      for (const DeviceRecord& d : link_->listDevices()) {
+        if (!d.routes.count(phoneAddress_) || d.bestAddress.empty() ||
+            d.bestAddress == phoneAddress_)
+          continue;
+        const std::string better = d.bestAddress;
+        hostLog("Mirandel: better link " + phoneAddress_ + " \xE2\x86\x92 " + better);
+        connectToPhone(better);
+        break;
+      }
+    }
+  }
+
+  if (phoneAddress_.empty() && t - lastProbeAt_ > kProbeInterval) {
+    if (devices_.empty() && !link_->listDevices().empty()) rebuildDeviceMenu();
+    if (phoneAddress_.empty()) link_->probeNow();
+    lastProbeAt_ = t;
+  }
+
+  if (relayoutRequested_) {
+    relayoutRequested_ = false;
+    const std::int32_t effect = currentEffect_;
+    currentEffect_ = -1;
+    feedbackGuard_ = true;
+    applyEffect(effect, true);
+    feedbackGuard_ = false;
+  }
+
+  if (localEffectChange_ && now() - localEffectChangeAt_ >= kReannounceDelay) {
+    localEffectChange_ = false;
+    reannounceValues();
+  }
+}
+
+}  // namespace mirandel
