@@ -1,0 +1,59 @@
+#pragma once
+// The phone's effect rack as the clip holds it: plain records filled from the
+// phone's JSON description and updated by its control feedback. Nothing in
+// them points elsewhere, so they are copied freely.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mirandel {
+
+// One adjustable control of an effect.
+struct RackControl {
+  std::string field;                    // the control's name on the phone
+  std::string label;                    // display name; the field when the phone gave none
+  std::string type = "float";           // "bool", "option", anything else is continuous
+  bool hasNormalized = false;           // a continuous control needs this to be shown on a slider
+  double normalized = 0.0;              // current position, 0..1
+  bool boolValue = false;               // current state of a "bool" control
+  std::string optionValue;              // current choice of an "option" control
+  std::vector<std::string> optionList;  // the choices of an "option" control, in order
+};
+
+// A titled group of control or action names, in display order.
+struct LayoutSection {
+  std::string title;
+  std::vector<std::string> fields;
+};
+
+// Shows a control or action only while an option control has one of `values`.
+struct ShowCondition {
+  std::string controlField;
+  std::vector<std::string> values;
+};
+
+// One effect of the phone's rack.
+struct RackEffect {
+  std::int32_t index = 0;  // the phone's own number for the effect
+  std::string name;        // its "Effect" menu entry
+  std::string address;     // identifies it across replies and prefixes its commands
+  std::string hero;        // field shown on the "Hero" slider
+  std::string heroLabel;   // display name for "Hero"; empty means the control's label
+  std::vector<RackControl> controls;
+  bool controlsLoaded = false;  // false while the phone has only named the effect
+  std::vector<std::string> actions;
+  std::array<std::string, 6> toggleLabels;  // quick toggle labels, positions 1..5
+  std::vector<LayoutSection> layout;
+  std::map<std::string, ShowCondition> showConditions;  // control or action name → rule
+  std::map<std::string, std::string> actionLabels;      // action name → display text
+  std::string heroModeField;                            // option control choosing the hero
+  std::map<std::string, std::string> heroesByMode;      // option value → hero field
+};
+
+// Whether the control or action `name` is shown under the effect's current
+// option values. Called on the host's thread.
+bool isShown(const RackEffect& effect, const std::string& name);
+
+}  // namespace mirandel

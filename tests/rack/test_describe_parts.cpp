@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clip/DescribeParts.h"
+
+namespace {
+
+using mirandel::DescribeParts;
+using mirandel::kMillisecond;
+using mirandel::kSecond;
+using mirandel::Nanos;
+
+struct Piece {
+  std::int32_t transfer;
+  std::int32_t total;
+  std::int32_t index;
+  const char* text;
+  Nanos at;
+  std::optional<std::string> completes;  // what this piece yields, if anything
+};
+
+// Pieces arrive out of order, repeated, interleaved and late; each sequence
+// must yield exactly the described text at exactly the piece that completes it.
+TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
+  const Nanos t = 5 * kSecond;
+  const std::optional<std::string> none;
+  struct Sequence {
+    const char* what;
+    std::vector<Piece> pieces;
+  } sequences[] = {
+      {"in order",
+       {{1, 3, 0, "{\"a\"", t, none}, {1, 3, 1, ":", t, none}, {1, 3, 2, "1}", t, "{\"a\":1}"}}},
+      {"order 2, 0, 1",
+       {{1, 3, 2, "c", t, none}, {1, 3, 0, "a", t, none}, {1, 3, 1, "b", t, "abc"}}},
+      {"total 0 completes at once with nothing", {{1, 0, 0, "ignored", t, ""}}},
+      {"a negative total completes at once", {{1, -4, 0, "ignored", t, ""}}},
+      {"a repeated index replaces the text and counts once",
+       {{1, 2, 0, "old", t, none}, {1, 2, 0, "new", t, none}, {1, 2, 1, "!", t, "new!"}}},
+      {"the latest total wins",
+       {{1, 5, 0, "a", t, none}, {1, 5, 1, "b", t, none}, {1, 2, 3, "c", t, "ab"}}},
+      {"indices outside 0..total-1 count but add nothing",
+       {{1, 2, 0, "a", t, none}, {1, 2, 7, "zzz", t, "a"}}},
+      {"interleaved transfers stay apart",
+       {{1, 2, 1, "B", t, none},
+        {2, 2, 0, "x", t, none},
+        {1, 2, 0, "A", t, "AB"},
+        {2, 2, 1, "y", t, "xy"}}},
+      {"a completed transfer id starts afresh",
+       {{1, 1, 0, "first", t, "first"}, {1, 2, 0, "a", t, none}, {1, 2, 1, "b", t, "ab"}}},
+      {"a transfer survives exactly ten seconds",
+       {{1, 2, 0, "a", t, none},
+        {2, 2, 0, "x", t + 10 * kSecond, none},
+        {1, 2, 1, "b", t + 10 * kSecond, "ab"}}},
+      {"a transfer is gone one nanosecond later, when any piece arrives",
+       {{1, 2, 0, "a", t, none},
+        {2, 2, 0, "x", t + 10 * kSecond + 1, none},
+        {1, 2, 1, "b", t + 10 * kSecond + 1, none},
+        {1, 2, 0, "c", t + 10 * kSecond + 1, "cb"}}},
+      {"each piece refreshes its transfer",
+       {{1, 3, 0, "a", t, none},
+        {1, 3, 1, "b", t + 9 * kSecond, none},
+        {1, 3, 2, "c", t + 18 * kSecond, "abc"}}},
+  };
+  for (const Sequence& s : sequences) {
+    DescribeParts parts;
+    for (std::size_t i = 0; i < s.pieces.size(); ++i) {
+      const Piece& p = s.pieces[i];
+      EXPECT_EQ(parts.add(p.transfer, p.total, p.index, p.text, p.at), p.completes)
+          << s.what << ", piece " << i;
+    }
+  }
+}
+
+// Completion hands the text over and forgets the transfer, so memory held for
+// descriptions returns to zero.
+TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
+  DescribeParts parts;
+  parts.add(1, 2, 0, "abc", 0);
+  parts.add(2, 2, 0, "de", 0);
+  EXPECT_EQ(parts.transfersInProgress(), 2u);
+  EXPECT_EQ(parts.bytesHeld(), 5u);
+  EXPECT_EQ(parts.add(1, 2, 1, "f", kSecond), "abcf");
+  EXPECT_EQ(parts.bytesHeld(), 2u);
+  parts.add(3, 2, 0, "g", 11 * kSecond);
+  EXPECT_EQ(parts.transfersInProgress(), 1u);
+  EXPECT_EQ(parts.bytesHeld(), 1u);
+}
+
+// The phone picks total and index freely. A huge total must not make the
+// join walk two billion indices, and a stream of distinct indices or large
+// texts must not grow memory without bound.
+TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
+  {
+    DescribeParts parts;
+    const std::int32_t huge = 2147483647;
+    EXPECT_EQ(parts.add(1, 3, huge, "z", 0), std::nullopt);
+    EXPECT_EQ(parts.add(1, 3, -huge - 1, "y", 0), std::nullopt);
+    EXPECT_EQ(parts.add(1, 3, 0, "a", 0), "a");
+    EXPECT_EQ(parts.add(2, huge, 0, "a", 0), std::nullopt);
+    EXPECT_EQ(parts.add(2, huge, 1, "b", 0), std::nullopt);
+    EXPECT_EQ(parts.add(2, 2, 5, "c", 0), "ab");
+  }
+  {
+    DescribeParts parts;
+    for (std::size_t i = 0; i < DescribeParts::kMaxParts; ++i)
+      ASSERT_EQ(parts.add(7, 1 << 30, static_cast<std::int32_t>(i), "p", 0), std::nullopt);
+    EXPECT_EQ(parts.transfersInProgress(), 1u);
+    parts.add(7, 1 << 30, 1 << 20, "one too many", 0);
+    EXPECT_EQ(parts.transfersInProgress(), 0u);
+    EXPECT_EQ(parts.bytesHeld(), 0u);
+  }
+  {
+    DescribeParts parts;
+    const std::string mebibyte(1 << 20, 'x');
+    for (int i = 0; i < 16; ++i) parts.add(i, 100, 0, mebibyte, 0);
+    EXPECT_EQ(parts.bytesHeld(), DescribeParts::kMaxBytes);
+    parts.add(16, 100, 0, mebibyte, 0);
+    EXPECT_EQ(parts.bytesHeld(), DescribeParts::kMaxBytes);
+    // Replacing a held piece by one of the same size stays within the budget.
+    parts.add(3, 100, 0, mebibyte, kMillisecond);
+    EXPECT_EQ(parts.bytesHeld(), DescribeParts::kMaxBytes);
+    EXPECT_EQ(parts.transfersInProgress(), 16u);
+  }
+  {
+    DescribeParts parts;
+    for (std::size_t i = 0; i < DescribeParts::kMaxTransfers + 10; ++i)
+      parts.add(static_cast<std::int32_t>(i), 2, 0, "", 0);
+    EXPECT_EQ(parts.transfersInProgress(), DescribeParts::kMaxTransfers);
+    // A transfer already in progress can still complete.
+    EXPECT_EQ(parts.add(0, 2, 1, "done", 0), "done");
+  }
+}
+
+}  // namespace

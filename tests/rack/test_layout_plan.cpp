@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rack/LayoutPlan.h"
+#include "rack/RackParser.h"
+
+namespace {
+
+using mirandel::planLayout;
+using mirandel::RackEffect;
+using mirandel::SlotBinding;
+using mirandel::SlotPlan;
+
+RackEffect effectFrom(const std::string& json) {
+  const auto reply = mirandel::parseDescribeReply(R"({"effects": [)" + json + "]}");
+  EXPECT_EQ(reply.failure, mirandel::DescribeReply::Failure::None) << json;
+  return reply.effects.empty() ? RackEffect{} : reply.effects[0];
+}
+
+// Every bound slot as "Slot:target=Display name", where target is the control's
+// field or "!" and the action's name, in host parameter order by kind.
+std::vector<std::string> describe(const RackEffect& effect, const SlotPlan& plan) {
+  std::vector<std::string> out;
+  auto add = [&](const std::string& slot, const SlotBinding& b) {
+    if (b.control >= 0)
+      out.push_back(slot + ":" + effect.controls.at(b.control).field + "=" + b.displayName);
+    else if (b.action >= 0)
+      out.push_back(slot + ":!" + effect.actions.at(b.action) + "=" + b.displayName);
+  };
+  add("Hero", plan.sliders[0]);
+  for (int j = 0; j < 5; ++j) add("Quick" + std::to_string(j + 1), plan.toggles[j]);
+  add("Option1", plan.option);
+  for (int s = 1; s < 28; ++s) add("Slot" + std::to_string(s), plan.sliders[s]);
+  for (int t = 5; t < 14; ++t) add("Switch" + std::to_string(t - 4), plan.toggles[t]);
+  for (int n = 0; n < 4; ++n) add("Action" + std::to_string(n + 1), plan.actions[n]);
+  return out;
+}
+
+std::vector<std::string> mapEffect(const std::string& json) {
+  const RackEffect effect = effectFrom(json);
+  return describe(effect, planLayout(effect));
+}
+
+using Expected = std::vector<std::string>;
+
+// Each row guards one mapping rule; a regression puts a phone control on the
+// wrong host parameter, under the wrong name, or shows what should be hidden.
+TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
+  struct Case {
+    const char* rule;
+    const char* effect;
+    Expected slots;
+  } cases[] = {
+      {"continuous controls fill the sliders in control order; without a position never shown",
+       R"({"params": [{"field": "a", "normalized": 0.1}, {"field": "nopos"},
+                     {"field": "b", "label": "Bee", "normalized": 0.2}]})",
+       {"Slot1:a=a", "Slot2:b=Bee"}},
+      {"hero with its own label, skipped when the layout names it again",
+       R"({"hero": "gain", "heroLabel": "Main",
+           "params": [{"field": "hue", "normalized": 0}, {"field": "gain", "normalized": 0}],
+           "layout": [{"section": "Tune", "fields": ["gain", "hue"]}]})",
+       {"Hero:gain=Main", "Slot1:hue=hue"}},
+      {"hero takes the control's label when heroLabel is empty",
+       R"({"hero": "gain", "params": [{"field": "gain", "label": "Gain", "normalized": 0}]})",
+       {"Hero:gain=Gain"}},
+      {"hero chosen by the mode control's current value",
+       R"({"hero": "x", "heroByMode": {"field": "mode", "heroes": {"one": "x", "two": "y"}},
+           "params": [{"field": "mode", "type": "option", "value": "two", "options": ["one", "two"]},
+                      {"field": "x", "normalized": 0}, {"field": "y", "normalized": 0}]})",
+       {"Hero:y=y", "Option1:mode=mode", "Slot1:x=x"}},
+      {"a mode without a hero entry keeps the plain hero",
+       R"({"hero": "x", "heroByMode": {"field": "mode", "heroes": {"one": "y"}},
+           "params": [{"field": "mode", "type": "option", "value": "three"},
+                      {"field": "x", "normalized": 0}, {"field": "y", "normalized": 0}]})",
+       {"Hero:x=x", "Option1:mode=mode", "Slot1:y=y"}},
+      {"a hero without a position stays hidden and is never shown elsewhere",
+       R"({"hero": "gain", "params": [{"field": "gain"}, {"field": "hue", "normalized": 0}]})",
+       {"Slot1:hue=hue"}},
+      {"a hero hidden by its show rule is hidden everywhere",
+       R"({"hero": "gain", "when": {"gain": {"mode": ["b"]}},
+           "params": [{"field": "gain", "normalized": 0},
+                      {"field": "mode", "type": "option", "value": "a"}]})",
+       {"Option1:mode=mode"}},
+      {"quick row: bool controls and actions by position; other fields leave gaps",
+       R"({"toggles": [{"slot": 3, "label": "Strobe!"}, {"slot": 1, "label": "Flash"}],
+           "when": {"ghost": {"mode": "on"}},
+           "params": [{"field": "flash", "type": "bool"}, {"field": "gain", "normalized": 0},
+                      {"field": "ghost", "type": "bool"},
+                      {"field": "mode", "type": "option", "value": "off"}],
+           "actions": ["strobe", "reset"],
+           "layout": [{"section": "Quick row",
+                       "fields": ["flash", "gain", "strobe", "ghost", "reset"]}]})",
+       {"Quick1:flash=Flash", "Quick3:!strobe=Strobe!", "Quick5:!reset=Reset", "Option1:mode=mode",
+        "Slot1:gain=gain"}},
+      {"seven quick fields: only the first five are considered",
+       R"({"params": [{"field": "a", "type": "bool"}, {"field": "b", "type": "bool"},
+                      {"field": "c", "type": "bool"}, {"field": "d", "type": "bool"},
+                      {"field": "e", "type": "bool"}, {"field": "f", "type": "bool"},
+                      {"field": "g", "type": "bool"}],
+           "layout": [{"section": "Quick row", "fields": ["a", "b", "c", "d", "e", "f", "g"]}]})",
+       {"Quick1:a=a", "Quick2:b=b", "Quick3:c=c", "Quick4:d=d", "Quick5:e=e", "Switch1:f=f",
+        "Switch2:g=g"}},
+      {"the first Quick row counts; every Quick row is left out of the layout",
+       R"({"params": [{"field": "b", "normalized": 0}, {"field": "a", "normalized": 0},
+                      {"field": "q", "type": "bool"}],
+           "layout": [{"section": "Quick row", "fields": ["q"]},
+                      {"section": "Quick row", "fields": ["b"]},
+                      {"section": "Main", "fields": ["a"]}]})",
+       {"Quick1:q=q", "Slot1:a=a", "Slot2:b=b"}},
+      {"quick row title must match exactly",
+       R"({"params": [{"field": "q", "type": "bool"}],
+           "layout": [{"section": "quick row", "fields": ["q"]}]})",
+       {"Switch1:q=q"}},
+      {"a bool first moves the cursor past the first row of sliders",
+       R"({"params": [{"field": "b", "type": "bool"}, {"field": "s1", "normalized": 0},
+                      {"field": "s2", "normalized": 0}, {"field": "s3", "normalized": 0},
+                      {"field": "s4", "normalized": 0}],
+           "layout": [{"section": "Main", "fields": ["b", "s1", "s2", "s3"]}]})",
+       {"Slot4:s1=s1", "Slot5:s2=s2", "Slot6:s3=s3", "Slot7:s4=s4", "Switch1:b=b"}},
+      {"sections fill the rows in order; unknown names are ignored",
+       R"({"params": [{"field": "x", "normalized": 0}, {"field": "y", "normalized": 0},
+                      {"field": "t", "type": "bool"}],
+           "layout": [{"section": "A", "fields": ["missing", "y"]},
+                      {"section": "B", "fields": ["t", "x", "y"]}]})",
+       {"Slot1:y=y", "Slot4:x=x", "Switch1:t=t"}},
+      {"two option controls: the first one placed wins",
+       R"({"params": [{"field": "look", "type": "option"}, {"field": "palette", "type": "option"}],
+           "layout": [{"section": "S", "fields": ["palette"]}]})",
+       {"Option1:palette=palette"}},
+      {"actions: four slots, labels with an upper-cased first ASCII letter",
+       R"({"actions": ["jump", "reset", "flip", "zap", "more"],
+           "actionLabels": {"reset": "\u00e9lan", "flip": "1st", "zap": "", "jump": "go now"}})",
+       {"Action1:!jump=Go now", "Action2:!reset=\u00e9lan", "Action3:!flip=1st", "Action4:!zap="}},
+      {"an action named by the layout comes first; hidden actions take no slot",
+       R"({"actions": ["a", "b", "c", "d", "e", "f"], "when": {"b": {"mode": []}},
+           "params": [{"field": "mode", "type": "option"}],
+           "layout": [{"section": "S", "fields": ["e", "e"]}]})",
+       {"Option1:mode=mode", "Action1:!e=E", "Action2:!a=A", "Action3:!c=C", "Action4:!d=D"}},
+      {"an empty show list hides only while the controlling option exists",
+       R"({"when": {"gain": {"mode": []}, "hue": {"absent": []}},
+           "params": [{"field": "mode", "type": "option", "value": "a", "options": ["a"]},
+                      {"field": "gain", "normalized": 0}, {"field": "hue", "normalized": 0}]})",
+       {"Option1:mode=mode", "Slot1:hue=hue"}},
+      {"a hidden quick field leaves its position empty",
+       R"({"when": {"a": {"mode": "x"}, "go": {"mode": "x"}},
+           "params": [{"field": "mode", "type": "option", "value": "y"},
+                      {"field": "a", "type": "bool"}, {"field": "b", "type": "bool"}],
+           "actions": ["go"],
+           "layout": [{"section": "Quick row", "fields": ["a", "go", "b"]}]})",
+       {"Quick3:b=b", "Option1:mode=mode"}},
+      {"a field that is both a continuous control and an action: the action takes the quick spot",
+       R"({"params": [{"field": "go", "normalized": 0}], "actions": ["go"],
+           "layout": [{"section": "Quick row", "fields": ["go"]}]})",
+       {"Quick1:!go=Go", "Slot1:go=go"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(mapEffect(c.effect), c.slots) << c.rule;
+}
+
+std::string sliders(int count, int from = 1) {
+  std::string out;
+  for (int i = from; i < from + count; ++i)
+    out += (out.empty() ? "" : ",") + std::string(R"({"field": "s)") + std::to_string(i) +
+           R"(", "normalized": 0.5})";
+  return out;
+}
+
+// More continuous controls than sliders: the hero still gets "Hero", the
+// first 27 others fill Slot1..Slot27 in order and the rest are dropped, not
+// written past the slot table.
+TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
+  const RackEffect effect = effectFrom(R"({"hero": "s30", "params": [)" + sliders(31) + "]}");
+  Expected expected = {"Hero:s30=s30"};
+  for (int s = 1; s <= 27; ++s)
+    expected.push_back("Slot" + std::to_string(s) + ":s" + std::to_string(s) + "=s" +
+                       std::to_string(s));
+  EXPECT_EQ(describe(effect, planLayout(effect)), expected);
+}
+
+// When the search wraps to fill an earlier gap, the cursor must stay put;
+// moving it back would send the next switch to the gap's row instead of after
+// the rows already filled.
+TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
+  // Switch1..3 first (cursor after Switch3), then 24 sliders: 18 fill
+  // Slot10..Slot27, six wrap into Slot1..Slot6; the last bool goes to Switch9.
+  const RackEffect effect = effectFrom(R"({"params": [
+      {"field": "b1", "type": "bool"}, {"field": "b2", "type": "bool"},
+      {"field": "b3", "type": "bool"}, )" +
+                                       sliders(24) + R"(, {"field": "b4", "type": "bool"}]})");
+  const SlotPlan plan = planLayout(effect);
+  auto field = [&](const SlotBinding& b) {
+    return b.control < 0 ? std::string("-") : effect.controls.at(b.control).field;
+  };
+  const std::vector<std::string> switches = {"b1", "b2", "b3", "-", "-", "-", "-", "-", "b4"};
+  for (int t = 0; t < 9; ++t)
+    EXPECT_EQ(field(plan.toggles[5 + t]), switches[t]) << "Switch" << t + 1;
+  for (int s = 10; s <= 27; ++s) EXPECT_EQ(field(plan.sliders[s]), "s" + std::to_string(s - 9));
+  for (int s = 1; s <= 6; ++s) EXPECT_EQ(field(plan.sliders[s]), "s" + std::to_string(s + 18));
+  for (int s = 7; s <= 9; ++s) EXPECT_EQ(field(plan.sliders[s]), "-");
+}
+
+// The clip loads slot values from the plan's bindings; binding the wrong
+// control of a duplicated field would show another control's value.
+TEST(LayoutPlan, BindsTheFirstControlOfADuplicatedField) {
+  const RackEffect effect = effectFrom(R"({"params": [
+      {"field": "g", "normalized": 0.1}, {"field": "g", "normalized": 0.9}],
+      "layout": [{"section": "S", "fields": ["g"]}]})");
+  const SlotPlan plan = planLayout(effect);
+  EXPECT_EQ(plan.sliders[1].control, 0);
+  EXPECT_EQ(plan.sliders[2].control, 1);  // the second one is placed as a leftover
+}
+
+}  // namespace
