@@ -33,7 +33,7 @@ inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {
     offset += fieldTotal;
   }
   p[3] = static_cast<std::uint8_t>((needField ? 0x30 : 0x10) | (cc & 0x0F));
-  std::memcpy(p.data() + offset, payload.data(), 188 - offset);
+  if (!payload.empty()) std::memcpy(p.data() + offset, payload.data(), 188 - offset);
   return p;
 }
 
