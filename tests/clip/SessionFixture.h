@@ -1,0 +1,104 @@
+#pragma once
+// A clip wired to a scripted link and a hand-driven clock, and a phone that
+// talks to it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clip/MirandelLink.h"
+#include "plugin/Clock.h"
+#include "plugin/Log.h"
+#include "support/FakeLink.h"
+
+namespace mirandel::test {
+
+inline std::vector<std::string>& hostLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
+
+// A rack of three effects: "Grain" fully described (hero, quick row with a bool
+// and an action, a mode option naming the hero, a section), "Glow" without
+// controls yet, and "Echo" with a slider and two actions.
+inline const char* kRackJson = R"({
+  "name": "Mirandel Cam", "version": "2.3", "active": 0,
+  "effects": [
+    {"index": 0, "name": "Grain", "address": "grain", "hero": "amount",
+     "params": [
+       {"field": "amount", "label": "Amount", "normalized": 0.4},
+       {"field": "size", "label": "Size", "normalized": 0.2},
+       {"field": "colour", "type": "bool", "value": true},
+       {"field": "mode", "label": "Mode", "type": "option", "value": "fine",
+        "options": ["fine", "coarse"]},
+       {"field": "clump", "label": "Clump", "normalized": 0.7}
+     ],
+     "heroByMode": {"field": "mode", "heroes": {"coarse": "size"}},
+     "actions": ["reset", "randomize"],
+     "toggles": [{"slot": 2, "label": "Shuffle"}],
+     "layout": [
+       {"section": "Quick row", "fields": ["colour", "randomize"]},
+       {"section": "Look", "fields": ["mode", "size", "clump", "reset"]}
+     ]},
+    {"index": 1, "name": "Glow", "address": "glow"},
+    {"index": 2, "name": "Echo", "address": "echo",
+     "params": [{"field": "decay", "label": "Decay", "normalized": 0.5}],
+     "actions": ["tap", "clear"]}
+  ]})";
+
+class SessionTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kPhone = "10.0.0.5";
+
+  SessionTest() {
+    hostLines().clear();
+    setLogCallback(&collectHostLine);
+    clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_, clock_.fn()});
+    clip_->SetIdentity(clip_.get());
+    takeEvents();
+  }
+  ~SessionTest() override {
+    clip_.reset();
+    setLogCallback(nullptr);
+  }
+
+  void fromPhone(const std::string& address, std::vector<ControlArg> args = {},
+                 const std::string& sender = kPhone) {
+    link_.deliver({sender, address, std::move(args)});
+  }
+  void step() { clip_->superviseClip(); }
+  void advance(Nanos d) { clock_.advance(d); }
+
+  // Connected to kPhone with the rack installed, events and sends cleared.
+  void connectWithRack() {
+    clip_->SetTextParameter(1, kPhone);
+    fromPhone("/mirandel/describe", {ControlArg::ofText(kRackJson)});
+    step();
+    advance(2 * kSecond);  // past the window after the effect switch
+    step();
+    takeEvents();
+    link_.sent.clear();
+  }
+
+  // Every pending event bit, by host index; clears them.
+  std::map<std::uint32_t, std::uint64_t> takeEvents() {
+    std::map<std::uint32_t, std::uint64_t> out;
+    for (ParamInfo& p : clip_->Params())
+      if (auto bits = p.pendingEvents.take()) out[p.id] = bits;
+    return out;
+  }
+  const ParamInfo& param(std::uint32_t i) { return *clip_->FindParamInfo(i); }
+  std::vector<std::string> elementNames(std::uint32_t i) {
+    std::vector<std::string> out;
+    for (const ParamElement& e : param(i).elements) out.push_back(e.name);
+    return out;
+  }
+
+  ManualClock clock_{100 * kSecond};
+  FakeLink link_;
+  std::unique_ptr<MirandelLink> clip_;
+};
+
+}  // namespace mirandel::test
