@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "video/DecoderCore.h"
@@ -10,6 +11,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -20,6 +22,13 @@ namespace {
 // A unit in yields its picture at once; the cap only bounds a misbehaving
 // decoder.
 constexpr int kMaxDrainPasses = 8;
+
+// libavcodec reports every damaged slice on stderr by default; damaged
+// network input is dropped silently here, and the host's output stays clean.
+void quietLibraryLog() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
 
 class LavcBackend final : public DecoderBackend {
  public:
@@ -35,6 +44,7 @@ class LavcBackend final : public DecoderBackend {
   bool open(CodecKind codec) override {
     close();
     if (packet_ == nullptr || frame_ == nullptr) return false;
+    quietLibraryLog();
     AVCodecID id;
     if (codec == kCodecH264) {
       id = AV_CODEC_ID_H264;

@@ -28,6 +28,19 @@ void i420RowScalar(const std::uint8_t* y, const std::uint8_t* u, const std::uint
   }
 }
 
+void nv12RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                    std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+  nv12RowScalar(y0, uv, out0, width);
+  if (y1 != nullptr) nv12RowScalar(y1, uv, out1, width);
+}
+
+void i420RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                    const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                    std::uint32_t width) {
+  i420RowScalar(y0, u, v, out0, width);
+  if (y1 != nullptr) i420RowScalar(y1, u, v, out1, width);
+}
+
 SimdLevel detectSimdLevel() {
 #if MIRANDEL_HAVE_X86_SIMD
   __builtin_cpu_init();
@@ -55,50 +68,54 @@ SimdLevel bestSimdLevel() {
   return level;
 }
 
-Nv12RowFn nv12RowFunction(SimdLevel level) {
+Nv12RowsFn nv12RowsFunction(SimdLevel level) {
   if (level > bestSimdLevel()) return nullptr;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return &simd::nv12RowSse2;
+      return &simd::nv12RowsSse2;
     case SimdLevel::kAvx2:
-      return &simd::nv12RowAvx2;
+      return &simd::nv12RowsAvx2;
 #endif
     case SimdLevel::kScalar:
-      return &nv12RowScalar;
+      return &nv12RowsScalar;
     default:
       return nullptr;
   }
 }
 
-I420RowFn i420RowFunction(SimdLevel level) {
+I420RowsFn i420RowsFunction(SimdLevel level) {
   if (level > bestSimdLevel()) return nullptr;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return &simd::i420RowSse2;
+      return &simd::i420RowsSse2;
     case SimdLevel::kAvx2:
-      return &simd::i420RowAvx2;
+      return &simd::i420RowsAvx2;
 #endif
     case SimdLevel::kScalar:
-      return &i420RowScalar;
+      return &i420RowsScalar;
     default:
       return nullptr;
   }
 }
 
 void convertToBgra(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
-  if (p.layout == ChromaLayout::kInterleaved) {
-    static const Nv12RowFn row = nv12RowFunction(bestSimdLevel());
-    for (std::uint32_t r = 0; r < p.height; ++r) {
-      row(p.y + r * p.yStride, p.u + (r / 2) * p.uStride, dst + r * dstStride, p.width);
-    }
-  } else {
-    static const I420RowFn row = i420RowFunction(bestSimdLevel());
-    for (std::uint32_t r = 0; r < p.height; ++r) {
-      const std::size_t cr = r / 2;
-      row(p.y + r * p.yStride, p.u + cr * p.uStride, p.v + cr * p.vStride, dst + r * dstStride,
-          p.width);
+  static const Nv12RowsFn nv12 = nv12RowsFunction(bestSimdLevel());
+  static const I420RowsFn i420 = i420RowsFunction(bestSimdLevel());
+  const bool interleaved = p.layout == ChromaLayout::kInterleaved;
+  for (std::uint32_t r = 0; r < p.height; r += 2) {
+    const std::size_t cr = r / 2;
+    const std::uint8_t* y0 = p.y + r * p.yStride;
+    std::uint8_t* out0 = dst + r * dstStride;
+    // The last row of an odd height goes alone.
+    const bool pair = r + 1 < p.height;
+    const std::uint8_t* y1 = pair ? y0 + p.yStride : nullptr;
+    std::uint8_t* out1 = pair ? out0 + dstStride : nullptr;
+    if (interleaved) {
+      nv12(y0, y1, p.u + cr * p.uStride, out0, out1, p.width);
+    } else {
+      i420(y0, y1, p.u + cr * p.uStride, p.v + cr * p.vStride, out0, out1, p.width);
     }
   }
 }

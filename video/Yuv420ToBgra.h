@@ -34,11 +34,14 @@ struct YuvPicture {
 // One pixel by the rule; the reference everything else is held to.
 void yuvToBgraPixel(int y, int u, int v, std::uint8_t* bgra);
 
-// Row kernels: `width` pixels from one luma row and its chroma row.
-using Nv12RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
-                           std::uint32_t width);
-using I420RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
-                           std::uint8_t* bgra, std::uint32_t width);
+// Row kernels: `width` pixels from one or two luma rows that share a chroma
+// row (the two rows of a 4:2:0 row pair share its chroma work). With y1 and
+// out1 null only the first row is converted.
+using Nv12RowsFn = void (*)(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                            std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
+using I420RowsFn = void (*)(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                            const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                            std::uint32_t width);
 
 enum class SimdLevel : std::uint8_t { kScalar, kSse2, kAvx2 };
 
@@ -47,9 +50,9 @@ SimdLevel bestSimdLevel();
 
 // Row functions of one level; nullptr when this CPU or build lacks it. Each
 // handles any width (the SIMD rows finish the tail with the scalar rule) and
-// reads no byte past the row's last sample.
-Nv12RowFn nv12RowFunction(SimdLevel level);
-I420RowFn i420RowFunction(SimdLevel level);
+// reads no byte past a row's last sample.
+Nv12RowsFn nv12RowsFunction(SimdLevel level);
+I420RowsFn i420RowsFunction(SimdLevel level);
 
 // Whole picture at its own size, with the best row functions. dst receives
 // height rows of width * 4 bytes, dstStride apart.

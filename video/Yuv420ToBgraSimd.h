@@ -13,14 +13,16 @@
 #if MIRANDEL_HAVE_X86_SIMD
 namespace mirandel::simd {
 
-void nv12RowSse2(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
-                 std::uint32_t width);
-void i420RowSse2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
-                 std::uint8_t* bgra, std::uint32_t width);
-void nv12RowAvx2(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
-                 std::uint32_t width);
-void i420RowAvx2(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
-                 std::uint8_t* bgra, std::uint32_t width);
+void nv12RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
+void i420RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                  std::uint32_t width);
+void nv12RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
+void i420RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                  std::uint32_t width);
 
 }  // namespace mirandel::simd
 #endif

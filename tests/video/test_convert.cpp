@@ -89,49 +89,60 @@ class GuardedBuffer {
 std::vector<SimdLevel> simdLevels() {
   std::vector<SimdLevel> levels;
   for (SimdLevel l : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
-    if (nv12RowFunction(l) != nullptr) levels.push_back(l);
+    if (nv12RowsFunction(l) != nullptr) levels.push_back(l);
   }
   return levels;
 }
 
 // Every (Y, U, V) triple, once per pixel: a 4096 x 4096 picture whose chroma
 // sample k carries the pair k / 64 and whose 2 x 2 luma block carries the
-// values 4 * (k % 64) + 0..3. Converted row by row with every SIMD row and
-// compared with the reference, for both chroma layouts.
+// values 4 * (k % 64) + 0..3. Each row pair is converted with every SIMD level,
+// as a pair sharing its chroma and as single rows, in both chroma layouts, and
+// compared with the NV12 reference (the planar reference is held to the NV12
+// one in the odd-size test below).
 // Guards against any lane, rounding or saturation slip in the SIMD rows.
 TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarReference) {
   constexpr std::uint32_t kWidth = 4096;
   constexpr std::uint32_t kChroma = kWidth / 2;
+  constexpr std::size_t kRowBytes = kWidth * 4;
   const auto levels = simdLevels();
   if (levels.empty()) GTEST_SKIP() << "no SIMD rows on this CPU";
 
-  std::vector<std::uint8_t> y(kWidth), uv(kWidth), u(kChroma), v(kChroma);
-  std::vector<std::uint8_t> want(kWidth * 4), got(kWidth * 4);
-  const Nv12RowFn nv12Ref = nv12RowFunction(SimdLevel::kScalar);
-  const I420RowFn i420Ref = i420RowFunction(SimdLevel::kScalar);
+  std::vector<std::uint8_t> y(2 * kWidth), uv(kWidth), u(kChroma), v(kChroma);
+  std::vector<std::uint8_t> want(2 * kRowBytes), got(2 * kRowBytes);
+  const Nv12RowsFn nv12Ref = nv12RowsFunction(SimdLevel::kScalar);
   std::vector<bool> seen(1u << 24);
-  for (std::uint32_t row = 0; row < kWidth; ++row) {
+  for (std::uint32_t chromaRow = 0; chromaRow < kWidth / 2; ++chromaRow) {
     for (std::uint32_t cx = 0; cx < kChroma; ++cx) {
-      const std::uint32_t k = (row / 2) * kChroma + cx;
+      const std::uint32_t k = chromaRow * kChroma + cx;
       const std::uint32_t pair = k / 64;
       u[cx] = uv[2 * cx] = static_cast<std::uint8_t>(pair >> 8);
       v[cx] = uv[2 * cx + 1] = static_cast<std::uint8_t>(pair & 0xFF);
-      for (std::uint32_t dx = 0; dx < 2; ++dx) {
-        const std::uint32_t luma = 4 * (k % 64) + 2 * (row % 2) + dx;
-        y[2 * cx + dx] = static_cast<std::uint8_t>(luma);
-        seen[(luma << 16) | pair] = true;
+      for (std::uint32_t dy = 0; dy < 2; ++dy) {
+        for (std::uint32_t dx = 0; dx < 2; ++dx) {
+          const std::uint32_t luma = 4 * (k % 64) + 2 * dy + dx;
+          y[dy * kWidth + 2 * cx + dx] = static_cast<std::uint8_t>(luma);
+          seen[(luma << 16) | pair] = true;
+        }
       }
     }
-    nv12Ref(y.data(), uv.data(), want.data(), kWidth);
+    std::uint8_t* const y1 = y.data() + kWidth;
+    nv12Ref(y.data(), y1, uv.data(), want.data(), want.data() + kRowBytes, kWidth);
     for (SimdLevel level : levels) {
-      nv12RowFunction(level)(y.data(), uv.data(), got.data(), kWidth);
-      ASSERT_EQ(got, want) << "NV12 row " << row << " level " << static_cast<int>(level);
-    }
-    i420Ref(y.data(), u.data(), v.data(), got.data(), kWidth);
-    ASSERT_EQ(got, want) << "planar reference differs from NV12 reference, row " << row;
-    for (SimdLevel level : levels) {
-      i420RowFunction(level)(y.data(), u.data(), v.data(), got.data(), kWidth);
-      ASSERT_EQ(got, want) << "I420 row " << row << " level " << static_cast<int>(level);
+      const int l = static_cast<int>(level);
+      nv12RowsFunction(level)(y.data(), y1, uv.data(), got.data(), got.data() + kRowBytes, kWidth);
+      ASSERT_EQ(got, want) << "NV12 pair " << chromaRow << " level " << l;
+      i420RowsFunction(level)(y.data(), y1, u.data(), v.data(), got.data(), got.data() + kRowBytes,
+                              kWidth);
+      ASSERT_EQ(got, want) << "I420 pair " << chromaRow << " level " << l;
+      // Single rows: the second row of the pair alone.
+      std::fill(got.begin(), got.end(), 0);
+      nv12RowsFunction(level)(y1, nullptr, uv.data(), got.data(), nullptr, kWidth);
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
+          << "NV12 single row " << chromaRow << " level " << l;
+      i420RowsFunction(level)(y1, nullptr, u.data(), v.data(), got.data(), nullptr, kWidth);
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
+          << "I420 single row " << chromaRow << " level " << l;
     }
   }
   // The picture really covered all 2^24 triples.
@@ -187,14 +198,20 @@ TEST(ConvertSimd, OddSizesAndPaddedStridesMatchTheReferenceWithoutOverreads) {
         for (SimdLevel level : all) {
           for (bool planar : {false, true}) {
             std::fill(out.data(), out.data() + out.size(), 0);
-            for (std::uint32_t r = 0; r < height; ++r) {
-              std::uint8_t* dst = out.data() + std::size_t{r} * width * 4;
-              const std::uint8_t* yRow = yPlane.data() + r * yStride;
+            // Row pairs as the picture conversion walks them, the last
+            // row of an odd height alone.
+            for (std::uint32_t r = 0; r < height; r += 2) {
+              const bool pair = r + 1 < height;
+              std::uint8_t* dst0 = out.data() + std::size_t{r} * width * 4;
+              std::uint8_t* dst1 = pair ? dst0 + std::size_t{width} * 4 : nullptr;
+              const std::uint8_t* y0 = yPlane.data() + r * yStride;
+              const std::uint8_t* y1 = pair ? y0 + yStride : nullptr;
               if (planar) {
-                i420RowFunction(level)(yRow, uPlane.data() + (r / 2) * cStride,
-                                       vPlane.data() + (r / 2) * cStride, dst, width);
+                i420RowsFunction(level)(y0, y1, uPlane.data() + (r / 2) * cStride,
+                                        vPlane.data() + (r / 2) * cStride, dst0, dst1, width);
               } else {
-                nv12RowFunction(level)(yRow, uvPlane.data() + (r / 2) * uvStride, dst, width);
+                nv12RowsFunction(level)(y0, y1, uvPlane.data() + (r / 2) * uvStride, dst0, dst1,
+                                        width);
               }
             }
             ASSERT_TRUE(std::equal(want.begin(), want.end(), out.data()))
