@@ -49,13 +49,10 @@ std::unique_ptr<GlContext> GlContext::create(std::string* error) {
   if (!eglInitialize(display, &major, &minor)) return fail(eglErrorText("eglInitialize"));
   const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
   if (extensions == nullptr || std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
-    eglTerminate(display);
     return fail("EGL_KHR_surfaceless_context is not supported");
   }
   if (!eglBindAPI(EGL_OPENGL_API)) {
-    std::string text = eglErrorText("eglBindAPI(EGL_OPENGL_API)");
-    eglTerminate(display);
-    return fail(text);
+    return fail(eglErrorText("eglBindAPI(EGL_OPENGL_API)"));
   }
   const EGLint configAttribs[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE,
                                   EGL_PBUFFER_BIT, EGL_NONE};
@@ -73,14 +70,11 @@ std::unique_ptr<GlContext> GlContext::create(std::string* error) {
                                    EGL_NONE};
   EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttribs);
   if (context == EGL_NO_CONTEXT) {
-    std::string text = eglErrorText("eglCreateContext(OpenGL 4.1 core)");
-    eglTerminate(display);
-    return fail(text);
+    return fail(eglErrorText("eglCreateContext(OpenGL 4.1 core)"));
   }
   if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
     std::string text = eglErrorText("eglMakeCurrent without a surface");
     eglDestroyContext(display, context);
-    eglTerminate(display);
     return fail(text);
   }
   return std::unique_ptr<GlContext>(new GlContext(display, context));
@@ -91,7 +85,11 @@ GlContext::GlContext(void* display, void* context) : display_(display), context_
 GlContext::~GlContext() {
   eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   eglDestroyContext(display_, context_);
-  eglTerminate(display_);
+  // The display is deliberately left initialised. EGL hands every caller the
+  // same display for the platform, so terminating it would pull it from under
+  // any other context of the process; and terminating unloads Mesa's driver,
+  // after which its few process-lifetime allocations can no longer be told
+  // apart from real leaks in sanitizer builds.
   eglReleaseThread();
 }
 

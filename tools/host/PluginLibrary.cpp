@@ -11,10 +11,12 @@ std::string lastDlError() {
 }
 }  // namespace
 
-std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path, std::string* error) {
+std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path, std::string* error,
+                                                   Unload unload) {
   dlerror();  // a stale error from an earlier call would be misreported below
   // RTLD_LOCAL: two plug-ins must not resolve each other's symbols.
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const int keep = unload == Unload::kNever ? RTLD_NODELETE : 0;
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | keep);
   if (handle == nullptr) {
     if (error != nullptr) *error = lastDlError();
     return nullptr;

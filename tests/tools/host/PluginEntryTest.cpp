@@ -27,11 +27,17 @@ class PluginEntry : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    library_ = PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error).release();
+    library_ =
+        PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error, PluginLibrary::Unload::kNever).release();
     if (library_ == nullptr) loadError_ = new std::string(error);
   }
   static void TearDownTestSuite() {
-    if (library_ != nullptr) FfglHost(*library_).setLogCallback(nullptr);
+    if (library_ != nullptr) {
+      // A host de-initialises before unloading, which destroys the prototype.
+      FfglHost host(*library_);
+      host.deinitialise();
+      host.setLogCallback(nullptr);
+    }
     delete library_;
     library_ = nullptr;
   }
