@@ -91,11 +91,20 @@ std::vector<std::uint8_t> encode(const ControlMessage& message) {
         tags += 's';
         appendPadded(data, arg.text);
         break;
-      case ArgKind::True: tags += 'T'; break;
-      case ArgKind::False: tags += 'F'; break;
-      case ArgKind::Nil: tags += 'N'; break;
-      case ArgKind::Impulse: tags += 'I'; break;
-      default: break;  // unknown kinds are left out, tag and data alike
+      case ArgKind::True:
+        tags += 'T';
+        break;
+      case ArgKind::False:
+        tags += 'F';
+        break;
+      case ArgKind::Nil:
+        tags += 'N';
+        break;
+      case ArgKind::Impulse:
+        tags += 'I';
+        break;
+      default:
+        break;  // unknown kinds are left out, tag and data alike
     }
   }
   std::vector<std::uint8_t> out;
@@ -126,7 +135,8 @@ bool decode(const std::uint8_t* bytes, std::size_t length, ControlMessage& out) 
     switch (bytes[t]) {
       case 'i':
         if (remaining < 4) return true;
-        out.args.push_back(ControlArg::ofInt(static_cast<std::int32_t>(readBigEndian(bytes + data))));
+        out.args.push_back(
+            ControlArg::ofInt(static_cast<std::int32_t>(readBigEndian(bytes + data))));
         data += 4;
         break;
       case 'f':
@@ -144,11 +154,20 @@ bool decode(const std::uint8_t* bytes, std::size_t length, ControlMessage& out) 
         data = std::min(data + paddedSize(textEnd - data), length);
         break;
       }
-      case 'T': out.args.push_back(ControlArg::ofKind(ArgKind::True)); break;
-      case 'F': out.args.push_back(ControlArg::ofKind(ArgKind::False)); break;
-      case 'N': out.args.push_back(ControlArg::ofKind(ArgKind::Nil)); break;
-      case 'I': out.args.push_back(ControlArg::ofKind(ArgKind::Impulse)); break;
-      default: return true;  // a kind we do not read ends the list
+      case 'T':
+        out.args.push_back(ControlArg::ofKind(ArgKind::True));
+        break;
+      case 'F':
+        out.args.push_back(ControlArg::ofKind(ArgKind::False));
+        break;
+      case 'N':
+        out.args.push_back(ControlArg::ofKind(ArgKind::Nil));
+        break;
+      case 'I':
+        out.args.push_back(ControlArg::ofKind(ArgKind::Impulse));
+        break;
+      default:
+        return true;  // a kind we do not read ends the list
     }
   }
   return true;
@@ -156,13 +175,23 @@ bool decode(const std::uint8_t* bytes, std::size_t length, ControlMessage& out) 
 
 bool toNumber(const ControlArg& arg, double& out) {
   switch (arg.kind) {
-    case ArgKind::Int: out = arg.intValue; return true;
-    case ArgKind::Float: out = static_cast<double>(arg.floatValue); return true;
-    case ArgKind::String: return leadingNumber(arg.text, out);
+    case ArgKind::Int:
+      out = arg.intValue;
+      return true;
+    case ArgKind::Float:
+      out = static_cast<double>(arg.floatValue);
+      return true;
+    case ArgKind::String:
+      return leadingNumber(arg.text, out);
     case ArgKind::True:
-    case ArgKind::Impulse: out = 1.0; return true;
-    case ArgKind::False: out = 0.0; return true;
-    default: return false;
+    case ArgKind::Impulse:
+      out = 1.0;
+      return true;
+    case ArgKind::False:
+      out = 0.0;
+      return true;
+    default:
+      return false;
   }
 }
 

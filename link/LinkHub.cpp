@@ -55,18 +55,18 @@ struct LinkHub::Core {
   std::atomic<bool> receiveOpen{false};
 
   std::mutex mutex;
-  std::condition_variable changed;  // with mutex: callback finished, stop set
-  bool started = false;                                 // guarded by mutex
-  int nextId = 1;                                       // guarded by mutex
-  std::map<int, std::deque<IncomingMessage>> inboxes;   // guarded by mutex
-  std::map<int, std::function<void()>> callbacks;       // guarded by mutex
-  std::map<int, bool> searching;                        // guarded by mutex
-  Nanos lastProbe = 0;                                  // guarded by mutex
-  bool probeDue = true;                                 // guarded by mutex
-  DeviceTable devices;                                  // guarded by mutex
-  std::map<std::string, Nanos> describeSends;           // guarded by mutex
-  int runningCallback = 0;                              // guarded by mutex; 0 = none
-  std::thread::id workerId;                             // guarded by mutex
+  std::condition_variable changed;                     // with mutex: callback finished, stop set
+  bool started = false;                                // guarded by mutex
+  int nextId = 1;                                      // guarded by mutex
+  std::map<int, std::deque<IncomingMessage>> inboxes;  // guarded by mutex
+  std::map<int, std::function<void()>> callbacks;      // guarded by mutex
+  std::map<int, bool> searching;                       // guarded by mutex
+  Nanos lastProbe = 0;                                 // guarded by mutex
+  bool probeDue = true;                                // guarded by mutex
+  DeviceTable devices;                                 // guarded by mutex
+  std::map<std::string, Nanos> describeSends;          // guarded by mutex
+  int runningCallback = 0;                             // guarded by mutex; 0 = none
+  std::thread::id workerId;                            // guarded by mutex
 
   const std::vector<std::uint8_t> probe;
 

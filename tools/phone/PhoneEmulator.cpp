@@ -28,8 +28,7 @@ bool PhoneEmulator::start() {
   if (thread_.joinable()) return true;
   socket_ = UdpSocket::open();
   if (!socket_.valid() || !socket_.setReuseAddress(true) ||
-      !socket_.bind(config_.listenPort, config_.bindAddress) ||
-      !socket_.setReceiveTimeout(kPoll)) {
+      !socket_.bind(config_.listenPort, config_.bindAddress) || !socket_.setReceiveTimeout(kPoll)) {
     socket_.close();
     return false;
   }
@@ -153,9 +152,9 @@ std::vector<IncomingMessage> PhoneEmulator::received() const {
 
 std::size_t PhoneEmulator::receivedCount(const std::string& address) const {
   std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(
-      received_.begin(), received_.end(),
-      [&](const IncomingMessage& m) { return m.address == address; }));
+  return static_cast<std::size_t>(
+      std::count_if(received_.begin(), received_.end(),
+                    [&](const IncomingMessage& m) { return m.address == address; }));
 }
 
 std::vector<std::chrono::steady_clock::time_point> PhoneEmulator::receivedTimes(

@@ -20,9 +20,9 @@
 namespace mirandel {
 
 struct PhoneConfig {
-  std::string name = "Mirandel Phone";   // "/mirandel/here" argument 0
-  std::string ownText = "1.1";           // argument 1, a text of the phone's own
-  std::string extra = "Mirandel";        // argument 2
+  std::string name = "Mirandel Phone";        // "/mirandel/here" argument 0
+  std::string ownText = "1.1";                // argument 1, a text of the phone's own
+  std::string extra = "Mirandel";             // argument 2
   std::string identity = "phone-emulator-1";  // argument 3, the same over every route
   // Argument 4 for a reply to `asker`: "wired", "wifi", anything, or empty to
   // leave the argument out (the clip then judges by the address).
@@ -69,7 +69,8 @@ class PhoneEmulator {
   std::vector<IncomingMessage> received() const;
   std::size_t receivedCount(const std::string& address) const;
   // Receive times (steady clock) of messages on `address`.
-  std::vector<std::chrono::steady_clock::time_point> receivedTimes(const std::string& address) const;
+  std::vector<std::chrono::steady_clock::time_point> receivedTimes(
+      const std::string& address) const;
   std::size_t sentCount() const;
   void clearReceived();
 
@@ -87,15 +88,15 @@ class PhoneEmulator {
   std::thread thread_;
 
   mutable std::mutex mutex_;
-  bool stop_ = false;                          // guarded by mutex_
-  std::map<std::string, Handler> handlers_;    // guarded by mutex_
-  std::vector<ControlMessage> extraReplies_;   // guarded by mutex_
-  SendFilter filter_;                          // guarded by mutex_
-  std::chrono::milliseconds delay_{0};         // guarded by mutex_
-  std::vector<Pending> pending_;               // guarded by mutex_
-  std::vector<IncomingMessage> received_;      // guarded by mutex_
+  bool stop_ = false;                                              // guarded by mutex_
+  std::map<std::string, Handler> handlers_;                        // guarded by mutex_
+  std::vector<ControlMessage> extraReplies_;                       // guarded by mutex_
+  SendFilter filter_;                                              // guarded by mutex_
+  std::chrono::milliseconds delay_{0};                             // guarded by mutex_
+  std::vector<Pending> pending_;                                   // guarded by mutex_
+  std::vector<IncomingMessage> received_;                          // guarded by mutex_
   std::vector<std::chrono::steady_clock::time_point> receivedAt_;  // guarded by mutex_
-  std::size_t sent_ = 0;                       // guarded by mutex_
+  std::size_t sent_ = 0;                                           // guarded by mutex_
 };
 
 }  // namespace mirandel

@@ -51,12 +51,12 @@ int main(int argc, char** argv) {
 
   mirandel::PhoneEmulator phone(config);
   if (verbose) {
-    phone.on("/mirandel/discover", [](mirandel::PhoneEmulator& p,
-                                      const mirandel::IncomingMessage& m) {
-      std::printf("probe from %s\n", m.sender.c_str());
-      std::fflush(stdout);
-      p.send(m.sender, p.hereReply(m.sender));
-    });
+    phone.on("/mirandel/discover",
+             [](mirandel::PhoneEmulator& p, const mirandel::IncomingMessage& m) {
+               std::printf("probe from %s\n", m.sender.c_str());
+               std::fflush(stdout);
+               p.send(m.sender, p.hereReply(m.sender));
+             });
   }
   if (!phone.start()) {
     std::fprintf(stderr, "mirandel-phone: cannot listen on UDP port %u\n", config.listenPort);

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "link/ControlCodec.h"
+#include "support/TestSupport.h"
+
+namespace mirandel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+ControlMessage decoded(const Bytes& bytes) {
+  ControlMessage m;
+  EXPECT_TRUE(decode(bytes.data(), bytes.size(), m));
+  return m;
+}
+
+// Guards against any deviation from the wire form phones and liblo expect:
+// tag letters, big-endian order, padding of strings and of the tag string.
+TEST(ControlCodec, EncodesEveryKindByteForByte) {
+  struct Case {
+    const char* what;
+    ControlArg arg;
+    Bytes tagsAndData;  // after the padded address "/ab\0"
+  };
+  const std::vector<Case> cases = {
+      {"int -1", ControlArg::ofInt(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"int 0x01020304", ControlArg::ofInt(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
+      {"float 1.0", ControlArg::ofFloat(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
+      {"float -2.5", ControlArg::ofFloat(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
+      {"empty string", ControlArg::ofText(""), {',', 's', 0, 0, 0, 0, 0, 0}},
+      {"string abc", ControlArg::ofText("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
+      {"string abcd", ControlArg::ofText("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
+      {"true", ControlArg::ofKind(ArgKind::True), {',', 'T', 0, 0}},
+      {"false", ControlArg::ofKind(ArgKind::False), {',', 'F', 0, 0}},
+      {"nil", ControlArg::ofKind(ArgKind::Nil), {',', 'N', 0, 0}},
+      {"impulse", ControlArg::ofKind(ArgKind::Impulse), {',', 'I', 0, 0}},
+      {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(encode({"/ab", {c.arg}}), cat({{'/', 'a', 'b', 0}, c.tagsAndData}));
+  }
+}
+
+// Guards against off-by-one padding: a string of length 4k needs four NULs.
+TEST(ControlCodec, PadsStringsToTheNextMultipleOfFourWithAtLeastOneNul) {
+  for (std::size_t n = 1; n <= 9; ++n) {
+    SCOPED_TRACE(n);
+    const std::string address = "/" + std::string(n - 1, 'x');
+    const Bytes out = encode({address, {}});
+    const std::size_t padded = (n + 4) / 4 * 4;
+    ASSERT_EQ(out.size(), padded + 4);
+    EXPECT_EQ(Bytes(out.begin() + n, out.begin() + padded), Bytes(padded - n, 0));
+    EXPECT_EQ(Bytes(out.end() - 4, out.end()), (Bytes{',', 0, 0, 0}));
+  }
+}
+
+// Guards the discovery probe that every phone must recognise.
+TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
+  const Bytes expected = cat({bytesOf("/mirandel/discover"), {0, 0, ',', 0, 0, 0}});
+  EXPECT_EQ(encode({"/mirandel/discover", {}}), expected);
+  EXPECT_EQ(expected.size(), 24u);
+}
+
+// Guards against arguments getting reordered or mis-tagged in a mixed message.
+TEST(ControlCodec, MixedMessagesRoundTrip) {
+  const ControlMessage m{"/mirandel/describe/part",
+                         {ControlArg::ofInt(7), ControlArg::ofInt(3), ControlArg::ofInt(0),
+                          ControlArg::ofText("{\"effects\":[]}"), ControlArg::ofFloat(0.25f),
+                          ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::Nil)}};
+  EXPECT_EQ(decoded(encode(m)), m);
+}
+
+// Guards the leniency rules: whatever has an address is accepted, and reading
+// stops at the first argument that cannot be read.
+TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
+  const Bytes addr = {'/', 'a', 'b', 0};
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<ControlArg> args;
+  };
+  const std::vector<Case> cases = {
+      {"only the padded address", addr, {}},
+      {"address without its padding", {'/', 'a', 'b', 'c', 0}, {}},
+      {"tag string without NUL", cat({addr, {',', 'i'}}), {}},
+      {"empty tag string", cat({addr, {0, 0, 0, 0}}), {}},
+      {"tag string not starting with comma", cat({addr, {'i', 0, 0, 0, 0, 0, 0, 1}}), {}},
+      {"only a comma", cat({addr, {',', 0, 0, 0}}), {}},
+      {"int then string with only 4 data bytes",
+       cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}),
+       {ControlArg::ofInt(5)}},
+      {"int, then b stops before the string",
+       cat({addr,
+            {',', 'i', 'b', 's', 0, 0, 0, 0},
+            {0, 0, 0, 9},
+            {0, 0, 0, 1, 'x', 0, 0, 0},
+            bytesOf("abc"),
+            {0}}),
+       {ControlArg::ofInt(9)}},
+      {"truncated int", cat({addr, {',', 'i', 0, 0, 0, 0, 1}}), {}},
+      {"truncated float", cat({addr, {',', 'f', 0, 0, 0x3F, 0x80}}), {}},
+      {"string whose NUL is missing",
+       cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}),
+       {ControlArg::ofInt(2)}},
+      {"string at the very end", cat({addr, {',', 's', 0, 0}}), {}},
+      {"string with its padding cut short",
+       cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}),
+       {ControlArg::ofText("ab"), ControlArg::ofKind(ArgKind::True)}},
+      {"S reads as a string",
+       cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}),
+       {ControlArg::ofText("sym")}},
+      {"data-less kinds",
+       cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}),
+       {ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
+        ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}},
+      {"trailing bytes ignored",
+       cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}),
+       {ControlArg::ofInt(4)}},
+      {"tag string cut by the datagram's end",
+       cat({addr, {',', 'T', 'F', 0}}),
+       {ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ControlMessage m;
+    ASSERT_TRUE(decode(c.bytes.data(), c.bytes.size(), m));
+    EXPECT_EQ(m.address, c.bytes[3] == 'c' ? "/abc" : "/ab");
+    EXPECT_EQ(m.args, c.args);
+  }
+}
+
+// Guards against accepting bundles or garbage as messages.
+TEST(ControlCodec, RejectsDatagramsWithoutAnAddress) {
+  const std::vector<Bytes> rejected = {
+      {},
+      cat({bytesOf("#bundle"), {0}, Bytes(8, 0)}),
+      bytesOf("/no/nul/at/all"),
+      {'a', '/', 0, 0},
+      {0, 0, 0, 0},
+  };
+  for (const Bytes& b : rejected) {
+    ControlMessage m{"/stale", {ControlArg::ofInt(1)}};
+    EXPECT_FALSE(decode(b.data(), b.size(), m));
+    EXPECT_TRUE(m.args.empty());
+  }
+}
+
+// Guards every handler's numeric reading, including strtod's leniency.
+TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
+  struct Case {
+    ControlArg arg;
+    bool ok;
+    double value;
+  };
+  const std::vector<Case> cases = {
+      {ControlArg::ofInt(-7), true, -7.0},
+      {ControlArg::ofFloat(0.5f), true, 0.5},
+      {ControlArg::ofText("12abc"), true, 12.0},
+      {ControlArg::ofText("  3.5"), true, 3.5},
+      {ControlArg::ofText("\t-2e3x"), true, -2000.0},
+      {ControlArg::ofText("+.25"), true, 0.25},
+      {ControlArg::ofText("0x10"), true, 16.0},
+      {ControlArg::ofText("1e999"), true, HUGE_VAL},
+      {ControlArg::ofText("abc"), false, 0},
+      {ControlArg::ofText(""), false, 0},
+      {ControlArg::ofText("  "), false, 0},
+      {ControlArg::ofText("-"), false, 0},
+      {ControlArg::ofText("+-1"), false, 0},
+      {ControlArg::ofKind(ArgKind::True), true, 1.0},
+      {ControlArg::ofKind(ArgKind::Impulse), true, 1.0},
+      {ControlArg::ofKind(ArgKind::False), true, 0.0},
+      {ControlArg::ofKind(ArgKind::Nil), false, 0},
+      {ControlArg::ofKind(static_cast<ArgKind>(42)), false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg.text);
+    double v = -123.0;
+    EXPECT_EQ(toNumber(c.arg, v), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
+  }
+}
+
+// Guards against a host that switched the C locale to a comma decimal point
+// turning the phone's "0.75" into 0.
+TEST(ControlCodec, ToNumberIgnoresTheProcessLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    // Not installed: compile one into the build tree for this test.
+    const std::string dir = test::binaryPath("locales");
+    const std::string make = "[ -d '" + dir + "/de_DE.UTF-8' ] || { mkdir -p '" + dir +
+                             "' && localedef -i de_DE -f UTF-8 '" + dir +
+                             "/de_DE.UTF-8' >/dev/null 2>&1; }";
+    std::system(make.c_str());
+    ::setenv("LOCPATH", dir.c_str(), 1);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no comma-decimal locale";
+  }
+  ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+  double v = 0;
+  EXPECT_TRUE(toNumber(ControlArg::ofText("0.75"), v));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(v, 0.75);
+}
+
+}  // namespace
+}  // namespace mirandel

@@ -1,0 +1,121 @@
+// Interoperability with an independent OSC implementation (liblo's command
+// line tools), on loopback inside the test's private network namespace.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/ControlCodec.h"
+#include "link/UdpSocket.h"
+#include "support/TestSupport.h"
+
+namespace mirandel {
+namespace {
+
+using test::waitFor;
+
+ControlMessage receiveOne(UdpSocket& socket) {
+  std::vector<std::uint8_t> buffer(65536);
+  std::string sender;
+  const long n = socket.receive(buffer.data(), buffer.size(), sender);
+  ControlMessage m;
+  EXPECT_GT(n, 0);
+  if (n > 0) {
+    EXPECT_TRUE(decode(buffer.data(), static_cast<std::size_t>(n), m));
+  }
+  return m;
+}
+
+// Guards against reading any argument kind differently from liblo: order,
+// endianness, padding after strings of every length, and data-less tags.
+TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
+  UdpSocket socket = UdpSocket::open();
+  ASSERT_TRUE(socket.bind(9001, "127.0.0.1"));
+  ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
+
+  struct Case {
+    std::string command;
+    ControlMessage expected;
+  };
+  const std::vector<Case> cases = {
+      {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
+       {"/mirandel/x",
+        {ControlArg::ofInt(-1), ControlArg::ofFloat(1.5f), ControlArg::ofText("hi there"),
+         ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
+         ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}}},
+      {"/mirandel/describe/part iiis 7 3 2 'abc'",
+       {"/mirandel/describe/part",
+        {ControlArg::ofInt(7), ControlArg::ofInt(3), ControlArg::ofInt(2),
+         ControlArg::ofText("abc")}}},
+      {"/abc ssss '' a abcd abcde",
+       {"/abc",
+        {ControlArg::ofText(""), ControlArg::ofText("a"), ControlArg::ofText("abcd"),
+         ControlArg::ofText("abcde")}}},
+      {"/mirandel/status fffiiii 29.97 30 0 2147483647 -2147483648 0 0",
+       {"/mirandel/status",
+        {ControlArg::ofFloat(29.97f), ControlArg::ofFloat(30.0f), ControlArg::ofFloat(0.0f),
+         ControlArg::ofInt(2147483647), ControlArg::ofInt(-2147483647 - 1), ControlArg::ofInt(0),
+         ControlArg::ofInt(0)}}},
+      {"/mirandel/here sS Phone sym",
+       {"/mirandel/here", {ControlArg::ofText("Phone"), ControlArg::ofText("sym")}}},
+      {"/mirandel/discover", {"/mirandel/discover", {}}},
+      // A 64-bit int is a kind we do not read: the list ends there, the message stays.
+      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {ControlArg::ofInt(4)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + c.command).c_str()), 0);
+    EXPECT_EQ(receiveOne(socket), c.expected);
+  }
+}
+
+// Guards against emitting anything liblo would misread.
+TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
+  const std::string out = test::binaryPath("oscdump-" + std::to_string(::getpid()) + ".txt");
+  FILE* p = ::popen(("oscdump -L 9002 > '" + out + "' 2>&1 & echo $!").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  int pid = 0;
+  ASSERT_EQ(std::fscanf(p, "%d", &pid), 1);
+  ::pclose(p);
+
+  auto dumped = [&] {
+    std::ifstream in(out);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  UdpSocket socket = UdpSocket::open();
+  const ControlMessage m{
+      "/mirandel/x",
+      {ControlArg::ofInt(-1), ControlArg::ofFloat(0.25f), ControlArg::ofText("Café 1"),
+       ControlArg::ofText(""), ControlArg::ofKind(ArgKind::True),
+       ControlArg::ofKind(ArgKind::False), ControlArg::ofKind(ArgKind::Nil),
+       ControlArg::ofKind(ArgKind::Impulse), ControlArg::ofInt(900)}};
+  const std::vector<std::uint8_t> bytes = encode(m);
+  const std::vector<std::uint8_t> probe = encode({"/mirandel/discover", {}});
+  // oscdump needs a moment to bind; resend until it has printed both.
+  const bool printed = waitFor(
+      [&] {
+        socket.sendTo("127.0.0.1", 9002, bytes.data(), bytes.size());
+        socket.sendTo("127.0.0.1", 9002, probe.data(), probe.size());
+        return dumped().find("/mirandel/discover") != std::string::npos;
+      },
+      std::chrono::seconds(5), std::chrono::milliseconds(50));
+  ::kill(pid, SIGTERM);
+  const std::string text = dumped();
+  std::remove(out.c_str());
+  ASSERT_TRUE(printed) << text;
+  EXPECT_NE(
+      text.find(" /mirandel/x ifssTFNIi -1 0.250000 \"Café 1\" \"\" #T #F Nil Infinitum 900\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" /mirandel/discover \n"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace mirandel
