@@ -31,7 +31,8 @@ constexpr const char* kQuality1080High = "1080p \xC2\xB7 32 Mb/s";
 MirandelLink::MirandelLink(ClipEnvironment env)
     : CFFGLPlugin(false),
       link_(env.link ? env.link : &LinkHub::instance()),
-      clock_(std::move(env.clock)) {
+      clock_(std::move(env.clock)),
+      video_(clock_) {
   SetMinInputs(0);
   SetMaxInputs(0);
   defineParameters();

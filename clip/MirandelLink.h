@@ -17,6 +17,8 @@
 #include "plugin/Clock.h"
 #include "plugin/Plugin.h"
 #include "rack/RackModel.h"
+#include "video/StreamConfig.h"
+#include "video/VideoStream.h"
 
 namespace mirandel {
 
@@ -60,6 +62,8 @@ class MirandelLink : public CFFGLPlugin {
   void setGrainAmountForTest(float amount) { grainAmount_ = amount; }
 
   const std::string& statusText() const { return statusText_; }
+  const std::string& pictureText() const { return pictureText_; }
+  StreamStats streamStats() const { return video_.stats(); }
   const std::string& fpsText() const { return fpsText_; }
   const std::vector<RackEffect>& effects() const { return effects_; }
   std::int32_t currentEffect() const { return currentEffect_; }
@@ -93,6 +97,7 @@ class MirandelLink : public CFFGLPlugin {
   void updateStream();
   void updateStatusLine();
   void stopStream();
+  std::int32_t latencyMs() const;
 
   Nanos now() const { return clock_(); }
 
@@ -135,6 +140,8 @@ class MirandelLink : public CFFGLPlugin {
   Nanos lastEffectSwitchAt_ = 0;
   Nanos lastRelayoutAt_ = 0;
   bool streamActive_ = false;
+  StreamConfig streamConfig_;
+  std::string streamUnusableReason_;
   bool restartRequested_ = false;
   Nanos lastGrainRequestAt_ = 0;
   Nanos lastStreamRequestAt_ = 0;
@@ -146,6 +153,9 @@ class MirandelLink : public CFFGLPlugin {
 
   FrameSlot frameSlot_;
   PictureRenderer renderer_;
+  // Last member: destroyed first, so its receive thread is joined while the
+  // frame slot it writes into still exists.
+  VideoStream video_;
 };
 
 // The factory the information record uses for the prototype and every clip.

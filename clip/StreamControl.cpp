@@ -1,13 +1,88 @@
 // The clip's video stream: when the pipeline runs, the stream requests to the
 // phone, and the "Picture" status line. Host thread.
+#include <cstdio>
+
 #include "clip/MirandelLink.h"
+#include "video/StreamUrl.h"
 
 namespace mirandel {
+namespace {
+constexpr Nanos kGrainRequestInterval = 5 * kSecond;
+constexpr Nanos kStreamRequestInterval = 4 * kSecond;
+constexpr double kNoFramesAfterMs = 2000.0;
 
-void MirandelLink::updateStream() {}
+const char* codecName(CodecKind codec) {
+  return codec == kCodecH264 ? "H.264" : codec == kCodecHevc ? "HEVC" : "-";
+}
+}  // namespace
 
-void MirandelLink::updateStatusLine() {}
+std::int32_t MirandelLink::latencyMs() const {
+  return 20 + static_cast<std::int32_t>(latency_ * 480.0f + 0.5f);
+}
 
-void MirandelLink::stopStream() {}
+void MirandelLink::updateStream() {
+  StreamConfig config;
+  config.latencyMs = latencyMs();
+  std::string why;
+  const bool wanted =
+      !phoneAddress_.empty() && parseStreamUrl(phoneAddress_, config.host, config.port, &why);
+  const bool unchanged = wanted == streamActive_ && (!wanted || config == streamConfig_) &&
+                         !restartRequested_;
+  if (!unchanged) {
+    restartRequested_ = false;
+    streamActive_ = wanted;
+    streamConfig_ = config;
+    if (wanted) {
+      video_.start(config, [this](const Frame& f) {
+        frameSlot_.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
+      });
+    } else {
+      video_.stop();
+      streamUnusableReason_ = phoneAddress_.empty() ? std::string() : why;
+      return;
+    }
+  }
+  if (!wanted) return;
+
+  const Nanos t = now();
+  if (t - lastGrainRequestAt_ > kGrainRequestInterval) {
+    lastGrainRequestAt_ = t;
+    sendCommand("/mirandel/stream/grain", {ControlArg::ofInt(0)});
+  }
+  if (!video_.stats().hasFrames && t - lastStreamRequestAt_ > kStreamRequestInterval) {
+    lastStreamRequestAt_ = t;
+    sendCommand("/mirandel/stream", {ControlArg::ofInt(1)});
+  }
+}
+
+void MirandelLink::updateStatusLine() {
+  std::string text;
+  if (streamActive_) {
+    const StreamStats s = video_.stats();
+    if (!s.connected || !s.hasFrames) {
+      text = s.statusText;
+    } else {
+      std::uint32_t width = 0, height = 0;
+      frameSlot_.lastSize(width, height);
+      char line[256];
+      std::snprintf(line, sizeof line,
+                    "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s", width, height,
+                    codecName(s.codec), s.fps, s.transportMs, s.decoderInfo.hardware ? "hw" : "sw",
+                    s.msSinceLastFrame > kNoFramesAfterMs ? " \xC2\xB7 no frames" : "");
+      text = line;
+    }
+  } else if (!streamUnusableReason_.empty()) {
+    // An address that names no usable stream says why instead of a bare dash.
+    text = std::string(text::kDash) + " " + streamUnusableReason_;
+  } else {
+    text = text::kDash;
+  }
+  if (text != pictureText_) {
+    pictureText_ = std::move(text);
+    RaiseParamEvent(param::kPicture, FF_EVENT_FLAG_VALUE);
+  }
+}
+
+void MirandelLink::stopStream() { video_.stop(); }
 
 }  // namespace mirandel

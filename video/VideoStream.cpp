@@ -1,0 +1,126 @@
+#include "video/VideoStream.h"
+
+#include "video/AnnexB.h"
+
+namespace mirandel {
+namespace {
+constexpr std::size_t kFrameTimes = 240;
+}
+
+VideoStream::VideoStream(ClockFn clock, DecoderFactory makeDecoderFn)
+    : clock_(std::move(clock)), makeDecoder_(std::move(makeDecoderFn)), receiver_(clock_) {
+  if (!makeDecoder_) {
+    ClockFn c = clock_;
+    makeDecoder_ = [c](FrameCallback onFrame) { return makeDecoder(std::move(onFrame), c); };
+  }
+}
+
+VideoStream::~VideoStream() { stop(); }
+
+void VideoStream::start(const StreamConfig& config, FrameCallback onFrame) {
+  receiver_.stop();
+  demuxer_.reset();
+  decoder_.reset();
+  config_ = config;
+  onFrame_ = std::move(onFrame);
+  demuxer_ = std::make_unique<TsDemuxer>([this](AccessUnit& u) { handleAccessUnit(u); }, clock_);
+  decoder_ = makeDecoder_([this](const Frame& f) { handleFrame(f); });
+  decoder_->setMaxDimension(config.maxDimension);
+  waitingForKey_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    demuxCounters_ = {};
+    codec_ = kCodecNone;
+    droppedUnits_ = 0;
+    frameTimes_.clear();
+    hasFrames_ = false;
+    transportMs_ = 0;
+  }
+  receiver_.start(config.host, config.port, config.latencyMs,
+                  [this](const std::uint8_t* b, std::size_t n) { handleData(b, n); },
+                  [this](bool c) { handleState(c); });
+}
+
+void VideoStream::stop() {
+  receiver_.stop();
+  demuxer_.reset();
+  decoder_.reset();
+}
+
+void VideoStream::handleData(const std::uint8_t* bytes, std::size_t length) {
+  if (demuxer_) demuxer_->feed(bytes, length);
+}
+
+void VideoStream::handleState(bool connected) {
+  if (connected) {
+    // A new connection starts a new stream: tables, codec and decoder state
+    // of the old one mean nothing for it.
+    if (demuxer_) demuxer_->reset();
+    if (decoder_) decoder_->reset();
+    waitingForKey_ = true;
+  }
+  if (demuxer_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    demuxCounters_ = demuxer_->counters();
+  }
+}
+
+void VideoStream::handleAccessUnit(AccessUnit& unit) {
+  const CodecKind codec = demuxer_->codec();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    demuxCounters_ = demuxer_->counters();
+    codec_ = codec;
+  }
+  if (unit.corrupt || unit.discontinuity) waitingForKey_ = true;
+  bool key = unit.randomAccess;
+  if (!key && waitingForKey_) key = holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec);
+  if (!unit.corrupt && (!waitingForKey_ || key)) {
+    const bool ok = decoder_->decode(unit, codec);
+    waitingForKey_ = !ok;
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++droppedUnits_;
+}
+
+void VideoStream::handleFrame(const Frame& frame) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frameTimes_.push_back(frame.decodedAt);
+    while (frameTimes_.size() > kFrameTimes) frameTimes_.pop_front();
+    hasFrames_ = true;
+    lastFrameAt_ = frame.decodedAt;
+    transportMs_ = static_cast<double>(frame.decodedAt - frame.receivedAt) / 1e6;
+  }
+  if (onFrame_) onFrame_(frame);
+}
+
+StreamStats VideoStream::stats() const {
+  StreamStats s;
+  const ReceiverStatus r = receiver_.status();
+  s.connected = r.connected;
+  s.statusText = r.statusText;
+  s.rttMs = r.rttMs;
+  s.recvRateMbps = r.recvRateMbps;
+  s.pktRecvTotal = r.pktRecvTotal;
+  s.pktRcvLossTotal = r.pktRcvLossTotal;
+  s.pktRcvDropTotal = r.pktRcvDropTotal;
+  s.pktRetransTotal = r.pktRetransTotal;
+  s.reconnects = r.reconnects;
+  s.bytesReceived = r.bytesReceived;
+  if (decoder_) s.decoderInfo = decoder_->info();
+  const Nanos now = clock_();
+  std::lock_guard<std::mutex> lock(mutex_);
+  s.demuxCounters = demuxCounters_;
+  s.codec = codec_;
+  s.droppedUnits = droppedUnits_;
+  while (!frameTimes_.empty() && frameTimes_.front() < now - kSecond) frameTimes_.pop_front();
+  s.fps = static_cast<double>(frameTimes_.size());
+  s.hasFrames = hasFrames_;
+  s.msSinceLastFrame = hasFrames_ ? static_cast<double>(now - lastFrameAt_) / 1e6 : 0.0;
+  s.transportMs = transportMs_;
+  return s;
+}
+
+}  // namespace mirandel

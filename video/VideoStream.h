@@ -1,0 +1,89 @@
+#pragma once
+// One clip's video pipeline: SRT receiver -> transport-stream demultiplexer ->
+// decoder -> the clip's frame sink, all on the receive thread with no queue
+// in between, plus the statistics the clip's status line shows.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "plugin/Clock.h"
+#include "video/AccessUnit.h"
+#include "video/Decoder.h"
+#include "video/SrtReceiver.h"
+#include "video/StreamConfig.h"
+#include "video/TsDemuxer.h"
+
+namespace mirandel {
+
+struct StreamStats {
+  bool connected = false;
+  std::string statusText;
+  double rttMs = 0;
+  double recvRateMbps = 0;
+  std::int64_t pktRecvTotal = 0;
+  std::int64_t pktRcvLossTotal = 0;
+  std::int64_t pktRcvDropTotal = 0;
+  std::int64_t pktRetransTotal = 0;
+  std::uint64_t reconnects = 0;
+  std::uint64_t bytesReceived = 0;
+  DemuxCounters demuxCounters;
+  DecoderInfo decoderInfo;
+  CodecKind codec = kCodecNone;
+  std::uint64_t droppedUnits = 0;
+  double fps = 0;  // pictures decoded within the last second
+  bool hasFrames = false;
+  double msSinceLastFrame = 0;
+  double transportMs = 0;
+};
+
+// Makes the decoder of a pipeline start; tests substitute their own.
+using DecoderFactory = std::function<std::unique_ptr<Decoder>(FrameCallback)>;
+
+class VideoStream {
+ public:
+  explicit VideoStream(ClockFn clock = steadyClock(), DecoderFactory makeDecoder = {});
+  ~VideoStream();
+  VideoStream(const VideoStream&) = delete;
+  VideoStream& operator=(const VideoStream&) = delete;
+
+  // Host thread. (Re)starts the pipeline; a running one is stopped (its
+  // thread joined) first. onFrame runs on the receive thread and must copy
+  // what it needs before returning.
+  void start(const StreamConfig& config, FrameCallback onFrame);
+  // Host thread. Joins the receive thread; statistics keep their values.
+  void stop();
+  // Host thread.
+  StreamStats stats() const;
+  const StreamConfig& config() const { return config_; }
+
+ private:
+  // Receive thread.
+  void handleData(const std::uint8_t* bytes, std::size_t length);
+  void handleState(bool connected);
+  void handleAccessUnit(AccessUnit& unit);
+  void handleFrame(const Frame& frame);
+
+  ClockFn clock_;
+  DecoderFactory makeDecoder_;
+  StreamConfig config_;
+  FrameCallback onFrame_;
+  SrtReceiver receiver_;
+  // Replaced only while the receive thread is stopped; used only on it.
+  std::unique_ptr<TsDemuxer> demuxer_;
+  std::unique_ptr<Decoder> decoder_;
+  bool waitingForKey_ = true;  // receive thread
+
+  mutable std::mutex mutex_;
+  DemuxCounters demuxCounters_;    // guarded by mutex_
+  CodecKind codec_ = kCodecNone;   // guarded by mutex_
+  std::uint64_t droppedUnits_ = 0;  // guarded by mutex_
+  mutable std::deque<Nanos> frameTimes_;  // guarded by mutex_; at most 240, oldest first
+  bool hasFrames_ = false;         // guarded by mutex_
+  Nanos lastFrameAt_ = 0;          // guarded by mutex_
+  double transportMs_ = 0;         // guarded by mutex_
+};
+
+}  // namespace mirandel
