@@ -21,7 +21,8 @@ void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& ou
   out.y.resize(static_cast<std::size_t>(width) * height);
   out.u.resize(static_cast<std::size_t>(cw) * ch);
   out.v.resize(static_cast<std::size_t>(cw) * ch);
-  const int t = static_cast<int>(stamp.frame);
+  // Only the low bits move the pattern; keeping them small keeps the arithmetic in range.
+  const int t = static_cast<int>(stamp.frame & 0xFFFF);
   const int block = height / 4;
   const int blockX = (t * 8) % (width + block) - block;
   const int blockY = height / 2 - block / 2;
