@@ -9,6 +9,7 @@
 #include <GL/glcorearb.h>
 
 #include "support/TestSupport.h"
+#include "tools/host/FfglHost.h"
 #include "tools/host/Framebuffer.h"
 #include "tools/host/GlContext.h"
 #include "tools/host/PngFile.h"
@@ -67,6 +68,72 @@ TEST_F(HostGl, FramebufferOfZeroSizeIsRefused) {
   std::string error;
   EXPECT_FALSE(Framebuffer::create(0, 10, &error));
   EXPECT_FALSE(error.empty());
+}
+
+// What a scripted plug-in saw during code 17.
+struct DrawSeen {
+  std::uint32_t code = 0;
+  FrameRecord record{};
+  GLint boundFramebuffer = -1;
+  GLint viewport[4] = {-1, -1, -1, -1};
+};
+DrawSeen drawSeen;
+
+// Draws like a source plug-in: fills the host's viewport with one colour.
+FfWord drawingPlugMain(std::uint32_t code, FfWord input, void*) {
+  drawSeen.code = code;
+  if (input.ptr != nullptr) drawSeen.record = *static_cast<const FrameRecord*>(input.ptr);
+  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawSeen.boundFramebuffer);
+  glGetIntegerv(GL_VIEWPORT, drawSeen.viewport);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(drawSeen.viewport[0], drawSeen.viewport[1], drawSeen.viewport[2], drawSeen.viewport[3]);
+  glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  FfWord w;
+  w.ptr = nullptr;
+  w.u32 = kSuccess;
+  return w;
+}
+
+// Guards against the host drawing into the wrong framebuffer, with a stale
+// viewport, or naming another framebuffer in the frame record than the one
+// bound: a plug-in that rebinds "the host's FBO" would then draw elsewhere.
+TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
+  std::string error;
+  auto fb = Framebuffer::create(8, 4, &error);
+  ASSERT_TRUE(fb) << error;
+  fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  glViewport(0, 0, 1, 1);
+  FfglHost host(&drawingPlugMain, nullptr);
+  void* const clip = reinterpret_cast<void*>(0x10);
+
+  DrawAnswer whole = host.drawFrame(clip, *fb);
+  EXPECT_EQ(whole.result, kSuccess);
+  EXPECT_EQ(drawSeen.code, kProcessOpenGL);
+  EXPECT_EQ(drawSeen.boundFramebuffer, static_cast<GLint>(fb->id()));
+  EXPECT_EQ(drawSeen.record.hostFbo, fb->id());
+  EXPECT_EQ(drawSeen.record.inputCount, 0u);
+  EXPECT_EQ(drawSeen.record.inputs, nullptr);
+  EXPECT_EQ(std::vector<GLint>(drawSeen.viewport, drawSeen.viewport + 4),
+            (std::vector<GLint>{0, 0, 8, 4}));
+  std::vector<std::uint8_t> green;
+  for (int i = 0; i < 8 * 4; ++i) green.insert(green.end(), {0, 255, 0, 255});
+  EXPECT_EQ(whole.image.pixels, green);
+
+  // A viewport given by the host replaces the whole-target one: only the top
+  // row's left half (GL rows count from the bottom) is drawn here.
+  fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
+  DrawAnswer part = host.drawFrame(clip, *fb, ViewportRecord{0, 3, 4, 1});
+  EXPECT_EQ(std::vector<GLint>(drawSeen.viewport, drawSeen.viewport + 4),
+            (std::vector<GLint>{0, 3, 4, 1}));
+  for (std::uint32_t y = 0; y < 4; ++y) {
+    for (std::uint32_t x = 0; x < 8; ++x) {
+      const bool drawn = y == 0 && x < 4;
+      EXPECT_EQ(part.image.at(x, y)[1], drawn ? 255 : 0) << "x=" << x << " y=" << y;
+    }
+  }
 }
 
 // Guards against snapshots that swap channels, flip rows or drop alpha:
