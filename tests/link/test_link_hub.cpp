@@ -57,6 +57,13 @@ bool hasNumber(const std::vector<IncomingMessage>& inbox, int i) {
 }
 
 int threadCount() {
+  // Sanitizer runtimes start a helper thread with the first thread of the
+  // process; make sure that has happened before anything is counted.
+  static const bool settled = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)settled;
   int n = 0;
   if (DIR* d = ::opendir("/proc/self/task")) {
     while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
