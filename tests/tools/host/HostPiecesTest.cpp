@@ -64,12 +64,6 @@ TEST_F(HostGl, ReadBackOfClearedColourIsExactAndTopRowFirst) {
   }
 }
 
-TEST_F(HostGl, FramebufferOfZeroSizeIsRefused) {
-  std::string error;
-  EXPECT_FALSE(Framebuffer::create(0, 10, &error));
-  EXPECT_FALSE(error.empty());
-}
-
 // What a scripted plug-in saw during code 17.
 struct DrawSeen {
   std::uint32_t code = 0;
@@ -163,17 +157,6 @@ TEST(PngSnapshot, ImageWhosePixelsDoNotMatchItsSizeIsNotWritten) {
   std::string error;
   EXPECT_FALSE(writePng(::testing::TempDir() + "/host_png_bad.png", img, &error));
   EXPECT_FALSE(error.empty());
-}
-
-TEST(PngSnapshot, ReadingAFileThatIsNotPngFails) {
-  const std::string path = ::testing::TempDir() + "/host_png_not.png";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("GIF89a not a png", f);
-  std::fclose(f);
-  std::string error;
-  EXPECT_FALSE(readPng(path, &error));
-  std::remove(path.c_str());
 }
 
 }  // namespace
