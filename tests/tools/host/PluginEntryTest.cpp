@@ -462,9 +462,7 @@ TEST_F(PluginEntry, LogCallbackIsReplacedAndCleared) {
 // Guards against drawing stale or uninitialised texture contents before any
 // picture arrived: the clip's output is fully transparent until then, and
 // draws over whatever the host's framebuffer held.
-// DISABLED until the clip's picture rendering lands; the plug-in frame alone
-// answers code 17 without drawing.
-TEST_F(PluginClip, DISABLED_ClipWithoutAPictureDrawsATransparentFrame) {
+TEST_F(PluginClip, ClipWithoutAPictureDrawsATransparentFrame) {
   std::string error;
   auto target = Framebuffer::create(64, 36, &error);
   ASSERT_TRUE(target) << error;
