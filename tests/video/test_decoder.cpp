@@ -2,8 +2,10 @@
 // timing and the output-size rule, driven through a scripted codec backend.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/Clock.h"
@@ -317,6 +319,34 @@ TEST_F(DecoderGate, FrameCarriesTheUnitsTimesAndTheDecodeTimeIsMeasured) {
   EXPECT_EQ(f.height, 8u);
   EXPECT_EQ(f.stride, 64u);
   EXPECT_DOUBLE_EQ(decoder_.info().lastDecodeMs, 7.0);
+}
+
+// The host thread reads the counters while the receive thread decodes.
+// Guards against counters written outside the information mutex (run under
+// ThreadSanitizer) and against torn or lost counts.
+TEST_F(DecoderGate, InfoIsConsistentWhileAnotherThreadDecodes) {
+  constexpr int kUnits = 400;
+  std::atomic<bool> done{false};
+  std::thread receive([&] {
+    for (int i = 0; i < kUnits; ++i) {
+      AccessUnit unit;
+      unit.bytes = units({kSps, kPps, i % 2 == 0 ? kIdr : kSei});
+      decoder_.decode(unit, kCodecH264);
+      decoder_.setMaxDimension(i % 3 == 0 ? 8 : 0);
+    }
+    done = true;
+  });
+  std::uint64_t lastTotal = 0;
+  while (!done) {
+    const DecoderInfo info = decoder_.info();
+    const std::uint64_t total = info.framesOut + info.skipped + info.errors;
+    EXPECT_GE(total, lastTotal);
+    lastTotal = total;
+  }
+  receive.join();
+  const DecoderInfo info = decoder_.info();
+  EXPECT_EQ(info.framesOut, kUnits / 2u);
+  EXPECT_EQ(info.skipped, kUnits / 2u);
 }
 
 // ---- Output size ----
