@@ -51,14 +51,4 @@ TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
   }
 }
 
-// Feedback updates optionValue in place; the rule must read the live value.
-TEST(ShowRules, SeeTheLatestOptionValue) {
-  RackEffect effect;
-  effect.controls = {option("mode", "a")};
-  effect.showConditions["gain"] = ShowCondition{"mode", {"b"}};
-  EXPECT_FALSE(isShown(effect, "gain"));
-  effect.controls[0].optionValue = "b";
-  EXPECT_TRUE(isShown(effect, "gain"));
-}
-
 }  // namespace
