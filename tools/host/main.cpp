@@ -2,6 +2,12 @@
 // offscreen OpenGL context and prints what a host would see of it.
 //
 //   mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
+//                 [--unload]
+//
+// The plug-in file stays mapped until the process ends unless --unload is
+// given: Mirandel Link's network worker may still be running when the file
+// would be unmapped, so unloading is a test of the plug-in rather than the
+// default.
 //
 // The plug-in starts network activity as soon as it creates a clip (Mirandel
 // Link broadcasts discovery probes), so run this inside a private network
@@ -30,12 +36,13 @@ struct Options {
   unsigned frames = 0;
   double fps = 60.0;
   std::string snapshot;
+  bool unload = false;
 };
 
 int usage(const char* why) {
   std::fprintf(stderr,
                "%s\nusage: mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] "
-               "[--snapshot out.png]\n",
+               "[--snapshot out.png] [--unload]\n",
                why);
   return 2;
 }
@@ -58,7 +65,9 @@ void printLog() {
 
 int run(const Options& opt) {
   std::string error;
-  auto library = PluginLibrary::open(opt.plugin, &error);
+  auto library = PluginLibrary::open(
+      opt.plugin, &error,
+      opt.unload ? PluginLibrary::Unload::kOnDestruction : PluginLibrary::Unload::kNever);
   if (!library) {
     std::fprintf(stderr, "cannot load %s: %s\n", opt.plugin.c_str(), error.c_str());
     return 1;
@@ -172,6 +181,8 @@ int main(int argc, char** argv) {
       if (!(opt.fps > 0 && opt.fps <= 1000)) return usage("bad --fps");
     } else if (a == "--snapshot" && hasValue) {
       opt.snapshot = argv[++i];
+    } else if (a == "--unload") {
+      opt.unload = true;
     } else if (a == "-h" || a == "--help") {
       return usage("");
     } else if (!a.empty() && a[0] != '-' && opt.plugin.empty()) {
