@@ -494,10 +494,7 @@ TEST(PluginWithoutGl, InstantiationFailsWhenNoContextIsCurrent) {
 
 // Guards against the plug-in's own threads outliving its code: a host that
 // unloads the plug-in after de-initialising it must not crash afterwards.
-// DISABLED: the link worker is detached and still inside the plug-in's code
-// when the file is unmapped, so this currently crashes in most runs on Linux.
-// Enable once the plug-in keeps itself mapped (or joins its worker) at unload.
-TEST(PluginUnload, DISABLED_UnloadingAfterDeinitialiseLeavesNoThreadInUnmappedCode) {
+TEST(PluginUnload, UnloadingAfterDeinitialiseLeavesNoThreadInUnmappedCode) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
