@@ -1,24 +1,49 @@
 #!/bin/sh
-# The whole test suite: installs dependencies, builds and runs every test in
-# a normal build, then again in an AddressSanitizer + UndefinedBehaviorSanitizer
-# build. Networked tests make their own private network namespaces (needs root).
+# The whole test suite: installs dependencies, then builds and runs every test
+#   1. in a normal optimised build (with the benchmarks, which are built but not run),
+#   2. under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   3. under ThreadSanitizer, for the parts where threads meet (link, video, clip),
+#   4. and runs each libFuzzer target for a bounded time (clang).
+# Networked tests make their own private network namespaces (needs root).
+# Environment: JOBS (default: nproc), FUZZ_SECONDS (default 10), SKIP_STAGES
+# (e.g. "tsan fuzz" while iterating locally).
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-JOBS=$(nproc)
+JOBS=${JOBS:-$(nproc)}
+SKIP_STAGES=${SKIP_STAGES:-}
 
 scripts/install-deps.sh
 
+skipped() { case " $SKIP_STAGES " in *" $1 "*) return 0 ;; esac; return 1; }
+
 run_suite() {
-  dir=$1; shift
-  echo "=== configure $dir"
-  cmake -S "$ROOT" -B "$dir" -DMIRANDEL_WERROR=ON "$@" >/dev/null
-  echo "=== build $dir"
-  cmake --build "$dir" -j "$JOBS"
-  echo "=== test $dir"
+  name=$1; shift
+  dir=$ROOT/build/ci-$name
+  if skipped "$name"; then echo "=== $name: skipped"; return; fi
+  start=$(date +%s)
+  echo "=== $name: configure"
+  cmake -S "$ROOT" -B "$dir" -DMIRANDEL_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; exit 1; }
+  echo "=== $name: build"
+  cmake --build "$dir" -j "$JOBS" >"$dir.build.log" 2>&1 ||
+    { grep -E "error|Error" "$dir.build.log" | head -40; tail -20 "$dir.build.log"; exit 1; }
+  echo "=== $name: test"
   (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 300)
+  echo "=== $name: done in $(( $(date +%s) - start )) s"
 }
 
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DMIRANDEL_SANITIZE=address,undefined \
+mkdir -p build
+run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite asan -DCMAKE_BUILD_TYPE=Debug -DMIRANDEL_SANITIZE=address,undefined \
   -DMIRANDEL_BUILD_BENCH=OFF
+run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRANDEL_SANITIZE=thread \
+  -DMIRANDEL_BUILD_BENCH=OFF "-DMIRANDEL_ONLY_TESTS=link;video;clip"
+
+if skipped fuzz; then
+  echo "=== fuzz: skipped"
+else
+  echo "=== fuzz"
+  FUZZ_SECONDS=${FUZZ_SECONDS:-10} FUZZ_JOBS=$JOBS scripts/fuzz.sh
+fi
+echo "=== all stages passed"
