@@ -15,7 +15,7 @@ std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
 
 void copyTerminatedUtf8(std::string_view text, char* buffer, std::size_t capacity) {
   const std::size_t n = utf8PrefixLength(text, capacity - 1);
-  std::memcpy(buffer, text.data(), n);
+  if (n != 0) std::memcpy(buffer, text.data(), n);
   buffer[n] = 0;
 }
 
