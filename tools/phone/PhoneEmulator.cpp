@@ -54,6 +54,11 @@ void PhoneEmulator::on(const std::string& address, Handler handler) {
   handlers_[address] = std::move(handler);
 }
 
+void PhoneEmulator::setFallback(Handler handler) {
+  std::lock_guard lock(mutex_);
+  fallback_ = std::move(handler);
+}
+
 void PhoneEmulator::addExtraReply(ControlMessage message) {
   std::lock_guard lock(mutex_);
   extraReplies_.push_back(std::move(message));
@@ -139,7 +144,7 @@ void PhoneEmulator::run() {
         receivedAt_.push_back(std::chrono::steady_clock::now());
       }
       auto it = handlers_.find(incoming.address);
-      if (it != handlers_.end()) handler = it->second;
+      handler = it != handlers_.end() ? it->second : fallback_;
     }
     if (handler) handler(*this, incoming);
   }

@@ -55,6 +55,9 @@ class PhoneEmulator {
   // Handlers, keyed by address; replaces an earlier one. "/mirandel/discover"
   // has a default that answers "/mirandel/here". Any thread.
   void on(const std::string& address, Handler handler);
+  // Handles every address without a handler of its own (control messages
+  // whose addresses name rack effects). Any thread.
+  void setFallback(Handler handler);
   // Sends `message` to replyPort of `to`, subject to the filter and delay.
   // Any thread.
   void send(const std::string& to, const ControlMessage& message);
@@ -90,6 +93,7 @@ class PhoneEmulator {
   mutable std::mutex mutex_;
   bool stop_ = false;                                              // guarded by mutex_
   std::map<std::string, Handler> handlers_;                        // guarded by mutex_
+  Handler fallback_;                                               // guarded by mutex_
   std::vector<ControlMessage> extraReplies_;                       // guarded by mutex_
   SendFilter filter_;                                              // guarded by mutex_
   std::chrono::milliseconds delay_{0};                             // guarded by mutex_
