@@ -349,6 +349,12 @@ ThumbnailAnswer FfglHost::thumbnail(InstanceId instance) const {
   return a;
 }
 
+std::uint32_t FfglHost::draw(InstanceId instance, const Framebuffer& target) const {
+  target.bind();
+  FrameRecord frame{0, 0, nullptr, target.id()};
+  return callPointer(kProcessOpenGL, &frame, instance);
+}
+
 DrawAnswer FfglHost::drawFrame(InstanceId instance, const Framebuffer& target,
                                std::optional<ViewportRecord> viewport) const {
   target.bind();

@@ -169,6 +169,8 @@ class FfglHost {
   // Binds `target`, sets the viewport (the whole target unless `viewport` is
   // given), calls code 17 with a frame record naming the target as the host's
   // framebuffer and no inputs, then reads the target back.
+  // The same without the read-back, for hosts that read only part of the target.
+  std::uint32_t draw(InstanceId instance, const Framebuffer& target) const;
   DrawAnswer drawFrame(InstanceId instance, const Framebuffer& target,
                        std::optional<ViewportRecord> viewport = std::nullopt) const;
 

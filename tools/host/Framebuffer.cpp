@@ -3,6 +3,7 @@
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/glcorearb.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace mirandel::host {
@@ -71,6 +72,27 @@ RgbaImage Framebuffer::read() const {
   image.pixels.resize(bottomUp.size());
   for (std::uint32_t y = 0; y < height_; ++y) {
     std::memcpy(image.pixels.data() + y * row, bottomUp.data() + (height_ - 1 - y) * row, row);
+  }
+  return image;
+}
+
+RgbaImage Framebuffer::readRegion(std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                                  std::uint32_t height) const {
+  RgbaImage image;
+  if (x >= width_ || y >= height_) return image;
+  image.width = std::min(width, width_ - x);
+  image.height = std::min(height, height_ - y);
+  const std::size_t row = static_cast<std::size_t>(image.width) * 4;
+  std::vector<std::uint8_t> bottomUp(row * image.height);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  // GL counts rows from the bottom: the region's lowest row is GL row height_ - y - height.
+  glReadPixels(static_cast<GLint>(x), static_cast<GLint>(height_ - y - image.height),
+               static_cast<GLsizei>(image.width), static_cast<GLsizei>(image.height), GL_RGBA,
+               GL_UNSIGNED_BYTE, bottomUp.data());
+  image.pixels.resize(bottomUp.size());
+  for (std::uint32_t r = 0; r < image.height; ++r) {
+    std::memcpy(image.pixels.data() + r * row, bottomUp.data() + (image.height - 1 - r) * row, row);
   }
   return image;
 }

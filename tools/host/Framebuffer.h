@@ -27,6 +27,10 @@ class Framebuffer {
   void clear(float r, float g, float b, float a) const;
   // Reads every pixel back, top row first (GL's own order is bottom row first).
   RgbaImage read() const;
+  // Reads the rectangle whose top-left pixel is (x, y), counted from the top-left corner,
+  // clipped to the object; top row first. Cheaper than read() when only a corner matters.
+  RgbaImage readRegion(std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                       std::uint32_t height) const;
 
   std::uint32_t id() const { return fbo_; }
   std::uint32_t texture() const { return texture_; }

@@ -3,6 +3,15 @@
 //
 //   mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
 //                 [--unload]
+//   mirandel-host <plugin.so> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
+//                 [--phone-ip ADDRESS] [--snapshots PREFIX] [--latency-log FILE]
+//                 [--first-picture-timeout SECONDS]
+//
+// --run draws live for SECONDS at --fps, printing the clip's "Status", "FPS" and "Picture"
+// texts as they change, writes snapshots PREFIX1.png ..., and ends with a summary that
+// includes the glass-to-glass latency read from the phone emulator's stamps. --phone-ip types
+// an address into "Phone IP" instead of letting the clip pick a discovered phone. It answers
+// 1 when no picture was shown.
 //
 // The plug-in file stays mapped until the process ends unless --unload is
 // given: Mirandel Link's network worker may still be running when the file
@@ -21,6 +30,7 @@
 
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
+#include "tools/host/LiveRun.h"
 #include "tools/host/LogCollector.h"
 #include "tools/host/PluginLibrary.h"
 #include "tools/host/PngFile.h"
@@ -37,12 +47,21 @@ struct Options {
   double fps = 60.0;
   std::string snapshot;
   bool unload = false;
+  double runSeconds = 0;  // > 0: live run instead of the report
+  std::string fit = "fit";
+  std::string phoneIp;
+  std::string snapshotPrefix;
+  std::string latencyLog;
+  double firstPictureTimeout = 0;
 };
 
 int usage(const char* why) {
   std::fprintf(stderr,
                "%s\nusage: mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] "
-               "[--snapshot out.png] [--unload]\n",
+               "[--snapshot out.png] [--unload]\n"
+               "       mirandel-host <plugin.so> --run SECONDS [--viewport WxH] [--fps R] "
+               "[--fit fit|fill|stretch] [--phone-ip ADDRESS] [--snapshots PREFIX] "
+               "[--latency-log FILE] [--first-picture-timeout SECONDS]\n",
                why);
   return 2;
 }
@@ -61,6 +80,37 @@ bool parseSize(const char* text, std::uint32_t* w, std::uint32_t* h) {
 
 void printLog() {
   for (const auto& line : LogCollector::take()) std::printf("log: %s\n", line.c_str());
+}
+
+FitMode fitMode(const std::string& name) {
+  return name == "fill" ? FitMode::kFill : name == "stretch" ? FitMode::kStretch : FitMode::kFit;
+}
+
+// The live run: the clip finds (or is given) its phone and draws its stream.
+int runLive(const FfglHost& host, InstanceId instance, const Options& opt) {
+  std::string error;
+  auto target = Framebuffer::create(opt.width, opt.height, &error);
+  if (!target) {
+    std::fprintf(stderr, "no framebuffer: %s\n", error.c_str());
+    return 1;
+  }
+  if (!opt.phoneIp.empty()) {
+    host.setText(instance, 1, opt.phoneIp.c_str());
+    std::printf("== Phone IP set to %s\n", opt.phoneIp.c_str());
+  }
+  LiveRunOptions live;
+  live.seconds = opt.runSeconds;
+  live.fps = opt.fps;
+  live.fit = fitMode(opt.fit);
+  live.snapshotPrefix = opt.snapshotPrefix;
+  live.latencyLog = opt.latencyLog;
+  live.firstPictureTimeout = opt.firstPictureTimeout;
+  std::printf("== drawing %.0f s at %.0f fps into %ux%u (%s)\n", opt.runSeconds, opt.fps, opt.width,
+              opt.height, opt.fit.c_str());
+  std::fflush(stdout);
+  const LiveRunResult result = runLive(host, instance, *target, live, stdout);
+  printLiveSummary(result, opt.fps, stdout);
+  return result.picturesShown > 0 && result.framesFailed == 0 ? 0 : 1;
 }
 
 int run(const Options& opt) {
@@ -102,6 +152,15 @@ int run(const Options& opt) {
     return 1;
   }
   std::printf("== clip instantiated with viewport %ux%u\n", opt.width, opt.height);
+  if (opt.runSeconds > 0) {
+    const int status = runLive(host, *instance, opt);
+    std::printf("== host log\n");
+    printLog();
+    host.deinstantiate(*instance);
+    host.deinitialise();
+    host.setLogCallback(nullptr);
+    return status;
+  }
 
   // Events first: reading the table must not be what raised them.
   const EventsAnswer pending = host.pendingEventCount(*instance);
@@ -181,6 +240,22 @@ int main(int argc, char** argv) {
       if (!(opt.fps > 0 && opt.fps <= 1000)) return usage("bad --fps");
     } else if (a == "--snapshot" && hasValue) {
       opt.snapshot = argv[++i];
+    } else if (a == "--run" && hasValue) {
+      opt.runSeconds = std::strtod(argv[++i], nullptr);
+      if (!(opt.runSeconds > 0 && opt.runSeconds <= 3600)) return usage("bad --run");
+    } else if (a == "--fit" && hasValue) {
+      opt.fit = argv[++i];
+      if (opt.fit != "fit" && opt.fit != "fill" && opt.fit != "stretch") {
+        return usage("bad --fit");
+      }
+    } else if (a == "--phone-ip" && hasValue) {
+      opt.phoneIp = argv[++i];
+    } else if (a == "--snapshots" && hasValue) {
+      opt.snapshotPrefix = argv[++i];
+    } else if (a == "--latency-log" && hasValue) {
+      opt.latencyLog = argv[++i];
+    } else if (a == "--first-picture-timeout" && hasValue) {
+      opt.firstPictureTimeout = std::strtod(argv[++i], nullptr);
     } else if (a == "--unload") {
       opt.unload = true;
     } else if (a == "-h" || a == "--help") {
