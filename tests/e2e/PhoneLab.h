@@ -1,0 +1,102 @@
+#pragma once
+// End-to-end set-up: the emulated phone in a peer network namespace joined to
+// the test's own namespace by veth pairs, and the host log lines the clip
+// writes. The clip side (a clip made directly, or the real plug-in in the
+// headless host) lives in the test's namespace.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/NetLab.h"
+#include "support/TestSupport.h"
+#include "tools/phone/PhoneApp.h"
+
+namespace mirandel::test {
+
+inline constexpr const char* kWifiClip = "10.77.0.1";
+inline constexpr const char* kWifiPhone = "10.77.0.2";
+inline constexpr const char* kWiredClip = "169.254.1.1";
+inline constexpr const char* kWiredPhone = "169.254.1.2";
+
+// Log lines arrive on the host thread and the network worker alike.
+class LogLines {
+ public:
+  static void collect(const char* text) {
+    std::lock_guard lock(mutex());
+    lines().emplace_back(text);
+  }
+  static void clear() {
+    std::lock_guard lock(mutex());
+    lines().clear();
+  }
+  static std::vector<std::string> all() {
+    std::lock_guard lock(mutex());
+    return lines();
+  }
+  static bool contains(const std::string& line) {
+    const auto v = all();
+    return std::find(v.begin(), v.end(), line) != v.end();
+  }
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::vector<std::string>& lines() {
+    static std::vector<std::string> v;
+    return v;
+  }
+};
+
+// Phone options for tests: the sample rack and a small, cheap stream.
+inline phone::PhoneAppOptions phoneOptions() {
+  phone::PhoneAppOptions o;
+  o.rackJson = phone::readTextFile(sourcePath("tools/phone/racks/sample.json")).value_or("");
+  o.control.name = "Ada's phone";
+  o.control.identity = "ada-1";
+  // Replies on the link-local route carry no link text: wired by address.
+  o.control.linkText = [](const std::string& asker) {
+    return asker.rfind("169.254.", 0) == 0 ? std::string() : std::string("wifi");
+  };
+  o.stream.encoder.width = 320;
+  o.stream.encoder.height = 240;
+  o.stream.encoder.bitrateKbps = 400;
+  o.stream.encoder.keyInterval = 15;
+  return o;
+}
+
+class PhoneLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lab.ok());
+    ASSERT_TRUE(
+        lab.addLink("h1", std::string(kWifiClip) + "/24", "p1", std::string(kWifiPhone) + "/24"));
+  }
+  void TearDown() override {
+    if (phone) phone->stop();
+  }
+  void addWiredLink() {
+    ASSERT_TRUE(
+        lab.addLink("h0", std::string(kWiredClip) + "/16", "p0", std::string(kWiredPhone) + "/16"));
+  }
+  // Starts the phone inside the peer namespace, so its sockets (the SRT
+  // listener too, opened later on its own thread) belong there.
+  void startPhone(phone::PhoneAppOptions options) {
+    bool started = false;
+    lab.runInPeer([&] {
+      phone = std::make_unique<phone::PhoneApp>(std::move(options));
+      started = phone->start();
+    });
+    ASSERT_TRUE(started);
+  }
+
+  NetLab lab;
+  std::unique_ptr<phone::PhoneApp> phone;
+};
+
+}  // namespace mirandel::test

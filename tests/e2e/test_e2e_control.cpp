@@ -1,0 +1,207 @@
+// A clip against the emulated phone across two network namespaces, on the
+// control channel: automatic connection, the rack described in parts and
+// mapped onto host parameters, both directions of control without echo, the
+// phone's own patch, and the move to a better (wired) route.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clip/ClipParams.h"
+#include "clip/MirandelLink.h"
+#include "plugin/Log.h"
+#include "tests/e2e/PhoneLab.h"
+
+namespace mirandel::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr std::uint32_t kHero = param::kHero;
+constexpr std::uint32_t kSlot1 = 22, kSlot2 = 23, kSlot3 = 24;
+constexpr std::uint32_t kAction2 = 59, kAction4 = 61;
+
+class ClipAndPhone : public PhoneLab {
+ protected:
+  void SetUp() override {
+    PhoneLab::SetUp();
+    LogLines::clear();
+    setLogCallback(&LogLines::collect);
+  }
+  void TearDown() override {
+    clip.reset();
+    PhoneLab::TearDown();
+    setLogCallback(nullptr);
+  }
+  // A clip on the process's own link hub, as the plug-in makes it.
+  void makeClip() {
+    clip = std::make_unique<MirandelLink>();
+    clip->SetIdentity(clip.get());
+  }
+  // Runs the supervision step while waiting, as a host's calls would.
+  bool until(const std::function<bool()>& condition, milliseconds timeout = seconds(8)) {
+    return waitFor(
+        [&] {
+          clip->superviseClip();
+          return condition();
+        },
+        timeout);
+  }
+  // Connected to `address` with every effect described.
+  void connectFully(const std::string& address) {
+    ASSERT_TRUE(until([&] { return LogLines::contains("Mirandel: 12 effects from " + address); }))
+        << clip->statusText();
+  }
+  const ParamInfo& param(std::uint32_t i) { return *clip->FindParamInfo(i); }
+  // What the host shows for a parameter: its visibility and display name.
+  std::string shown(std::uint32_t i) {
+    const ParamInfo& p = param(i);
+    return p.visible ? (p.displayName.empty() ? p.name : p.displayName) : "(hidden)";
+  }
+  // Waits until the phone has received a "/mirandel/snap" more than before:
+  // everything the clip sent before it has then arrived too (one socket, one
+  // route), so the phone's log can be checked for what did not come.
+  void flushClipToPhone() {
+    const std::uint64_t snaps = phone->snaps();
+    clip->SetFloatParameter(param::kSnap, 1.0f);
+    ASSERT_TRUE(waitFor([&] { return phone->snaps() > snaps; }));
+  }
+
+  std::unique_ptr<MirandelLink> clip;
+};
+
+// Guards the whole road from a new clip to a mapped rack: the clip finds and
+// connects to the phone by itself, joins a description sent in shuffled
+// parts, names the loading effects, loads them, fills the Effect menu and the
+// Status text, and maps the active effect with the right labels.
+TEST_F(ClipAndPhone, ConnectsByItselfLoadsTheRackInPartsAndMapsTheActiveEffect) {
+  auto options = phoneOptions();
+  options.partSize = 400;
+  options.partOrder = phone::PartOrder::Shuffled;
+  startPhone(options);
+  makeClip();
+  ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWifiPhone; }));
+  ASSERT_TRUE(
+      until([&] { return LogLines::contains("Mirandel: 12 effects from 10.77.0.2, 6 loading"); }));
+  connectFully(kWifiPhone);
+  EXPECT_TRUE(LogLines::contains("Mirandel: describe 10.77.0.2"));
+  EXPECT_GT(phone->control().receivedCount("/mirandel/describe"), 6u);
+
+  EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  10.77.0.2");
+  std::vector<std::string> menu;
+  for (const ParamElement& e : param(param::kEffect).elements) menu.push_back(e.name);
+  EXPECT_EQ(menu, (std::vector<std::string>{"Film Grain", "Glow", "Echo", "Kaleido", "Pixelate",
+                                            "RGB Split", "Tunnel", "Strobe", "Colour Grade",
+                                            "Mirror", "Thermal", "Edge"}));
+  for (const auto& e : clip->effects()) EXPECT_TRUE(e.controlsLoaded) << e.address;
+  EXPECT_EQ(clip->currentEffect(), 0);
+
+  // Film Grain in mode "fine": hero Amount; quick row colour (labelled),
+  // randomize (an action, labelled), mono, and speed (not a bool: no quick
+  // toggle); clump hidden by its mode rule; speed goes to the layout.
+  const std::vector<std::pair<std::uint32_t, std::string>> expected = {
+      {kHero, "Amount"},
+      {param::kQuick1, "Colour grain"},
+      {param::kQuick1 + 1, "Shuffle"},
+      {param::kQuick1 + 2, "Mono"},
+      {param::kQuick1 + 3, "(hidden)"},
+      {param::kOption1, "Mode"},
+      {kSlot1, "Size"},
+      {kSlot2, "Speed"},
+      {kSlot3, "(hidden)"},
+      {param::kAction1, "Reset"},
+      {kAction2, "(hidden)"},
+      {param::kEffect, "Effect"},
+  };
+  for (const auto& [index, text] : expected) EXPECT_EQ(shown(index), text) << "index " << index;
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(kHero), 0.4f);
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(param::kQuick1), 1.0f);
+}
+
+// Guards both directions of control: a host slider move arrives at the phone
+// as "/mirandel/<effect>/<field>" with the float; a change made on the phone
+// arrives as a host value without a command going back; a mode change on the
+// phone re-maps the effect.
+TEST_F(ClipAndPhone, ControlChangesFlowBothWaysWithoutEcho) {
+  startPhone(phoneOptions());
+  makeClip();
+  connectFully(kWifiPhone);
+
+  ASSERT_TRUE(phone->setControl("grain", "size", ControlArg::ofFloat(0.65f)));
+  ASSERT_TRUE(until([&] { return clip->GetFloatParameter(kSlot1) == 0.65f; }));
+  flushClipToPhone();
+  EXPECT_EQ(phone->control().receivedCount("/mirandel/grain/size"), 0u) << "echoed back";
+
+  // The host's move; writes right after the effect switch are ignored, so
+  // the host's slider keeps being set until the clip takes it.
+  ASSERT_TRUE(until([&] {
+    clip->SetFloatParameter(kHero, 0.7f);
+    return phone->control().receivedCount("/mirandel/grain/amount") > 0;
+  }));
+  flushClipToPhone();
+  std::vector<IncomingMessage> moves;
+  for (const auto& m : phone->control().received()) {
+    if (m.address == "/mirandel/grain/amount") moves.push_back(m);
+  }
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].sender, kWifiClip);
+  EXPECT_EQ(moves[0].args, std::vector<ControlArg>{ControlArg::ofFloat(0.7f)});
+  EXPECT_NEAR(phone->control("grain", "amount")["normalized"].get<double>(), 0.7, 1e-6);
+
+  ASSERT_TRUE(phone->setMode("grain", "mode", "coarse"));
+  ASSERT_TRUE(until([&] { return shown(kHero) == "Size"; }));
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(kHero), 0.65f);
+  EXPECT_EQ(shown(kSlot1), "Clump") << "clump shows in coarse mode";
+  flushClipToPhone();
+  EXPECT_EQ(phone->control().receivedCount("/mirandel/grain/mode"), 0u) << "echoed back";
+}
+
+// Guards the phone's own effect change: the clip selects and maps the new
+// effect, with its quick action, labelled actions and sliders, and does not
+// send the patch back.
+TEST_F(ClipAndPhone, APatchOnThePhoneSelectsAndMapsThatEffect) {
+  startPhone(phoneOptions());
+  makeClip();
+  connectFully(kWifiPhone);
+  ASSERT_TRUE(phone->patchTo(2));
+  ASSERT_TRUE(until([&] { return clip->currentEffect() == 2; }));
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(param::kEffect), 2.0f);
+  const std::vector<std::pair<std::uint32_t, std::string>> expected = {
+      {kHero, "Decay"},      {param::kQuick1, "Tap"},          {param::kQuick1 + 1, "Feedback"},
+      {kSlot1, "Mix"},       {param::kAction1, "Wipe trails"}, {kAction2, "Freeze"},
+      {kAction4, "Reverse"}, {param::kOption1, "(hidden)"},
+  };
+  for (const auto& [index, text] : expected) EXPECT_EQ(shown(index), text) << "index " << index;
+  flushClipToPhone();
+  EXPECT_EQ(phone->control().receivedCount("/mirandel/patch"), 0u);
+  EXPECT_EQ(phone->activeEffect(), 2);
+}
+
+// Guards the better-link switch: a clip connected over Wi-Fi moves to the
+// phone's wired (link-local) route once it is heard, logs the move and is
+// described again over the new route.
+TEST_F(ClipAndPhone, MovesFromWifiToTheWiredRouteOnceItIsHeard) {
+  addWiredLink();
+  std::atomic<bool> wiredSilent{true};
+  auto options = phoneOptions();
+  startPhone(options);
+  phone->control().setSendFilter([&](const std::string& to, const ControlMessage&) {
+    return !(wiredSilent && to.rfind("169.254.", 0) == 0);
+  });
+  makeClip();
+  connectFully(kWifiPhone);
+
+  wiredSilent = false;
+  clip->SetFloatParameter(param::kRescan, 1.0f);
+  ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWiredPhone; }));
+  EXPECT_TRUE(LogLines::contains("Mirandel: better link 10.77.0.2 \xE2\x86\x92 169.254.1.2"));
+  connectFully(kWiredPhone);
+  EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  169.254.1.2");
+  EXPECT_EQ(phone->clipAddress(), kWiredClip);
+}
+
+}  // namespace
+}  // namespace mirandel::test
