@@ -1,0 +1,137 @@
+// A clip against the emulated phone across two network namespaces, on the
+// video path: the phone streams when the clip asks, the clip decodes it and
+// shows the "Picture" line, notices a stall, and survives damaged packets
+// without handing a broken unit to its decoder.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "clip/MirandelLink.h"
+#include "tests/e2e/PhoneLab.h"
+
+namespace mirandel::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class StreamingClip : public PhoneLab {
+ protected:
+  void TearDown() override {
+    clip.reset();
+    PhoneLab::TearDown();
+  }
+  void connect(phone::PhoneAppOptions options) {
+    startPhone(std::move(options));
+    clip = std::make_unique<MirandelLink>();
+    clip->SetIdentity(clip.get());
+  }
+  bool until(const std::function<bool()>& condition, milliseconds timeout = seconds(10)) {
+    return waitFor(
+        [&] {
+          clip->superviseClip();
+          return condition();
+        },
+        timeout, milliseconds(10));
+  }
+  // The parts of a live "Picture" line; empty when the line has another shape.
+  std::smatch pictureLine() {
+    static const std::regex shape(
+        "^([0-9]+)x([0-9]+) (H\\.264|HEVC) ([0-9]+) fps \xC2\xB7 ([0-9]+\\.[0-9]) ms transport "
+        "\xC2\xB7 sw( \xC2\xB7 no frames)?$");
+    text = clip->pictureText();
+    std::smatch m;
+    std::regex_match(text, m, shape);
+    return m;
+  }
+
+  std::unique_ptr<MirandelLink> clip;
+  std::string text;  // the line pictureLine matched against
+};
+
+// Guards the whole video road for both codecs: the clip's stream request
+// starts the phone's stream, pictures of the sent size are decoded at the
+// phone's frame rate, and the line shows size, codec, rate and transport.
+TEST_F(StreamingClip, ShowsTheLivePictureLineForEitherCodec) {
+  struct Case {
+    CodecKind codec;
+    int width, height;
+    const char* name;
+  };
+  for (const Case c : {Case{kCodecH264, 640, 360, "H.264"}, Case{kCodecHevc, 320, 240, "HEVC"}}) {
+    SCOPED_TRACE(c.name);
+    auto options = phoneOptions();
+    options.stream.encoder.codec = c.codec;
+    options.stream.encoder.width = c.width;
+    options.stream.encoder.height = c.height;
+    connect(options);
+    ASSERT_TRUE(until([&] {
+      const auto m = pictureLine();
+      return !m.empty() && std::stoi(m[4].str()) >= 27;
+    })) << text;
+    const auto m = pictureLine();
+    ASSERT_FALSE(m.empty()) << text;
+    EXPECT_EQ(m[1].str(), std::to_string(c.width));
+    EXPECT_EQ(m[2].str(), std::to_string(c.height));
+    EXPECT_EQ(m[3].str(), c.name);
+    EXPECT_LE(std::stoi(m[4].str()), 33);
+    EXPECT_LT(std::stod(m[5].str()), 1000.0);
+    EXPECT_FALSE(m[6].matched);
+    EXPECT_EQ(phone->streamStarts(), 1);
+    EXPECT_EQ(phone->control().receivedCount("/mirandel/stream/grain"), 1u);
+    EXPECT_FLOAT_EQ(clip->grainAmount(), 0.08f);
+    clip.reset();
+    phone.reset();
+  }
+}
+
+// Guards the stall notice: with the phone paused and the link up, the line
+// gains " · no frames" after two seconds and loses it once pictures return.
+TEST_F(StreamingClip, FlagsAPausedStreamAndRecovers) {
+  connect(phoneOptions());
+  ASSERT_TRUE(until([&] { return !pictureLine().empty(); })) << text;
+  phone->stream().pause(true);
+  ASSERT_TRUE(until(
+      [&] {
+        const auto m = pictureLine();
+        return !m.empty() && m[6].matched;
+      },
+      seconds(6)))
+      << text;
+  phone->stream().pause(false);
+  ASSERT_TRUE(until([&] {
+    const auto m = pictureLine();
+    return !m.empty() && !m[6].matched;
+  })) << text;
+}
+
+// Guards loss recovery: dropped, corrupted and discontinuous packets cost
+// units, never a decoder error, and pictures keep coming.
+TEST_F(StreamingClip, SurvivesDamagedPacketsWithoutFeedingTheDecoderABrokenUnit) {
+  connect(phoneOptions());
+  ASSERT_TRUE(until([&] { return clip->streamStats().hasFrames; })) << clip->pictureText();
+  const std::vector<phone::PacketFault> faults = {
+      phone::PacketFault::Drop, phone::PacketFault::Corrupt, phone::PacketFault::TransportError,
+      phone::PacketFault::ContinuityJump};
+  std::uint64_t injectedAt = 0;
+  for (phone::PacketFault fault : faults) {
+    const std::uint64_t before = phone->stream().stats().faultsInjected;
+    phone->stream().injectFault(fault, 3);
+    ASSERT_TRUE(until([&] { return phone->stream().stats().faultsInjected >= before + 3; }));
+    // Let a key picture heal the damage before the next fault.
+    const std::uint64_t frames = clip->streamStats().decoderInfo.framesOut;
+    ASSERT_TRUE(until([&] { return clip->streamStats().decoderInfo.framesOut > frames + 20; }));
+    injectedAt = clip->streamStats().decoderInfo.framesOut;
+  }
+  const StreamStats s = clip->streamStats();
+  EXPECT_GT(s.droppedUnits, 0u);
+  EXPECT_EQ(s.decoderInfo.errors, 0u);
+  EXPECT_GT(s.demuxCounters.auCount, 0u);
+  ASSERT_TRUE(until([&] { return clip->streamStats().decoderInfo.framesOut > injectedAt + 15; }));
+  EXPECT_EQ(clip->streamStats().decoderInfo.errors, 0u);
+}
+
+}  // namespace
+}  // namespace mirandel::test
