@@ -59,7 +59,7 @@ build=build/release
 echo "=== configure $build"
 cmake -S . -B "$build" -DMIRANDEL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 echo "=== build"
-cmake --build "$build" -j "$(nproc)" --target MirandelLink mirandel-host mirandel-demo-phone
+cmake --build "$build" -j "$(nproc)" --target MirandelLink mirandel-host mirandel-phone
 
 out=out/demo
 mkdir -p "$out"
@@ -105,8 +105,9 @@ ip -n "$ns_host" link set veth-host up
 ip -n "$ns_phone" link set veth-phone up
 
 echo "=== phone: emulator streaming $size $codec (log: $out/phone.log)"
-ip netns exec "$ns_phone" timeout -k 5 "$limit" "$build/tools/demo/mirandel-demo-phone" \
-  --codec "$codec" --size "$size" >"$out/phone.log" 2>&1 &
+ip netns exec "$ns_phone" timeout -k 5 "$limit" "$build/tools/phone/mirandel-phone" \
+  --name "Mirandel Demo Phone" --link wired --codec "$codec" --size "$size" --fps 30 \
+  --bitrate 6000 >"$out/phone.log" 2>&1 &
 phone_pid=$!
 tries=0
 until grep -q "listening" "$out/phone.log" 2>/dev/null; do
@@ -123,6 +124,6 @@ echo "=== host: plug-in in the headless host, drawing for $duration s"
 status=0
 # shellcheck disable=SC2086
 ip netns exec "$ns_host" timeout -k 5 "$limit" $host_cmd || status=$?
-echo "=== phone side"
-tail -n 2 "$out/phone.log"
+echo "=== phone side (last lines of $out/phone.log)"
+tail -n 4 "$out/phone.log"
 exit "$status"

@@ -108,6 +108,7 @@ LiveRunResult runLive(const FfglHost& host, InstanceId instance, const Framebuff
     const RgbaImage region = target.readRegion(rect.x, rect.y, rect.width, rect.height);
     // Reading back waits for the frame to finish: this is when it would reach the glass.
     const auto drawnAt = Clock::now();
+    result.frameMs.push_back(secondsBetween(begun, drawnAt) * 1000.0);
     const auto stamp = readDrawnStamp(region, rect, placement, picW, picH);
     if (stamp) {
       if (!lastStamp || stamp->frame != *lastStamp) {
@@ -187,6 +188,8 @@ void printLiveSummary(const LiveRunResult& r, double fps, std::FILE* out) {
   if (r.firstPictureAt >= 0) {
     std::fprintf(out, "first picture:       %.2f s after the clip was created\n", r.firstPictureAt);
   }
+  std::fprintf(out, "host frame time:     %s  (draw and stamp read-back)\n",
+               formatSummary(summarise(r.frameMs)).c_str());
   std::fprintf(out, "receive to decoded:  %s  (the \"Picture\" text's transport figure)\n",
                formatSummary(summarise(r.transportMs)).c_str());
   std::fprintf(out, "glass to glass:      %s  (stamp send to frame drawn)\n",

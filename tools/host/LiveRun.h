@@ -34,6 +34,7 @@ struct LiveRunResult {
   unsigned framesUnstamped = 0;     // frames with a picture on screen but no readable stamp
   double firstPictureAt = -1;       // seconds after the start; -1 when none was shown
   std::vector<double> latencyMs;    // per picture shown
+  std::vector<double> frameMs;      // ProcessOpenGL plus the stamp read-back, per frame
   std::vector<double> transportMs;  // from each distinct "Picture" text
   std::vector<std::string> snapshotFiles;
 };
