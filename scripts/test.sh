@@ -15,6 +15,9 @@ SKIP_STAGES=${SKIP_STAGES:-}
 
 scripts/install-deps.sh
 
+# Only ThreadSanitizer builds read this.
+export TSAN_OPTIONS="suppressions=$ROOT/tests/support/tsan.supp ${TSAN_OPTIONS:-}"
+
 skipped() { case " $SKIP_STAGES " in *" $1 "*) return 0 ;; esac; return 1; }
 
 run_suite() {
