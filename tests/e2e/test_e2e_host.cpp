@@ -1,0 +1,85 @@
+// The real plug-in in the headless host against the emulated phone in a peer
+// namespace: the clip connects by itself, and the phone's live picture is
+// drawn into the host's framebuffer, where its stamp is read back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tests/e2e/PhoneLab.h"
+#include "tools/host/FfglHost.h"
+#include "tools/host/GlContext.h"
+#include "tools/host/PluginLibrary.h"
+#include "tools/phone/Stamp.h"
+
+namespace mirandel::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+std::uint64_t steadyMicros() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// The stamp in a drawn frame (the host reads RGBA, the reader wants BGRA).
+std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
+  std::vector<std::uint8_t> bgra(image.pixels);
+  for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+  return phone::readStamp(bgra.data(), image.width * 4u, static_cast<int>(image.width),
+                          static_cast<int>(image.height));
+}
+
+// Guards the picture path through the host boundary: what the clip draws in
+// the host's framebuffer is the phone's current picture, stamp intact, and it
+// keeps moving.
+TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
+  constexpr std::uint32_t kWidth = 640, kHeight = 360;
+  auto options = phoneOptions();
+  options.stream.encoder.width = kWidth;
+  options.stream.encoder.height = kHeight;
+  options.stream.encoder.bitrateKbps = 1500;
+  startPhone(options);
+
+  std::string error;
+  auto library =
+      host::PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error, host::PluginLibrary::Unload::kNever);
+  ASSERT_TRUE(library) << error;
+  host::FfglHost host(*library);
+  auto gl = host::GlContext::create(&error);
+  ASSERT_TRUE(gl) << error;
+  auto target = host::Framebuffer::create(kWidth, kHeight, &error);
+  ASSERT_TRUE(target) << error;
+  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
+  ASSERT_TRUE(clip);
+
+  std::optional<phone::Stamp> first, later;
+  std::uint64_t drawnAt = 0;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const host::DrawAnswer a = host.drawFrame(*clip, *target);
+        if (a.result != host::kSuccess) return false;
+        const auto stamp = stampOf(a.image);
+        if (!stamp) return false;
+        if (!first) {
+          first = stamp;
+          drawnAt = steadyMicros();
+        }
+        later = stamp;
+        return later->frame >= first->frame + 10;
+      },
+      seconds(12), milliseconds(5)))
+      << "Status: " << host.getText(*clip, 3).value_or("?")
+      << ", Picture: " << host.getText(*clip, 13).value_or("?");
+  // The stamp's send time is the phone's steady clock, which is ours.
+  EXPECT_LE(first->sentMicros, drawnAt);
+  EXPECT_LT(drawnAt - first->sentMicros, 2'000'000u);
+  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+}
+
+}  // namespace
+}  // namespace mirandel::test
