@@ -62,8 +62,9 @@ void MirandelLink::updateStatusLine() {
     if (!s.connected || !s.hasFrames) {
       text = s.statusText;
     } else {
-      std::uint32_t width = 0, height = 0;
-      frameSlot_.lastSize(width, height);
+      // The size of the picture on screen, which is what the user compares
+      // this line with; 0x0 until the host first draws the clip.
+      const std::uint32_t width = renderer_.textureWidth(), height = renderer_.textureHeight();
       char line[256];
       std::snprintf(line, sizeof line,
                     "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s", width, height,
