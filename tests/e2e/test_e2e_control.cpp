@@ -149,7 +149,7 @@ TEST_F(ClipAndPhone, ControlChangesFlowBothWaysWithoutEcho) {
   ASSERT_EQ(moves.size(), 1u);
   EXPECT_EQ(moves[0].sender, kWifiClip);
   EXPECT_EQ(moves[0].args, std::vector<ControlArg>{ControlArg::ofFloat(0.7f)});
-  EXPECT_NEAR(phone->control("grain", "amount")["normalized"].get<double>(), 0.7, 1e-6);
+  EXPECT_NEAR(phone->controlState("grain", "amount")["normalized"].get<double>(), 0.7, 1e-6);
 
   ASSERT_TRUE(phone->setMode("grain", "mode", "coarse"));
   ASSERT_TRUE(until([&] { return shown(kHero) == "Size"; }));

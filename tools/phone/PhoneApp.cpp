@@ -58,6 +58,22 @@ json effectForWire(const json& effect, bool withParams) {
   return out;
 }
 
+// The control record `field` of effect `effect` in a rack; null when either
+// is unknown. Works on a const or a mutable rack.
+template <typename Json>
+Json* findControlIn(Json& rack, const std::string& effect, const std::string& field) {
+  for (Json& e : rack["effects"]) {
+    if (!e.is_object() || e.value("address", std::string()) != effect) continue;
+    auto params = e.find("params");
+    if (params == e.end() || !params->is_array()) return nullptr;
+    for (Json& c : *params) {
+      if (c.is_object() && c.value("field", std::string()) == field) return &c;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::optional<std::string> readTextFile(const std::string& path) {
@@ -324,7 +340,7 @@ void PhoneApp::handleOther(const IncomingMessage& m) {
   bool applied = false;
   {
     std::lock_guard lock(mutex_);
-    json* record = findControl(effect, field);
+    json* record = findControlIn(rack_, effect, field);
     applied = record != nullptr && applyValue(*record, m.args[0]);
   }
   if (!applied) return;
@@ -334,19 +350,6 @@ void PhoneApp::handleOther(const IncomingMessage& m) {
 }
 
 // --- rack state ----------------------------------------------------------------
-
-json* PhoneApp::findControl(const std::string& effect, const std::string& field) {
-  for (json& e : rack_["effects"]) {
-    if (e.value("address", std::string()) != effect) continue;
-    auto params = e.find("params");
-    if (params == e.end() || !params->is_array()) return nullptr;
-    for (json& c : *params) {
-      if (c.is_object() && c.value("field", std::string()) == field) return &c;
-    }
-    return nullptr;
-  }
-  return nullptr;
-}
 
 bool PhoneApp::applyValue(json& record, const ControlArg& value) {
   const std::string type = record.value("type", std::string("float"));
@@ -392,9 +395,9 @@ int PhoneApp::activeEffect() const {
   return rack_["active"].get<int>();
 }
 
-json PhoneApp::control(const std::string& effect, const std::string& field) const {
+json PhoneApp::controlState(const std::string& effect, const std::string& field) const {
   std::lock_guard lock(mutex_);
-  const json* record = const_cast<PhoneApp*>(this)->findControl(effect, field);
+  const json* record = findControlIn(rack_, effect, field);
   return record ? *record : json();
 }
 
@@ -431,7 +434,7 @@ bool PhoneApp::setControl(const std::string& effect, const std::string& field,
   std::string to;
   {
     std::lock_guard lock(mutex_);
-    json* record = findControl(effect, field);
+    json* record = findControlIn(rack_, effect, field);
     if (record == nullptr || !applyValue(*record, value)) return false;
     to = clip_;
   }
@@ -445,7 +448,7 @@ bool PhoneApp::setMode(const std::string& effect, const std::string& field,
                        const std::string& choice) {
   {
     std::lock_guard lock(mutex_);
-    const json* record = findControl(effect, field);
+    const json* record = findControlIn(rack_, effect, field);
     if (record == nullptr || record->value("type", std::string()) != "option") return false;
     const json options = record->value("options", json::array());
     if (std::find(options.begin(), options.end(), json(choice)) == options.end()) return false;

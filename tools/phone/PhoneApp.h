@@ -84,7 +84,7 @@ class PhoneApp {
   std::optional<std::string> describeText(const std::string& what) const;
   int activeEffect() const;
   // The control's JSON record as the phone holds it now; null when unknown.
-  nlohmann::json control(const std::string& effect, const std::string& field) const;
+  nlohmann::json controlState(const std::string& effect, const std::string& field) const;
   int quality() const;
   bool recording() const;
   float zoom() const;
@@ -115,7 +115,6 @@ class PhoneApp {
   void event(const std::string& line) const;
   // Applies `value` to a control record; false when its kind does not fit.
   static bool applyValue(nlohmann::json& record, const ControlArg& value);
-  nlohmann::json* findControl(const std::string& effect, const std::string& field);
 
   const PhoneAppOptions options_;
   PhoneEmulator control_;

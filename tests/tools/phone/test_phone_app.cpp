@@ -250,7 +250,7 @@ TEST(PhoneApp, ConfirmsTheControlCommandsItTakesAndKeepsTheirValues) {
     if (c.key == nullptr) continue;
     const std::string path = std::string(c.address).substr(10);
     const json record =
-        phone.app.control(path.substr(0, path.find('/')), path.substr(path.find('/') + 1));
+        phone.app.controlState(path.substr(0, path.find('/')), path.substr(path.find('/') + 1));
     if (c.expect.is_number_float()) {
       EXPECT_NEAR(record[c.key].get<double>(), c.expect.get<double>(), 1e-6);
     } else {
