@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "video/SrtStartup.h"
+
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -31,18 +33,6 @@ constexpr Nanos kSilenceBeforeLoss = 4 * kSecond;
 constexpr int kConnectWaitSliceMs = 100;
 constexpr int kPauseSlices = 10;
 constexpr auto kPauseSlice = std::chrono::milliseconds(100);
-// syslog's LOG_CRIT. At its default level the library writes a line to stderr for every
-// idle receive timeout and every refused connect, which would flood the host's console; the
-// receiver reports those through its status text instead.
-constexpr int kSrtLogLevel = 2;
-
-void startLibraryOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    srt_startup();
-    srt_setloglevel(kSrtLogLevel);
-  });
-}
 
 void setIntOption(SRTSOCKET s, SRT_SOCKOPT option, int value) {
   // Results are deliberately unchecked: a refused option leaves the library's default.
@@ -80,7 +70,7 @@ bool connectUnlessStopped(SRTSOCKET s, const sockaddr_in& address,
 
 }  // namespace
 
-SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) { startLibraryOnce(); }
+SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) { startSrtOnce(); }
 
 SrtReceiver::~SrtReceiver() {
   try {

@@ -8,7 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
+#include "support/TestSupport.h"
+#include "video/SrtStartup.h"
 
 extern char** environ;
 
@@ -27,9 +28,10 @@ sockaddr_in loopback(int port) {
 }  // namespace
 
 SrtTestListener::SrtTestListener(int port) {
-  static std::once_flag once;
-  std::call_once(once, [] { srt_startup(); });
+  startSrtOnce();
   listener_ = srt_create_socket();
+  const int no = 0;  // non-blocking accept, see accept()
+  srt_setsockopt(listener_, 0, SRTO_RCVSYN, &no, sizeof no);
   const sockaddr_in a = loopback(port);
   srt_bind(listener_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   srt_listen(listener_, 1);
@@ -40,18 +42,18 @@ SrtTestListener::~SrtTestListener() {
   if (listener_ != SRT_INVALID_SOCK) srt_close(listener_);
 }
 
+// The library tells a listener's epolls of a queued caller only if they were subscribed when
+// it arrived, and a fast caller may arrive before this call; so the listener is non-blocking
+// and polled instead.
 bool SrtTestListener::accept(int timeoutMs) {
-  const int eid = srt_epoll_create();
-  int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
-  srt_epoll_add_usock(eid, listener_, &events);
-  SRT_EPOLL_EVENT ready[1];
-  const int n = srt_epoll_uwait(eid, ready, 1, timeoutMs);
-  srt_epoll_release(eid);
-  if (n <= 0) return false;
-  sockaddr_storage from{};
-  int len = sizeof from;
-  peer_ = srt_accept(listener_, reinterpret_cast<sockaddr*>(&from), &len);
-  return peer_ != SRT_INVALID_SOCK;
+  return waitFor(
+      [&] {
+        sockaddr_storage from{};
+        int len = sizeof from;
+        peer_ = srt_accept(listener_, reinterpret_cast<sockaddr*>(&from), &len);
+        return peer_ != SRT_INVALID_SOCK;
+      },
+      std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
 bool SrtTestListener::send(const std::vector<std::uint8_t>& message) {

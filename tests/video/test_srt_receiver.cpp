@@ -263,7 +263,9 @@ TEST(SrtReceiver, StopFromTheReceiveThreadRaisesResourceDeadlock) {
       code = e.code().value();
     }
   });
-  ASSERT_TRUE(listener.accept());
+  // No accept: the library completes the handshake by itself, and the caller leaves again at
+  // once (the stop from the callback still ends the session), so there may be nothing left
+  // to accept.
   ASSERT_TRUE(waitFor([&] { return code != 0; }));
   EXPECT_EQ(code, static_cast<int>(std::errc::resource_deadlock_would_occur));
   receiver.stop();

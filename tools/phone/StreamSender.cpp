@@ -9,6 +9,8 @@
 #include <cstring>
 #include <exception>
 
+#include "video/SrtStartup.h"
+
 namespace mirandel::phone {
 
 namespace {
@@ -25,10 +27,7 @@ std::uint64_t steadyMicros() {
 
 }  // namespace
 
-StreamSender::StreamSender() {
-  static std::once_flag once;
-  std::call_once(once, [] { srt_startup(); });
-}
+StreamSender::StreamSender() { startSrtOnce(); }
 
 StreamSender::~StreamSender() { stop(); }
 
@@ -48,6 +47,10 @@ bool StreamSender::start(const StreamOptions& options) {
   random_.seed(options.faultSeed);
 
   const SRTSOCKET l = srt_create_socket();
+  // Non-blocking accept (see acceptLoop). Accepted callers inherit it, which only concerns
+  // receiving; sending stays blocking.
+  const int no = 0;
+  if (l != SRT_INVALID_SOCK) srt_setsockopt(l, 0, SRTO_RCVSYN, &no, sizeof no);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(options.port));
@@ -99,25 +102,34 @@ SenderStats StreamSender::stats() const {
   return stats_;
 }
 
-// Accept thread: waits in slices so that stop is seen promptly.
+// Accept thread. The library signals a listener's readiness only to the epolls subscribed at
+// the moment a caller is queued, so a caller that completed its handshake before this thread
+// subscribed would never wake it. Each wake-up or 100 ms slice therefore accepts everything
+// queued, with the listener non-blocking; the epoll only shortens the wait.
 void StreamSender::acceptLoop() {
   const int eid = srt_epoll_create();
   int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
   srt_epoll_add_usock(eid, listener_.load(), &events);
   while (!stopRequested_) {
     SRT_EPOLL_EVENT ready[1];
-    if (srt_epoll_uwait(eid, ready, 1, kAcceptWaitMs) <= 0) continue;
-    const int l = listener_.load();
-    if (l < 0) break;
-    sockaddr_storage from{};
-    int length = sizeof from;
-    const SRTSOCKET s = srt_accept(l, reinterpret_cast<sockaddr*>(&from), &length);
-    if (s == SRT_INVALID_SOCK) continue;
-    std::lock_guard lock(mutex_);
-    callers_.push_back(s);
-    callerJoined_ = true;
-    stats_.callersConnected = callers_.size();
-    ++stats_.callersAccepted;
+    if (srt_epoll_uwait(eid, ready, 1, kAcceptWaitMs) < 0 &&
+        srt_getlasterror(nullptr) != SRT_ETIMEOUT) {
+      // The listener is gone from the epoll (stop closed it): do not spin until the flag shows.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptWaitMs));
+    }
+    for (;;) {
+      const int l = listener_.load();
+      if (l < 0) break;
+      sockaddr_storage from{};
+      int length = sizeof from;
+      const SRTSOCKET s = srt_accept(l, reinterpret_cast<sockaddr*>(&from), &length);
+      if (s == SRT_INVALID_SOCK) break;
+      std::lock_guard lock(mutex_);
+      callers_.push_back(s);
+      callerJoined_ = true;
+      stats_.callersConnected = callers_.size();
+      ++stats_.callersAccepted;
+    }
   }
   srt_epoll_release(eid);
 }

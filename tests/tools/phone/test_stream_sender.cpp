@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -45,6 +46,16 @@ struct Watcher {
   }
 };
 
+// What each side saw, for failure messages.
+std::string progress(const StreamSender& sender, const SrtReceiver& receiver, Watcher& watcher) {
+  const SenderStats s = sender.stats();
+  const ReceiverStatus r = receiver.status();
+  return "receiver \"" + r.statusText + "\", " + std::to_string(r.bytesReceived) + " bytes in, " +
+         std::to_string(watcher.unitCount()) + " units; sender " + std::to_string(s.picturesSent) +
+         " pictures, " + std::to_string(s.bytesSent) + " bytes out, " +
+         std::to_string(s.callersConnected) + " callers of " + std::to_string(s.callersAccepted);
+}
+
 StreamOptions smallStream(CodecKind codec) {
   StreamOptions o;
   o.encoder.codec = codec;
@@ -67,7 +78,7 @@ TEST(StreamSender, StreamsMarkedPicturesOfEitherCodecToTheClipsReceiver) {
     SrtReceiver receiver;
     receiver.start("127.0.0.1", 9010, 40, watcher.data(), nullptr);
     ASSERT_TRUE(waitFor([&] { return watcher.unitCount() >= 20; }, milliseconds(8000)))
-        << receiver.status().statusText;
+        << progress(sender, receiver, watcher);
     EXPECT_EQ(sender.stats().callersConnected, 1u);
     receiver.stop();
     std::lock_guard lock(watcher.mutex);
@@ -95,7 +106,8 @@ TEST(StreamSender, InjectedFaultsShowUpAsContinuityErrors) {
     Watcher watcher;
     SrtReceiver receiver;
     receiver.start("127.0.0.1", 9010, 40, watcher.data(), nullptr);
-    ASSERT_TRUE(waitFor([&] { return watcher.unitCount() >= 5; }, milliseconds(8000)));
+    ASSERT_TRUE(waitFor([&] { return watcher.unitCount() >= 5; }, milliseconds(8000)))
+        << progress(sender, receiver, watcher);
     sender.injectFault(fault, 1);
     EXPECT_TRUE(waitFor([&] {
       std::lock_guard lock(watcher.mutex);
