@@ -14,47 +14,35 @@ ParamInfo* CFFGLPluginManager::FindParamInfo(FFUInt32 id) {
   return nullptr;
 }
 
-void CFFGLPluginManager::SetParamInfo(FFUInt32 index, const char* name, FFUInt32 type,
-                                      float defaultValue) {
-  ParamInfo p;
+ParamInfo& CFFGLPluginManager::Append(FFUInt32 index, const char* name, FFUInt32 type,
+                                      std::size_t elementCount) {
+  ParamInfo& p = params_.emplace_back();
   p.id = index;
   p.name = name ? name : "";
   p.type = type;
-  p.elements.push_back(ParamElement{});
-  p.defaultValue = type == FF_TYPE_STANDARD ? std::clamp(defaultValue, 0.0f, 1.0f) : defaultValue;
-  params_.push_back(std::move(p));
+  p.elements.resize(elementCount);
+  return p;
+}
+
+void CFFGLPluginManager::SetParamInfo(FFUInt32 index, const char* name, FFUInt32 type,
+                                      float defaultValue) {
+  Append(index, name, type, 1).defaultValue =
+      type == FF_TYPE_STANDARD ? std::clamp(defaultValue, 0.0f, 1.0f) : defaultValue;
 }
 
 void CFFGLPluginManager::SetParamInfo(FFUInt32 index, const char* name, FFUInt32 type,
                                       bool defaultValue) {
-  ParamInfo p;
-  p.id = index;
-  p.name = name ? name : "";
-  p.type = type;
-  p.defaultValue = defaultValue ? 1.0f : 0.0f;
-  params_.push_back(std::move(p));
+  Append(index, name, type, 0).defaultValue = defaultValue ? 1.0f : 0.0f;
 }
 
 void CFFGLPluginManager::SetParamInfo(FFUInt32 index, const char* name, FFUInt32 type,
                                       const char* defaultText) {
-  ParamInfo p;
-  p.id = index;
-  p.name = name ? name : "";
-  p.type = type;
-  p.elements.push_back(ParamElement{});
-  p.defaultText = defaultText ? defaultText : "";
-  params_.push_back(std::move(p));
+  Append(index, name, type, 1).defaultText = defaultText ? defaultText : "";
 }
 
 void CFFGLPluginManager::SetOptionParamInfo(FFUInt32 index, const char* name,
                                             unsigned elementCount, float defaultValue) {
-  ParamInfo p;
-  p.id = index;
-  p.name = name ? name : "";
-  p.type = FF_TYPE_OPTION;
-  p.elements.resize(elementCount);
-  p.defaultValue = defaultValue;
-  params_.push_back(std::move(p));
+  Append(index, name, FF_TYPE_OPTION, elementCount).defaultValue = defaultValue;
 }
 
 void CFFGLPluginManager::SetParamElementInfo(FFUInt32 index, unsigned element, const char* name,

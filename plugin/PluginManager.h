@@ -46,6 +46,8 @@ class CFFGLPluginManager {
   void RaiseParamEvent(FFUInt32 index, std::uint64_t bits);
 
  private:
+  ParamInfo& Append(FFUInt32 index, const char* name, FFUInt32 type, std::size_t elementCount);
+
   std::vector<ParamInfo> params_;  // registration order, never reordered
   int minInputs_ = 0;
   int maxInputs_ = 0;

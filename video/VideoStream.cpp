@@ -98,17 +98,7 @@ void VideoStream::handleFrame(const Frame& frame) {
 
 StreamStats VideoStream::stats() const {
   StreamStats s;
-  const ReceiverStatus r = receiver_.status();
-  s.connected = r.connected;
-  s.statusText = r.statusText;
-  s.rttMs = r.rttMs;
-  s.recvRateMbps = r.recvRateMbps;
-  s.pktRecvTotal = r.pktRecvTotal;
-  s.pktRcvLossTotal = r.pktRcvLossTotal;
-  s.pktRcvDropTotal = r.pktRcvDropTotal;
-  s.pktRetransTotal = r.pktRetransTotal;
-  s.reconnects = r.reconnects;
-  s.bytesReceived = r.bytesReceived;
+  static_cast<ReceiverStatus&>(s) = receiver_.status();
   if (decoder_) s.decoderInfo = decoder_->info();
   const Nanos now = clock_();
   std::lock_guard<std::mutex> lock(mutex_);

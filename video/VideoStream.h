@@ -18,17 +18,8 @@
 
 namespace mirandel {
 
-struct StreamStats {
-  bool connected = false;
-  std::string statusText;
-  double rttMs = 0;
-  double recvRateMbps = 0;
-  std::int64_t pktRecvTotal = 0;
-  std::int64_t pktRcvLossTotal = 0;
-  std::int64_t pktRcvDropTotal = 0;
-  std::int64_t pktRetransTotal = 0;
-  std::uint64_t reconnects = 0;
-  std::uint64_t bytesReceived = 0;
+// The receiver's link state and counters, and the pipeline's own.
+struct StreamStats : ReceiverStatus {
   DemuxCounters demuxCounters;
   DecoderInfo decoderInfo;
   CodecKind codec = kCodecNone;
