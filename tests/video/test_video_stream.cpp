@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SrtTestPeer.h"
+#include "support/TestSupport.h"
+#include "tools/phone/StreamSender.h"
+#include "video/AnnexB.h"
+#include "video/VideoStream.h"
+
+namespace mirandel {
+namespace {
+
+using phone::PacketFault;
+using phone::StreamOptions;
+using phone::StreamSender;
+using std::chrono::milliseconds;
+using test::waitFor;
+
+constexpr std::int64_t kPtsPerPicture = 90000 / 30;
+
+StreamOptions smallStream(CodecKind codec) {
+  StreamOptions o;
+  o.encoder.codec = codec;
+  o.encoder.width = 320;
+  o.encoder.height = 240;
+  o.encoder.fps = 30;
+  o.encoder.bitrateKbps = 400;
+  o.encoder.keyInterval = 10;
+  return o;
+}
+
+StreamConfig loopbackStream() {
+  StreamConfig c;
+  c.host = "127.0.0.1";
+  return c;
+}
+
+// The clip's side of the hand-off: keeps what it needs of each picture, on the receive thread.
+struct FrameSink {
+  std::mutex mutex;
+  std::size_t frames = 0;  // guarded by mutex
+  std::uint32_t width = 0, height = 0;
+  std::uint64_t stride = 0;
+  bool opaque = true;  // every picture's first pixel had alpha 255; guarded by mutex
+
+  FrameCallback callback() {
+    return [this](const Frame& f) {
+      std::lock_guard lock(mutex);
+      ++frames;
+      width = f.width;
+      height = f.height;
+      stride = f.stride;
+      opaque = opaque && f.data != nullptr && f.data[3] == 255;
+    };
+  }
+  std::size_t count() {
+    std::lock_guard lock(mutex);
+    return frames;
+  }
+};
+
+std::int64_t millisSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Guards the wiring receiver -> demultiplexer -> decoder -> sink for both codecs: pictures
+// must come out whole, of the sender's size, with the codec and statistics filled in.
+TEST(VideoStream, HandsPicturesOfEitherCodecToTheFrameSinkWithSizeAndCodec) {
+  for (CodecKind codec : {kCodecH264, kCodecHevc}) {
+    SCOPED_TRACE(codec);
+    StreamSender sender;
+    ASSERT_TRUE(sender.start(smallStream(codec)));
+    FrameSink sink;
+    VideoStream stream;
+    stream.start(loopbackStream(), sink.callback());
+    ASSERT_TRUE(waitFor([&] { return sink.count() >= 5; }, milliseconds(8000)))
+        << stream.stats().statusText;
+    const StreamStats s = stream.stats();
+    EXPECT_TRUE(s.connected);
+    EXPECT_EQ(s.statusText, "connected");
+    EXPECT_TRUE(s.hasFrames);
+    EXPECT_EQ(s.codec, codec);
+    EXPECT_GT(s.bytesReceived, 0u);
+    EXPECT_GE(s.demuxCounters.auCount, 5u);
+    EXPECT_EQ(s.decoderInfo.outputWidth, 320u);
+    EXPECT_EQ(s.decoderInfo.outputHeight, 240u);
+    EXPECT_GE(s.transportMs, 0.0);
+    EXPECT_LT(s.msSinceLastFrame, 2000.0);
+    stream.stop();
+    std::lock_guard lock(sink.mutex);
+    EXPECT_EQ(sink.width, 320u);
+    EXPECT_EQ(sink.height, 240u);
+    EXPECT_EQ(sink.stride, 320u * 4);
+    EXPECT_TRUE(sink.opaque);
+  }
+}
+
+// Guards the fps figure: it counts the pictures of the last second, so a 30 fps stream that
+// has run for a second must read about 30 (not a running total, not an average since start).
+TEST(VideoStream, CountsAboutTheSendersFrameRateOnceItHasRunForASecond) {
+  StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  FrameSink sink;
+  VideoStream stream;
+  stream.start(loopbackStream(), sink.callback());
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= 1; }, milliseconds(8000)));
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= 40; }, milliseconds(4000)));
+  double fps = 0;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        fps = stream.stats().fps;
+        return fps >= 25 && fps <= 32;
+      },
+      milliseconds(3000), milliseconds(50)))
+      << fps;
+}
+
+// Guards what the status line relies on across a phone restart: hasFrames stays true through
+// the reconnect, the reconnect is counted, and pictures flow again without a new start.
+TEST(VideoStream, KeepsHasFramesAcrossASenderRestartAndResumesPictures) {
+  StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  FrameSink sink;
+  VideoStream stream;
+  stream.start(loopbackStream(), sink.callback());
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= 5; }, milliseconds(8000)));
+
+  sender.stop();
+  ASSERT_TRUE(waitFor([&] { return !stream.stats().connected; }, milliseconds(8000)))
+      << stream.stats().statusText;
+  EXPECT_TRUE(stream.stats().hasFrames);
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  const std::size_t before = sink.count();
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= before + 5; }, milliseconds(8000)))
+      << stream.stats().statusText;
+  const StreamStats s = stream.stats();
+  EXPECT_TRUE(s.hasFrames);
+  EXPECT_TRUE(s.connected);
+  EXPECT_EQ(s.reconnects, 1u);
+}
+
+// Guards the " no frames" condition: with the link up but the phone paused, the time since
+// the last picture must grow past 2 s while the link still reads connected, and fall again
+// when pictures return.
+TEST(VideoStream, ReportsTimeSinceTheLastPictureWhileTheSenderIsPaused) {
+  StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  FrameSink sink;
+  VideoStream stream;
+  stream.start(loopbackStream(), sink.callback());
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= 5; }, milliseconds(8000)));
+  EXPECT_LT(stream.stats().msSinceLastFrame, 1000.0);
+
+  sender.pause(true);
+  ASSERT_TRUE(
+      waitFor([&] { return stream.stats().msSinceLastFrame > 2000.0; }, milliseconds(4000)));
+  const StreamStats paused = stream.stats();
+  EXPECT_TRUE(paused.connected);
+  EXPECT_TRUE(paused.hasFrames);
+  EXPECT_EQ(paused.fps, 0.0);
+
+  sender.pause(false);
+  EXPECT_TRUE(waitFor([&] { return stream.stats().msSinceLastFrame < 500.0; }, milliseconds(3000)));
+}
+
+// What a decoder was given, in order; shared by the decoders a factory makes.
+struct DecodeLog {
+  struct Entry {
+    bool corrupt = false;
+    bool key = false;
+    std::int64_t pts = -1;
+    bool failed = false;  // the decoder answered false
+  };
+  std::mutex mutex;
+  std::vector<Entry> entries;  // guarded by mutex
+  std::atomic<int> failuresToGive{0};
+
+  std::size_t size() {
+    std::lock_guard lock(mutex);
+    return entries.size();
+  }
+  std::size_t keysSince(std::size_t from) {
+    std::lock_guard lock(mutex);
+    std::size_t n = 0;
+    for (std::size_t i = from; i < entries.size(); ++i) n += entries[i].key;
+    return n;
+  }
+};
+
+// Stands in for the platform decoder: records every unit it is handed and can be told to fail.
+class RecordingDecoder : public Decoder {
+ public:
+  explicit RecordingDecoder(std::shared_ptr<DecodeLog> log) : log_(std::move(log)) {}
+  bool decode(AccessUnit& unit, CodecKind codec) override {
+    DecodeLog::Entry e;
+    e.corrupt = unit.corrupt;
+    e.key = unit.randomAccess || holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec);
+    e.pts = unit.pts;
+    int left = log_->failuresToGive.load();
+    while (left > 0 && !log_->failuresToGive.compare_exchange_weak(left, left - 1)) {
+    }
+    e.failed = left > 0;
+    std::lock_guard lock(log_->mutex);
+    log_->entries.push_back(e);
+    return !e.failed;
+  }
+  void reset() override {}
+  void setMaxDimension(std::uint32_t) override {}
+  DecoderInfo info() const override { return {}; }
+
+ private:
+  std::shared_ptr<DecodeLog> log_;
+};
+
+// Guards the key-picture gate against real damage on the wire: no damaged unit may ever reach
+// the decoder, and after units were lost (a gap in the 90 kHz timestamps) or a decode failed,
+// the next unit the decoder sees must be a key picture; decoding must then carry on.
+TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPicture) {
+  auto log = std::make_shared<DecodeLog>();
+  StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  VideoStream stream(steadyClock(),
+                     [log](FrameCallback) { return std::make_unique<RecordingDecoder>(log); });
+  stream.start(loopbackStream(), nullptr);
+  ASSERT_TRUE(waitFor([&] { return log->size() >= 5; }, milliseconds(8000)))
+      << stream.stats().statusText;
+
+  struct Damage {
+    const char* what;
+    PacketFault fault;
+    int packets;
+    bool decoderFails;  // instead of damaged packets
+  };
+  const Damage damages[] = {
+      {"lost packets", PacketFault::Drop, 3, false},
+      {"transport errors", PacketFault::TransportError, 2, false},
+      {"continuity jump", PacketFault::ContinuityJump, 1, false},
+      {"duplicated packet", PacketFault::Duplicate, 1, false},
+      {"failed decode", PacketFault::Drop, 0, true},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    const std::size_t from = log->size();
+    if (d.decoderFails) {
+      log->failuresToGive = 1;
+    } else {
+      sender.injectFault(d.fault, d.packets);
+    }
+    // Two key pictures later the damage has certainly passed and decoding has resumed.
+    ASSERT_TRUE(waitFor([&] { return log->keysSince(from) >= 2; }, milliseconds(5000)));
+  }
+  stream.stop();
+
+  const StreamStats s = stream.stats();
+  EXPECT_GE(s.demuxCounters.continuityErrors, 3u);
+  EXPECT_GE(s.droppedUnits, 1u);
+  std::lock_guard lock(log->mutex);
+  const auto& e = log->entries;
+  ASSERT_FALSE(e.empty());
+  EXPECT_TRUE(e.front().key);
+  bool sawGap = false;
+  for (std::size_t i = 0; i < e.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(e[i].corrupt);
+    if (i == 0) continue;
+    const bool gap = e[i].pts - e[i - 1].pts > kPtsPerPicture;
+    sawGap = sawGap || gap;
+    if (gap || e[i - 1].failed) {
+      EXPECT_TRUE(e[i].key) << "pts " << e[i].pts;
+    }
+  }
+  EXPECT_TRUE(sawGap);
+}
+
+// Guards stop latency: the clip's destructor and every restart go through stop, which must
+// end a connect attempt or a live session at once, keep the statistics, and be repeatable.
+TEST(VideoStream, StopJoinsPromptlyWhileConnectingAndWhileStreaming) {
+  {
+    test::UdpBlackHole silentPhone(9011);  // swallows the handshake: the connect stays pending
+    VideoStream stream;
+    StreamConfig silent = loopbackStream();
+    silent.port = 9011;
+    stream.start(silent, nullptr);
+    ASSERT_TRUE(waitFor([&] { return stream.stats().statusText == "connecting to 127.0.0.1:9011"; },
+                        milliseconds(2000)));
+    const auto t = std::chrono::steady_clock::now();
+    stream.stop();
+    EXPECT_LT(millisSince(t), 500);
+  }
+  StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
+  FrameSink sink;
+  VideoStream stream;
+  stream.start(loopbackStream(), sink.callback());
+  ASSERT_TRUE(waitFor([&] { return sink.count() >= 3; }, milliseconds(8000)));
+  const auto t = std::chrono::steady_clock::now();
+  stream.stop();
+  EXPECT_LT(millisSince(t), 500);
+  const std::size_t frames = sink.count();
+  const StreamStats s = stream.stats();
+  EXPECT_EQ(s.statusText, "stopped");
+  EXPECT_TRUE(s.hasFrames);
+  stream.stop();
+  EXPECT_EQ(sink.count(), frames);
+}
+
+}  // namespace
+}  // namespace mirandel
