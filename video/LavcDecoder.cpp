@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "video/DecoderCore.h"
@@ -58,11 +59,12 @@ class LavcBackend final : public DecoderBackend {
     context_ = avcodec_alloc_context3(decoder);
     if (context_ == nullptr) return false;
     // Output each picture as soon as it is decoded. Frame threading would add
-    // a picture of delay per thread and uneven latency, so decode on this
-    // thread alone.
+    // a picture of delay per thread and uneven latency; slice threading adds
+    // none and splits a picture coded in several slices across cores.
     context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    context_->thread_count = 1;
-    context_->thread_type = 0;
+    context_->thread_type = FF_THREAD_SLICE;
+    context_->thread_count =
+        static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     if (avcodec_open2(context_, decoder, nullptr) < 0) {
       avcodec_free_context(&context_);
       return false;
