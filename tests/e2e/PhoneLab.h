@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,36 @@ class LogLines {
     return v;
   }
 };
+
+// A live "Picture" line read back into its parts.
+struct PictureLine {
+  unsigned width = 0, height = 0;
+  std::string codec;
+  int fps = 0;
+  double transportMs = 0;
+  bool noFrames = false;
+};
+
+// Nullopt when the line has another shape: rebuilt from its parts it must come
+// out byte for byte the same.
+inline std::optional<PictureLine> parsePictureLine(const std::string& text) {
+  PictureLine p;
+  char codec[16] = {}, transport[16] = {};
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%ux%u %15s %d fps \xC2\xB7 %15[0-9.] ms transport \xC2\xB7 sw%n",
+                  &p.width, &p.height, codec, &p.fps, transport, &used) != 5) {
+    return std::nullopt;
+  }
+  p.codec = codec;
+  p.noFrames = text.substr(static_cast<std::size_t>(used)) == " \xC2\xB7 no frames";
+  p.transportMs = std::atof(transport);
+  char rebuilt[256];
+  std::snprintf(rebuilt, sizeof rebuilt, "%ux%u %s %d fps \xC2\xB7 %.1f ms transport \xC2\xB7 sw%s",
+                p.width, p.height, codec, p.fps, p.transportMs,
+                p.noFrames ? " \xC2\xB7 no frames" : "");
+  if (text != rebuilt || (p.codec != "H.264" && p.codec != "HEVC")) return std::nullopt;
+  return p;
+}
 
 // Phone options for tests: the sample rack and a small, cheap stream.
 inline phone::PhoneAppOptions phoneOptions() {

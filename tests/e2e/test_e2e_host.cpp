@@ -35,8 +35,8 @@ std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
 }
 
 // Guards the picture path through the host boundary: what the clip draws in
-// the host's framebuffer is the phone's current picture, stamp intact, and it
-// keeps moving.
+// the host's framebuffer is the phone's current picture, stamp intact, it
+// keeps moving, and the Picture line names the drawn size.
 TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   constexpr std::uint32_t kWidth = 640, kHeight = 360;
   auto options = phoneOptions();
@@ -78,6 +78,13 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   // The stamp's send time is the phone's steady clock, which is ours.
   EXPECT_LE(first->sentMicros, drawnAt);
   EXPECT_LT(drawnAt - first->sentMicros, 2'000'000u);
+  // The Picture line names the size the renderer drew.
+  const std::string text = host.getText(*clip, 13).value_or("");
+  const auto line = parsePictureLine(text);
+  ASSERT_TRUE(line) << text;
+  EXPECT_EQ(line->width, kWidth);
+  EXPECT_EQ(line->height, kHeight);
+  EXPECT_EQ(line->codec, "H.264");
   EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
 }
 
