@@ -34,6 +34,10 @@ constexpr int kConnectWaitSliceMs = 100;
 constexpr int kPauseSlices = 10;
 constexpr auto kPauseSlice = std::chrono::milliseconds(100);
 
+// The receiver whose session loop runs on this thread. stop() asks this instead of the thread
+// handle, which start() may still be writing when a fast first callback calls stop().
+thread_local const SrtReceiver* tlsSessionOf = nullptr;
+
 void setIntOption(SRTSOCKET s, SRT_SOCKOPT option, int value) {
   // Results are deliberately unchecked: a refused option leaves the library's default.
   srt_setsockopt(s, 0, option, &value, sizeof value);
@@ -106,11 +110,11 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
 void SrtReceiver::stop() {
   stopRequested_ = true;
   closePublishedSocket();
+  if (tlsSessionOf == this) {
+    throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
+                            "SrtReceiver::stop from its own receive thread");
+  }
   if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
-                              "SrtReceiver::stop from its own receive thread");
-    }
     thread_.join();
     thread_ = std::thread();
   }
@@ -139,6 +143,7 @@ void SrtReceiver::setState(bool connected, std::string text) {
 
 // Receive thread.
 void SrtReceiver::sessionLoop() {
+  tlsSessionOf = this;
   while (!stopRequested_) {
     if (!runAttempt()) break;
     pause();
