@@ -91,7 +91,7 @@ TEST(StreamSender, StreamsMarkedPicturesOfEitherCodecToTheClipsReceiver) {
       EXPECT_EQ(n % 188, 0u);
       EXPECT_LE(n, 7u * 188);
     }
-    EXPECT_GT(sender.stats().picturesSent, 20u);
+    EXPECT_GE(sender.stats().picturesSent, 20u);  // every unit received was sent
     EXPECT_GT(sender.stats().bytesSent, 0u);
   }
 }
