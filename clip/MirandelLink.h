@@ -87,11 +87,13 @@ class MirandelLink : public CFFGLPlugin {
   // Unbinds every slot and hides its host parameter, with notification.
   void resetSlots();
   void applyEffect(std::int32_t index, bool relayout);
-  void rebuildDeviceMenu();
+  // Shows `snapshot` (a copy of the discovery table) in "Device"; may connect.
+  void rebuildDeviceMenu(std::vector<DeviceRecord> snapshot);
   void reannounceValues();
   bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
   FFResult setSlotParameter(FFUInt32 index, float value);
+  bool recentEffectSwitch(Nanos t) const;
 
   // Video: the stream step and the "Picture" status line.
   void updateStream();

@@ -59,7 +59,7 @@ void MirandelLink::dispatchIncoming(const IncomingMessage& m) {
   const std::string& a = m.address;
   double v = 0.0;
   if (a == "/mirandel/here") {
-    rebuildDeviceMenu();
+    rebuildDeviceMenu(link_->listDevices());
     return;
   }
   if (m.sender != phoneAddress_) return;

@@ -31,9 +31,11 @@ void MirandelLink::superviseClip() {
     if (!connected) {
       // While no phone is known every step looks, so the first reply is
       // picked up at once.
-      if (t - lastDeviceCheckAt_ > kDevicePoll && !link_->listDevices().empty()) {
-        lastDeviceCheckAt_ = t;
-        rebuildDeviceMenu();
+      if (t - lastDeviceCheckAt_ > kDevicePoll) {
+        if (auto snapshot = link_->listDevices(); !snapshot.empty()) {
+          lastDeviceCheckAt_ = t;
+          rebuildDeviceMenu(std::move(snapshot));
+        }
       }
     } else if (t - lastDeviceCheckAt_ > kBetterLinkCheck) {
       lastDeviceCheckAt_ = t;
@@ -50,7 +52,10 @@ void MirandelLink::superviseClip() {
   }
 
   if (phoneAddress_.empty() && t - lastProbeAt_ > kProbeInterval) {
-    if (devices_.empty() && !link_->listDevices().empty()) rebuildDeviceMenu();
+    if (devices_.empty()) {
+      if (auto snapshot = link_->listDevices(); !snapshot.empty())
+        rebuildDeviceMenu(std::move(snapshot));
+    }
     if (phoneAddress_.empty()) link_->probeNow();
     lastProbeAt_ = t;
   }

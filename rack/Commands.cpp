@@ -16,10 +16,13 @@ constexpr Nanos kRelayoutWindow = 300 * kMillisecond;
 float zoomFactor(float level) { return static_cast<float>(0.5 * std::pow(2.0, 4.0 * level)); }
 }  // namespace
 
+bool MirandelLink::recentEffectSwitch(Nanos t) const {
+  return lastEffectSwitchAt_ != 0 && t - lastEffectSwitchAt_ < kEffectSwitchWindow;
+}
+
 FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float v) {
   const Nanos t = now();
-  const bool recentSwitch =
-      t - lastEffectSwitchAt_ < kEffectSwitchWindow && lastEffectSwitchAt_ != 0;
+  const bool recentSwitch = recentEffectSwitch(t);
   switch (index) {
     case param::kDevice: {
       deviceValue_ = v;
@@ -94,8 +97,7 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float v) {
 FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v) {
   if (currentEffect_ < 0) return FF_SUCCESS;
   const Nanos t = now();
-  const bool recentSwitch =
-      lastEffectSwitchAt_ != 0 && t - lastEffectSwitchAt_ < kEffectSwitchWindow;
+  const bool recentSwitch = recentEffectSwitch(t);
   const bool recentRelayout = lastRelayoutAt_ != 0 && t - lastRelayoutAt_ < kRelayoutWindow;
   if (!feedbackGuard_ && recentSwitch) return FF_SUCCESS;
 

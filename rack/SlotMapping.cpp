@@ -104,8 +104,8 @@ void MirandelLink::reannounceValues() {
   feedbackGuard_ = false;
 }
 
-void MirandelLink::rebuildDeviceMenu() {
-  devices_ = link_->listDevices();
+void MirandelLink::rebuildDeviceMenu(std::vector<DeviceRecord> snapshot) {
+  devices_ = std::move(snapshot);
   std::vector<std::string> names;
   std::vector<float> values;
   for (std::size_t i = 0; i < devices_.size(); ++i) {
