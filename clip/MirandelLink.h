@@ -86,6 +86,9 @@ class MirandelLink : public CFFGLPlugin {
   // Rack mapping.
   // Unbinds every slot and hides its host parameter, with notification.
   void resetSlots();
+  // Unbinds every slot, leaving names, visibility and values as the host sees
+  // them; for when no effect is current any more.
+  void unbindSlots();
   void applyEffect(std::int32_t index, bool relayout);
   // Shows `snapshot` (a copy of the discovery table) in "Device"; may connect.
   void rebuildDeviceMenu(std::vector<DeviceRecord> snapshot);

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "clip/DescribeParts.h"
 #include "rack/LayoutPlan.h"
@@ -24,13 +26,14 @@ void checkBinding(const mirandel::RackEffect& effect, const mirandel::SlotBindin
   if (b.action >= 0) check(mirandel::isShown(effect, effect.actions[b.action]));
 }
 
+const std::vector<mirandel::RackEffect> kNoEffects;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const mirandel::DescribeReply reply = mirandel::parseDescribeReply(text);
-  if (reply.failure == mirandel::DescribeReply::Failure::Effects) check(reply.effects.empty());
-  for (const mirandel::RackEffect& effect : reply.effects) {
+  const std::optional<mirandel::DescribeReply> reply = mirandel::parseDescribeReply(text);
+  for (const mirandel::RackEffect& effect : reply ? reply->effects : kNoEffects) {
     const mirandel::SlotPlan plan = mirandel::planLayout(effect);
     for (const auto& b : plan.sliders) checkBinding(effect, b);
     for (const auto& b : plan.toggles) checkBinding(effect, b);

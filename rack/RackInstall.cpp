@@ -26,12 +26,15 @@ void MirandelLink::setEffectMenu() {
 }
 
 void MirandelLink::handleDescribeReply(const std::string& text) {
-  DescribeReply reply = parseDescribeReply(text);
-  auto fail = [this] {
+  // The reply is read whole first: one that fails anywhere leaves the effect
+  // list, the menus and the mapping exactly as they were.
+  const std::optional<DescribeReply> parsed = parseDescribeReply(text);
+  if (!parsed) {
     statusText_ = kBadReply;
     RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
-  };
-  if (reply.failure == DescribeReply::Failure::Effects) return fail();
+    return;
+  }
+  const DescribeReply& reply = *parsed;
 
   // A full list, a list naming effects still to be described, or one at least
   // as long as ours replaces ours; a shorter list of described effects is an
@@ -59,10 +62,8 @@ void MirandelLink::handleDescribeReply(const std::string& text) {
        {param::kEffect, param::kRec, param::kSnap, param::kFlipCamera, param::kZoom, param::kFps})
     SetParamVisibility(i, any, true);
 
-  if (reply.failure == DescribeReply::Failure::NameOrVersion) return fail();
   statusText_ = reply.name + "  " + reply.version + "  " + phoneAddress_;
   RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
-  if (reply.failure == DescribeReply::Failure::Active) return fail();
 
   const std::int64_t active =
       reply.active ? *reply.active : (currentEffect_ >= 0 ? currentEffect_ : 0);
@@ -84,6 +85,8 @@ void MirandelLink::handleDescribeReply(const std::string& text) {
     currentEffect_ = -1;
     if (active >= 0 && active < static_cast<std::int64_t>(effects_.size()))
       applyEffect(static_cast<std::int32_t>(active), false);
+    else
+      unbindSlots();  // they keep what the host sees, but name no control any more
   }
   feedbackGuard_ = false;
 

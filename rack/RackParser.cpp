@@ -173,39 +173,23 @@ RackEffect readEffect(const Json& object) {
 
 }  // namespace
 
-DescribeReply parseDescribeReply(std::string_view text) {
-  DescribeReply reply;
-  Json document;
+std::optional<DescribeReply> parseDescribeReply(std::string_view text) {
   try {
     // Strict: comments are a syntax error like any other.
-    document = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/true,
-                           /*ignore_comments=*/false);
-    if (!document.is_object()) throw Unreadable{};
+    const Json document = Json::parse(text.begin(), text.end(), nullptr,
+                                      /*allow_exceptions=*/true, /*ignore_comments=*/false);
+    if (!document.is_object()) return std::nullopt;
+    DescribeReply reply;
     if (const Json* effects = member(document, "effects"))
       for (const Json& effect : *effects) reply.effects.push_back(readEffect(effect));
-  } catch (...) {
-    reply.effects.clear();
-    reply.failure = DescribeReply::Failure::Effects;
-    return reply;
-  }
-
-  try {
     reply.name = stringOr(document, "name", "Mirandel");
     reply.version = stringOr(document, "version", "");
-  } catch (...) {
-    reply.name = "Mirandel";
-    reply.version.clear();
-    reply.failure = DescribeReply::Failure::NameOrVersion;
-    return reply;
-  }
-
-  try {
     if (const Json* active = member(document, "active"))
       reply.active = integerOf(*active).value_or(-1);
+    return reply;
   } catch (...) {
-    reply.failure = DescribeReply::Failure::Active;
+    return std::nullopt;
   }
-  return reply;
 }
 
 }  // namespace mirandel

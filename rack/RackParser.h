@@ -1,7 +1,8 @@
 #pragma once
 // Reading the phone's rack description (one JSON text) into rack records.
-// The parser never throws; it reports how far the reply was usable so the clip
-// can apply the parts that were read before the fault.
+// The parser never throws. A reply is read whole before the clip uses any of
+// it: a fault anywhere, even in the last top-level key, makes the whole reply
+// unreadable, so the clip never installs half of one.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,15 +14,8 @@
 namespace mirandel {
 
 struct DescribeReply {
-  enum class Failure {
-    None,
-    Effects,        // the text or an effect is unreadable: change nothing
-    NameOrVersion,  // effects are complete; "name" or "version" is unusable
-    Active,         // effects, name and version are complete; "active" is unusable
-  };
-  Failure failure = Failure::None;
-  std::vector<RackEffect> effects;  // complete unless failure == Effects
-  std::string name = "Mirandel";    // valid when failure is None or Active
+  std::vector<RackEffect> effects;
+  std::string name = "Mirandel";
   std::string version;
   // Position of the phone's active effect; nullopt when the reply does not say,
   // so the clip keeps its own. A number beyond the int range reads as -1, which
@@ -29,7 +23,8 @@ struct DescribeReply {
   std::optional<std::int64_t> active;
 };
 
-// Parses one complete description. Called on the host's thread.
-DescribeReply parseDescribeReply(std::string_view text);
+// Parses one complete description; nullopt when any part of it is unreadable.
+// Called on the host's thread.
+std::optional<DescribeReply> parseDescribeReply(std::string_view text);
 
 }  // namespace mirandel

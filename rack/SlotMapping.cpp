@@ -8,22 +8,22 @@ namespace {
 constexpr Nanos kAutoConnectDelay = 400 * kMillisecond;
 }
 
-void MirandelLink::resetSlots() {
-  for (SliderSlot& s : sliders_) {
-    s.control = -1;
-    SetParamVisibility(s.hostIndex, false, true);
-  }
+void MirandelLink::unbindSlots() {
+  for (SliderSlot& s : sliders_) s.control = -1;
   for (ToggleSlot& t : toggles_) {
     t.control = -1;
-    SetParamVisibility(t.hostIndex, false, true);
+    t.quickAction = -1;
   }
   option_.control = -1;
+  for (ActionSlot& a : actions_) a.action = -1;
+}
+
+void MirandelLink::resetSlots() {
+  unbindSlots();
+  for (const SliderSlot& s : sliders_) SetParamVisibility(s.hostIndex, false, true);
+  for (const ToggleSlot& t : toggles_) SetParamVisibility(t.hostIndex, false, true);
   SetParamVisibility(option_.hostIndex, false, true);
-  for (ActionSlot& a : actions_) {
-    a.action = -1;
-    SetParamVisibility(a.hostIndex, false, true);
-  }
-  for (int q = 0; q < kQuickToggles; ++q) toggles_[q].quickAction = -1;
+  for (const ActionSlot& a : actions_) SetParamVisibility(a.hostIndex, false, true);
 }
 
 void MirandelLink::applyEffect(std::int32_t index, bool relayout) {

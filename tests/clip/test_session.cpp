@@ -342,8 +342,7 @@ TEST_F(SessionTest, StatusMessagesFormatTheFpsLine) {
     std::vector<ControlArg> args;
     const char* text;
   } cases[] = {
-      {{F(29.97f), F(30), F(1.5f), F(1), I(0), I(0), I(0)},
-       "30.0 / 30 fps \xC2\xB7 degraded"},
+      {{F(29.97f), F(30), F(1.5f), F(1), I(0), I(0), I(0)}, "30.0 / 30 fps \xC2\xB7 degraded"},
       {{F(24), F(30), F(2), F(1), I(1), I(125), I(0)},
        "24.0 / 30 fps \xC2\xB7 DROPPING \xC2\xB7 REC 2:05"},
       {{F(30), ControlArg::ofKind(ArgKind::Nil), F(0), F(1), I(0), I(0), I(0)},
@@ -445,27 +444,46 @@ TEST_F(SessionTest, ATypedAddressNeverSwitchesLinks) {
   EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");
 }
 
-// Broken descriptions: nothing changes when the effects cannot be read; a bad
-// name or active value fails after the effects were installed.
-TEST_F(SessionTest, BadDescriptionsFailAtTheirStage) {
-  clip_->SetTextParameter(1, kPhone);
-  struct Case {
-    const char* json;
-    std::size_t effectsAfter;
-  } cases[] = {
-      {"", 0},
-      {"[1,2]", 0},
-      {R"({"effects":[{"name":"A","address":"a","params":[]}],"name":5})", 1},
-      {R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})", 1},
-      {R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})", 1},
+// A reply that failed late used to install its effects and stop before
+// re-mapping, leaving the current effect and the slots pointing at effects
+// and controls that no longer existed: the next slot write read out of
+// bounds. A reply that fails anywhere must change nothing but the status.
+TEST_F(SessionTest, ADescriptionThatFailsAnywhereChangesNothingButTheStatus) {
+  connectWithRack();
+  clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
+  advance(2 * kSecond);
+  step();
+  takeEvents();
+  const char* replies[] = {
+      "",
+      "[1,2]",
+      R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})",
+      // Would merge into the current effect, then fails on "name".
+      R"({"effects":[{"name":"Echo","address":"echo","params":[]}],"name":5})",
+      // Would replace the list with a shorter one, then fails on "version".
+      R"({"effects":[{"name":"A","address":"a"}],"version":true})",
+      R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})",
   };
-  for (const Case& c : cases) {
-    fromPhone("/mirandel/describe", {S(c.json)});
+  float value = 0.1f;
+  for (const char* json : replies) {
+    link_.sent.clear();
+    fromPhone("/mirandel/describe", {S(json)});
     step();
-    EXPECT_EQ(clip_->statusText(), "Bad describe reply") << c.json;
-    EXPECT_EQ(clip_->effects().size(), c.effectsAfter) << c.json;
+    EXPECT_EQ(clip_->statusText(), "Bad describe reply") << json;
+    auto events = takeEvents();
+    events.erase(param::kPicture);  // the stream's own line may change meanwhile
+    EXPECT_EQ(events,
+              (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}))
+        << json;
+    EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"})) << json;
+    ASSERT_EQ(clip_->effects().size(), 3u) << json;
+    ASSERT_EQ(clip_->currentEffect(), 2) << json;
+    ASSERT_EQ(clip_->effects()[2].controls.size(), 1u) << json;
+    clip_->SetFloatParameter(22, value);
+    const std::vector<ControlMessage> sent = {{"/mirandel/echo/decay", {F(value)}}};
+    EXPECT_EQ(link_.sentTo("/mirandel/echo/decay"), sent) << json;
+    value += 0.1f;
   }
-  EXPECT_EQ(elementNames(14), std::vector<std::string>{"A"});
 }
 
 // A shorter replacement list must not leave the current effect pointing past
@@ -474,11 +492,26 @@ TEST_F(SessionTest, ACurrentEffectBeyondANewShorterListIsCleared) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);
   ASSERT_EQ(clip_->currentEffect(), 2);
-  fromPhone("/mirandel/describe",
-            {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
+  fromPhone(
+      "/mirandel/describe",
+      {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
   step();
   EXPECT_EQ(clip_->currentEffect(), -1);
   EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
+}
+
+// A reply that describes the current effect anew must map it again although
+// the phone's active effect stayed the same; the slots would otherwise keep
+// the labels and control numbers of the old description.
+TEST_F(SessionTest, AReplyRenewingTheCurrentEffectMapsItAgain) {
+  connectWithRack();
+  fromPhone("/mirandel/describe", {S(R"({"active": 0, "effects": [{"name": "Grain",
+      "address": "grain", "params": [{"field": "gain", "label": "Gain", "normalized": 0.3}]}]})")});
+  step();
+  EXPECT_EQ(clip_->currentEffect(), 0);
+  EXPECT_FALSE(param(15).visible);  // "amount" is gone, and the hero with it
+  EXPECT_EQ(param(22).displayName, "Gain");
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.3f);
 }
 
 TEST_F(SessionTest, CommandsWithoutAPhoneAreDroppedButStateIsKept) {

@@ -15,8 +15,8 @@ using mirandel::SlotPlan;
 
 RackEffect effectFrom(const std::string& json) {
   const auto reply = mirandel::parseDescribeReply(R"({"effects": [)" + json + "]}");
-  EXPECT_EQ(reply.failure, mirandel::DescribeReply::Failure::None) << json;
-  return reply.effects.empty() ? RackEffect{} : reply.effects[0];
+  EXPECT_TRUE(reply.has_value()) << json;
+  return reply && !reply->effects.empty() ? reply->effects[0] : RackEffect{};
 }
 
 // Every bound slot as "Slot:target=Display name", where target is the control's

@@ -10,145 +10,102 @@ namespace {
 using mirandel::DescribeReply;
 using mirandel::parseDescribeReply;
 using mirandel::RackEffect;
-using Failure = DescribeReply::Failure;
 
 // Parses a reply holding exactly one effect given as JSON.
 RackEffect oneEffect(const std::string& effectJson) {
-  const DescribeReply reply = parseDescribeReply(R"({"effects":[)" + effectJson + "]}");
-  EXPECT_EQ(reply.failure, Failure::None) << effectJson;
-  EXPECT_EQ(reply.effects.size(), 1u) << effectJson;
-  return reply.effects.empty() ? RackEffect{} : reply.effects[0];
-}
-
-const char* failureName(Failure f) {
-  switch (f) {
-    case Failure::None:
-      return "None";
-    case Failure::Effects:
-      return "Effects";
-    case Failure::NameOrVersion:
-      return "NameOrVersion";
-    case Failure::Active:
-      return "Active";
-  }
-  return "?";
+  const auto reply = parseDescribeReply(R"({"effects":[)" + effectJson + "]}");
+  EXPECT_TRUE(reply.has_value()) << effectJson;
+  EXPECT_EQ(reply ? reply->effects.size() : 0u, 1u) << effectJson;
+  return reply && !reply->effects.empty() ? reply->effects[0] : RackEffect{};
 }
 
 // A reply the parser misreads either installs garbage in the host or, worse,
-// lets an exception escape into the host. Each fault must be reported at the
-// stage where the clip stops applying the reply.
-TEST(DescribeReplyParsing, ReportsEachBadReplyAtItsStage) {
+// lets an exception escape into the host. A fault anywhere, even in the last
+// top-level key, must reject the whole reply: the clip installs none of it.
+TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
   struct Case {
     const char* text;
-    Failure expected;
+    bool readable;
   } cases[] = {
-      // Unreadable text: nothing may change.
-      {"", Failure::Effects},
-      {"   ", Failure::Effects},
-      {R"({"effects": [})", Failure::Effects},
-      {R"({"effects": []} trailing)", Failure::Effects},
-      {R"({/* no comments */ "effects": []})", Failure::Effects},
-      {"{\"effects\": []} // nor these", Failure::Effects},
-      {R"({"name": "bad \u00)", Failure::Effects},
-      {"{\"name\": \"\xC3\x28\"}", Failure::Effects},  // invalid UTF-8
-      {R"({"active": 1e999})", Failure::Effects},      // number overflow
+      // Unreadable text.
+      {"", false},
+      {"   ", false},
+      {R"({"effects": [})", false},
+      {R"({"effects": []} trailing)", false},
+      {R"({/* no comments */ "effects": []})", false},
+      {"{\"effects\": []} // nor these", false},
+      {R"({"name": "bad \u00)", false},
+      {"{\"name\": \"\xC3\x28\"}", false},  // invalid UTF-8
+      {R"({"active": 1e999})", false},      // number overflow
       // Not an object where one is required.
-      {"[]", Failure::Effects},
-      {R"("rack")", Failure::Effects},
-      {"null", Failure::Effects},
-      {"42", Failure::Effects},
-      {R"({"effects": [1]})", Failure::Effects},
-      {R"({"effects": [{}, "fx"]})", Failure::Effects},
-      {R"({"effects": "fx"})", Failure::Effects},
-      {R"({"effects": true})", Failure::Effects},
-      {R"({"effects": [{"params": [3]}]})", Failure::Effects},
-      {R"({"effects": [{"params": "gain"}]})", Failure::Effects},
-      {R"({"effects": [{"toggles": [1]}]})", Failure::Effects},
-      {R"({"effects": [{"layout": ["Main"]}]})", Failure::Effects},
+      {"[]", false},
+      {R"("rack")", false},
+      {"null", false},
+      {"42", false},
+      {R"({"effects": [1]})", false},
+      {R"({"effects": [{}, "fx"]})", false},
+      {R"({"effects": "fx"})", false},
+      {R"({"effects": true})", false},
+      {R"({"effects": [{"params": [3]}]})", false},
+      {R"({"effects": [{"params": "gain"}]})", false},
+      {R"({"effects": [{"toggles": [1]}]})", false},
+      {R"({"effects": [{"layout": ["Main"]}]})", false},
       // Effect keys of the wrong type.
-      {R"({"effects": [{"index": "3"}]})", Failure::Effects},
-      {R"({"effects": [{"index": true}]})", Failure::Effects},
-      {R"({"effects": [{"index": null}]})", Failure::Effects},
-      {R"({"effects": [{"name": 7}]})", Failure::Effects},
-      {R"({"effects": [{"address": ["a"]}]})", Failure::Effects},
-      {R"({"effects": [{"actions": ["go", 2]}]})", Failure::Effects},
-      {R"({"effects": [{"actions": 2}]})", Failure::Effects},
-      {R"({"effects": [{"actions": [null]}]})", Failure::Effects},
-      {R"({"effects": [{"toggles": [{"slot": "1"}]}]})", Failure::Effects},
-      {R"({"effects": [{"toggles": [{"slot": 1, "label": 1}]}]})", Failure::Effects},
-      {R"({"effects": [{"heroByMode": {"field": 1}}]})", Failure::Effects},
-      {R"({"effects": [{"layout": [{"section": 1}]}]})", Failure::Effects},
+      {R"({"effects": [{"index": "3"}]})", false},
+      {R"({"effects": [{"index": true}]})", false},
+      {R"({"effects": [{"index": null}]})", false},
+      {R"({"effects": [{"name": 7}]})", false},
+      {R"({"effects": [{"address": ["a"]}]})", false},
+      {R"({"effects": [{"actions": ["go", 2]}]})", false},
+      {R"({"effects": [{"actions": 2}]})", false},
+      {R"({"effects": [{"actions": [null]}]})", false},
+      {R"({"effects": [{"toggles": [{"slot": "1"}]}]})", false},
+      {R"({"effects": [{"toggles": [{"slot": 1, "label": 1}]}]})", false},
+      {R"({"effects": [{"heroByMode": {"field": 1}}]})", false},
+      {R"({"effects": [{"layout": [{"section": 1}]}]})", false},
       // Control keys of the wrong type.
-      {R"({"effects": [{"params": [{"field": 1}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"field": "a", "label": null}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"type": 0}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"normalized": "0.5"}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"normalized": null}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"normalized": false}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"type": "bool", "value": 1}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"type": "option", "value": 0}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"type": "option", "options": ["a", 1]}]}]})", Failure::Effects},
-      {R"({"effects": [{"params": [{"type": "option", "options": 1}]}]})", Failure::Effects},
-      // The effects are complete; name or version is not.
-      {R"({"effects": [{}], "name": 5})", Failure::NameOrVersion},
-      {R"({"effects": [{}], "name": null})", Failure::NameOrVersion},
-      {R"({"effects": [{}], "version": 1.2})", Failure::NameOrVersion},
-      {R"({"effects": [{}], "version": ["1"]})", Failure::NameOrVersion},
-      // Effects, name and version are complete; active is not.
-      {R"({"effects": [{}], "active": "0"})", Failure::Active},
-      {R"({"effects": [{}], "active": true})", Failure::Active},
-      {R"({"effects": [{}], "active": null})", Failure::Active},
-      {R"({"effects": [{}], "active": [0]})", Failure::Active},
+      {R"({"effects": [{"params": [{"field": 1}]}]})", false},
+      {R"({"effects": [{"params": [{"field": "a", "label": null}]}]})", false},
+      {R"({"effects": [{"params": [{"type": 0}]}]})", false},
+      {R"({"effects": [{"params": [{"normalized": "0.5"}]}]})", false},
+      {R"({"effects": [{"params": [{"normalized": null}]}]})", false},
+      {R"({"effects": [{"params": [{"normalized": false}]}]})", false},
+      {R"({"effects": [{"params": [{"type": "bool", "value": 1}]}]})", false},
+      {R"({"effects": [{"params": [{"type": "option", "value": 0}]}]})", false},
+      {R"({"effects": [{"params": [{"type": "option", "options": ["a", 1]}]}]})", false},
+      {R"({"effects": [{"params": [{"type": "option", "options": 1}]}]})", false},
+      // Complete effects, then a bad top-level key.
+      {R"({"effects": [{"params": []}], "name": 5})", false},
+      {R"({"effects": [{}], "name": null})", false},
+      {R"({"effects": [{}], "version": 1.2})", false},
+      {R"({"effects": [{}], "version": true})", false},
+      {R"({"effects": [{}], "name": "Cam", "version": "2", "active": "0"})", false},
+      {R"({"effects": [{}], "active": true})", false},
+      {R"({"effects": [{}], "active": null})", false},
+      {R"({"effects": [{}], "active": [0]})", false},
       // Wrong types that are skipped or read as their default.
-      {R"({"effects": [{"hero": 5, "heroLabel": ["x"]}]})", Failure::None},
-      {R"({"effects": [{"when": 3, "heroByMode": [], "actionLabels": "x"}]})", Failure::None},
-      {R"({"effects": [{"heroByMode": {"heroes": 3}}]})", Failure::None},
-      {R"({"effects": [{"layout": [{"fields": [1, null, "a"]}]}]})", Failure::None},
-      {R"({"effects": [{"params": [{"type": "float", "value": "x", "options": 1}]}]})",
-       Failure::None},
-      {R"({"effects": [{"params": [{"type": "bool", "value": true, "options": [1]}]}]})",
-       Failure::None},
-      {R"({"effects": null, "extra": {"anything": [1, 2]}})", Failure::None},
-      {"{}", Failure::None},
+      {R"({"effects": [{"hero": 5, "heroLabel": ["x"]}]})", true},
+      {R"({"effects": [{"when": 3, "heroByMode": [], "actionLabels": "x"}]})", true},
+      {R"({"effects": [{"heroByMode": {"heroes": 3}}]})", true},
+      {R"({"effects": [{"layout": [{"fields": [1, null, "a"]}]}]})", true},
+      {R"({"effects": [{"params": [{"type": "float", "value": "x", "options": 1}]}]})", true},
+      {R"({"effects": [{"params": [{"type": "bool", "value": true, "options": [1]}]}]})", true},
+      {R"({"effects": null, "extra": {"anything": [1, 2]}})", true},
+      {"{}", true},
   };
-  for (const Case& c : cases) {
-    const DescribeReply reply = parseDescribeReply(c.text);
-    EXPECT_STREQ(failureName(reply.failure), failureName(c.expected)) << c.text;
-    if (reply.failure == Failure::Effects) {
-      EXPECT_TRUE(reply.effects.empty()) << c.text;
-    }
-  }
-}
-
-// A bad "name" or "active" must not lose the effects read before it: the clip
-// still installs them, and with a bad "active" it also shows name and version.
-TEST(DescribeReplyParsing, KeepsWhatWasReadBeforeALateFault) {
-  const DescribeReply badName =
-      parseDescribeReply(R"({"effects": [{"name": "Glow"}, {"name": "Echo"}], "name": 1})");
-  ASSERT_EQ(badName.failure, Failure::NameOrVersion);
-  ASSERT_EQ(badName.effects.size(), 2u);
-  EXPECT_EQ(badName.effects[1].name, "Echo");
-
-  const DescribeReply badActive = parseDescribeReply(
-      R"({"effects": [{"name": "Glow"}], "name": "Cam", "version": "2.1", "active": "1"})");
-  ASSERT_EQ(badActive.failure, Failure::Active);
-  ASSERT_EQ(badActive.effects.size(), 1u);
-  EXPECT_EQ(badActive.effects[0].name, "Glow");
-  EXPECT_EQ(badActive.name, "Cam");
-  EXPECT_EQ(badActive.version, "2.1");
-  EXPECT_FALSE(badActive.active.has_value());
+  for (const Case& c : cases)
+    EXPECT_EQ(parseDescribeReply(c.text).has_value(), c.readable) << c.text;
 }
 
 // Missing keys must take their defaults; a wrong default shows a control
 // under the wrong name or on a slider with no position.
 TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
-  const DescribeReply reply =
-      parseDescribeReply(R"({"effects": [{"params": [{"field": "gain"}]}]})");
-  ASSERT_EQ(reply.failure, Failure::None);
-  EXPECT_EQ(reply.name, "Mirandel");
-  EXPECT_EQ(reply.version, "");
-  EXPECT_FALSE(reply.active.has_value());
-  const RackEffect& effect = reply.effects.at(0);
+  const auto reply = parseDescribeReply(R"({"effects": [{"params": [{"field": "gain"}]}]})");
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->name, "Mirandel");
+  EXPECT_EQ(reply->version, "");
+  EXPECT_FALSE(reply->active.has_value());
+  const RackEffect& effect = reply->effects.at(0);
   EXPECT_EQ(effect.index, 0);
   EXPECT_EQ(effect.name, "");
   EXPECT_EQ(effect.address, "");
@@ -220,12 +177,12 @@ TEST(DescribeReplyParsing, AnyParamsKeyMeansControlsLoaded) {
 // Arrays are read the way the JSON library iterates: an object gives its
 // member values in key order, a lone value is one element, null is none.
 TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
-  const DescribeReply reply =
+  const auto reply =
       parseDescribeReply(R"({"effects": {"b": {"name": "Second"}, "a": {"name": "First"}}})");
-  ASSERT_EQ(reply.failure, Failure::None);
-  ASSERT_EQ(reply.effects.size(), 2u);
-  EXPECT_EQ(reply.effects[0].name, "First");
-  EXPECT_EQ(reply.effects[1].name, "Second");
+  ASSERT_TRUE(reply.has_value());
+  ASSERT_EQ(reply->effects.size(), 2u);
+  EXPECT_EQ(reply->effects[0].name, "First");
+  EXPECT_EQ(reply->effects[1].name, "Second");
 
   const RackEffect single = oneEffect(R"({
     "params": {"z": {"field": "last"}, "m": {"field": "first", "type": "option",
@@ -242,8 +199,7 @@ TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
   ASSERT_EQ(single.layout.size(), 1u);
   EXPECT_EQ(single.layout[0].fields, std::vector<std::string>{"only"});
   // A bare toggle object iterates as its member values, which are not objects.
-  EXPECT_EQ(parseDescribeReply(R"({"effects": [{"toggles": {"slot": 3}}]})").failure,
-            Failure::Effects);
+  EXPECT_FALSE(parseDescribeReply(R"({"effects": [{"toggles": {"slot": 3}}]})").has_value());
 
   const RackEffect nulls =
       oneEffect(R"({"actions": null, "toggles": null, "layout": [{"fields": null}]})");
@@ -288,11 +244,11 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
       {"-1e300", 0, -1},
   };
   for (const Case& c : cases) {
-    const DescribeReply reply = parseDescribeReply(std::string(R"({"effects": [{"index": )") +
-                                                   c.number + "}], \"active\": " + c.number + "}");
-    ASSERT_EQ(reply.failure, Failure::None) << c.number;
-    EXPECT_EQ(reply.effects.at(0).index, c.index) << c.number;
-    EXPECT_EQ(reply.active, c.active) << c.number;
+    const auto reply = parseDescribeReply(std::string(R"({"effects": [{"index": )") + c.number +
+                                          "}], \"active\": " + c.number + "}");
+    ASSERT_TRUE(reply.has_value()) << c.number;
+    EXPECT_EQ(reply->effects.at(0).index, c.index) << c.number;
+    EXPECT_EQ(reply->active, c.active) << c.number;
   }
 }
 
