@@ -90,8 +90,10 @@ class MirandelLink : public CFFGLPlugin {
   // them; for when no effect is current any more.
   void unbindSlots();
   void applyEffect(std::int32_t index, bool relayout);
-  // Shows `snapshot` (a copy of the discovery table) in "Device"; may connect.
+  // Takes `snapshot` (a copy of the discovery table) as the device list and
+  // shows it in "Device" when the menu's texts changed; may connect.
   void rebuildDeviceMenu(std::vector<DeviceRecord> snapshot);
+  void setDeviceMenu();
   void reannounceValues();
   bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
@@ -126,6 +128,7 @@ class MirandelLink : public CFFGLPlugin {
   std::string phoneIpText_;
   std::string statusText_ = text::kSearching;
   std::vector<DeviceRecord> devices_;
+  bool devicesSeenThisStep_ = false;  // an announcement already refreshed devices_
   float deviceValue_ = 0.0f;
   Nanos lastProbeAt_ = 0;
   Nanos lastDeviceCheckAt_ = 0;

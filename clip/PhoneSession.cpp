@@ -59,7 +59,12 @@ void MirandelLink::dispatchIncoming(const IncomingMessage& m) {
   const std::string& a = m.address;
   double v = 0.0;
   if (a == "/mirandel/here") {
-    rebuildDeviceMenu(link_->listDevices());
+    // Anyone can send these, in any number: the table is looked at once per
+    // step, which already holds every phone the worker filed before queueing.
+    if (!devicesSeenThisStep_) {
+      devicesSeenThisStep_ = true;
+      rebuildDeviceMenu(link_->listDevices());
+    }
     return;
   }
   if (m.sender != phoneAddress_) return;

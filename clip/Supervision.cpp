@@ -15,6 +15,7 @@ constexpr Nanos kReannounceDelay = 1500 * kMillisecond;
 }  // namespace
 
 void MirandelLink::superviseClip() {
+  devicesSeenThisStep_ = false;
   for (const IncomingMessage& m : link_->drainInbox(subscriptionId_)) dispatchIncoming(m);
   updateStream();
   updateStatusLine();

@@ -1,5 +1,7 @@
 // Showing the current effect on the clip's generic host parameters, and the
 // "Device" menu of discovered phones. Host thread.
+#include <algorithm>
+
 #include "clip/MirandelLink.h"
 #include "rack/LayoutPlan.h"
 
@@ -105,7 +107,25 @@ void MirandelLink::reannounceValues() {
 }
 
 void MirandelLink::rebuildDeviceMenu(std::vector<DeviceRecord> snapshot) {
+  // Phones announce themselves again and again; the host is only sent a new
+  // menu when a name or an address in it changed.
+  const bool sameMenu =
+      std::equal(snapshot.begin(), snapshot.end(), devices_.begin(), devices_.end(),
+                 [](const DeviceRecord& a, const DeviceRecord& b) {
+                   return a.name == b.name && a.bestAddress == b.bestAddress;
+                 });
   devices_ = std::move(snapshot);
+  if (!sameMenu) setDeviceMenu();
+
+  if (phoneAddress_.empty() && phoneIpText_.empty() && !devices_.empty() &&
+      now() - devices_[0].firstSeen > kAutoConnectDelay) {
+    deviceValue_ = 0.0f;
+    RaiseParamEvent(param::kDevice, FF_EVENT_FLAG_VALUE);
+    connectToPhone(devices_[0].bestAddress);
+  }
+}
+
+void MirandelLink::setDeviceMenu() {
   std::vector<std::string> names;
   std::vector<float> values;
   for (std::size_t i = 0; i < devices_.size(); ++i) {
@@ -123,13 +143,6 @@ void MirandelLink::rebuildDeviceMenu(std::vector<DeviceRecord> snapshot) {
     values.push_back(0.0f);
   }
   SetParamElements(param::kDevice, names, values, true);
-
-  if (phoneAddress_.empty() && phoneIpText_.empty() && !devices_.empty() &&
-      now() - devices_[0].firstSeen > kAutoConnectDelay) {
-    deviceValue_ = 0.0f;
-    RaiseParamEvent(param::kDevice, FF_EVENT_FLAG_VALUE);
-    connectToPhone(devices_[0].bestAddress);
-  }
 }
 
 }  // namespace mirandel

@@ -3,6 +3,7 @@
 // talks to it.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,21 @@ inline std::vector<std::string>& hostLines() {
   return lines;
 }
 inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
+
+inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
+inline ControlArg I(int v) { return ControlArg::ofInt(v); }
+inline ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
+
+// A discovered phone with one route, its best address.
+inline DeviceRecord device(const std::string& name, const std::string& best, Nanos firstSeen) {
+  DeviceRecord d;
+  d.address = name + "-id";
+  d.bestAddress = best;
+  d.name = name;
+  d.firstSeen = d.lastSeen = firstSeen;
+  d.routes[best] = RouteEntry{LinkKind::Other, firstSeen};
+  return d;
+}
 
 // A rack of three effects: "Grain" fully described (hero, quick row with a bool
 // and an action, a mode option naming the hero, a section), "Glow" without
@@ -48,18 +64,18 @@ inline const char* kRackJson = R"({
      "actions": ["tap", "clear"]}
   ]})";
 
-class SessionTest : public ::testing::Test {
+// A new clip, with the events of its construction still pending.
+class ClipTest : public ::testing::Test {
  protected:
   static constexpr const char* kPhone = "10.0.0.5";
 
-  SessionTest() {
+  ClipTest() {
     hostLines().clear();
     setLogCallback(&collectHostLine);
     clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_, clock_.fn()});
     clip_->SetIdentity(clip_.get());
-    takeEvents();
   }
-  ~SessionTest() override {
+  ~ClipTest() override {
     clip_.reset();
     setLogCallback(nullptr);
   }
@@ -99,6 +115,12 @@ class SessionTest : public ::testing::Test {
   ManualClock clock_{100 * kSecond};
   FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
+};
+
+// A clip whose construction events were collected.
+class SessionTest : public ClipTest {
+ protected:
+  SessionTest() { takeEvents(); }
 };
 
 }  // namespace mirandel::test

@@ -7,20 +7,6 @@
 namespace mirandel::test {
 namespace {
 
-ControlArg F(float v) { return ControlArg::ofFloat(v); }
-ControlArg I(int v) { return ControlArg::ofInt(v); }
-ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
-
-DeviceRecord device(const std::string& name, const std::string& best, Nanos firstSeen) {
-  DeviceRecord d;
-  d.address = name + "-id";
-  d.bestAddress = best;
-  d.name = name;
-  d.firstSeen = d.lastSeen = firstSeen;
-  d.routes[best] = RouteEntry{LinkKind::Other, firstSeen};
-  return d;
-}
-
 // A phone that just answered must not be connected to before it has been
 // known for 400 ms; then the first device is adopted without user action.
 TEST_F(SessionTest, ConnectsAutomaticallyOnceThePhoneHasBeenKnownFor400ms) {
