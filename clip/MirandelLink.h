@@ -3,6 +3,7 @@
 // operations. Host thread only, except where an operation says otherwise.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,9 @@ class MirandelLink : public CFFGLPlugin {
   void reannounceValues();
   bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
+  // The host's write limited to the parameter's range; nullopt when the value
+  // is not a finite number. Text parameters and unknown indexes pass unchanged.
+  std::optional<float> limitHostValue(FFUInt32 index, float value) const;
   FFResult setSlotParameter(FFUInt32 index, float value);
   bool recentEffectSwitch(Nanos t) const;
 

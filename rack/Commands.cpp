@@ -1,6 +1,8 @@
 // Host parameter changes: the clip's state, and the commands they send to the
 // phone. Host thread.
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "clip/MirandelLink.h"
 #include "clip/Rounding.h"
@@ -20,7 +22,30 @@ bool MirandelLink::recentEffectSwitch(Nanos t) const {
   return lastEffectSwitchAt_ != 0 && t - lastEffectSwitchAt_ < kEffectSwitchWindow;
 }
 
-FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float v) {
+std::optional<float> MirandelLink::limitHostValue(FFUInt32 index, float v) const {
+  const ParamInfo* info = FindParamInfo(index);
+  if (info == nullptr || info->type == FF_TYPE_TEXT) return v;  // holds no number
+  if (!std::isfinite(v)) return std::nullopt;
+  switch (info->type) {
+    case FF_TYPE_STANDARD:
+      return std::clamp(v, info->rangeMin, info->rangeMax);
+    case FF_TYPE_OPTION: {
+      // Elements are numbered 0, 1, ... in every menu of this clip.
+      const std::size_t count = info->elements.empty() ? 1 : info->elements.size();
+      return std::clamp(v, 0.0f, static_cast<float>(count - 1));
+    }
+    default:
+      return v;  // a boolean or an event: anything but 0 is on
+  }
+}
+
+FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
+  // A host may write any float. What no parameter can hold is dropped, and the
+  // rest is limited to the parameter's range before anything is stored, sent
+  // or converted to an index.
+  const std::optional<float> limited = limitHostValue(index, raw);
+  if (!limited) return FF_SUCCESS;
+  const float v = *limited;
   const Nanos t = now();
   const bool recentSwitch = recentEffectSwitch(t);
   switch (index) {

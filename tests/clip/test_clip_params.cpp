@@ -1,33 +1,15 @@
-#include <gtest/gtest.h>
-
+// The clip's fixed parameter table, its reads and its text writes, and the
+// limits every host write is held to.
 #include <cmath>
-#include <string>
-#include <vector>
+#include <cstdio>
+#include <limits>
 
-#include "clip/MirandelLink.h"
-#include "plugin/Log.h"
-#include "support/FakeLink.h"
+#include "tests/clip/SessionFixture.h"
 
+namespace mirandel::test {
 namespace {
 
-using mirandel::MirandelLink;
-using mirandel::SlotKind;
-
-std::vector<std::string> logLines;
-void collect(const char* t) { logLines.emplace_back(t); }
-
-class ClipParams : public ::testing::Test {
- protected:
-  ClipParams() {
-    logLines.clear();
-    mirandel::setLogCallback(&collect);
-    clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
-    clip_->SetIdentity(clip_.get());
-  }
-  ~ClipParams() override { mirandel::setLogCallback(nullptr); }
-  mirandel::test::FakeLink link_;
-  std::unique_ptr<MirandelLink> clip_;
-};
+class ClipParams : public ClipTest {};
 
 // Hosts report parameter events in list order, so the registration order is
 // part of the interface.
@@ -109,10 +91,12 @@ TEST_F(ClipParams, NewClipReportsVisibilityEventsForTheRackParametersOnly) {
   for (const ParamInfo& p : clip_->Params()) {
     const bool rack = p.id >= 15;
     const bool silentlyHidden = p.id == 14 || (p.id >= 4 && p.id <= 8);
-    EXPECT_EQ(p.pendingEvents.peek(), rack ? std::uint64_t{FF_EVENT_FLAG_VISIBILITY} : std::uint64_t{0}) << p.id;
+    EXPECT_EQ(p.pendingEvents.peek(),
+              rack ? std::uint64_t{FF_EVENT_FLAG_VISIBILITY} : std::uint64_t{0})
+        << p.id;
     EXPECT_EQ(p.visible, !(rack || silentlyHidden)) << p.id;
   }
-  EXPECT_EQ(logLines, std::vector<std::string>{"Mirandel: created, probing for phones"});
+  EXPECT_EQ(hostLines(), std::vector<std::string>{"Mirandel: created, probing for phones"});
 }
 
 // The clip searches from birth and must stop being woken once destroyed.
@@ -147,44 +131,25 @@ TEST_F(ClipParams, SlotMapAndTuneOrder) {
   EXPECT_EQ(tune[36].slot, 13);
 }
 
-TEST_F(ClipParams, DisplaysOfZoomLatencyAndSliders) {
-  struct Case {
-    FFUInt32 index;
-    float value;
-    const char* text;
-  } cases[] = {
-      {7, 0.25f, "1.00\xC3\x97"}, {7, 0.0f, "0.50\xC3\x97"}, {7, 1.0f, "8.00\xC3\x97"},
-      {11, 1.0f / 24.0f, "40 ms"}, {11, 0.0f, "20 ms"},      {11, 1.0f, "500 ms"},
-  };
-  for (const Case& c : cases) {
-    clip_->SetFloatParameter(c.index, c.value);
-    EXPECT_STREQ(clip_->GetParameterDisplay(c.index), c.text) << c.index << " " << c.value;
+// The declared defaults, which the host shows and resets to, and the clip's
+// own starting state are written in two places; they must agree.
+TEST_F(ClipParams, EveryParameterReadsItsDeclaredDefaultAfterConstruction) {
+  for (const ParamInfo& p : clip_->Params()) {
+    if (p.type == FF_TYPE_TEXT)
+      EXPECT_STREQ(clip_->GetTextParameter(p.id), p.defaultText.c_str()) << p.id;
+    else
+      EXPECT_EQ(clip_->GetFloatParameter(p.id), p.defaultValue) << p.id;
   }
-  EXPECT_STREQ(clip_->GetParameterDisplay(22), "0.00");
-  EXPECT_STREQ(clip_->GetParameterDisplay(10), "1.000000");
-  EXPECT_STREQ(clip_->GetParameterDisplay(3), "Searching\xE2\x80\xA6");
-  EXPECT_EQ(clip_->GetParameterDisplay(62), nullptr);
 }
 
-TEST_F(ClipParams, ReadsAfterConstruction) {
-  EXPECT_EQ(clip_->GetFloatParameter(10), 1.0f);
-  EXPECT_EQ(clip_->GetFloatParameter(9), 0.0f);
-  EXPECT_EQ(clip_->GetFloatParameter(7), 0.25f);
-  EXPECT_EQ(clip_->GetFloatParameter(11), 1.0f / 24.0f);
-  EXPECT_EQ(clip_->GetFloatParameter(62), 0.0f);
-  EXPECT_STREQ(clip_->GetTextParameter(2), "");
-  EXPECT_STREQ(clip_->GetTextParameter(8), "\xE2\x80\x94");
-  EXPECT_STREQ(clip_->GetTextParameter(13), "\xE2\x80\x94");
-  EXPECT_STREQ(clip_->GetTextParameter(3), "Searching\xE2\x80\xA6");
-}
-
+// A null text must count as empty, and clearing the typed address must not
+// disconnect or connect to anything.
 TEST_F(ClipParams, TextWrites) {
-  EXPECT_EQ(clip_->SetTextParameter(1, ""), FF_SUCCESS);
-  EXPECT_EQ(clip_->phoneAddress(), "");
-  EXPECT_EQ(clip_->SetTextParameter(1, nullptr), FF_SUCCESS);
-  EXPECT_EQ(clip_->phoneAddress(), "");
   EXPECT_EQ(clip_->SetTextParameter(1, "10.0.0.7"), FF_SUCCESS);
   EXPECT_STREQ(clip_->GetTextParameter(1), "10.0.0.7");
+  EXPECT_EQ(clip_->phoneAddress(), "10.0.0.7");
+  EXPECT_EQ(clip_->SetTextParameter(1, nullptr), FF_SUCCESS);
+  EXPECT_STREQ(clip_->GetTextParameter(1), "");
   EXPECT_EQ(clip_->phoneAddress(), "10.0.0.7");
   EXPECT_EQ(clip_->SetTextParameter(5, "x"), FF_FAIL);
   EXPECT_EQ(clip_->SetTextParameter(13, "x"), FF_SUCCESS);
@@ -200,13 +165,73 @@ TEST_F(ClipParams, LongTextsAreCutAtACharacterBoundary) {
   EXPECT_EQ(std::string(clip_->GetTextParameter(1)), std::string(509, 'a'));
 }
 
-// A NaN from a misbehaving host must not turn into an undefined fit mode.
-TEST_F(ClipParams, UnusableFloatsLeaveIndexedParametersUnchanged) {
-  clip_->SetFloatParameter(9, 2.0f);
-  clip_->SetFloatParameter(9, std::nanf(""));
-  EXPECT_EQ(clip_->GetFloatParameter(9), 2.0f);
-  clip_->SetFloatParameter(10, INFINITY);
-  EXPECT_EQ(clip_->GetFloatParameter(10), 1.0f);
+// A host may write any float. A NaN, an infinity or 1e10 reached float-to-int
+// conversions (undefined: Latency showed "-2147483628 ms"), a negative latency
+// reached SRT, and Fit took 7 and read it back. Every value that is not a
+// finite number must be ignored; every other value is limited to the
+// parameter's range, and what the host reads and sees is that limited value.
+TEST_F(ClipParams, EveryHostWriteIsHeldToItsParametersRange) {
+  connectWithRack();  // Grain is current: Hero, Quick1, Option1 and Slot1 are bound
+  const float kNaN = std::numeric_limits<float>::quiet_NaN();
+  const float kInf = std::numeric_limits<float>::infinity();
+  // For each parameter: a sane value written first, and what a value below
+  // and a value above every range read back as. A null display is the plain
+  // "%f" of the value read back.
+  struct Row {
+    std::uint32_t index;
+    float before, low, high;
+    const char *beforeText, *lowText, *highText;
+  } rows[] = {
+      {0, 0, 0, 0, nullptr, nullptr, nullptr},  // Device: no phone listed
+      {2, 0, 0, 0, nullptr, nullptr, nullptr},  // Rescan
+      {4, 0, 1, 1, nullptr, nullptr, nullptr},  // Rec: anything but 0 is on
+      {5, 0, 0, 0, nullptr, nullptr, nullptr},  // Snap
+      {6, 0, 0, 0, nullptr, nullptr, nullptr},  // Flip camera
+      {7, 0.25f, 0, 1, "1.00\xC3\x97", "0.50\xC3\x97", "8.00\xC3\x97"},
+      {9, 1, 0, 2, nullptr, nullptr, nullptr},  // Fit
+      {10, 1, 0, 2, nullptr, nullptr, nullptr},
+      {11, 1.0f / 24.0f, 0, 1, "40 ms", "20 ms", "500 ms"},
+      {12, 0, 0, 0, nullptr, nullptr, nullptr},  // Reconnect
+      {15, 0.5f, 0, 1, "0.50", "0.00", "1.00"},  // Hero
+      {16, 0, 1, 1, nullptr, nullptr, nullptr},  // Quick1
+      {21, 0, 0, 1, nullptr, nullptr, nullptr},  // Option1: two choices
+      {22, 0.5f, 0, 1, "0.50", "0.00", "1.00"},  // Slot1
+      {25, 0, 1, 1, nullptr, nullptr, nullptr},  // Switch1, unbound
+      {58, 0, 0, 0, nullptr, nullptr, nullptr},  // Action1
+      {14, 0, 0, 2, nullptr, nullptr, nullptr},  // Effect, last: it re-maps the slots
+  };
+  for (const Row& r : rows) {
+    for (const float bad : {kNaN, kInf, -kInf, -1.0f, 1e10f}) {
+      advance(2 * kSecond);  // past every window an earlier write opened
+      clip_->SetFloatParameter(r.index, r.before);
+      const std::size_t sentBefore = link_.sent.size();
+      const int probesBefore = link_.probes;
+      clip_->SetFloatParameter(r.index, bad);
+      const bool finite = std::isfinite(bad);
+      if (!finite) {
+        EXPECT_EQ(link_.sent.size(), sentBefore) << r.index << " " << bad;
+        EXPECT_EQ(link_.probes, probesBefore) << r.index << " " << bad;
+      }
+      // What the write sent carries the limited value: a zoom factor up to 8,
+      // a slider position up to 1, a quality or a switch state up to 2.
+      for (std::size_t k = sentBefore; k < link_.sent.size(); ++k)
+        for (const ControlArg& arg : link_.sent[k].message.args) {
+          const bool inRange = arg.kind == ArgKind::Float
+                                   ? arg.floatValue >= 0 && arg.floatValue <= 8
+                               : arg.kind == ArgKind::Int ? arg.intValue >= 0 && arg.intValue <= 2
+                                                          : true;
+          EXPECT_TRUE(inRange) << link_.sent[k].message.address << " " << bad;
+        }
+      const float expected = !finite ? r.before : bad < 0 ? r.low : r.high;
+      const char* text = !finite ? r.beforeText : bad < 0 ? r.lowText : r.highText;
+      char plain[32];
+      std::snprintf(plain, sizeof plain, "%f", static_cast<double>(expected));
+      EXPECT_EQ(clip_->GetFloatParameter(r.index), expected) << r.index << " " << bad;
+      EXPECT_STREQ(clip_->GetParameterDisplay(r.index), text ? text : plain)
+          << r.index << " " << bad;
+    }
+  }
+  EXPECT_EQ(clip_->currentEffect(), 2);
 }
 
 TEST_F(ClipParams, RackWritesWithoutAnEffectSucceedAndChangeNothing) {
@@ -216,3 +241,4 @@ TEST_F(ClipParams, RackWritesWithoutAnEffectSucceedAndChangeNothing) {
 }
 
 }  // namespace
+}  // namespace mirandel::test
