@@ -1,7 +1,8 @@
 #pragma once
-// Scoped GL bindings: each binds on construction and restores the default
-// binding when it ends, so the host's GL state is left as found. Host GL
-// thread only.
+// Scoped GL bindings and state: each sets what a draw or an upload needs on
+// construction and puts back the value the host had when it ends (destruction,
+// or an explicit EndScope that makes the later destruction do nothing), so the
+// host finds its GL state as it left it. Host GL thread only.
 #include <GL/glew.h>
 
 namespace ffglex {
@@ -15,6 +16,7 @@ class ScopedShaderBinding {
   ScopedShaderBinding& operator=(const ScopedShaderBinding&) = delete;
 
  private:
+  GLint previous_ = 0;
   bool bound_ = false;
 };
 
@@ -27,9 +29,12 @@ class ScopedSamplerActivation {
   ScopedSamplerActivation& operator=(const ScopedSamplerActivation&) = delete;
 
  private:
+  GLint previous_ = GL_TEXTURE0;
   bool bound_ = false;
 };
 
+// Binds on the active texture unit, so it must end while that unit is still
+// active (open it inside the unit's ScopedSamplerActivation).
 class ScopedTextureBinding {
  public:
   ScopedTextureBinding(GLenum target, GLuint texture);
@@ -40,6 +45,7 @@ class ScopedTextureBinding {
 
  private:
   GLenum target_;
+  GLint previous_ = 0;
   bool bound_ = false;
 };
 
@@ -57,6 +63,7 @@ class ScopedVAOBinding {
   ScopedVAOBinding& operator=(const ScopedVAOBinding&) = delete;
 
  private:
+  GLint previous_ = 0;
   bool bound_ = false;
 };
 
@@ -70,12 +77,70 @@ class ScopedBufferBinding {
 
  private:
   GLenum target_;
+  GLint previous_ = 0;
   bool bound_ = false;
 };
 
 class ScopedVBOBinding : public ScopedBufferBinding {
  public:
   explicit ScopedVBOBinding(GLuint buffer) : ScopedBufferBinding(GL_ARRAY_BUFFER, buffer) {}
+};
+
+// One glEnable/glDisable capability (GL_CULL_FACE, GL_BLEND, ...) switched on
+// or off for the scope. Touches GL only when the host's setting differs.
+class ScopedCapability {
+ public:
+  ScopedCapability(GLenum capability, bool enabled);
+  ~ScopedCapability();
+  void EndScope();
+  ScopedCapability(const ScopedCapability&) = delete;
+  ScopedCapability& operator=(const ScopedCapability&) = delete;
+
+ private:
+  GLenum capability_;
+  bool hostEnabled_ = false;
+  bool changed_ = false;
+};
+
+// The colour write mask for the scope.
+class ScopedColorMask {
+ public:
+  ScopedColorMask(bool red, bool green, bool blue, bool alpha);
+  ~ScopedColorMask();
+  void EndScope();
+  ScopedColorMask(const ScopedColorMask&) = delete;
+  ScopedColorMask& operator=(const ScopedColorMask&) = delete;
+
+ private:
+  GLboolean host_[4] = {GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE};
+  bool changed_ = false;
+};
+
+// Pixel uploads read tightly packed rows straight from client memory: no row
+// alignment padding, no row length or skips, no byte swapping and no pixel
+// unpack buffer. Any of these left set by the host would make GL read the
+// picture sheared, shifted, or past the end of the caller's buffer.
+class ScopedUnpackState {
+ public:
+  ScopedUnpackState();
+  ~ScopedUnpackState();
+  void EndScope();
+  ScopedUnpackState(const ScopedUnpackState&) = delete;
+  ScopedUnpackState& operator=(const ScopedUnpackState&) = delete;
+
+ private:
+  struct Store {
+    GLenum name;
+    GLint packed;  // what an upload of packed rows needs
+    GLint host = 0;
+  };
+  Store stores_[5] = {{GL_UNPACK_ALIGNMENT, 1},
+                      {GL_UNPACK_ROW_LENGTH, 0},
+                      {GL_UNPACK_SKIP_PIXELS, 0},
+                      {GL_UNPACK_SKIP_ROWS, 0},
+                      {GL_UNPACK_SWAP_BYTES, GL_FALSE}};
+  ScopedBufferBinding noUnpackBuffer_{GL_PIXEL_UNPACK_BUFFER, 0};
+  bool active_ = false;
 };
 
 }  // namespace ffglex
