@@ -51,21 +51,7 @@ void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
 
   ffglex::ScopedSamplerActivation unit(0);
   ffglex::Scoped2DTextureBinding bind(texture_);
-  if (taken && width != 0 && height != 0) {
-    if (width != textureWidth_ || height != textureHeight_) {
-      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(width),
-                   static_cast<GLsizei>(height), 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                   front_.data());
-      textureWidth_ = width;
-      textureHeight_ = height;
-      ++allocations_;
-    } else {
-      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(width),
-                      static_cast<GLsizei>(height), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                      front_.data());
-    }
-    hasPicture_ = true;
-  }
+  if (taken && width != 0 && height != 0) upload(width, height);
 
   const Scale s = pictureScale(textureWidth_, textureHeight_, viewport.width, viewport.height,
                                fitMode, hasPicture_);
@@ -75,7 +61,33 @@ void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
   glUniform1f(grainAmountLoc_, hasPicture_ ? grainAmount : 0.0f);
   glUniform1ui(grainSeedLoc_, frameCounter_);
   glUniform2f(texSizeLoc_, static_cast<float>(textureWidth_), static_cast<float>(textureHeight_));
-  quad_.Draw();
+  {
+    // The host may leave any of these set; the picture is written opaque over
+    // the whole viewport, and the quad's winding must not matter.
+    ffglex::ScopedCapability noCulling(GL_CULL_FACE, false);
+    ffglex::ScopedCapability noBlending(GL_BLEND, false);
+    ffglex::ScopedCapability noDepthTest(GL_DEPTH_TEST, false);
+    ffglex::ScopedCapability noStencilTest(GL_STENCIL_TEST, false);
+    ffglex::ScopedCapability noScissor(GL_SCISSOR_TEST, false);
+    ffglex::ScopedColorMask allChannels(true, true, true, true);
+    quad_.Draw();
+  }
+}
+
+void PictureRenderer::upload(std::uint32_t width, std::uint32_t height) {
+  ffglex::ScopedUnpackState packed;
+  const GLsizei w = static_cast<GLsizei>(width), h = static_cast<GLsizei>(height);
+  if (width == textureWidth_ && height == textureHeight_) {
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                    front_.data());
+  } else {
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                 front_.data());
+    textureWidth_ = width;
+    textureHeight_ = height;
+    ++allocations_;
+  }
+  hasPicture_ = true;
 }
 
 }  // namespace mirandel

@@ -22,7 +22,9 @@ class PictureRenderer {
   bool init();
   // Safe on a partly initialised renderer.
   void deinit();
-  // Takes a new picture if one waits, uploads it, draws.
+  // Takes a new picture if one waits, uploads it, draws. Whatever GL state the
+  // host left set, the picture comes out the same and the host's state is
+  // back as it was on return.
   void draw(FrameSlot& slot, const FFGLViewportStruct& viewport, std::int32_t fitMode,
             float grainAmount);
 
@@ -34,6 +36,9 @@ class PictureRenderer {
   std::uint32_t allocations() const { return allocations_; }
 
  private:
+  // With the texture bound on unit 0.
+  void upload(std::uint32_t width, std::uint32_t height);
+
   ffglex::FFGLShader shader_;
   ffglex::FFGLScreenQuad quad_;
   GLuint texture_ = 0;

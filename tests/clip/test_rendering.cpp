@@ -1,13 +1,19 @@
 // Pixel tests of the clip's picture drawing in a real Mesa GL 4.x context.
+#include <GL/glew.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "clip/MirandelLink.h"
 #include "clip/PictureScale.h"
+#include "clip/PictureShaders.h"
+#include "ffglex/FFGLShader.h"
 #include "plugin/GLLoader.h"
 #include "support/FakeLink.h"
 #include "tools/host/Framebuffer.h"
@@ -70,11 +76,14 @@ class Rendering : public ::testing::Test {
   }
 
   RgbaImage draw(float clearAlpha = 0.5f) {
-    fbo_->bind();
     fbo_->clear(0.25f, 0.25f, 0.25f, clearAlpha);
+    processFrame();
+    return fbo_->read();
+  }
+
+  void processFrame() {
     int frame = 0;
     EXPECT_EQ(clip_->ProcessOpenGL(reinterpret_cast<ProcessOpenGLStruct*>(&frame)), FF_SUCCESS);
-    return fbo_->read();
   }
 
   static GlContext* context_;
@@ -170,25 +179,190 @@ TEST_F(Rendering, TheFirstBufferRowIsDrawnAtTheTop) {
   EXPECT_EQ(img.at(8, 15)[2], 255);
 }
 
-// Without grain the phone's pixels must arrive unchanged.
-TEST_F(Rendering, WithoutGrainTheOutputEqualsThePictureExactly) {
+// Everything of the host's GL state that drawing a clip could disturb, as
+// glGetIntegerv reads it (at most four values each).
+// clang-format off
+constexpr GLenum kHostState[] = {
+    GL_CULL_FACE, GL_CULL_FACE_MODE, GL_FRONT_FACE,
+    GL_BLEND, GL_BLEND_SRC_RGB, GL_BLEND_DST_RGB, GL_BLEND_SRC_ALPHA, GL_BLEND_DST_ALPHA,
+    GL_BLEND_EQUATION_RGB, GL_BLEND_EQUATION_ALPHA,
+    GL_DEPTH_TEST, GL_DEPTH_FUNC, GL_DEPTH_WRITEMASK, GL_STENCIL_TEST, GL_STENCIL_FUNC,
+    GL_SCISSOR_TEST, GL_SCISSOR_BOX, GL_COLOR_WRITEMASK, GL_VIEWPORT, GL_DRAW_FRAMEBUFFER_BINDING,
+    GL_UNPACK_ALIGNMENT, GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_PIXELS, GL_UNPACK_SKIP_ROWS,
+    GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SWAP_BYTES, GL_PIXEL_UNPACK_BUFFER_BINDING,
+    GL_CURRENT_PROGRAM, GL_VERTEX_ARRAY_BINDING, GL_ARRAY_BUFFER_BINDING, GL_ACTIVE_TEXTURE,
+    GL_TEXTURE_BINDING_2D};
+// clang-format on
+using HostState = std::vector<std::array<GLint, 4>>;
+
+HostState readHostState() {
+  HostState state(std::size(kHostState) + 1, {0, 0, 0, 0});
+  for (std::size_t i = 0; i < std::size(kHostState); ++i)
+    glGetIntegerv(kHostState[i], state[i].data());
+  // The clip draws from unit 0, whichever unit the host left active.
+  GLint active = 0;
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+  glActiveTexture(GL_TEXTURE0);
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, state.back().data());
+  glActiveTexture(static_cast<GLenum>(active));
+  return state;
+}
+
+// Puts the shared context back to GL's defaults for the tests that follow.
+void restoreGLDefaults() {
+  for (GLenum cap : {GL_CULL_FACE, GL_BLEND, GL_DEPTH_TEST, GL_STENCIL_TEST, GL_SCISSOR_TEST})
+    glDisable(cap);
+  glCullFace(GL_BACK);
+  glFrontFace(GL_CCW);
+  glBlendFunc(GL_ONE, GL_ZERO);
+  glBlendEquation(GL_FUNC_ADD);
+  glDepthFunc(GL_LESS);
+  glDepthMask(GL_TRUE);
+  glStencilFunc(GL_ALWAYS, 0, ~0u);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  for (GLenum store : {GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_PIXELS, GL_UNPACK_SKIP_ROWS,
+                       GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SWAP_BYTES})
+    glPixelStorei(store, 0);
+  glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+  glUseProgram(0);
+  glBindVertexArray(0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  for (GLenum unit : {GL_TEXTURE3, GL_TEXTURE0}) {
+    glActiveTexture(unit);
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+  while (glGetError() != GL_NO_ERROR) {
+  }
+}
+
+// A host draws its own layers before the clip and may leave culling (with
+// either winding taken as front), blending, depth, stencil and scissor tests,
+// a colour mask, pixel unpack settings or a pixel unpack buffer set, and its
+// own objects bound. None of it may change the picture (a culled quad drew
+// nothing; unpack alignment, row length or skips sheared it and made GL read
+// past the end of the picture), and the host must find every value as it left
+// it (bindings used to come back as 0), with no GL error left behind.
+TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
   start(37, 23);
-  Picture p(37, 23, [](std::uint32_t x, std::uint32_t y) {
+  // Without depth and stencil buffers their tests pass whatever their settings.
+  GLuint depthStencil = 0;
+  glGenRenderbuffers(1, &depthStencil);
+  glBindRenderbuffer(GL_RENDERBUFFER, depthStencil);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, 37, 23);
+  glBindRenderbuffer(GL_RENDERBUFFER, 0);
+  fbo_->bind();
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                            depthStencil);
+  ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
+
+  GLuint buffers[2], vertexArray = 0, textures[2];
+  glGenBuffers(2, buffers);
+  glGenVertexArrays(1, &vertexArray);
+  glGenTextures(2, textures);
+  ffglex::FFGLShader hostProgram;
+  ASSERT_TRUE(hostProgram.Compile(mirandel::shaders::kVertex, mirandel::shaders::kFragment));
+
+  const struct {
+    const char* name;
+    std::function<void()> set;
+  } cases[] = {
+      {"GL's defaults", [] {}},
+      {"back faces culled", [] { glEnable(GL_CULL_FACE); }},
+      {"front faces culled, clockwise in front",
+       [] {
+         glEnable(GL_CULL_FACE);
+         glCullFace(GL_FRONT);
+         glFrontFace(GL_CW);
+       }},
+      {"blending that keeps the destination",
+       [] {
+         glEnable(GL_BLEND);
+         glBlendFuncSeparate(GL_ZERO, GL_ONE, GL_ZERO, GL_ONE);
+         glBlendEquationSeparate(GL_FUNC_REVERSE_SUBTRACT, GL_MAX);
+       }},
+      {"a depth test that never passes",
+       [] {
+         glEnable(GL_DEPTH_TEST);
+         glDepthFunc(GL_NEVER);
+         glDepthMask(GL_FALSE);
+       }},
+      {"a stencil test that never passes",
+       [] {
+         glEnable(GL_STENCIL_TEST);
+         glStencilFunc(GL_NEVER, 1, 0xFF);
+       }},
+      {"a scissor box",
+       [] {
+         glEnable(GL_SCISSOR_TEST);
+         glScissor(1, 2, 3, 4);
+       }},
+      {"a colour mask", [] { glColorMask(GL_FALSE, GL_TRUE, GL_FALSE, GL_TRUE); }},
+      {"unpack alignment 8", [] { glPixelStorei(GL_UNPACK_ALIGNMENT, 8); }},
+      {"an unpack row length",
+       [] {
+         glPixelStorei(GL_UNPACK_ROW_LENGTH, 41);
+         glPixelStorei(GL_UNPACK_IMAGE_HEIGHT, 29);
+       }},
+      {"unpack skips",
+       [] {
+         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 3);
+         glPixelStorei(GL_UNPACK_SKIP_ROWS, 2);
+       }},
+      {"unpack byte swapping", [] { glPixelStorei(GL_UNPACK_SWAP_BYTES, GL_TRUE); }},
+      {"an empty pixel unpack buffer", [&] { glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffers[0]); }},
+      {"the host's own objects bound",
+       [&] {
+         glUseProgram(hostProgram.GetGLID());
+         glBindVertexArray(vertexArray);
+         glBindBuffer(GL_ARRAY_BUFFER, buffers[1]);
+         glBindTexture(GL_TEXTURE_2D, textures[0]);
+         glActiveTexture(GL_TEXTURE3);
+         glBindTexture(GL_TEXTURE_2D, textures[1]);
+       }},
+  };
+  const Picture p(37, 23, [](std::uint32_t x, std::uint32_t y) {
     return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(x * 7 + y),
                                        static_cast<std::uint8_t>(y * 11),
                                        static_cast<std::uint8_t>(x ^ y)};
   });
-  deliver(p);
-  RgbaImage img = draw();
-  for (std::uint32_t y = 0; y < 23; ++y)
-    for (std::uint32_t x = 0; x < 37; ++x) {
-      const std::uint8_t* out = img.at(x, y);
-      const std::uint8_t* in = &p.bgra[(y * 37 + x) * 4];
-      ASSERT_EQ(out[0], in[2]) << x << "," << y;
-      ASSERT_EQ(out[1], in[1]) << x << "," << y;
-      ASSERT_EQ(out[2], in[0]) << x << "," << y;
-      ASSERT_EQ(out[3], 255);
+  FFGLViewportStruct vp{0, 0, 37, 23};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fbo_->clear(0.25f, 0.25f, 0.25f, 0.5f);
+    c.set();
+    const auto before = readHostState();
+    // InitGL binds too, and a new texture takes the allocating upload.
+    clip_->DeInitGL();
+    ASSERT_EQ(clip_->InitGL(&vp), FF_SUCCESS);
+    deliver(p);
+    processFrame();
+    const GLenum error = glGetError();
+    const auto after = readHostState();
+    restoreGLDefaults();
+    EXPECT_EQ(error, GLenum(GL_NO_ERROR));
+    for (std::size_t i = 0; i < after.size(); ++i) {
+      if (i < std::size(kHostState))
+        EXPECT_EQ(after[i], before[i]) << "GL state 0x" << std::hex << kHostState[i];
+      else
+        EXPECT_EQ(after[i], before[i]) << "the 2D texture of unit 0";
     }
+
+    const RgbaImage img = fbo_->read();
+    int wrong = 0;
+    for (std::uint32_t y = 0; y < 23; ++y)
+      for (std::uint32_t x = 0; x < 37; ++x) {
+        const std::uint8_t* out = img.at(x, y);
+        const std::uint8_t* in = &p.bgra[(y * 37 + x) * 4];
+        wrong += out[0] != in[2] || out[1] != in[1] || out[2] != in[0] || out[3] != 255;
+      }
+    EXPECT_EQ(wrong, 0) << "pixels differing from the picture";
+  }
+  hostProgram.FreeGLResources();
+  glDeleteTextures(2, textures);
+  glDeleteVertexArrays(1, &vertexArray);
+  glDeleteBuffers(2, buffers);
+  glDeleteRenderbuffers(1, &depthStencil);
 }
 
 // Grain must stay within its bounds by tone (strongest at mid grey, faint at
