@@ -21,6 +21,10 @@ bool PictureRenderer::init() {
   }
   textureWidth_ = textureHeight_ = 0;
   hasPicture_ = false;
+  uploadFailure_ = {};
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  maxTextureSize_ = maxSize > 0 ? static_cast<std::uint32_t>(maxSize) : 0;
 
   ffglex::ScopedShaderBinding program(shader_.GetGLID());
   scaleLoc_ = shader_.FindUniform("scale");
@@ -39,6 +43,7 @@ void PictureRenderer::deinit() {
   if (texture_) glDeleteTextures(1, &texture_);
   texture_ = 0;
   hasPicture_ = false;
+  uploadFailure_ = {};
 }
 
 void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
@@ -81,12 +86,28 @@ void PictureRenderer::upload(std::uint32_t width, std::uint32_t height) {
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
                     front_.data());
   } else {
+    // Checked here rather than left to GL so that the refusal does not land
+    // in the host's GL error queue.
+    if (width > maxTextureSize_ || height > maxTextureSize_) {
+      uploadFailure_ = {true, width, height, maxTextureSize_};
+      return;
+    }
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
                  front_.data());
+    // GL can still refuse (out of memory) and then keeps the storage it had:
+    // ask it what it holds rather than polling the host's error queue.
+    GLint heldWidth = 0, heldHeight = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &heldWidth);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &heldHeight);
+    if (heldWidth != w || heldHeight != h) {
+      uploadFailure_ = {true, width, height, 0};
+      return;
+    }
     textureWidth_ = width;
     textureHeight_ = height;
     ++allocations_;
   }
+  uploadFailure_ = {};
   hasPicture_ = true;
 }
 

@@ -11,6 +11,16 @@
 
 namespace mirandel {
 
+// The newest picture taken that GL did not accept: it is not on screen, and the
+// texture keeps the picture before it. limit is GL's largest texture side when
+// the picture exceeds it, 0 when GL refused it for another reason.
+struct UploadFailure {
+  bool failed = false;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t limit = 0;
+};
+
 class PictureRenderer {
  public:
   PictureRenderer() = default;
@@ -28,12 +38,15 @@ class PictureRenderer {
   void draw(FrameSlot& slot, const FFGLViewportStruct& viewport, std::int32_t fitMode,
             float grainAmount);
 
+  // The size of the picture in the texture, 0x0 before the first upload.
   std::uint32_t textureWidth() const { return textureWidth_; }
   std::uint32_t textureHeight() const { return textureHeight_; }
   std::uint32_t framesTaken() const { return frameCounter_; }
   bool hasPicture() const { return hasPicture_; }
   // Uploads that had to allocate texture storage.
   std::uint32_t allocations() const { return allocations_; }
+  // Cleared by the next picture uploaded.
+  const UploadFailure& uploadFailure() const { return uploadFailure_; }
 
  private:
   // With the texture bound on unit 0.
@@ -44,6 +57,8 @@ class PictureRenderer {
   GLuint texture_ = 0;
   std::uint32_t textureWidth_ = 0;
   std::uint32_t textureHeight_ = 0;
+  std::uint32_t maxTextureSize_ = 0;
+  UploadFailure uploadFailure_;
   GLint scaleLoc_ = -1, opacityLoc_ = -1, grainAmountLoc_ = -1, grainSeedLoc_ = -1,
         texSizeLoc_ = -1, pictureLoc_ = -1;
   std::uint32_t frameCounter_ = 0;

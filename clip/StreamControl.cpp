@@ -78,6 +78,17 @@ void MirandelLink::updateStatusLine() {
   } else {
     text = text::kDash;
   }
+  // A picture GL would not take is not on screen, whatever the stream says;
+  // that is the news until a picture is shown again.
+  if (const UploadFailure& refused = renderer_.uploadFailure(); refused.failed) {
+    char line[96];
+    if (refused.limit != 0)
+      std::snprintf(line, sizeof line, "%ux%u larger than the GL limit %u", refused.width,
+                    refused.height, refused.limit);
+    else
+      std::snprintf(line, sizeof line, "%ux%u not accepted by GL", refused.width, refused.height);
+    text = line;
+  }
   if (text != pictureText_) {
     pictureText_ = std::move(text);
     RaiseParamEvent(param::kPicture, FF_EVENT_FLAG_VALUE);

@@ -365,6 +365,38 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
   glDeleteRenderbuffers(1, &depthStencil);
 }
 
+// GL cannot hold a picture wider than its largest texture side. Taking the
+// refused size for the texture's own would draw the old picture with the new
+// picture's aspect, and hide why the phone's picture does not show; the
+// refusal must not land in the host's GL error queue either. The next picture
+// that fits is shown again.
+TEST_F(Rendering, APictureBeyondTheGLLimitIsReportedAndTheNextOneIsShown) {
+  start(8, 8);
+  GLint limit = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
+  ASSERT_GT(limit, 0);
+  deliver(Picture(8, 8, solid(255, 0, 0)));
+  draw();
+
+  const std::uint32_t wide = static_cast<std::uint32_t>(limit) + 1;
+  deliver(Picture(wide, 1, solid(0, 255, 0)));
+  RgbaImage img = draw();
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+  EXPECT_EQ(clip_->renderer().textureWidth(), 8u);
+  EXPECT_EQ(clip_->renderer().textureHeight(), 8u);
+  EXPECT_EQ(img.at(4, 0)[0], 255) << "the previous picture no longer fills the clip";
+  clip_->superviseClip();
+  EXPECT_EQ(clip_->pictureText(),
+            std::to_string(wide) + "x1 larger than the GL limit " + std::to_string(limit));
+
+  deliver(Picture(4, 4, solid(0, 0, 255)));
+  img = draw();
+  EXPECT_EQ(img.at(4, 4)[2], 255);
+  EXPECT_EQ(clip_->renderer().textureWidth(), 4u);
+  clip_->superviseClip();
+  EXPECT_EQ(clip_->pictureText(), mirandel::text::kDash);
+}
+
 // Grain must stay within its bounds by tone (strongest at mid grey, faint at
 // black and white) and change with every new picture.
 TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
