@@ -99,7 +99,8 @@ class MirandelLink : public CFFGLPlugin {
   bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
   // The host's write limited to the parameter's range; nullopt when the value
-  // is not a finite number. Text parameters and unknown indexes pass unchanged.
+  // is not a finite number, or names no phone or effect on offer. Text
+  // parameters and unknown indexes pass unchanged.
   std::optional<float> limitHostValue(FFUInt32 index, float value) const;
   FFResult setSlotParameter(FFUInt32 index, float value);
   bool recentEffectSwitch(Nanos t) const;

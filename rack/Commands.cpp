@@ -31,8 +31,12 @@ std::optional<float> MirandelLink::limitHostValue(FFUInt32 index, float v) const
       return std::clamp(v, info->rangeMin, info->rangeMax);
     case FF_TYPE_OPTION: {
       // Elements are numbered 0, 1, ... in every menu of this clip.
-      const std::size_t count = info->elements.empty() ? 1 : info->elements.size();
-      return std::clamp(v, 0.0f, static_cast<float>(count - 1));
+      const float last = static_cast<float>(info->elements.empty() ? 0 : info->elements.size() - 1);
+      // The phones and effects on offer change under the host's feet: a stale
+      // position beyond them must not pick whichever happens to be last.
+      if ((index == param::kDevice || index == param::kEffect) && (v < -0.5f || v >= last + 0.5f))
+        return std::nullopt;
+      return std::clamp(v, 0.0f, last);
     }
     default:
       return v;  // a boolean or an event: anything but 0 is on

@@ -182,7 +182,7 @@ TEST_F(ClipParams, EveryHostWriteIsHeldToItsParametersRange) {
     float before, low, high;
     const char *beforeText, *lowText, *highText;
   } rows[] = {
-      {0, 0, 0, 0, nullptr, nullptr, nullptr},  // Device: no phone listed
+      {0, 0, 0, 0, nullptr, nullptr, nullptr},  // Device: no phone listed, nothing picked
       {2, 0, 0, 0, nullptr, nullptr, nullptr},  // Rescan
       {4, 0, 1, 1, nullptr, nullptr, nullptr},  // Rec: anything but 0 is on
       {5, 0, 0, 0, nullptr, nullptr, nullptr},  // Snap
@@ -198,7 +198,9 @@ TEST_F(ClipParams, EveryHostWriteIsHeldToItsParametersRange) {
       {22, 0.5f, 0, 1, "0.50", "0.00", "1.00"},  // Slot1
       {25, 0, 1, 1, nullptr, nullptr, nullptr},  // Switch1, unbound
       {58, 0, 0, 0, nullptr, nullptr, nullptr},  // Action1
-      {14, 0, 0, 2, nullptr, nullptr, nullptr},  // Effect, last: it re-maps the slots
+      // Effect, last: it re-maps the slots. A position beyond the phone's
+      // effects is dropped, not taken as the last one.
+      {14, 0, 0, 0, nullptr, nullptr, nullptr},
   };
   for (const Row& r : rows) {
     for (const float bad : {kNaN, kInf, -kInf, -1.0f, 1e10f}) {
@@ -231,7 +233,7 @@ TEST_F(ClipParams, EveryHostWriteIsHeldToItsParametersRange) {
           << r.index << " " << bad;
     }
   }
-  EXPECT_EQ(clip_->currentEffect(), 2);
+  EXPECT_EQ(clip_->currentEffect(), 0);
 }
 
 TEST_F(ClipParams, RackWritesWithoutAnEffectSucceedAndChangeNothing) {
