@@ -128,6 +128,10 @@ bool decode(const std::uint8_t* bytes, std::size_t length, ControlMessage& out) 
   if (tagsEnd == length) return true;  // no tag string: a message without arguments
   const std::size_t tagCount = tagsEnd - tagsBegin;
   if (tagCount < 2 || bytes[tagsBegin] != ',') return true;
+  if (tagCount - 1 > kMaxControlArguments) {
+    out.address.clear();
+    return false;
+  }
 
   std::size_t data = std::min(tagsBegin + paddedSize(tagCount), length);
   for (std::size_t t = tagsBegin + 1; t < tagsEnd; ++t) {

@@ -161,6 +161,30 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddress) {
   }
 }
 
+// Guards against a tag-only datagram costing a whole record per tag byte: a
+// 64 KB datagram of "T" tags once became 65,000 arguments in every inbox.
+// Sixty-four arguments pass; one more and the message is dropped.
+TEST(ControlCodec, DropsAMessageWithMoreThanSixtyFourArguments) {
+  const Bytes addr = {'/', 'a', 0, 0};
+  // "," and 64 tags take 65 bytes, three NULs; 65 tags take 66, two NULs:
+  // both datagrams are 72 bytes and differ only in their 69th.
+  const Bytes atLimit = cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}});
+  const Bytes pastLimit = cat({addr, {','}, Bytes(65, 'T'), {0, 0}});
+  ASSERT_EQ(atLimit.size(), 72u);
+  ASSERT_EQ(pastLimit.size(), 72u);
+  EXPECT_EQ(decoded(atLimit).args.size(), 64u);
+  EXPECT_EQ(decoded(atLimit).args.back(), ControlArg::ofKind(ArgKind::True));
+
+  // The count is what the tags announce, whether or not their data is there.
+  const Bytes ints = cat({addr, {','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)});
+  for (const Bytes& b : {pastLimit, ints}) {
+    ControlMessage m{"/stale", {ControlArg::ofInt(1)}};
+    EXPECT_FALSE(decode(b.data(), b.size(), m));
+    EXPECT_TRUE(m.address.empty());
+    EXPECT_TRUE(m.args.empty());
+  }
+}
+
 // Guards every handler's numeric reading, including strtod's leniency.
 TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
   struct Case {
