@@ -1,6 +1,7 @@
 #pragma once
 // The records of the control channel: one OSC 1.0 message per UDP datagram,
 // in both directions between a clip and its phone.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,5 +50,13 @@ struct IncomingMessage {
 
   friend bool operator==(const IncomingMessage&, const IncomingMessage&) = default;
 };
+
+// Bytes a queued copy of the message holds: its records and the bytes of its
+// texts (allocator overhead aside). Inboxes are bounded by this.
+inline std::size_t footprint(const IncomingMessage& m) {
+  std::size_t bytes = sizeof m + m.sender.size() + m.address.size();
+  for (const ControlArg& arg : m.args) bytes += sizeof arg + arg.text.size();
+  return bytes;
+}
 
 }  // namespace mirandel

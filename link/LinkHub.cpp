@@ -23,6 +23,30 @@ constexpr std::size_t kDescribeKeysBeforePruning = 256;
 constexpr std::size_t kReceiveBufferSize = 65536;
 const char* const kLimitedBroadcast = "255.255.255.255";
 
+// One subscriber's queue. Guarded by the hub mutex like every table.
+struct Inbox {
+  std::deque<IncomingMessage> messages;
+  std::size_t bytes = 0;  // footprint() of everything in messages
+  // Nothing is queued before the subscriber first drains: the prototype is
+  // made by the same factory as every clip and subscribes like one, but it
+  // is never asked to drain, so without this it would hold a full inbox for
+  // the life of the process.
+  bool open = false;
+
+  // Appends a copy, first dropping the oldest messages until it fits both
+  // bounds. A message larger than the byte bound on its own is not kept.
+  void push(const IncomingMessage& m, std::size_t cost, std::size_t maxMessages,
+            std::size_t maxBytes) {
+    if (cost > maxBytes || maxMessages == 0) return;
+    while (!messages.empty() && (messages.size() >= maxMessages || bytes + cost > maxBytes)) {
+      bytes -= footprint(messages.front());
+      messages.pop_front();
+    }
+    messages.push_back(m);
+    bytes += cost;
+  }
+};
+
 }  // namespace
 
 // Teardown design. The state lives in a Core shared by the LinkHub facade and
@@ -55,18 +79,18 @@ struct LinkHub::Core {
   std::atomic<bool> receiveOpen{false};
 
   std::mutex mutex;
-  std::condition_variable changed;                     // with mutex: callback finished, stop set
-  bool started = false;                                // guarded by mutex
-  int nextId = 1;                                      // guarded by mutex
-  std::map<int, std::deque<IncomingMessage>> inboxes;  // guarded by mutex
-  std::map<int, std::function<void()>> callbacks;      // guarded by mutex
-  std::map<int, bool> searching;                       // guarded by mutex
-  Nanos lastProbe = 0;                                 // guarded by mutex
-  bool probeDue = true;                                // guarded by mutex
-  DeviceTable devices;                                 // guarded by mutex
-  std::map<std::string, Nanos> describeSends;          // guarded by mutex
-  int runningCallback = 0;                             // guarded by mutex; 0 = none
-  std::thread::id workerId;                            // guarded by mutex
+  std::condition_variable changed;                 // with mutex: callback finished, stop set
+  bool started = false;                            // guarded by mutex
+  int nextId = 1;                                  // guarded by mutex
+  std::map<int, Inbox> inboxes;                    // guarded by mutex
+  std::map<int, std::function<void()>> callbacks;  // guarded by mutex
+  std::map<int, bool> searching;                   // guarded by mutex
+  Nanos lastProbe = 0;                             // guarded by mutex
+  bool probeDue = true;                            // guarded by mutex
+  DeviceTable devices;                             // guarded by mutex
+  std::map<std::string, Nanos> describeSends;      // guarded by mutex
+  int runningCallback = 0;                         // guarded by mutex; 0 = none
+  std::thread::id workerId;                        // guarded by mutex
 
   const std::vector<std::uint8_t> probe;
 
@@ -160,9 +184,11 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
     // Filed before queueing, so a clip handling this reply already finds the
     // phone in listDevices().
     if (message.address == "/mirandel/here") devices.fold(sender, message.args, options.clock());
+    IncomingMessage incoming{std::move(sender), std::move(message.address),
+                             std::move(message.args)};
+    const std::size_t cost = footprint(incoming);
     for (auto& [id, inbox] : inboxes) {
-      if (inbox.size() >= options.inboxLimit) inbox.pop_front();
-      inbox.push_back(IncomingMessage{sender, message.address, message.args});
+      if (inbox.open) inbox.push(incoming, cost, options.inboxLimit, options.inboxByteLimit);
     }
     for (const auto& [id, wake] : callbacks) wakes.emplace_back(id, wake);
   }
@@ -242,7 +268,7 @@ int LinkHub::subscribe(std::function<void()> wake) {
     problem = core_->startLocked(core_);
     id = core_->nextId++;
     if (!core_->stop) {
-      core_->inboxes[id].clear();
+      core_->inboxes[id] = Inbox{};
       core_->callbacks[id] = std::move(wake);
     }
   }
@@ -276,9 +302,12 @@ std::vector<IncomingMessage> LinkHub::drainInbox(int id) {
   std::lock_guard lock(core_->mutex);
   auto it = core_->inboxes.find(id);
   if (it == core_->inboxes.end()) return out;
-  out.reserve(it->second.size());
-  for (IncomingMessage& m : it->second) out.push_back(std::move(m));
-  it->second.clear();
+  Inbox& inbox = it->second;
+  inbox.open = true;
+  out.reserve(inbox.messages.size());
+  for (IncomingMessage& m : inbox.messages) out.push_back(std::move(m));
+  inbox.messages.clear();
+  inbox.bytes = 0;
   return out;
 }
 
@@ -330,5 +359,12 @@ void LinkHub::sendTo(const std::string& destination, const ControlMessage& messa
 
 std::uint64_t LinkHub::workerTurns() const { return core_->turns; }
 bool LinkHub::receiving() const { return core_->receiveOpen; }
+
+LinkHub::InboxLoad LinkHub::inboxLoad(int id) const {
+  std::lock_guard lock(core_->mutex);
+  auto it = core_->inboxes.find(id);
+  if (it == core_->inboxes.end()) return {};
+  return {it->second.messages.size(), it->second.bytes};
+}
 
 }  // namespace mirandel

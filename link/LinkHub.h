@@ -28,9 +28,10 @@ struct LinkHubOptions {
   // The interfaces that get a directed-broadcast probe.
   std::function<std::vector<BroadcastInterface>()> listInterfaces = listBroadcastInterfaces;
   std::chrono::milliseconds receiveTimeout{250};
-  // A clip that is never drained must not grow without limit: beyond this the
-  // oldest messages go.
+  // A clip that stops draining must not grow without limit: beyond either
+  // bound the oldest messages go. Bytes as counted by footprint().
   std::size_t inboxLimit = 4096;
+  std::size_t inboxByteLimit = 4 << 20;
   std::size_t maxDevices = 64;
   std::size_t maxRoutesPerDevice = 16;
 };
@@ -63,9 +64,14 @@ class LinkHub final : public LinkPort {
   void shutdown();
 
   // Diagnostics for tests: how many times the worker has gone round its loop,
-  // and whether the receive socket is open.
+  // whether the receive socket is open, and what an id's inbox holds now.
   std::uint64_t workerTurns() const;
   bool receiving() const;
+  struct InboxLoad {
+    std::size_t messages = 0;
+    std::size_t bytes = 0;  // the sum of the queued messages' footprint()
+  };
+  InboxLoad inboxLoad(int id) const;
 
   struct Core;
 

@@ -15,7 +15,9 @@ class LinkPort {
   virtual ~LinkPort() = default;
 
   // Registers a wake-up callback, run on the network worker whenever messages
-  // arrive; returns a fresh id (never reused). Host thread.
+  // arrive; returns a fresh id (never reused). Messages are queued for the id
+  // only from its first drainInbox on, so a subscriber that never reads (the
+  // prototype) holds nothing; it is woken all the same. Host thread.
   virtual int subscribe(std::function<void()> wake) = 0;
   // Drops the id's inbox, callback and searching flag. Returns only once no
   // callback of this id is running or can start. Host thread.
@@ -23,7 +25,9 @@ class LinkPort {
   // Searching ids make the hub probe every 3 s instead of every 10 s; setting
   // it probes at the worker's next wake. Host thread.
   virtual void setSearching(int id, bool searching) = 0;
-  // The id's queued messages, oldest first; the queue is emptied. Host thread.
+  // The id's queued messages, oldest first; the queue is emptied. A queue
+  // holds a bounded number of messages and bytes, dropping the oldest first.
+  // Host thread.
   virtual std::vector<IncomingMessage> drainInbox(int id) = 0;
   // A snapshot of the device table in identity order. Host thread.
   virtual std::vector<DeviceRecord> listDevices() = 0;

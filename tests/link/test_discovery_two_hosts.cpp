@@ -71,6 +71,7 @@ TEST_F(TwoHosts, ANewSearchingClipFindsThePhoneOverItsWiredRoute) {
   std::atomic<int> wakes{0};
   const auto t0 = std::chrono::steady_clock::now();
   const int id = hub.subscribe([&] { ++wakes; });
+  hub.drainInbox(id);  // opens the inbox before any reply can come
   hub.setSearching(id, true);
   ASSERT_TRUE(waitFor([&] { return phone->receivedCount(kDiscover) > 0; }));
   EXPECT_LT(phone->receivedTimes(kDiscover).front() - t0, milliseconds(400));

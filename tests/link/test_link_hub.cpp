@@ -86,6 +86,8 @@ TEST(LinkHub, TwoSubscribersBothReceiveEveryDatagram) {
   const int a = hub.subscribe([&] { ++wakesA; });
   const int b = hub.subscribe([&] { ++wakesB; });
   EXPECT_NE(a, b);
+  hub.drainInbox(a);  // inboxes take messages from the first drain on
+  hub.drainInbox(b);
   Sender s;
   s.send(numbered(1));
   s.send({"/mirandel/status", {ControlArg::ofText("meant for the other clip's phone")}});
@@ -110,6 +112,8 @@ TEST(LinkHub, UnsubscribeDropsTheInboxAndLeavesOtherClipsAlone) {
   LinkHub hub(loopbackOptions());
   const int a = hub.subscribe([] {});
   const int b = hub.subscribe([] {});
+  hub.drainInbox(a);
+  hub.drainInbox(b);
   Sender s;
   s.send(numbered(1));
   ASSERT_TRUE(waitFor([&] { return hub.drainInbox(a).size() == 1; }));
@@ -126,29 +130,80 @@ TEST(LinkHub, UnsubscribeDropsTheInboxAndLeavesOtherClipsAlone) {
   hub.unsubscribe(b);
 }
 
-// Guards against unbounded memory for a clip that is never drained (the
-// prototype never is) under a flood of datagrams.
-TEST(LinkHub, AFloodIntoAnUndrainedInboxKeepsOnlyTheNewestMessages) {
-  LinkHubOptions o = loopbackOptions();
-  o.inboxLimit = 64;
-  LinkHub hub(o);
-  std::atomic<int> wakes{0};
-  const int id = hub.subscribe([&] { ++wakes; });
-  Sender s;
-  // Paced by the wake-ups so the kernel drops none of the flood.
-  for (int i = 0; i < 1000; ++i) {
-    s.send(numbered(i));
-    if (i % 50 == 49) {
-      ASSERT_TRUE(waitFor([&] { return wakes == i + 1; }));
+// Guards against memory blown up by a flood: tag-only datagrams cost a record
+// per tag in every inbox, so an inbox is bounded by bytes as well as by
+// messages, and the oldest go first.
+TEST(LinkHub, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestFirst) {
+  // The most arguments a message may have: a number and 63 bare tags.
+  auto tagOnly = [](int i) {
+    ControlMessage m = numbered(i);
+    m.args.resize(kMaxControlArguments, ControlArg::ofKind(ArgKind::True));
+    return m;
+  };
+  const ControlMessage sample = tagOnly(0);
+  const std::size_t cost = footprint({"127.0.0.1", sample.address, sample.args});
+  struct Case {
+    const char* bound;
+    std::size_t messages;
+    std::size_t bytes;
+    std::size_t held;
+  } cases[] = {
+      {"messages", 16, 4 << 20, 16},
+      {"bytes", 4096, 64 << 10, (64 << 10) / cost},
+  };
+  constexpr int kSent = 200;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bound);
+    LinkHubOptions o = loopbackOptions();
+    o.inboxLimit = c.messages;
+    o.inboxByteLimit = c.bytes;
+    LinkHub hub(o);
+    std::atomic<int> wakes{0};
+    const int id = hub.subscribe([&] { ++wakes; });
+    hub.drainInbox(id);
+    Sender s;
+    // Paced by the wake-ups so the kernel drops none of the flood.
+    for (int i = 0; i < kSent; ++i) {
+      s.send(tagOnly(i));
+      if (i % 50 == 49) {
+        ASSERT_TRUE(waitFor([&] { return wakes == i + 1; }));
+      }
     }
+    const LinkHub::InboxLoad load = hub.inboxLoad(id);
+    EXPECT_EQ(load.messages, c.held);
+    EXPECT_EQ(load.bytes, c.held * cost);
+    EXPECT_LE(load.bytes, c.bytes);
+    const auto inbox = hub.drainInbox(id);
+    ASSERT_EQ(inbox.size(), c.held);
+    for (std::size_t i = 0; i < inbox.size(); ++i)
+      EXPECT_EQ(inbox[i].args.at(0).intValue, static_cast<int>(kSent - c.held + i));
+    EXPECT_EQ(hub.inboxLoad(id).bytes, 0u);
+    hub.unsubscribe(id);
   }
-  ASSERT_TRUE(waitFor([&] { return wakes == 1000; }));
-  const auto inbox = hub.drainInbox(id);
-  ASSERT_EQ(inbox.size(), 64u);
-  for (std::size_t i = 0; i < inbox.size(); ++i) {
-    EXPECT_EQ(inbox[i].args.at(0).intValue, static_cast<int>(936 + i));
-  }
-  hub.unsubscribe(id);
+}
+
+// Guards against the prototype gathering an inbox it never reads: until a
+// subscriber first drains, nothing is queued for it.
+TEST(LinkHub, AnUndrainedSubscriptionGathersNothing) {
+  LinkHub hub(loopbackOptions());
+  std::atomic<int> wakesIdle{0};
+  const int idle = hub.subscribe([&] { ++wakesIdle; });
+  const int reader = hub.subscribe([] {});
+  hub.drainInbox(reader);
+  Sender s;
+  for (int i = 0; i < 3; ++i) s.send(numbered(i));
+  // Still woken, so that its host calls it and it drains.
+  ASSERT_TRUE(waitFor([&] { return wakesIdle == 3; }));
+  EXPECT_EQ(hub.inboxLoad(reader).messages, 3u);
+  EXPECT_EQ(hub.inboxLoad(idle).messages, 0u);
+  EXPECT_EQ(hub.inboxLoad(idle).bytes, 0u);
+
+  EXPECT_TRUE(hub.drainInbox(idle).empty());
+  s.send(numbered(3));
+  ASSERT_TRUE(waitFor([&] { return hub.inboxLoad(idle).messages == 1; }));
+  EXPECT_TRUE(hasNumber(hub.drainInbox(idle), 3));
+  hub.unsubscribe(idle);
+  hub.unsubscribe(reader);
 }
 
 // Guards the searching promise: a new clip's probe leaves within a worker
