@@ -31,9 +31,9 @@ float wordFloat(FFMixed m) {
   return value;
 }
 
-// Codes whose answer is a pointer: a failure there must be null, never
+// Codes whose answer is always a pointer: a failure there must be null, never
 // FF_FAIL, which a host would dereference.
-bool answersPointer(FFUInt32 code) {
+bool alwaysAnswersPointer(FFUInt32 code) {
   switch (code) {
     case FF_GET_INFO:
     case FF_GET_PARAMETER_NAME:
@@ -64,8 +64,18 @@ FFMixed Dispatcher::dispatch(FFUInt32 code, FFMixed input, FFInstanceID instance
   try {
     return route(code, input, static_cast<CFFGLPlugin*>(instance));
   } catch (...) {
-    return answersPointer(code) ? pointer(nullptr) : word(FF_FAIL);
+    return answersPointer(code, input.UIntValue) ? pointer(nullptr) : word(FF_FAIL);
   }
+}
+
+bool Dispatcher::answersPointer(FFUInt32 code, FFUInt32 index) const noexcept {
+  if (alwaysAnswersPointer(code)) return true;
+  if (code != FF_GET_PARAMETER_DEFAULT && code != FF_GET_PARAMETER) return false;
+  // Only the definitions are read: no plug-in code runs and nothing is made,
+  // so this is safe right after whatever threw. Without a prototype the type
+  // is unknown, and null is safe either way: it also reads as the float 0.
+  const ParamInfo* p = prototype_ ? prototype_->FindParamInfo(index) : nullptr;
+  return !p || isTextType(p->type);
 }
 
 FFResult Dispatcher::initialise() {
@@ -105,9 +115,8 @@ FFMixed Dispatcher::instantiate(const FFGLViewportStruct* viewport) {
   for (FFUInt32 i = 0; i < proto->GetNumParams(); ++i) {
     const ParamInfo* p = proto->FindParamInfo(i);
     if (!p) return word(FF_FAIL);
-    const FFResult set = isTextType(p->type)
-                             ? object->SetTextParameter(i, p->defaultText.c_str())
-                             : object->SetFloatParameter(i, p->defaultValue);
+    const FFResult set = isTextType(p->type) ? object->SetTextParameter(i, p->defaultText.c_str())
+                                             : object->SetFloatParameter(i, p->defaultValue);
     if (set == FF_FAIL) return word(FF_FAIL);
   }
 

@@ -27,6 +27,10 @@ class Dispatcher {
 
  private:
   FFMixed route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance);
+  // Whether the answer to `code` for parameter `index` is a pointer, so that
+  // its failure must be null; values and defaults are for text and file
+  // parameters.
+  bool answersPointer(FFUInt32 code, FFUInt32 index) const noexcept;
   FFResult initialise();
   CFFGLPlugin* ensurePrototype();
   FFMixed instantiate(const FFGLViewportStruct* viewport);

@@ -18,8 +18,11 @@ struct Knobs {
   int deInitCalls = 0;
   int connectCalls = 0;
   int disconnectCalls = 0;
-  bool throwOnDisplay = false;
+  bool factoryThrows = false;
   bool throwOnSetFloat = false;
+  bool throwOnGetFloat = false;
+  bool throwOnGetText = false;
+  bool throwOnShortName = false;
   bool failSetFloatIndex1 = false;
   std::vector<std::string> texts;
   std::vector<std::pair<FFUInt32, float>> floats;
@@ -47,10 +50,6 @@ class FakePlugin : public CFFGLPlugin {
     ++knobs.deInitCalls;
     return FF_SUCCESS;
   }
-  char* GetParameterDisplay(FFUInt32 index) override {
-    if (knobs.throwOnDisplay) throw std::runtime_error("display");
-    return CFFGLPlugin::GetParameterDisplay(index);
-  }
   FFResult SetFloatParameter(FFUInt32 index, float value) override {
     if (knobs.throwOnSetFloat) throw std::bad_alloc();
     if (knobs.failSetFloatIndex1 && index == 0) return FF_FAIL;
@@ -61,8 +60,18 @@ class FakePlugin : public CFFGLPlugin {
     knobs.texts.emplace_back(text ? text : "(null)");
     return FF_SUCCESS;
   }
-  float GetFloatParameter(FFUInt32 index) override { return index == 0 ? 0.75f : 0.0f; }
-  char* GetTextParameter(FFUInt32) override { return text_; }
+  float GetFloatParameter(FFUInt32 index) override {
+    if (knobs.throwOnGetFloat) throw std::runtime_error("float");
+    return index == 0 ? 0.75f : 0.0f;
+  }
+  char* GetTextParameter(FFUInt32) override {
+    if (knobs.throwOnGetText) throw std::runtime_error("text");
+    return text_;
+  }
+  char* GetShortName() override {
+    if (knobs.throwOnShortName) throw std::runtime_error("short name");
+    return nullptr;
+  }
   FFResult ProcessOpenGL(ProcessOpenGLStruct*) override { return FF_SUCCESS; }
   FFResult Connect() override {
     ++knobs.connectCalls;
@@ -79,6 +88,7 @@ class FakePlugin : public CFFGLPlugin {
 
 FFResult makeFake(CFFGLPlugin** out) {
   if (knobs.factoryFails) return FF_FAIL;
+  if (knobs.factoryThrows) throw std::bad_alloc();
   ++knobs.made;
   *out = new FakePlugin();
   return FF_SUCCESS;
@@ -126,18 +136,21 @@ class DispatcherTest : public ::testing::Test {
 
   bool glLoads_ = true;
   int glLoadCalls_ = 0;
-  std::unique_ptr<mirandel::Dispatcher> dispatcher_ = std::make_unique<mirandel::Dispatcher>(
-      &info(), [this] {
+  std::unique_ptr<mirandel::Dispatcher> dispatcher_ =
+      std::make_unique<mirandel::Dispatcher>(&info(), [this] {
         ++glLoadCalls_;
         return glLoads_;
       });
 };
 
-// Codes without a meaning here must fail cleanly, never reach an object.
+// Codes without a meaning here must fail cleanly, never reach an object. (An
+// instance is given: without one every such code fails anyway.)
 TEST_F(DispatcherTest, UnusedCodesAnswerFail) {
-  for (FFUInt32 code : {1u, 3u, 11u, 12u, 14u, 24u, 25u, 26u, 27u, 28u, 29u, 30u, 52u, 1000u}) {
-    EXPECT_EQ(call(code).UIntValue, FF_FAIL) << "code " << code;
-  }
+  void* instance = instantiate();
+  ASSERT_NE(instance, nullptr);
+  for (FFUInt32 code : {1u, 3u, 11u, 12u, 14u, 24u, 25u, 26u, 27u, 28u, 29u, 30u, 52u, 1000u})
+    EXPECT_EQ(call(code, num(0), instance).UIntValue, FF_FAIL) << "code " << code;
+  call(FF_DEINSTANTIATE_GL, num(0), instance);
 }
 
 // A host that passes a null record pointer must get a failure, not a crash.
@@ -167,8 +180,6 @@ TEST_F(DispatcherTest, InstanceCodesWithoutAnInstanceFail) {
 TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswers) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
-  knobs.throwOnDisplay = true;
-  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY, num(0), instance).PointerValue, nullptr);
   knobs.throwOnSetFloat = true;
   SetParameterStruct set{0, num(0)};
   EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&set), instance).UIntValue, FF_FAIL);
@@ -178,6 +189,57 @@ TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswers) {
   EXPECT_EQ(knobs.alive, alive);
   knobs.throwOnSetFloat = false;
   call(FF_DEINSTANTIATE_GL, num(0), instance);
+}
+
+// Guards against a host dereferencing FF_FAIL: when the plug-in throws, every
+// answer that would have been a text pointer is null. Values and defaults of
+// text parameters are such answers too; the type comes from the prototype's
+// definitions, and with no prototype it is unknown, where null is safe as a
+// pointer and as the float 0 alike.
+TEST_F(DispatcherTest, EveryPointerAnswerIsNullWhenThePlugInThrows) {
+  struct Case {
+    const char* what;
+    bool Knobs::*thrower;
+    FFUInt32 code;
+    FFUInt32 index;
+    bool pointerAnswer;
+  };
+  const Case withInstance[] = {
+      {"text value", &Knobs::throwOnGetText, FF_GET_PARAMETER, 1, true},
+      {"text display", &Knobs::throwOnGetText, FF_GET_PARAMETER_DISPLAY, 1, true},
+      {"float display", &Knobs::throwOnGetFloat, FF_GET_PARAMETER_DISPLAY, 0, true},
+      {"short name", &Knobs::throwOnShortName, FF_GET_PLUGIN_SHORT_NAME, 0, true},
+      {"float value", &Knobs::throwOnGetFloat, FF_GET_PARAMETER, 0, false},
+  };
+  void* instance = instantiate();
+  ASSERT_NE(instance, nullptr);
+  for (const Case& c : withInstance) {
+    SCOPED_TRACE(c.what);
+    knobs.*c.thrower = true;
+    const FFMixed answer = call(c.code, num(c.index), instance);
+    knobs.*c.thrower = false;
+    if (c.pointerAnswer) {
+      EXPECT_EQ(answer.PointerValue, nullptr);
+    } else {
+      EXPECT_EQ(answer.UIntValue, FF_FAIL);
+    }
+  }
+  call(FF_DEINSTANTIATE_GL, num(0), instance);
+
+  // The prototype's creation throws: nothing tells the parameter's type.
+  call(FF_DEINITIALISE);
+  knobs.factoryThrows = true;
+  GetParameterElementNameStruct element{2, 0};
+  GetFileParameterExtensionStruct extension{1, 0};
+  const std::pair<FFUInt32, FFMixed> withoutPrototype[] = {
+      {FF_GET_PARAMETER_DEFAULT, num(1)},
+      {FF_GET_PARAMETER_DEFAULT, num(0)},
+      {FF_GET_PARAMETER_NAME, num(0)},
+      {FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)},
+      {FF_GET_FILE_PARAMETER_EXTENSION, ptr(&extension)},
+  };
+  for (const auto& [code, input] : withoutPrototype)
+    EXPECT_EQ(call(code, input).PointerValue, nullptr) << "code " << code;
 }
 
 TEST_F(DispatcherTest, PrototypeIsMadeOnDemandAndRemadeAfterDeinitialise) {
@@ -214,7 +276,9 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(2)).UIntValue, 1u);
   EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(9)).UIntValue, FF_FAIL);
   GetParameterElementNameStruct element{2, 1};
-  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue), "B");
+  EXPECT_STREQ(
+      static_cast<const char*>(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue),
+      "B");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element))), 1.0f);
   element.ElementNumber = 2;
   EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue, nullptr);
@@ -302,7 +366,8 @@ TEST_F(DispatcherTest, SetAndGetRouteByTheParameterType) {
   EXPECT_EQ(knobs.texts, std::vector<std::string>{"192.168.1.20"});
   ASSERT_EQ(knobs.floats.size(), 1u);
   EXPECT_EQ(knobs.floats[0].second, 0.25f);
-  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER, num(1), instance).PointerValue), "hello");
+  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER, num(1), instance).PointerValue),
+               "hello");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER, num(0), instance)), 0.75f);
   call(FF_DEINSTANTIATE_GL, num(0), instance);
 }
