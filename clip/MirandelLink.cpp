@@ -12,11 +12,6 @@
 namespace mirandel {
 namespace {
 
-// Texts handed to the host live here until the next call of the same kind on
-// any clip; the host uses each answer before asking again.
-char gTextBuffer[512];
-char gDisplayBuffer[32];
-
 constexpr const char* kGroupConnection = "Connection";
 constexpr const char* kGroupPicture = "Picture";
 constexpr const char* kGroupTune = "Tune";
@@ -213,27 +208,27 @@ char* MirandelLink::GetTextParameter(FFUInt32 index) {
     default:
       break;
   }
-  copyTerminatedUtf8(text ? *text : std::string_view(), gTextBuffer, sizeof gTextBuffer);
-  return gTextBuffer;
+  copyTerminatedUtf8(text ? *text : std::string_view(), textAnswer_, sizeof textAnswer_);
+  return textAnswer_;
 }
 
 char* MirandelLink::GetParameterDisplay(FFUInt32 index) {
   superviseClip();
   if (index == param::kZoom) {
-    std::snprintf(gDisplayBuffer, sizeof gDisplayBuffer, "%.2f\xC3\x97",
+    std::snprintf(displayAnswer_, sizeof displayAnswer_, "%.2f\xC3\x97",
                   0.5 * std::pow(2.0, 4.0 * static_cast<double>(zoom_)));
-    return gDisplayBuffer;
+    return displayAnswer_;
   }
   if (index == param::kLatency) {
-    std::snprintf(gDisplayBuffer, sizeof gDisplayBuffer, "%d ms",
+    std::snprintf(displayAnswer_, sizeof displayAnswer_, "%d ms",
                   static_cast<int>(latency_ * 480.0f + 0.5f) + 20);
-    return gDisplayBuffer;
+    return displayAnswer_;
   }
   const SlotRef ref = slotOf(index);
   if (ref.kind == SlotKind::Slider) {
-    std::snprintf(gDisplayBuffer, sizeof gDisplayBuffer, "%.2f",
+    std::snprintf(displayAnswer_, sizeof displayAnswer_, "%.2f",
                   static_cast<double>(sliders_[ref.slot].value));
-    return gDisplayBuffer;
+    return displayAnswer_;
   }
   return CFFGLPlugin::GetParameterDisplay(index);
 }

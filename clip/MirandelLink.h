@@ -116,6 +116,11 @@ class MirandelLink : public CFFGLPlugin {
   LinkPort* link_;
   ClockFn clock_;
 
+  // The texts answered to the host, valid until this clip's next call of the
+  // same kind. Per clip: a host may call different clips at the same time.
+  char textAnswer_[512] = {};
+  char displayAnswer_[32] = {};
+
   // Slot map and per-slot tables.
   std::array<SlotRef, kParamCount> slotMap_{};
   std::vector<SlotRef> tuneOrder_;

@@ -5,9 +5,7 @@
 #include <cstring>
 
 namespace {
-// Shared by every object: the host must use the text before its next display call.
-char gDisplayBuffer[16];
-char gEmptyText[1] = {0};
+char gEmptyText[1] = {0};  // never written
 }  // namespace
 
 CFFGLPlugin::CFFGLPlugin(bool supportsTopLeftTextureOrientation)
@@ -31,9 +29,9 @@ char* CFFGLPlugin::GetParameterDisplay(FFUInt32 index) {
   char text[64];
   std::snprintf(text, sizeof text, "%f", static_cast<double>(self->GetFloatParameter(index)));
   // Zeroed first, then at most 15 characters: the text always ends in a zero.
-  std::memset(gDisplayBuffer, 0, sizeof gDisplayBuffer);
-  std::memcpy(gDisplayBuffer, text, std::min(std::strlen(text), sizeof gDisplayBuffer - 1));
-  return gDisplayBuffer;
+  std::memset(displayText_, 0, sizeof displayText_);
+  std::memcpy(displayText_, text, std::min(std::strlen(text), sizeof displayText_ - 1));
+  return displayText_;
 }
 
 FFResult CFFGLPlugin::SetFloatParameter(FFUInt32, float) { return FF_FAIL; }

@@ -15,7 +15,7 @@ class CFFGLPlugin : public CFFGLPluginManager {
 
   virtual FFResult InitGL(const FFGLViewportStruct* viewport);
   virtual FFResult DeInitGL();
-  // Answers a text valid until the next display call on any object.
+  // Answers a text valid until the next display call on this object.
   virtual char* GetParameterDisplay(FFUInt32 index);
   virtual FFResult SetFloatParameter(FFUInt32 index, float value);
   virtual FFResult SetTextParameter(FFUInt32 index, const char* text);
@@ -65,4 +65,7 @@ class CFFGLPlugin : public CFFGLPluginManager {
   std::string hostVersion_;
   double time_ = 0.0;
   FFUInt32 sampleRate_ = 0;
+  // The default display's answer. Per object, since a host may call
+  // different instances at the same time.
+  char displayText_[16] = {};
 };

@@ -1,8 +1,13 @@
-// The clip's fixed parameter table, its reads and its text writes, and the
-// limits every host write is held to.
+// The clip's fixed parameter table, its reads and its text writes, the
+// limits every host write is held to, and each clip's own answer buffers.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/clip/SessionFixture.h"
 
@@ -240,6 +245,77 @@ TEST_F(ClipParams, RackWritesWithoutAnEffectSucceedAndChangeNothing) {
   EXPECT_EQ(clip_->SetFloatParameter(22, 0.7f), FF_SUCCESS);
   EXPECT_EQ(clip_->GetFloatParameter(22), 0.0f);
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_SUCCESS);
+}
+
+// One host instance: a clip with a scripted link of its own.
+struct OwnClip {
+  mirandel::test::FakeLink link;
+  std::unique_ptr<MirandelLink> clip =
+      std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link});
+  OwnClip() { clip->SetIdentity(clip.get()); }
+};
+
+// Guards against an answer changing under the host while it still reads it:
+// a call on another clip must not overwrite it (the clip's own displays, the
+// base display and the text answer alike).
+TEST(ClipAnswers, AnAnswerIsNotOverwrittenByAnotherClipsCall) {
+  OwnClip a, b;
+  b.clip->SetFloatParameter(param::kZoom, 1.0f);
+  b.clip->SetFloatParameter(param::kQuality, 2.0f);
+  const char* zoom = a.clip->GetParameterDisplay(param::kZoom);
+  EXPECT_STREQ(b.clip->GetParameterDisplay(param::kZoom), "8.00\xC3\x97");
+  EXPECT_STREQ(zoom, "1.00\xC3\x97");
+  const char* quality = a.clip->GetParameterDisplay(param::kQuality);
+  EXPECT_STREQ(b.clip->GetParameterDisplay(param::kQuality), "2.000000");
+  EXPECT_STREQ(quality, "1.000000");
+
+  // Texts last: with a phone address the next supervision step would start
+  // streaming, and none follows here.
+  a.clip->SetTextParameter(param::kPhoneIp, "10.0.0.1");
+  b.clip->SetTextParameter(param::kPhoneIp, "10.0.0.2");
+  const char* text = a.clip->GetTextParameter(param::kPhoneIp);
+  EXPECT_STREQ(b.clip->GetTextParameter(param::kPhoneIp), "10.0.0.2");
+  EXPECT_STREQ(text, "10.0.0.1");
+}
+
+// Guards against clips that a host calls at the same time from two threads
+// racing on shared answer buffers: each thread must only ever read its own
+// clips' texts (ThreadSanitizer also runs this).
+TEST(ClipAnswers, ClipsOnTwoThreadsEachReadOnlyTheirOwnTextsAndDisplays) {
+  struct Side {
+    std::string phoneIp;  // long, so that copies overlap
+    float zoom;
+    const char* zoomText;
+    const char* qualityText;
+    OwnClip texts;     // has a phone address, so it is never stepped
+    OwnClip displays;  // no phone: stepping it sends nothing anywhere
+    std::atomic<int> wrong{0};
+  };
+  Side sides[2] = {{std::string(500, 'a'), 0.0f, "0.50\xC3\x97", "0.000000"},
+                   {std::string(500, 'b'), 1.0f, "8.00\xC3\x97", "2.000000"}};
+  for (int i = 0; i < 2; ++i) {
+    sides[i].texts.clip->SetTextParameter(param::kPhoneIp, sides[i].phoneIp.c_str());
+    sides[i].displays.clip->SetFloatParameter(param::kZoom, sides[i].zoom);
+    sides[i].displays.clip->SetFloatParameter(param::kQuality, 2.0f * static_cast<float>(i));
+  }
+  std::atomic<int> ready{0};
+  auto run = [&](Side& side) {
+    ++ready;
+    while (ready < 2) {
+    }
+    for (int n = 0; n < 2000; ++n) {
+      side.wrong += side.phoneIp != side.texts.clip->GetTextParameter(param::kPhoneIp);
+      side.wrong +=
+          std::strcmp(side.displays.clip->GetParameterDisplay(param::kZoom), side.zoomText) != 0;
+      side.wrong += std::strcmp(side.displays.clip->GetParameterDisplay(param::kQuality),
+                                side.qualityText) != 0;
+    }
+  };
+  std::thread other(run, std::ref(sides[1]));
+  run(sides[0]);
+  other.join();
+  EXPECT_EQ(sides[0].wrong, 0);
+  EXPECT_EQ(sides[1].wrong, 0);
 }
 
 }  // namespace
