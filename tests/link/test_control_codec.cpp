@@ -170,10 +170,7 @@ TEST(ControlCodec, DropsAMessageWithMoreThanSixtyFourArguments) {
   // both datagrams are 72 bytes and differ only in their 69th.
   const Bytes atLimit = cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}});
   const Bytes pastLimit = cat({addr, {','}, Bytes(65, 'T'), {0, 0}});
-  ASSERT_EQ(atLimit.size(), 72u);
-  ASSERT_EQ(pastLimit.size(), 72u);
-  EXPECT_EQ(decoded(atLimit).args.size(), 64u);
-  EXPECT_EQ(decoded(atLimit).args.back(), ControlArg::ofKind(ArgKind::True));
+  EXPECT_EQ(decoded(atLimit).args, std::vector<ControlArg>(64, ControlArg::ofKind(ArgKind::True)));
 
   // The count is what the tags announce, whether or not their data is there.
   const Bytes ints = cat({addr, {','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)});
