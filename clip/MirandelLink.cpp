@@ -36,13 +36,14 @@ MirandelLink::MirandelLink(ClipEnvironment env)
   // through one visibility event each.
   resetSlots();
   quickBindings_.fill(-1);
-  for (std::uint32_t i : {param::kEffect, param::kRec, param::kSnap, param::kFlipCamera,
-                          param::kZoom, param::kFps})
+  for (std::uint32_t i :
+       {param::kEffect, param::kRec, param::kSnap, param::kFlipCamera, param::kZoom, param::kFps})
     SetParamVisibility(i, false, false);
 
   // The wake-up runs on the network worker: it only raises one atomic event
   // bit, so the host soon reads "Status" and thereby runs the supervision step.
-  subscriptionId_ = link_->subscribe([this] { RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE); });
+  subscriptionId_ =
+      link_->subscribe([this] { RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE); });
   link_->setSearching(subscriptionId_, true);
   lastProbeAt_ = now();
   hostLog("Mirandel: created, probing for phones");
@@ -142,6 +143,11 @@ FFResult MirandelLink::InitGL(const FFGLViewportStruct* viewport) {
     return FF_FAIL;
   }
   if (viewport) SetCurrentViewport(*viewport);
+  // The hub queues messages for a clip only from its first drain on, so that
+  // the prototype, never drawn, gathers none. A clip the host will use may be
+  // given a phone before its first step: its inbox opens here, so the phone's
+  // first answers are not lost.
+  for (const IncomingMessage& m : link_->drainInbox(subscriptionId_)) dispatchIncoming(m);
   return FF_SUCCESS;
 }
 

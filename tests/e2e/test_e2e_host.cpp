@@ -3,6 +3,7 @@
 // drawn into the host's framebuffer, where its stamp is read back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -34,6 +35,48 @@ std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
                           static_cast<int>(image.height));
 }
 
+// The real plug-in loaded into the headless host, with a GL context current.
+struct PluginInHost {
+  bool open() {
+    library = host::PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error,
+                                        host::PluginLibrary::Unload::kNever);
+    if (!library) return false;
+    host = std::make_unique<host::FfglHost>(*library);
+    gl = host::GlContext::create(&error);
+    return gl != nullptr;
+  }
+  std::string error;
+  std::unique_ptr<host::PluginLibrary> library;
+  std::unique_ptr<host::FfglHost> host;
+  std::unique_ptr<host::GlContext> gl;
+};
+
+// Guards against a clip losing the phone's first answer: an address typed
+// right after instantiation, before the host has read or drawn anything, must
+// get the rack from the phone's first reply, not from the retry 3 s later.
+TEST_F(PhoneLab, APhoneTypedBeforeTheFirstReadGetsItsFirstReplyTaken) {
+  std::atomic<int> replies{0};
+  auto options = phoneOptions();
+  options.onEvent = [&](const std::string& line) {
+    if (line.rfind("describe ", 0) == 0 && line.find(" whole") != std::string::npos) ++replies;
+  };
+  startPhone(options);
+  PluginInHost plugin;
+  ASSERT_TRUE(plugin.open()) << plugin.error;
+  host::FfglHost& host = *plugin.host;
+  const auto clip = host.instantiate({0, 0, 64, 64});
+  ASSERT_TRUE(clip);
+  ASSERT_EQ(host.setText(*clip, 1, kWifiPhone), host::kSuccess);
+  ASSERT_TRUE(waitFor([&] { return replies > 0; }));
+  // The hub raises an event when the reply has been filed; events do not run
+  // the clip's step, which would open its inbox late.
+  host.parameterEvents(*clip, 64);
+  ASSERT_TRUE(waitFor([&] { return host.pendingEventCount(*clip).count > 0; }));
+  EXPECT_EQ(host.getText(*clip, 3).value_or("").rfind("Mirandel", 0), 0u)
+      << host.getText(*clip, 3).value_or("?");
+  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+}
+
 // Guards the picture path through the host boundary: what the clip draws in
 // the host's framebuffer is the phone's current picture, stamp intact, it
 // keeps moving, and the Picture line names the drawn size.
@@ -45,15 +88,11 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   options.stream.encoder.bitrateKbps = 1500;
   startPhone(options);
 
-  std::string error;
-  auto library =
-      host::PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error, host::PluginLibrary::Unload::kNever);
-  ASSERT_TRUE(library) << error;
-  host::FfglHost host(*library);
-  auto gl = host::GlContext::create(&error);
-  ASSERT_TRUE(gl) << error;
-  auto target = host::Framebuffer::create(kWidth, kHeight, &error);
-  ASSERT_TRUE(target) << error;
+  PluginInHost plugin;
+  ASSERT_TRUE(plugin.open()) << plugin.error;
+  host::FfglHost& host = *plugin.host;
+  auto target = host::Framebuffer::create(kWidth, kHeight, &plugin.error);
+  ASSERT_TRUE(target) << plugin.error;
   const auto clip = host.instantiate({0, 0, kWidth, kHeight});
   ASSERT_TRUE(clip);
 
