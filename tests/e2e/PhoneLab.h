@@ -1,15 +1,12 @@
 #pragma once
 // End-to-end set-up: the emulated phone in a peer network namespace joined to
-// the test's own namespace by veth pairs, and the host log lines the clip
-// writes. The clip side (a clip made directly, or the real plug-in in the
-// headless host) lives in the test's namespace.
+// the test's own namespace by veth pairs. The clip side (a clip made directly,
+// or the real plug-in in the headless host) lives in the test's namespace.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,37 +21,6 @@ inline constexpr const char* kWifiClip = "10.77.0.1";
 inline constexpr const char* kWifiPhone = "10.77.0.2";
 inline constexpr const char* kWiredClip = "169.254.1.1";
 inline constexpr const char* kWiredPhone = "169.254.1.2";
-
-// Log lines arrive on the host thread and the network worker alike.
-class LogLines {
- public:
-  static void collect(const char* text) {
-    std::lock_guard lock(mutex());
-    lines().emplace_back(text);
-  }
-  static void clear() {
-    std::lock_guard lock(mutex());
-    lines().clear();
-  }
-  static std::vector<std::string> all() {
-    std::lock_guard lock(mutex());
-    return lines();
-  }
-  static bool contains(const std::string& line) {
-    const auto v = all();
-    return std::find(v.begin(), v.end(), line) != v.end();
-  }
-
- private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<std::string>& lines() {
-    static std::vector<std::string> v;
-    return v;
-  }
-};
 
 // A live "Picture" line read back into its parts.
 struct PictureLine {

@@ -4,6 +4,7 @@
 // phone's own patch, and the move to a better (wired) route.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -13,23 +14,30 @@
 #include "clip/MirandelLink.h"
 #include "plugin/Log.h"
 #include "tests/e2e/PhoneLab.h"
+#include "tools/host/LogCollector.h"
 
 namespace mirandel::test {
 namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using Shown = std::vector<std::pair<std::uint32_t, std::string>>;
 
 constexpr std::uint32_t kHero = param::kHero;
 constexpr std::uint32_t kSlot1 = 22, kSlot2 = 23, kSlot3 = 24;
 constexpr std::uint32_t kAction2 = 59, kAction4 = 61;
 
+bool logged(const std::string& line) {
+  const auto v = host::LogCollector::lines();
+  return std::find(v.begin(), v.end(), line) != v.end();
+}
+
 class ClipAndPhone : public PhoneLab {
  protected:
   void SetUp() override {
     PhoneLab::SetUp();
-    LogLines::clear();
-    setLogCallback(&LogLines::collect);
+    host::LogCollector::clear();
+    setLogCallback(host::LogCollector::callback());
   }
   void TearDown() override {
     clip.reset();
@@ -52,14 +60,17 @@ class ClipAndPhone : public PhoneLab {
   }
   // Connected to `address` with every effect described.
   void connectFully(const std::string& address) {
-    ASSERT_TRUE(until([&] { return LogLines::contains("Mirandel: 12 effects from " + address); }))
+    ASSERT_TRUE(until([&] { return logged("Mirandel: 12 effects from " + address); }))
         << clip->statusText();
   }
   const ParamInfo& param(std::uint32_t i) { return *clip->FindParamInfo(i); }
-  // What the host shows for a parameter: its visibility and display name.
-  std::string shown(std::uint32_t i) {
-    const ParamInfo& p = param(i);
-    return p.visible ? (p.displayName.empty() ? p.name : p.displayName) : "(hidden)";
+  // What the host shows for each parameter: its visibility and display name.
+  void expectShown(const Shown& expected) {
+    for (const auto& [index, text] : expected) {
+      const ParamInfo& p = param(index);
+      EXPECT_EQ(p.visible ? (p.displayName.empty() ? p.name : p.displayName) : "(hidden)", text)
+          << "index " << index;
+    }
   }
   // Waits until the phone has received a "/mirandel/snap" more than before:
   // everything the clip sent before it has then arrived too (one socket, one
@@ -73,21 +84,29 @@ class ClipAndPhone : public PhoneLab {
   std::unique_ptr<MirandelLink> clip;
 };
 
-// Guards the whole road from a new clip to a mapped rack: the clip finds and
-// connects to the phone by itself, joins a description sent in shuffled
-// parts, names the loading effects, loads them, fills the Effect menu and the
-// Status text, and maps the active effect with the right labels.
-TEST_F(ClipAndPhone, ConnectsByItselfLoadsTheRackInPartsAndMapsTheActiveEffect) {
+// One phone, one clip, in stages that build on each other.
+// 1. Guards the whole road from a new clip to a mapped rack: the clip finds
+//    and connects to the phone by itself, joins a description sent in
+//    shuffled parts, names the loading effects, loads them, fills the Effect
+//    menu and the Status text, and maps the active effect with the right
+//    labels.
+// 2. Guards both directions of control: a host slider move arrives at the
+//    phone as "/mirandel/<effect>/<field>" with the float; a change made on
+//    the phone arrives as a host value without a command going back; a mode
+//    change on the phone re-maps the effect.
+// 3. Guards the phone's own effect change: the clip selects and maps the new
+//    effect, with its quick action, labelled actions and sliders, and does not
+//    send the patch back.
+TEST_F(ClipAndPhone, ConnectsByItselfMapsTheRackAndFollowsControlAndPatchesWithoutEcho) {
   auto options = phoneOptions();
   options.partSize = 400;
   options.partOrder = phone::PartOrder::Shuffled;
   startPhone(options);
   makeClip();
   ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWifiPhone; }));
-  ASSERT_TRUE(
-      until([&] { return LogLines::contains("Mirandel: 12 effects from 10.77.0.2, 6 loading"); }));
+  ASSERT_TRUE(until([&] { return logged("Mirandel: 12 effects from 10.77.0.2, 6 loading"); }));
   connectFully(kWifiPhone);
-  EXPECT_TRUE(LogLines::contains("Mirandel: describe 10.77.0.2"));
+  EXPECT_TRUE(logged("Mirandel: describe 10.77.0.2"));
   EXPECT_GT(phone->control().receivedCount("/mirandel/describe"), 6u);
 
   EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  10.77.0.2");
@@ -102,33 +121,20 @@ TEST_F(ClipAndPhone, ConnectsByItselfLoadsTheRackInPartsAndMapsTheActiveEffect) 
   // Film Grain in mode "fine": hero Amount; quick row colour (labelled),
   // randomize (an action, labelled), mono, and speed (not a bool: no quick
   // toggle); clump hidden by its mode rule; speed goes to the layout.
-  const std::vector<std::pair<std::uint32_t, std::string>> expected = {
-      {kHero, "Amount"},
-      {param::kQuick1, "Colour grain"},
-      {param::kQuick1 + 1, "Shuffle"},
-      {param::kQuick1 + 2, "Mono"},
-      {param::kQuick1 + 3, "(hidden)"},
-      {param::kOption1, "Mode"},
-      {kSlot1, "Size"},
-      {kSlot2, "Speed"},
-      {kSlot3, "(hidden)"},
-      {param::kAction1, "Reset"},
-      {kAction2, "(hidden)"},
-      {param::kEffect, "Effect"},
-  };
-  for (const auto& [index, text] : expected) EXPECT_EQ(shown(index), text) << "index " << index;
+  expectShown({{kHero, "Amount"},
+               {param::kQuick1, "Colour grain"},
+               {param::kQuick1 + 1, "Shuffle"},
+               {param::kQuick1 + 2, "Mono"},
+               {param::kQuick1 + 3, "(hidden)"},
+               {param::kOption1, "Mode"},
+               {kSlot1, "Size"},
+               {kSlot2, "Speed"},
+               {kSlot3, "(hidden)"},
+               {param::kAction1, "Reset"},
+               {kAction2, "(hidden)"},
+               {param::kEffect, "Effect"}});
   EXPECT_FLOAT_EQ(clip->GetFloatParameter(kHero), 0.4f);
   EXPECT_FLOAT_EQ(clip->GetFloatParameter(param::kQuick1), 1.0f);
-}
-
-// Guards both directions of control: a host slider move arrives at the phone
-// as "/mirandel/<effect>/<field>" with the float; a change made on the phone
-// arrives as a host value without a command going back; a mode change on the
-// phone re-maps the effect.
-TEST_F(ClipAndPhone, ControlChangesFlowBothWaysWithoutEcho) {
-  startPhone(phoneOptions());
-  makeClip();
-  connectFully(kWifiPhone);
 
   ASSERT_TRUE(phone->setControl("grain", "size", ControlArg::ofFloat(0.65f)));
   ASSERT_TRUE(until([&] { return clip->GetFloatParameter(kSlot1) == 0.65f; }));
@@ -152,29 +158,23 @@ TEST_F(ClipAndPhone, ControlChangesFlowBothWaysWithoutEcho) {
   EXPECT_NEAR(phone->controlState("grain", "amount")["normalized"].get<double>(), 0.7, 1e-6);
 
   ASSERT_TRUE(phone->setMode("grain", "mode", "coarse"));
-  ASSERT_TRUE(until([&] { return shown(kHero) == "Size"; }));
+  ASSERT_TRUE(until([&] { return param(kHero).displayName == "Size"; }));
   EXPECT_FLOAT_EQ(clip->GetFloatParameter(kHero), 0.65f);
-  EXPECT_EQ(shown(kSlot1), "Clump") << "clump shows in coarse mode";
+  expectShown({{kHero, "Size"}, {kSlot1, "Clump"}});  // clump shows in coarse mode
   flushClipToPhone();
   EXPECT_EQ(phone->control().receivedCount("/mirandel/grain/mode"), 0u) << "echoed back";
-}
 
-// Guards the phone's own effect change: the clip selects and maps the new
-// effect, with its quick action, labelled actions and sliders, and does not
-// send the patch back.
-TEST_F(ClipAndPhone, APatchOnThePhoneSelectsAndMapsThatEffect) {
-  startPhone(phoneOptions());
-  makeClip();
-  connectFully(kWifiPhone);
   ASSERT_TRUE(phone->patchTo(2));
   ASSERT_TRUE(until([&] { return clip->currentEffect() == 2; }));
   EXPECT_FLOAT_EQ(clip->GetFloatParameter(param::kEffect), 2.0f);
-  const std::vector<std::pair<std::uint32_t, std::string>> expected = {
-      {kHero, "Decay"},      {param::kQuick1, "Tap"},          {param::kQuick1 + 1, "Feedback"},
-      {kSlot1, "Mix"},       {param::kAction1, "Wipe trails"}, {kAction2, "Freeze"},
-      {kAction4, "Reverse"}, {param::kOption1, "(hidden)"},
-  };
-  for (const auto& [index, text] : expected) EXPECT_EQ(shown(index), text) << "index " << index;
+  expectShown({{kHero, "Decay"},
+               {param::kQuick1, "Tap"},
+               {param::kQuick1 + 1, "Feedback"},
+               {kSlot1, "Mix"},
+               {param::kAction1, "Wipe trails"},
+               {kAction2, "Freeze"},
+               {kAction4, "Reverse"},
+               {param::kOption1, "(hidden)"}});
   flushClipToPhone();
   EXPECT_EQ(phone->control().receivedCount("/mirandel/patch"), 0u);
   EXPECT_EQ(phone->activeEffect(), 2);
@@ -186,8 +186,7 @@ TEST_F(ClipAndPhone, APatchOnThePhoneSelectsAndMapsThatEffect) {
 TEST_F(ClipAndPhone, MovesFromWifiToTheWiredRouteOnceItIsHeard) {
   addWiredLink();
   std::atomic<bool> wiredSilent{true};
-  auto options = phoneOptions();
-  startPhone(options);
+  startPhone(phoneOptions());
   phone->control().setSendFilter([&](const std::string& to, const ControlMessage&) {
     return !(wiredSilent && to.rfind("169.254.", 0) == 0);
   });
@@ -197,7 +196,7 @@ TEST_F(ClipAndPhone, MovesFromWifiToTheWiredRouteOnceItIsHeard) {
   wiredSilent = false;
   clip->SetFloatParameter(param::kRescan, 1.0f);
   ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWiredPhone; }));
-  EXPECT_TRUE(LogLines::contains("Mirandel: better link 10.77.0.2 \xE2\x86\x92 169.254.1.2"));
+  EXPECT_TRUE(logged("Mirandel: better link 10.77.0.2 \xE2\x86\x92 169.254.1.2"));
   connectFully(kWiredPhone);
   EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  169.254.1.2");
   EXPECT_EQ(phone->clipAddress(), kWiredClip);
