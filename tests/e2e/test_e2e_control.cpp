@@ -84,7 +84,8 @@ class ClipAndPhone : public PhoneLab {
   std::unique_ptr<MirandelLink> clip;
 };
 
-// One phone, one clip, in stages that build on each other.
+// One phone, one clip, in stages that build on each other. The phone is also
+// reachable by wire, but holds its replies there back until the last stage.
 // 1. Guards the whole road from a new clip to a mapped rack: the clip finds
 //    and connects to the phone by itself, joins a description sent in
 //    shuffled parts, names the loading effects, loads them, fills the Effect
@@ -97,11 +98,19 @@ class ClipAndPhone : public PhoneLab {
 // 3. Guards the phone's own effect change: the clip selects and maps the new
 //    effect, with its quick action, labelled actions and sliders, and does not
 //    send the patch back.
-TEST_F(ClipAndPhone, ConnectsByItselfMapsTheRackAndFollowsControlAndPatchesWithoutEcho) {
+// 4. Guards the better-link switch: a clip connected over Wi-Fi moves to the
+//    phone's wired (link-local) route once it is heard, logs the move and is
+//    described again over the new route.
+TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToTheWire) {
+  addWiredLink();
+  std::atomic<bool> wiredSilent{true};
   auto options = phoneOptions();
   options.partSize = 400;
   options.partOrder = phone::PartOrder::Shuffled;
   startPhone(options);
+  phone->control().setSendFilter([&](const std::string& to, const ControlMessage&) {
+    return !(wiredSilent && to.rfind("169.254.", 0) == 0);
+  });
   makeClip();
   ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWifiPhone; }));
   ASSERT_TRUE(until([&] { return logged("Mirandel: 12 effects from 10.77.0.2, 6 loading"); }));
@@ -178,20 +187,6 @@ TEST_F(ClipAndPhone, ConnectsByItselfMapsTheRackAndFollowsControlAndPatchesWitho
   flushClipToPhone();
   EXPECT_EQ(phone->control().receivedCount("/mirandel/patch"), 0u);
   EXPECT_EQ(phone->activeEffect(), 2);
-}
-
-// Guards the better-link switch: a clip connected over Wi-Fi moves to the
-// phone's wired (link-local) route once it is heard, logs the move and is
-// described again over the new route.
-TEST_F(ClipAndPhone, MovesFromWifiToTheWiredRouteOnceItIsHeard) {
-  addWiredLink();
-  std::atomic<bool> wiredSilent{true};
-  startPhone(phoneOptions());
-  phone->control().setSendFilter([&](const std::string& to, const ControlMessage&) {
-    return !(wiredSilent && to.rfind("169.254.", 0) == 0);
-  });
-  makeClip();
-  connectFully(kWifiPhone);
 
   wiredSilent = false;
   clip->SetFloatParameter(param::kRescan, 1.0f);
