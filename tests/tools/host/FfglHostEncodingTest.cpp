@@ -47,8 +47,10 @@ class HostEncoding : public ::testing::Test {
   void* const clip_ = reinterpret_cast<void*>(0x1000);
 };
 
-// Guards against reading the undefined high half of a number or float answer.
-TEST_F(HostEncoding, NumberAndFloatAnswersUseOnlyTheLowHalf) {
+// Guards against reading the undefined high half of a number or float answer,
+// and against taking a failed pointer answer (0, or FF_FAIL in the low half)
+// for a text.
+TEST_F(HostEncoding, AnswersUseOnlyTheLowHalfAndAFailedPointerIsNoText) {
   script.answer = 0xDEADBEEF00000003ull;
   EXPECT_EQ(host_.parameterCount(), 3u);
   EXPECT_EQ(script.code, kGetNumParameters);
@@ -58,19 +60,23 @@ TEST_F(HostEncoding, NumberAndFloatAnswersUseOnlyTheLowHalf) {
   script.answer = 0xDEADBEEFFFFFFFFFull;
   EXPECT_EQ(host_.getFloat(clip_, 7), std::nullopt);
   EXPECT_EQ(script.instance, clip_);
-}
 
-// Guards against taking a failed pointer answer (0, or FF_FAIL in the low
-// half) for a text.
-TEST_F(HostEncoding, PointerAnswersTreatZeroAndFailAsNoText) {
-  static const char kName[] = "Zoom";
-  const std::uint64_t cases[] = {0, 0x00000000FFFFFFFFull, 0xABCD0000FFFFFFFFull};
-  for (std::uint64_t bits : cases) {
+  for (std::uint64_t bits : {0ull, 0x00000000FFFFFFFFull, 0xABCD0000FFFFFFFFull}) {
     script.answer = bits;
     EXPECT_EQ(host_.parameterName(7), std::nullopt) << std::hex << bits;
   }
+  static const char kName[] = "Zoom";
   script.answer = reinterpret_cast<std::uintptr_t>(kName);
   EXPECT_EQ(host_.parameterName(7), std::string("Zoom"));
+}
+
+// `head`, then the 8 bytes of pointer `p`, then `tail`.
+std::vector<std::uint8_t> withPointer(std::vector<std::uint8_t> head, const void* p,
+                                      std::initializer_list<std::uint8_t> tail = {}) {
+  const auto bits = reinterpret_cast<std::uintptr_t>(p);
+  for (int b = 0; b < 8; ++b) head.push_back(static_cast<std::uint8_t>(bits >> (8 * b)));
+  head.insert(head.end(), tail);
+  return head;
 }
 
 // Guards against records built with the wrong offsets, widths or value
@@ -84,19 +90,12 @@ TEST_F(HostEncoding, RecordsCarryTheExactBytes) {
 
   static const char kText[] = "10.0.0.2";
   host_.setText(clip_, 1, kText);
-  const auto ptr = reinterpret_cast<std::uintptr_t>(kText);
-  std::vector<std::uint8_t> want = {1, 0, 0, 0, 0, 0, 0, 0};
-  for (int b = 0; b < 8; ++b) want.push_back(static_cast<std::uint8_t>(ptr >> (8 * b)));
-  EXPECT_EQ(script.record, want);
+  EXPECT_EQ(script.record, withPointer({1, 0, 0, 0, 0, 0, 0, 0}, kText));
 
   script.recordSize = 20;
   char buf[8];
   host_.parameterGroupInto(9, buf, 5);
-  const auto bptr = reinterpret_cast<std::uintptr_t>(buf);
-  want = {9, 0, 0, 0, 0, 0, 0, 0};
-  for (int b = 0; b < 8; ++b) want.push_back(static_cast<std::uint8_t>(bptr >> (8 * b)));
-  want.insert(want.end(), {5, 0, 0, 0});
-  EXPECT_EQ(script.record, want);
+  EXPECT_EQ(script.record, withPointer({9, 0, 0, 0, 0, 0, 0, 0}, buf, {5, 0, 0, 0}));
 
   script.recordSize = 16;
   host_.instantiate({1, 2, 640, 360});

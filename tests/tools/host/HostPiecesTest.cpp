@@ -98,10 +98,7 @@ FfWord drawingPlugMain(std::uint32_t code, FfWord input, void*) {
   glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_SCISSOR_TEST);
-  FfWord w;
-  w.ptr = nullptr;
-  w.u32 = kSuccess;
-  return w;
+  return FfglHost::number(kSuccess);
 }
 
 // Guards against the host drawing into the wrong framebuffer, with a stale

