@@ -1,12 +1,16 @@
-// A clip against the emulated phone across two network namespaces, on the
+// A clip against the emulated phone across two network namespaces. On the
 // control channel: automatic connection, the rack described in parts and
 // mapped onto host parameters, both directions of control without echo, the
-// phone's own patch, and the move to a better (wired) route.
+// phone's own patch, and the move to a better (wired) route. On the video
+// path: the phone streams when the clip asks, the clip decodes it and shows
+// the "Picture" line, survives damaged packets without handing a broken unit
+// to its decoder, and notices a stall.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,13 +54,13 @@ class ClipAndPhone : public PhoneLab {
     clip->SetIdentity(clip.get());
   }
   // Runs the supervision step while waiting, as a host's calls would.
-  bool until(const std::function<bool()>& condition, milliseconds timeout = seconds(8)) {
+  bool until(const std::function<bool()>& condition, milliseconds timeout = seconds(10)) {
     return waitFor(
         [&] {
           clip->superviseClip();
           return condition();
         },
-        timeout);
+        timeout, milliseconds(5));
   }
   // Connected to `address` with every effect described.
   void connectFully(const std::string& address) {
@@ -80,8 +84,13 @@ class ClipAndPhone : public PhoneLab {
     clip->SetFloatParameter(param::kSnap, 1.0f);
     ASSERT_TRUE(waitFor([&] { return phone->snaps() > snaps; }));
   }
+  std::optional<PictureLine> pictureLine() {
+    text = clip->pictureText();
+    return parsePictureLine(text);
+  }
 
   std::unique_ptr<MirandelLink> clip;
+  std::string text;  // the line pictureLine matched against
 };
 
 // One phone, one clip, in stages that build on each other. The phone is also
@@ -195,6 +204,77 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
   connectFully(kWiredPhone);
   EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  169.254.1.2");
   EXPECT_EQ(phone->clipAddress(), kWiredClip);
+}
+
+// One phone per codec; the last stream goes on through two more stages.
+// 1. Guards the whole video road for both codecs: the clip's stream request
+//    starts the phone's stream, pictures are decoded at the phone's frame
+//    rate, and the line shows codec, rate and transport.
+// 2. Guards loss recovery: dropped, corrupted and discontinuous packets cost
+//    units, never a decoder error, and pictures keep coming.
+// 3. Guards the stall notice: with the phone paused and the link up, the line
+//    gains " · no frames" after two seconds and loses it once pictures return.
+TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecSurvivesDamageAndFlagsAPause) {
+  struct Case {
+    CodecKind codec;
+    int width, height;
+    const char* name;
+  };
+  for (const Case c : {Case{kCodecHevc, 320, 240, "HEVC"}, Case{kCodecH264, 640, 360, "H.264"}}) {
+    SCOPED_TRACE(c.name);
+    clip.reset();  // the previous codec's
+    phone.reset();
+    auto options = phoneOptions();
+    options.stream.encoder.codec = c.codec;
+    options.stream.encoder.width = c.width;
+    options.stream.encoder.height = c.height;
+    startPhone(options);
+    makeClip();
+    ASSERT_TRUE(until([&] {
+      const auto line = pictureLine();
+      return line && line->fps >= 27;
+    })) << text;
+    const auto line = pictureLine();
+    ASSERT_TRUE(line) << text;
+    // The size is the one the renderer holds; the host test checks it.
+    EXPECT_EQ(line->codec, c.name);
+    EXPECT_LE(line->fps, 33);
+    EXPECT_LT(line->transportMs, 1000.0);
+    EXPECT_FALSE(line->noFrames);
+    EXPECT_EQ(phone->streamStarts(), 1);
+    EXPECT_EQ(phone->control().receivedCount("/mirandel/stream/grain"), 1u);
+    EXPECT_FLOAT_EQ(clip->grainAmount(), 0.08f);
+  }
+
+  std::uint64_t injectedAt = 0;
+  for (phone::PacketFault fault :
+       {phone::PacketFault::Drop, phone::PacketFault::Corrupt, phone::PacketFault::TransportError,
+        phone::PacketFault::ContinuityJump}) {
+    const std::uint64_t before = phone->stream().stats().faultsInjected;
+    phone->stream().injectFault(fault, 3);
+    ASSERT_TRUE(until([&] { return phone->stream().stats().faultsInjected >= before + 3; }));
+    // Let a key picture heal the damage before the next fault.
+    const std::uint64_t frames = clip->streamStats().decoderInfo.framesOut;
+    ASSERT_TRUE(until([&] { return clip->streamStats().decoderInfo.framesOut > frames + 20; }));
+    injectedAt = clip->streamStats().decoderInfo.framesOut;
+  }
+  EXPECT_GT(clip->streamStats().droppedUnits, 0u);
+  ASSERT_TRUE(until([&] { return clip->streamStats().decoderInfo.framesOut > injectedAt + 15; }));
+  EXPECT_EQ(clip->streamStats().decoderInfo.errors, 0u);
+
+  phone->stream().pause(true);
+  ASSERT_TRUE(until(
+      [&] {
+        const auto line = pictureLine();
+        return line && line->noFrames;
+      },
+      seconds(6)))
+      << text;
+  phone->stream().pause(false);
+  ASSERT_TRUE(until([&] {
+    const auto line = pictureLine();
+    return line && !line->noFrames;
+  })) << text;
 }
 
 }  // namespace
