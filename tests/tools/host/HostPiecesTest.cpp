@@ -82,8 +82,6 @@ TEST_F(HostGl, ReadBackIsExactAndCountsRowsFromTheTop) {
 struct DrawSeen {
   std::uint32_t code = 0;
   FrameRecord record{};
-  GLint boundFramebuffer = -1;
-  GLint viewport[4] = {-1, -1, -1, -1};
 };
 DrawSeen drawSeen;
 
@@ -91,10 +89,10 @@ DrawSeen drawSeen;
 FfWord drawingPlugMain(std::uint32_t code, FfWord input, void*) {
   drawSeen.code = code;
   if (input.ptr != nullptr) drawSeen.record = *static_cast<const FrameRecord*>(input.ptr);
-  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawSeen.boundFramebuffer);
-  glGetIntegerv(GL_VIEWPORT, drawSeen.viewport);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
   glEnable(GL_SCISSOR_TEST);
-  glScissor(drawSeen.viewport[0], drawSeen.viewport[1], drawSeen.viewport[2], drawSeen.viewport[3]);
+  glScissor(viewport[0], viewport[1], viewport[2], viewport[3]);
   glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_SCISSOR_TEST);
@@ -117,12 +115,10 @@ TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
   DrawAnswer whole = host.drawFrame(clip, *fb);
   EXPECT_EQ(whole.result, kSuccess);
   EXPECT_EQ(drawSeen.code, kProcessOpenGL);
-  EXPECT_EQ(drawSeen.boundFramebuffer, static_cast<GLint>(fb->id()));
   EXPECT_EQ(drawSeen.record.hostFbo, fb->id());
   EXPECT_EQ(drawSeen.record.inputCount, 0u);
   EXPECT_EQ(drawSeen.record.inputs, nullptr);
-  EXPECT_EQ(std::vector<GLint>(drawSeen.viewport, drawSeen.viewport + 4),
-            (std::vector<GLint>{0, 0, 8, 4}));
+  // All green: drawn into the target, over all of it.
   std::vector<std::uint8_t> green;
   for (int i = 0; i < 8 * 4; ++i) green.insert(green.end(), {0, 255, 0, 255});
   EXPECT_EQ(whole.image.pixels, green);
@@ -131,8 +127,6 @@ TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
   // row's left half (GL rows count from the bottom) is drawn here.
   fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
   DrawAnswer part = host.drawFrame(clip, *fb, ViewportRecord{0, 3, 4, 1});
-  EXPECT_EQ(std::vector<GLint>(drawSeen.viewport, drawSeen.viewport + 4),
-            (std::vector<GLint>{0, 3, 4, 1}));
   for (std::uint32_t y = 0; y < 4; ++y) {
     for (std::uint32_t x = 0; x < 8; ++x) {
       const bool drawn = y == 0 && x < 4;
