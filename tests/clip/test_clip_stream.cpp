@@ -1,32 +1,33 @@
-// The clip's video path against the emulator's SRT stream on loopback.
+// The clip's video path: the stream step against the emulator's SRT stream and a bare SRT
+// listener on loopback.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <regex>
+#include <string>
 
+#include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
 #include "support/FakeLink.h"
+#include "support/SrtTestPeer.h"
+#include "support/TestStream.h"
 #include "support/TestSupport.h"
-#include "tools/phone/StreamSender.h"
 
 namespace mirandel::test {
 namespace {
 
+using std::chrono::milliseconds;
+
 class ClipStream : public ::testing::Test {
  protected:
-  void SetUp() override {
-    phone::StreamOptions options;
-    options.encoder.width = 320;
-    options.encoder.height = 240;
-    options.encoder.fps = 30;
-    options.encoder.keyInterval = 10;
-    ASSERT_TRUE(sender_.start(options));
-  }
-
-  std::unique_ptr<MirandelLink> connectedClip() {
-    auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
+  std::unique_ptr<MirandelLink> clipAt(const std::string& address, ClipEnvironment env = {}) {
+    env.link = &link_;
+    auto clip = std::make_unique<MirandelLink>(std::move(env));
     clip->SetIdentity(clip.get());
-    clip->SetTextParameter(1, "127.0.0.1");
+    clip->SetTextParameter(param::kPhoneIp, address.c_str());
+    clip->superviseClip();
     return clip;
   }
 
@@ -42,20 +43,20 @@ class ClipStream : public ::testing::Test {
   }
 
   FakeLink link_;
-  phone::StreamSender sender_;
 };
 
 // The stream starts on connection, asks the phone for its stream and a
 // grain-free picture, and reports itself in the "Picture" line.
 TEST_F(ClipStream, PicturesArriveAndThePictureLineDescribesThem) {
-  auto clip = connectedClip();
+  phone::StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream()));
+  auto clip = clipAt("127.0.0.1");
   ASSERT_TRUE(waitForPictures(*clip));
   const std::vector<ControlMessage> grain = {{"/mirandel/stream/grain", {ControlArg::ofInt(0)}}};
   EXPECT_EQ(link_.sentTo("/mirandel/stream/grain"), grain);
   EXPECT_GE(link_.sentTo("/mirandel/stream").size(), 1u);
   // The line shows the size on screen: nothing was drawn here, so 0x0.
-  const std::regex line(
-      "0x0 H\\.264 [0-9]+ fps \xC2\xB7 [0-9]+\\.[0-9] ms transport \xC2\xB7 sw");
+  const std::regex line("0x0 H\\.264 [0-9]+ fps \xC2\xB7 [0-9]+\\.[0-9] ms transport \xC2\xB7 sw");
   EXPECT_TRUE(waitFor(
       [&] {
         clip->superviseClip();
@@ -69,19 +70,45 @@ TEST_F(ClipStream, PicturesArriveAndThePictureLineDescribesThem) {
 // while pictures flow must stop that thread first (ASan catches a write into
 // a freed clip).
 TEST_F(ClipStream, DestroyingAClipWhilePicturesFlowIsSafe) {
+  phone::StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream()));
   for (int round = 0; round < 3; ++round) {
-    auto clip = connectedClip();
+    auto clip = clipAt("127.0.0.1");
     ASSERT_TRUE(waitForPictures(*clip)) << round;
     clip.reset();
   }
 }
 
-// Without an address there is no stream and the line is a dash.
-TEST_F(ClipStream, NoPhoneMeansNoStream) {
-  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
-  clip->superviseClip();
-  EXPECT_EQ(clip->pictureText(), "\xE2\x80\x94");
-  EXPECT_FALSE(clip->streamStats().connected);
+// Guards the restart conditions of the stream step and the latency option: a Latency change,
+// a Reconnect and an address change must each make a new connection, and the caller must ask
+// for the clip's latency (20 ms at 0, 500 ms at 1), as the listener reads it off the socket.
+TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatency) {
+  SrtTestListener phone(9010), phoneElsewhere(9012);
+  auto clip = clipAt("127.0.0.1");
+  ASSERT_TRUE(phone.accept());
+  EXPECT_EQ(phone.peerLatencyMs(), 40);
+  struct Change {
+    const char* what;
+    std::function<void(MirandelLink&)> make;
+    SrtTestListener& at;
+    int latencyMs;
+  };
+  const Change changes[] = {
+      {"Latency 0", [](MirandelLink& c) { c.SetFloatParameter(param::kLatency, 0.0f); }, phone, 20},
+      {"Latency 1", [](MirandelLink& c) { c.SetFloatParameter(param::kLatency, 1.0f); }, phone,
+       500},
+      {"Reconnect", [](MirandelLink& c) { c.SetFloatParameter(param::kReconnect, 1.0f); }, phone,
+       500},
+      {"address", [](MirandelLink& c) { c.SetTextParameter(param::kPhoneIp, "127.0.0.1:9012"); },
+       phoneElsewhere, 500},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    c.make(*clip);
+    clip->superviseClip();
+    ASSERT_TRUE(c.at.accept(3000));
+    EXPECT_EQ(c.at.peerLatencyMs(), c.latencyMs);
+  }
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "SrtTestPeer.h"
+#include "support/SrtTestPeer.h"
+#include "support/TestStream.h"
 #include "support/TestSupport.h"
-#include "tools/phone/StreamSender.h"
 #include "video/AnnexB.h"
 #include "video/VideoStream.h"
 
@@ -18,23 +18,12 @@ namespace mirandel {
 namespace {
 
 using phone::PacketFault;
-using phone::StreamOptions;
 using phone::StreamSender;
 using std::chrono::milliseconds;
+using test::smallStream;
 using test::waitFor;
 
 constexpr std::int64_t kPtsPerPicture = 90000 / 30;
-
-StreamOptions smallStream(CodecKind codec) {
-  StreamOptions o;
-  o.encoder.codec = codec;
-  o.encoder.width = 320;
-  o.encoder.height = 240;
-  o.encoder.fps = 30;
-  o.encoder.bitrateKbps = 400;
-  o.encoder.keyInterval = 10;
-  return o;
-}
 
 StreamConfig loopbackStream() {
   StreamConfig c;
@@ -71,7 +60,9 @@ std::int64_t millisSince(std::chrono::steady_clock::time_point t) {
 }
 
 // Guards the wiring receiver -> demultiplexer -> decoder -> sink for both codecs: pictures
-// must come out whole, of the sender's size, with the codec and statistics filled in.
+// must come out whole, of the sender's size, with the codec and statistics filled in. It also
+// holds the emulator to the phone's stream format: packet-aligned messages, no continuity
+// errors, and every unit cut by an end-of-picture marker rather than by the next picture.
 TEST(VideoStream, HandsPicturesOfEitherCodecToTheFrameSinkWithSizeAndCodec) {
   for (CodecKind codec : {kCodecH264, kCodecHevc}) {
     SCOPED_TRACE(codec);
@@ -83,17 +74,15 @@ TEST(VideoStream, HandsPicturesOfEitherCodecToTheFrameSinkWithSizeAndCodec) {
     ASSERT_TRUE(waitFor([&] { return sink.count() >= 5; }, milliseconds(8000)))
         << stream.stats().statusText;
     const StreamStats s = stream.stats();
-    EXPECT_TRUE(s.connected);
-    EXPECT_EQ(s.statusText, "connected");
-    EXPECT_TRUE(s.hasFrames);
+    stream.stop();
     EXPECT_EQ(s.codec, codec);
-    EXPECT_GT(s.bytesReceived, 0u);
     EXPECT_GE(s.demuxCounters.auCount, 5u);
+    EXPECT_EQ(s.demuxCounters.markers, s.demuxCounters.auCount);
+    EXPECT_EQ(s.demuxCounters.syncLosses, 0u);
+    EXPECT_EQ(s.demuxCounters.continuityErrors, 0u);
     EXPECT_EQ(s.decoderInfo.outputWidth, 320u);
     EXPECT_EQ(s.decoderInfo.outputHeight, 240u);
-    EXPECT_GE(s.transportMs, 0.0);
     EXPECT_LT(s.msSinceLastFrame, 2000.0);
-    stream.stop();
     std::lock_guard lock(sink.mutex);
     EXPECT_EQ(sink.width, 320u);
     EXPECT_EQ(sink.height, 240u);
@@ -140,10 +129,7 @@ TEST(VideoStream, KeepsHasFramesAcrossASenderRestartAndResumesPictures) {
   const std::size_t before = sink.count();
   ASSERT_TRUE(waitFor([&] { return sink.count() >= before + 5; }, milliseconds(8000)))
       << stream.stats().statusText;
-  const StreamStats s = stream.stats();
-  EXPECT_TRUE(s.hasFrames);
-  EXPECT_TRUE(s.connected);
-  EXPECT_EQ(s.reconnects, 1u);
+  EXPECT_EQ(stream.stats().reconnects, 1u);
 }
 
 // Guards the " no frames" condition: with the link up but the phone paused, the time since
@@ -221,7 +207,9 @@ class RecordingDecoder : public Decoder {
 
 // Guards the key-picture gate against real damage on the wire: no damaged unit may ever reach
 // the decoder, and after units were lost (a gap in the 90 kHz timestamps) or a decode failed,
-// the next unit the decoder sees must be a key picture; decoding must then carry on.
+// the next unit the decoder sees must be a key picture; decoding must then carry on. Each kind
+// of damage the emulator injects must also reach the demultiplexer as the damage it claims to
+// be, or the recovery tests that rely on it test nothing.
 TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPicture) {
   auto log = std::make_shared<DecodeLog>();
   StreamSender sender;
@@ -236,18 +224,20 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPictur
     const char* what;
     PacketFault fault;
     int packets;
-    bool decoderFails;  // instead of damaged packets
+    bool decoderFails;      // instead of damaged packets
+    bool breaksContinuity;  // the demultiplexer must count it
   };
   const Damage damages[] = {
-      {"lost packets", PacketFault::Drop, 3, false},
-      {"transport errors", PacketFault::TransportError, 2, false},
-      {"continuity jump", PacketFault::ContinuityJump, 1, false},
-      {"duplicated packet", PacketFault::Duplicate, 1, false},
-      {"failed decode", PacketFault::Drop, 0, true},
+      {"lost packets", PacketFault::Drop, 3, false, true},
+      {"transport errors", PacketFault::TransportError, 2, false, true},
+      {"continuity jump", PacketFault::ContinuityJump, 1, false, true},
+      {"duplicated packet", PacketFault::Duplicate, 1, false, false},
+      {"failed decode", PacketFault::Drop, 0, true, false},
   };
   for (const Damage& d : damages) {
     SCOPED_TRACE(d.what);
     const std::size_t from = log->size();
+    const std::uint64_t errorsBefore = stream.stats().demuxCounters.continuityErrors;
     if (d.decoderFails) {
       log->failuresToGive = 1;
     } else {
@@ -255,12 +245,13 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPictur
     }
     // Two key pictures later the damage has certainly passed and decoding has resumed.
     ASSERT_TRUE(waitFor([&] { return log->keysSince(from) >= 2; }, milliseconds(5000)));
+    if (d.breaksContinuity) {
+      EXPECT_GT(stream.stats().demuxCounters.continuityErrors, errorsBefore);
+    }
   }
   stream.stop();
 
-  const StreamStats s = stream.stats();
-  EXPECT_GE(s.demuxCounters.continuityErrors, 3u);
-  EXPECT_GE(s.droppedUnits, 1u);
+  EXPECT_GE(stream.stats().droppedUnits, 1u);
   std::lock_guard lock(log->mutex);
   const auto& e = log->entries;
   ASSERT_FALSE(e.empty());

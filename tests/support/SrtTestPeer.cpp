@@ -1,4 +1,4 @@
-#include "SrtTestPeer.h"
+#include "support/SrtTestPeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -32,6 +32,8 @@ SrtTestListener::SrtTestListener(int port) {
   listener_ = srt_create_socket();
   const int no = 0;  // non-blocking accept, see accept()
   srt_setsockopt(listener_, 0, SRTO_RCVSYN, &no, sizeof no);
+  // Its own sending latency at nought, so that the one agreed is the caller's.
+  srt_setsockopt(listener_, 0, SRTO_PEERLATENCY, &no, sizeof no);
   const sockaddr_in a = loopback(port);
   srt_bind(listener_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   srt_listen(listener_, 1);
@@ -39,6 +41,7 @@ SrtTestListener::SrtTestListener(int port) {
 
 SrtTestListener::~SrtTestListener() {
   closePeer();
+  for (SRTSOCKET s : earlierPeers_) srt_close(s);
   if (listener_ != SRT_INVALID_SOCK) srt_close(listener_);
 }
 
@@ -46,6 +49,8 @@ SrtTestListener::~SrtTestListener() {
 // it arrived, and a fast caller may arrive before this call; so the listener is non-blocking
 // and polled instead.
 bool SrtTestListener::accept(int timeoutMs) {
+  if (peer_ != SRT_INVALID_SOCK) earlierPeers_.push_back(peer_);
+  peer_ = SRT_INVALID_SOCK;
   return waitFor(
       [&] {
         sockaddr_storage from{};
@@ -54,6 +59,13 @@ bool SrtTestListener::accept(int timeoutMs) {
         return peer_ != SRT_INVALID_SOCK;
       },
       std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
+}
+
+int SrtTestListener::peerLatencyMs() const {
+  int latency = -1;
+  int size = sizeof latency;
+  srt_getsockopt(peer_, 0, SRTO_PEERLATENCY, &latency, &size);
+  return latency;
 }
 
 bool SrtTestListener::send(const std::vector<std::uint8_t>& message) {

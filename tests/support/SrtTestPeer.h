@@ -1,6 +1,7 @@
 #pragma once
 // Test-side SRT peers: a minimal listener written straight on the library, a child process
-// running an independent sender, and a UDP socket that swallows everything sent to it.
+// running an independent sender, and a UDP socket that swallows everything sent to it. The
+// phone emulator's own stream for these tests is set up by TestStream.h.
 #include <srt/srt.h>
 
 #include <cstdint>
@@ -14,8 +15,12 @@ class SrtTestListener {
  public:
   explicit SrtTestListener(int port);
   ~SrtTestListener();
-  // Blocks until a caller is accepted (or the timeout passes); answers whether one was.
+  // Blocks until a caller is accepted (or the timeout passes); answers whether one was. Callers
+  // accepted before stay connected (closing them would make them call again) until destruction.
   bool accept(int timeoutMs = 5000);
+  // The latency the accepted caller asked for as its receive latency, in milliseconds: the
+  // listener sends with it.
+  int peerLatencyMs() const;
   bool send(const std::vector<std::uint8_t>& message);
   // Closes the accepted connection (the caller sees the sender close).
   void closePeer();
@@ -23,6 +28,7 @@ class SrtTestListener {
  private:
   SRTSOCKET listener_ = SRT_INVALID_SOCK;
   SRTSOCKET peer_ = SRT_INVALID_SOCK;
+  std::vector<SRTSOCKET> earlierPeers_;
 };
 
 // A child process, killed (SIGKILL) and reaped on destruction unless already gone.
