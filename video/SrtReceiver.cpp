@@ -3,7 +3,6 @@
 #include <srt/srt.h>
 
 #include <chrono>
-#include <cstring>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -15,9 +14,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #endif
 
 namespace mirandel {
@@ -93,6 +90,7 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
   onData_ = std::move(onData);
   onState_ = std::move(onState);
   stopRequested_ = false;
+  lookup_.reset();
   {
     std::lock_guard lock(mutex_);
     status_ = ReceiverStatus{};
@@ -109,6 +107,8 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
 
 void SrtReceiver::stop() {
   stopRequested_ = true;
+  // A name lookup that hangs is left to its own thread; the session loop stops waiting for it.
+  lookup_.abandon();
   closePublishedSocket();
   if (tlsSessionOf == this) {
     throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur),
@@ -155,21 +155,20 @@ void SrtReceiver::sessionLoop() {
 bool SrtReceiver::runAttempt() {
   const std::string target = host_ + ":" + std::to_string(port_);
 
-  sockaddr_in address{};
-  {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-      if (found) freeaddrinfo(found);
+  std::uint32_t ipv4 = 0;
+  switch (lookup_.resolve(host_, ipv4)) {
+    case NameLookup::Result::Abandoned:
+      return false;
+    case NameLookup::Result::NotFound:
       setState(false, "cannot resolve " + host_);
       return true;
-    }
-    std::memcpy(&address, found->ai_addr, sizeof address);
-    freeaddrinfo(found);
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    case NameLookup::Result::Found:
+      break;
   }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = ipv4;
+  address.sin_port = htons(static_cast<std::uint16_t>(port_));
 
   const SRTSOCKET s = srt_create_socket();
   if (s == SRT_INVALID_SOCK) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "plugin/Clock.h"
+#include "video/NameLookup.h"
 
 namespace mirandel {
 
@@ -72,6 +73,7 @@ class SrtReceiver {
   DataFn onData_;
   StateFn onState_;
 
+  NameLookup lookup_;   // waited on by the receive thread, abandoned by stop()
   std::thread thread_;  // host thread only
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};

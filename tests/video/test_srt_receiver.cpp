@@ -3,14 +3,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
 #include "support/TestSupport.h"
+#include "video/NameLookup.h"
 #include "video/SrtReceiver.h"
 
 namespace mirandel {
@@ -157,6 +161,36 @@ TEST(SrtReceiver, ReportsUnresolvableHosts) {
     EXPECT_TRUE(statusIs(receiver, std::string("cannot resolve ") + host, milliseconds(3000)))
         << receiver.status().statusText;
   }
+}
+
+// Guards against a host call waiting on the network. With the phone's address a name that the
+// name server never answers, getaddrinfo held the receive thread for seconds, and stop(), which
+// joins that thread on the host's thread, held the host as long (5.7 s seen). Stop, a restart
+// with a new latency and destruction must each return at once; restarts must not pile up
+// lookups, and the lookup left behind must end later without touching the receiver (ASan).
+TEST(SrtReceiver, StopRestartAndDestructionReturnAtOnceWhileANameLookupHangs) {
+  test::SilentNameServer dns;
+  ASSERT_EQ(dns.failure(), "");
+  const std::string name = test::SilentNameServer::kName;
+  const auto bounded = [](const char* what, const std::function<void()>& call) {
+    const auto t = std::chrono::steady_clock::now();
+    call();
+    EXPECT_LT(millisSince(t), 500) << what;
+  };
+  auto receiver = std::make_unique<SrtReceiver>();
+  receiver->start(name, 9010, 40, nullptr, nullptr);
+  ASSERT_TRUE(waitFor([&] { return dns.queries() > 0; }));
+  bounded("stop", [&] { receiver->stop(); });
+  receiver->start(name, 9010, 120, nullptr, nullptr);
+  bounded("restart with a new latency",
+          [&] { receiver->start(name, 9010, 200, nullptr, nullptr); });
+  EXPECT_EQ(receiver->status().statusText, "connecting");
+  bounded("destruction", [&] { receiver.reset(); });
+  EXPECT_EQ(NameLookup::threadsInFlight(), 1);
+  EXPECT_TRUE(waitFor([&] {
+    dns.answerNoSuchName();
+    return NameLookup::threadsInFlight() == 0;
+  }));
 }
 
 TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerAndKeepsTrying) {
