@@ -27,7 +27,7 @@ MirandelLink::MirandelLink(ClipEnvironment env)
     : CFFGLPlugin(false),
       link_(env.link ? env.link : &LinkHub::instance()),
       clock_(std::move(env.clock)),
-      video_(clock_) {
+      video_(clock_, std::move(env.makeDecoder)) {
   SetMinInputs(0);
   SetMaxInputs(0);
   defineParameters();

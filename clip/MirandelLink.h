@@ -27,6 +27,7 @@ namespace mirandel {
 struct ClipEnvironment {
   LinkPort* link = nullptr;  // the control channel; null: the process's link hub
   ClockFn clock = steadyClock();
+  DecoderFactory makeDecoder;  // the video pipeline's decoders; empty: the platform's
 };
 
 class MirandelLink : public CFFGLPlugin {

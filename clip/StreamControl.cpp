@@ -26,21 +26,29 @@ void MirandelLink::updateStream() {
   std::string why;
   const bool wanted =
       !phoneAddress_.empty() && parseStreamUrl(phoneAddress_, config.host, config.port, &why);
-  const bool unchanged = wanted == streamActive_ && (!wanted || config == streamConfig_) &&
-                         !restartRequested_;
+  // Worked out on every step, so that the first unusable address and a change from one
+  // unusable address to another each show their own reason.
+  if (!wanted) streamUnusableReason_ = phoneAddress_.empty() ? std::string() : why;
+  const bool unchanged =
+      wanted == streamActive_ && (!wanted || config == streamConfig_) && !restartRequested_;
   if (!unchanged) {
     restartRequested_ = false;
-    streamActive_ = wanted;
     streamConfig_ = config;
-    if (wanted) {
-      video_.start(config, [this](const Frame& f) {
-        frameSlot_.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
-      });
-    } else {
+    if (!wanted) {
+      streamActive_ = false;
       video_.stop();
-      streamUnusableReason_ = phoneAddress_.empty() ? std::string() : why;
       return;
     }
+    // Active only once the pipeline runs: a start that failed stays wanted-but-inactive, so a
+    // later step tries again, and the Picture line says why meanwhile.
+    streamActive_ = video_.start(
+        config,
+        [this](const Frame& f) {
+          frameSlot_.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
+        },
+        &why);
+    streamUnusableReason_ = streamActive_ ? std::string() : "video cannot start (" + why + ")";
+    if (!streamActive_) return;
   }
   if (!wanted) return;
 
@@ -66,9 +74,9 @@ void MirandelLink::updateStatusLine() {
       // this line with; 0x0 until the host first draws the clip.
       const std::uint32_t width = renderer_.textureWidth(), height = renderer_.textureHeight();
       char line[256];
-      std::snprintf(line, sizeof line,
-                    "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s", width, height,
-                    codecName(s.codec), s.fps, s.transportMs, s.decoderInfo.hardware ? "hw" : "sw",
+      std::snprintf(line, sizeof line, "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s",
+                    width, height, codecName(s.codec), s.fps, s.transportMs,
+                    s.decoderInfo.hardware ? "hw" : "sw",
                     s.msSinceLastFrame > kNoFramesAfterMs ? " \xC2\xB7 no frames" : "");
       text = line;
     }

@@ -1,5 +1,8 @@
 #include "video/VideoStream.h"
 
+#include <exception>
+#include <utility>
+
 #include "video/AnnexB.h"
 
 namespace mirandel {
@@ -17,15 +20,10 @@ VideoStream::VideoStream(ClockFn clock, DecoderFactory makeDecoderFn)
 
 VideoStream::~VideoStream() { stop(); }
 
-void VideoStream::start(const StreamConfig& config, FrameCallback onFrame) {
-  receiver_.stop();
-  demuxer_.reset();
-  decoder_.reset();
+bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::string* failure) {
+  stop();
   config_ = config;
   onFrame_ = std::move(onFrame);
-  demuxer_ = std::make_unique<TsDemuxer>([this](AccessUnit& u) { handleAccessUnit(u); }, clock_);
-  decoder_ = makeDecoder_([this](const Frame& f) { handleFrame(f); });
-  decoder_->setMaxDimension(config.maxDimension);
   waitingForKey_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -36,9 +34,27 @@ void VideoStream::start(const StreamConfig& config, FrameCallback onFrame) {
     hasFrames_ = false;
     transportMs_ = 0;
   }
-  receiver_.start(config.host, config.port, config.latencyMs,
-                  [this](const std::uint8_t* b, std::size_t n) { handleData(b, n); },
-                  [this](bool c) { handleState(c); });
+  // This runs inside a host call: whatever fails here (no thread to be had, no decoder) is
+  // answered, never thrown, and leaves the pipeline stopped for the caller to try again.
+  std::string reason = "no decoder";
+  try {
+    demuxer_ = std::make_unique<TsDemuxer>([this](AccessUnit& u) { handleAccessUnit(u); }, clock_);
+    decoder_ = makeDecoder_([this](const Frame& f) { handleFrame(f); });
+    if (decoder_) {
+      decoder_->setMaxDimension(config.maxDimension);
+      receiver_.start(
+          config.host, config.port, config.latencyMs,
+          [this](const std::uint8_t* b, std::size_t n) { handleData(b, n); },
+          [this](bool c) { handleState(c); });
+      return true;
+    }
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  demuxer_.reset();
+  decoder_.reset();
+  if (failure) *failure = std::move(reason);
+  return false;
 }
 
 void VideoStream::stop() {

@@ -30,7 +30,8 @@ struct StreamStats : ReceiverStatus {
   double transportMs = 0;
 };
 
-// Makes the decoder of a pipeline start; tests substitute their own.
+// Makes the decoder of a pipeline start; tests substitute their own. A null
+// answer or an exception makes that start fail.
 using DecoderFactory = std::function<std::unique_ptr<Decoder>(FrameCallback)>;
 
 class VideoStream {
@@ -42,9 +43,12 @@ class VideoStream {
 
   // Host thread. (Re)starts the pipeline; a running one is stopped (its
   // thread joined) first. onFrame runs on the receive thread and must copy
-  // what it needs before returning.
-  void start(const StreamConfig& config, FrameCallback onFrame);
-  // Host thread. Joins the receive thread; statistics keep their values.
+  // what it needs before returning. Never throws: when the pipeline cannot
+  // start (no thread or no decoder to be had) it answers false, stays
+  // stopped and puts a short reason into `failure` when given.
+  bool start(const StreamConfig& config, FrameCallback onFrame, std::string* failure = nullptr);
+  // Host thread. Joins the receive thread, which never waits on a name
+  // server, so this is bounded; statistics keep their values.
   void stop();
   // Host thread.
   StreamStats stats() const;
@@ -68,13 +72,13 @@ class VideoStream {
   bool waitingForKey_ = true;  // receive thread
 
   mutable std::mutex mutex_;
-  DemuxCounters demuxCounters_;    // guarded by mutex_
-  CodecKind codec_ = kCodecNone;   // guarded by mutex_
-  std::uint64_t droppedUnits_ = 0;  // guarded by mutex_
+  DemuxCounters demuxCounters_;           // guarded by mutex_
+  CodecKind codec_ = kCodecNone;          // guarded by mutex_
+  std::uint64_t droppedUnits_ = 0;        // guarded by mutex_
   mutable std::deque<Nanos> frameTimes_;  // guarded by mutex_; at most 240, oldest first
-  bool hasFrames_ = false;         // guarded by mutex_
-  Nanos lastFrameAt_ = 0;          // guarded by mutex_
-  double transportMs_ = 0;         // guarded by mutex_
+  bool hasFrames_ = false;                // guarded by mutex_
+  Nanos lastFrameAt_ = 0;                 // guarded by mutex_
+  double transportMs_ = 0;                // guarded by mutex_
 };
 
 }  // namespace mirandel

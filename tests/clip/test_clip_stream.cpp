@@ -2,11 +2,13 @@
 // listener on loopback, and against a name server that never answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <regex>
 #include <string>
+#include <system_error>
 
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
@@ -21,6 +23,8 @@ namespace mirandel::test {
 namespace {
 
 using std::chrono::milliseconds;
+
+constexpr const char* kDash = "\xE2\x80\x94";
 
 class ClipStream : public ::testing::Test {
  protected:
@@ -111,6 +115,48 @@ TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatenc
     ASSERT_TRUE(c.at.accept(3000));
     EXPECT_EQ(c.at.peerLatencyMs(), c.latencyMs);
   }
+}
+
+// Guards the reason on the "Picture" line, once worked out only when the stream's state
+// changed: the first unusable address showed a bare dash, and a second one kept the reason of
+// the first.
+TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
+  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
+  clip->superviseClip();
+  EXPECT_EQ(clip->pictureText(), kDash);
+  const struct {
+    const char* address;
+    std::string picture;
+  } cases[] = {
+      {"10.0.0.7:70000", std::string(kDash) + " port out of range (1 to 65535)"},
+      {":7001", std::string(kDash) + " no host"},
+      {"srt://", std::string(kDash) + " no address"},
+  };
+  for (const auto& c : cases) {
+    clip->SetTextParameter(param::kPhoneIp, c.address);
+    clip->superviseClip();
+    EXPECT_EQ(clip->pictureText(), c.picture) << c.address;
+  }
+}
+
+// Guards a start that fails inside a host call (here the decoder; in the field no thread to
+// be had): it threw out of the host call, and the stream counted as running anyway, so it was
+// never tried again and "Picture" stayed at "connecting". It must say why and retry.
+TEST_F(ClipStream, AStreamThatCannotStartSaysWhyAndIsTriedAgainOnTheNextStep) {
+  std::atomic<int> starts{0};
+  ClipEnvironment env;
+  env.makeDecoder = [&](FrameCallback onFrame) {
+    if (++starts == 1)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return makeDecoder(std::move(onFrame));
+  };
+  auto clip = clipAt("127.0.0.1", std::move(env));
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(clip->pictureText().rfind(std::string(kDash) + " video cannot start (", 0), 0u)
+      << clip->pictureText();
+  clip->superviseClip();
+  EXPECT_EQ(starts, 2);
+  EXPECT_EQ(clip->pictureText().rfind("connecting", 0), 0u) << clip->pictureText();
 }
 
 // Guards against a host call waiting on the network: with the phone's address a name that the
