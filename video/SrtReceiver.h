@@ -46,9 +46,10 @@ class SrtReceiver {
   void start(std::string host, std::int32_t port, std::int32_t latencyMs, DataFn onData,
              StateFn onState);
 
-  // Idempotent; interrupts a blocking connect or receive and returns when the thread has
-  // ended. Host thread only: from the receive thread (inside a callback) it throws
-  // std::system_error with resource_deadlock_would_occur.
+  // Idempotent; interrupts a blocking connect or receive, or the wait for a name lookup
+  // (which is left to finish on its own thread), and returns when the thread has ended. Host thread
+  // only: from the receive thread (inside a callback) it throws std::system_error with
+  // resource_deadlock_would_occur.
   void stop();
 
   // Any thread.

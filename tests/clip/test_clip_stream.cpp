@@ -182,7 +182,7 @@ TEST_F(ClipStream, HostCallsReturnAtOnceWhileThePhonesNameCannotBeLookedUp) {
     if (clip) clip->superviseClip();
     EXPECT_LT(std::chrono::steady_clock::now() - t, milliseconds(500)) << c.what;
   }
-  // The lookups left behind end later without touching the clip (ASan).
+  // The lookups left behind end later without touching the clip (ASan, TSan).
   EXPECT_TRUE(waitFor([&] {
     dns.answerNoSuchName();
     return NameLookup::threadsInFlight() == 0;

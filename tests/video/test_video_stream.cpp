@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "support/SrtTestPeer.h"
 #include "support/TestStream.h"
 #include "support/TestSupport.h"
 #include "video/AnnexB.h"
@@ -270,21 +269,10 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPictur
   EXPECT_TRUE(sawGap);
 }
 
-// Guards stop latency: the clip's destructor and every restart go through stop, which must
-// end a connect attempt or a live session at once, keep the statistics, and be repeatable.
-TEST(VideoStream, StopJoinsPromptlyWhileConnectingAndWhileStreaming) {
-  {
-    test::UdpBlackHole silentPhone(9011);  // swallows the handshake: the connect stays pending
-    VideoStream stream;
-    StreamConfig silent = loopbackStream();
-    silent.port = 9011;
-    stream.start(silent, nullptr);
-    ASSERT_TRUE(waitFor([&] { return stream.stats().statusText == "connecting to 127.0.0.1:9011"; },
-                        milliseconds(2000)));
-    const auto t = std::chrono::steady_clock::now();
-    stream.stop();
-    EXPECT_LT(millisSince(t), 500);
-  }
+// Guards stop during a live session (the receiver's tests cover a pending connect): the
+// clip's destructor and every restart go through it, so it must end the session at once, keep
+// the statistics, deliver no picture afterwards and be repeatable.
+TEST(VideoStream, StopEndsALiveSessionPromptlyAndKeepsTheStatistics) {
   StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
   FrameSink sink;
