@@ -74,9 +74,9 @@ void MirandelLink::updateStatusLine() {
       // this line with; 0x0 until the host first draws the clip.
       const std::uint32_t width = renderer_.textureWidth(), height = renderer_.textureHeight();
       char line[256];
-      std::snprintf(line, sizeof line, "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s",
-                    width, height, codecName(s.codec), s.fps, s.transportMs,
-                    s.decoderInfo.hardware ? "hw" : "sw",
+      std::snprintf(line, sizeof line,
+                    "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s", width, height,
+                    codecName(s.codec), s.fps, s.transportMs, s.decoderInfo.hardware ? "hw" : "sw",
                     s.msSinceLastFrame > kNoFramesAfterMs ? " \xC2\xB7 no frames" : "");
       text = line;
     }

@@ -49,6 +49,7 @@ NameLookup::Result NameLookup::resolve(const std::string& host, std::uint32_t& a
   std::shared_ptr<Answer> answer;
   {
     std::lock_guard lock(mutex_);
+    if (abandoned_) return Result::Abandoned;
     if (newest_ && newestHost_ == host && !newest_->done) {
       answer = newest_;
     } else {
