@@ -23,14 +23,9 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-ControlMessage decoded(const Bytes& bytes) {
-  ControlMessage m;
-  EXPECT_TRUE(decode(bytes.data(), bytes.size(), m));
-  return m;
-}
-
 // Guards against any deviation from the wire form phones and liblo expect:
-// tag letters, big-endian order, padding of strings and of the tag string.
+// tag letters, big-endian order, padding of strings (a length of 4k needs
+// four NULs) and of the tag string.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
   struct Case {
     const char* what;
@@ -45,6 +40,7 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
       {"empty string", ControlArg::ofText(""), {',', 's', 0, 0, 0, 0, 0, 0}},
       {"string abc", ControlArg::ofText("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
       {"string abcd", ControlArg::ofText("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
+      {"string a", ControlArg::ofText("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
       {"true", ControlArg::ofKind(ArgKind::True), {',', 'T', 0, 0}},
       {"false", ControlArg::ofKind(ArgKind::False), {',', 'F', 0, 0}},
       {"nil", ControlArg::ofKind(ArgKind::Nil), {',', 'N', 0, 0}},
@@ -57,33 +53,10 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
   }
 }
 
-// Guards against off-by-one padding: a string of length 4k needs four NULs.
-TEST(ControlCodec, PadsStringsToTheNextMultipleOfFourWithAtLeastOneNul) {
-  for (std::size_t n = 1; n <= 9; ++n) {
-    SCOPED_TRACE(n);
-    const std::string address = "/" + std::string(n - 1, 'x');
-    const Bytes out = encode({address, {}});
-    const std::size_t padded = (n + 4) / 4 * 4;
-    ASSERT_EQ(out.size(), padded + 4);
-    EXPECT_EQ(Bytes(out.begin() + n, out.begin() + padded), Bytes(padded - n, 0));
-    EXPECT_EQ(Bytes(out.end() - 4, out.end()), (Bytes{',', 0, 0, 0}));
-  }
-}
-
 // Guards the discovery probe that every phone must recognise.
 TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
-  const Bytes expected = cat({bytesOf("/mirandel/discover"), {0, 0, ',', 0, 0, 0}});
-  EXPECT_EQ(encode({"/mirandel/discover", {}}), expected);
-  EXPECT_EQ(expected.size(), 24u);
-}
-
-// Guards against arguments getting reordered or mis-tagged in a mixed message.
-TEST(ControlCodec, MixedMessagesRoundTrip) {
-  const ControlMessage m{"/mirandel/describe/part",
-                         {ControlArg::ofInt(7), ControlArg::ofInt(3), ControlArg::ofInt(0),
-                          ControlArg::ofText("{\"effects\":[]}"), ControlArg::ofFloat(0.25f),
-                          ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::Nil)}};
-  EXPECT_EQ(decoded(encode(m)), m);
+  EXPECT_EQ(encode({"/mirandel/discover", {}}),
+            cat({bytesOf("/mirandel/discover"), {0, 0, ',', 0, 0, 0}}));
 }
 
 // Guards the leniency rules: whatever has an address is accepted, and reading
@@ -97,6 +70,9 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   };
   const std::vector<Case> cases = {
       {"only the padded address", addr, {}},
+      {"64 arguments, the most a message may have", cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}}),
+       std::vector<ControlArg>(64, ControlArg::ofKind(ArgKind::True))},
+      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {ControlArg::ofFloat(-2.5f)}},
       {"address without its padding", {'/', 'a', 'b', 'c', 0}, {}},
       {"tag string without NUL", cat({addr, {',', 'i'}}), {}},
       {"empty tag string", cat({addr, {0, 0, 0, 0}}), {}},
@@ -106,12 +82,7 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
        cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}),
        {ControlArg::ofInt(5)}},
       {"int, then b stops before the string",
-       cat({addr,
-            {',', 'i', 'b', 's', 0, 0, 0, 0},
-            {0, 0, 0, 9},
-            {0, 0, 0, 1, 'x', 0, 0, 0},
-            bytesOf("abc"),
-            {0}}),
+       cat({addr, {',', 'i', 'b', 's', 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1, 'x', 0, 0, 0, 'a', 0}}),
        {ControlArg::ofInt(9)}},
       {"truncated int", cat({addr, {',', 'i', 0, 0, 0, 0, 1}}), {}},
       {"truncated float", cat({addr, {',', 'f', 0, 0, 0x3F, 0x80}}), {}},
@@ -145,39 +116,24 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   }
 }
 
-// Guards against accepting bundles or garbage as messages.
-TEST(ControlCodec, RejectsDatagramsWithoutAnAddress) {
+// Guards against accepting bundles or garbage as messages, and against a
+// tag-only datagram costing a whole record per tag byte: a 64 KB datagram of
+// "T" tags once became 65,000 arguments in every inbox. Sixty-four arguments
+// pass (see the decoding cases); one more and the message is dropped, counted
+// by what the tags announce whether or not their data is there.
+TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArguments) {
   const std::vector<Bytes> rejected = {
       {},
       cat({bytesOf("#bundle"), {0}, Bytes(8, 0)}),
       bytesOf("/no/nul/at/all"),
       {'a', '/', 0, 0},
       {0, 0, 0, 0},
+      cat({{'/', 'a', 0, 0, ','}, Bytes(65, 'T'), {0, 0}}),
+      cat({{'/', 'a', 0, 0, ','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)}),
   };
   for (const Bytes& b : rejected) {
     ControlMessage m{"/stale", {ControlArg::ofInt(1)}};
-    EXPECT_FALSE(decode(b.data(), b.size(), m));
-    EXPECT_TRUE(m.args.empty());
-  }
-}
-
-// Guards against a tag-only datagram costing a whole record per tag byte: a
-// 64 KB datagram of "T" tags once became 65,000 arguments in every inbox.
-// Sixty-four arguments pass; one more and the message is dropped.
-TEST(ControlCodec, DropsAMessageWithMoreThanSixtyFourArguments) {
-  const Bytes addr = {'/', 'a', 0, 0};
-  // "," and 64 tags take 65 bytes, three NULs; 65 tags take 66, two NULs:
-  // both datagrams are 72 bytes and differ only in their 69th.
-  const Bytes atLimit = cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}});
-  const Bytes pastLimit = cat({addr, {','}, Bytes(65, 'T'), {0, 0}});
-  EXPECT_EQ(decoded(atLimit).args, std::vector<ControlArg>(64, ControlArg::ofKind(ArgKind::True)));
-
-  // The count is what the tags announce, whether or not their data is there.
-  const Bytes ints = cat({addr, {','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)});
-  for (const Bytes& b : {pastLimit, ints}) {
-    ControlMessage m{"/stale", {ControlArg::ofInt(1)}};
-    EXPECT_FALSE(decode(b.data(), b.size(), m));
-    EXPECT_TRUE(m.address.empty());
+    EXPECT_FALSE(decode(b.data(), b.size(), m)) << b.size();
     EXPECT_TRUE(m.args.empty());
   }
 }
