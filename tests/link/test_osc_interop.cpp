@@ -19,18 +19,6 @@ namespace {
 
 using test::waitFor;
 
-ControlMessage receiveOne(UdpSocket& socket) {
-  std::vector<std::uint8_t> buffer(65536);
-  std::string sender;
-  const long n = socket.receive(buffer.data(), buffer.size(), sender);
-  ControlMessage m;
-  EXPECT_GT(n, 0);
-  if (n > 0) {
-    EXPECT_TRUE(decode(buffer.data(), static_cast<std::size_t>(n), m));
-  }
-  return m;
-}
-
 // Guards against reading any argument kind differently from liblo: order,
 // endianness, padding after strings of every length, and data-less tags.
 TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
@@ -48,10 +36,6 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
         {ControlArg::ofInt(-1), ControlArg::ofFloat(1.5f), ControlArg::ofText("hi there"),
          ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
          ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}}},
-      {"/mirandel/describe/part iiis 7 3 2 'abc'",
-       {"/mirandel/describe/part",
-        {ControlArg::ofInt(7), ControlArg::ofInt(3), ControlArg::ofInt(2),
-         ControlArg::ofText("abc")}}},
       {"/abc ssss '' a abcd abcde",
        {"/abc",
         {ControlArg::ofText(""), ControlArg::ofText("a"), ControlArg::ofText("abcd"),
@@ -67,10 +51,16 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
       // A 64-bit int is a kind we do not read: the list ends there, the message stays.
       {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {ControlArg::ofInt(4)}}},
   };
+  std::vector<std::uint8_t> buffer(65536);
+  std::string sender;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
     ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + c.command).c_str()), 0);
-    EXPECT_EQ(receiveOne(socket), c.expected);
+    const long n = socket.receive(buffer.data(), buffer.size(), sender);
+    ASSERT_GT(n, 0);
+    ControlMessage m;
+    EXPECT_TRUE(decode(buffer.data(), static_cast<std::size_t>(n), m));
+    EXPECT_EQ(m, c.expected);
   }
 }
 
