@@ -1,11 +1,10 @@
-// The hub on real sockets in the test's private namespace. Probes reach a
-// listener on loopback because the hub is told loopback is a broadcast
+// The hub on real sockets in the test's private namespace. Probes reach the
+// phone emulator on loopback because the hub is told loopback is a broadcast
 // interface (loopback has no broadcast address of its own).
 #include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,37 +23,7 @@ using test::waitFor;
 
 const char* const kDiscover = "/mirandel/discover";
 
-LinkHubOptions loopbackOptions(ClockFn clock = steadyClock()) {
-  LinkHubOptions o;
-  o.clock = std::move(clock);
-  o.listInterfaces = [] {
-    return std::vector<BroadcastInterface>{{"lo", "127.0.0.1", "127.0.0.1"}};
-  };
-  return o;
-}
-
-PhoneConfig loopbackPhone() {
-  PhoneConfig c;
-  c.bindAddress = "127.0.0.1";
-  return c;
-}
-
-// Sends datagrams to the hub's receive port from an ordinary socket.
-struct Sender {
-  UdpSocket socket = UdpSocket::open();
-  void send(const ControlMessage& m) {
-    const auto bytes = encode(m);
-    socket.sendTo("127.0.0.1", kClipControlPort, bytes.data(), bytes.size());
-  }
-};
-
 ControlMessage numbered(int i) { return {"/mirandel/n", {ControlArg::ofInt(i)}}; }
-
-bool hasNumber(const std::vector<IncomingMessage>& inbox, int i) {
-  for (const auto& m : inbox)
-    if (m.args.size() == 1 && m.args[0].intValue == i) return true;
-  return false;
-}
 
 int threadCount() {
   // Sanitizer runtimes start a helper thread with the first thread of the
@@ -72,25 +41,51 @@ int threadCount() {
   return n;
 }
 
-// Waits until the worker has gone round its loop `n` more times, so that a
-// probe that was going to be sent has been.
-void waitTurns(const LinkHub& hub, std::uint64_t n) {
-  const auto target = hub.workerTurns() + n;
-  ASSERT_TRUE(waitFor([&] { return hub.workerTurns() >= target; }));
-}
+class LinkHubTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(phone.start()); }
 
-// Guards against one clip stealing the others' messages.
-TEST(LinkHub, TwoSubscribersBothReceiveEveryDatagram) {
-  LinkHub hub(loopbackOptions());
-  std::atomic<int> wakesA{0}, wakesB{0};
-  const int a = hub.subscribe([&] { ++wakesA; });
-  const int b = hub.subscribe([&] { ++wakesB; });
-  EXPECT_NE(a, b);
-  hub.drainInbox(a);  // inboxes take messages from the first drain on
+  static LinkHubOptions options(ClockFn clock = steadyClock()) {
+    LinkHubOptions o;
+    o.clock = std::move(clock);
+    o.listInterfaces = [] {
+      return std::vector<BroadcastInterface>{{"lo", "127.0.0.1", "127.0.0.1"}};
+    };
+    return o;
+  }
+  // Sends to the hub's receive port from an ordinary socket.
+  void send(const ControlMessage& m) {
+    const auto bytes = encode(m);
+    sender.sendTo("127.0.0.1", kClipControlPort, bytes.data(), bytes.size());
+  }
+  std::size_t probes() const { return phone.receivedCount(kDiscover); }
+  // Waits until the worker has gone round its loop `n` more times, so that a
+  // probe that was going to be sent has been.
+  static void waitTurns(const LinkHub& hub, std::uint64_t n) {
+    const auto target = hub.workerTurns() + n;
+    ASSERT_TRUE(waitFor([&] { return hub.workerTurns() >= target; }));
+  }
+
+  // Counts what the hub sends; its replies go to a port nobody reads, so they
+  // stay out of the inboxes under test.
+  PhoneEmulator phone{PhoneConfig{.replyPort = 9002, .bindAddress = "127.0.0.1"}};
+  UdpSocket sender = UdpSocket::open();
+};
+
+// Guards against one clip stealing the others' messages, against messages
+// piling up for a clip that is gone, and against the prototype gathering an
+// inbox it never reads: nothing is queued for a subscriber before its first
+// drain, though it is still woken so that its host calls it and it drains.
+TEST_F(LinkHubTest, EveryDrainingClipGetsACopyOfEveryDatagramAndNoOtherInboxFills) {
+  LinkHub hub(options());
+  std::atomic<int> idleWakes{0};
+  const int a = hub.subscribe([] {});
+  const int b = hub.subscribe([] {});
+  const int idle = hub.subscribe([&] { ++idleWakes; });
+  hub.drainInbox(a);
   hub.drainInbox(b);
-  Sender s;
-  s.send(numbered(1));
-  s.send({"/mirandel/status", {ControlArg::ofText("meant for the other clip's phone")}});
+  send(numbered(1));
+  send({"/mirandel/status", {ControlArg::ofText("meant for the other clip's phone")}});
   std::vector<IncomingMessage> inboxA, inboxB;
   ASSERT_TRUE(waitFor([&] {
     for (auto& m : hub.drainInbox(a)) inboxA.push_back(m);
@@ -98,42 +93,25 @@ TEST(LinkHub, TwoSubscribersBothReceiveEveryDatagram) {
     return inboxA.size() >= 2 && inboxB.size() >= 2;
   }));
   EXPECT_EQ(inboxA, inboxB);
-  EXPECT_EQ(inboxA[0].sender, "127.0.0.1");
-  EXPECT_EQ(inboxA[0].address, "/mirandel/n");
+  EXPECT_EQ(inboxA[0], (IncomingMessage{"127.0.0.1", "/mirandel/n", {ControlArg::ofInt(1)}}));
   EXPECT_EQ(inboxA[1].address, "/mirandel/status");
-  EXPECT_GE(wakesA, 2);
-  EXPECT_GE(wakesB, 2);
-  hub.unsubscribe(a);
-  hub.unsubscribe(b);
-}
+  ASSERT_TRUE(waitFor([&] { return idleWakes == 2; }));
+  EXPECT_EQ(hub.inboxLoad(idle).messages, 0u);
 
-// Guards against messages piling up for a clip that is gone.
-TEST(LinkHub, UnsubscribeDropsTheInboxAndLeavesOtherClipsAlone) {
-  LinkHub hub(loopbackOptions());
-  const int a = hub.subscribe([] {});
-  const int b = hub.subscribe([] {});
-  hub.drainInbox(a);
-  hub.drainInbox(b);
-  Sender s;
-  s.send(numbered(1));
-  ASSERT_TRUE(waitFor([&] { return hub.drainInbox(a).size() == 1; }));
   hub.unsubscribe(a);
-  s.send(numbered(2));
-  std::vector<IncomingMessage> inboxB;
-  ASSERT_TRUE(waitFor([&] {
-    for (auto& m : hub.drainInbox(b)) inboxB.push_back(m);
-    return hasNumber(inboxB, 2);
-  }));
-  EXPECT_EQ(inboxB.size(), 2u);
+  EXPECT_TRUE(hub.drainInbox(idle).empty());
+  send(numbered(2));
+  ASSERT_TRUE(waitFor([&] { return hub.inboxLoad(idle).messages == 1; }));
+  ASSERT_TRUE(waitFor([&] { return hub.inboxLoad(b).messages == 1; }));
   EXPECT_TRUE(hub.drainInbox(a).empty());
   EXPECT_TRUE(hub.drainInbox(12345).empty());  // never subscribed
-  hub.unsubscribe(b);
+  EXPECT_EQ(hub.drainInbox(idle).at(0).args, numbered(2).args);
 }
 
 // Guards against memory blown up by a flood: tag-only datagrams cost a record
 // per tag in every inbox, so an inbox is bounded by bytes as well as by
 // messages, and the oldest go first.
-TEST(LinkHub, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestFirst) {
+TEST_F(LinkHubTest, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestFirst) {
   // The most arguments a message may have: a number and 63 bare tags.
   auto tagOnly = [](int i) {
     ControlMessage m = numbered(i);
@@ -154,85 +132,35 @@ TEST(LinkHub, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestFirst) 
   constexpr int kSent = 200;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bound);
-    LinkHubOptions o = loopbackOptions();
+    LinkHubOptions o = options();
     o.inboxLimit = c.messages;
     o.inboxByteLimit = c.bytes;
     LinkHub hub(o);
     std::atomic<int> wakes{0};
     const int id = hub.subscribe([&] { ++wakes; });
     hub.drainInbox(id);
-    Sender s;
     // Paced by the wake-ups so the kernel drops none of the flood.
     for (int i = 0; i < kSent; ++i) {
-      s.send(tagOnly(i));
+      send(tagOnly(i));
       if (i % 50 == 49) {
         ASSERT_TRUE(waitFor([&] { return wakes == i + 1; }));
       }
     }
-    const LinkHub::InboxLoad load = hub.inboxLoad(id);
-    EXPECT_EQ(load.messages, c.held);
-    EXPECT_EQ(load.bytes, c.held * cost);  // within the byte bound: held is at most bytes / cost
+    EXPECT_EQ(hub.inboxLoad(id).bytes, c.held * cost);
     const auto inbox = hub.drainInbox(id);
     ASSERT_EQ(inbox.size(), c.held);
     for (std::size_t i = 0; i < inbox.size(); ++i)
       EXPECT_EQ(inbox[i].args.at(0).intValue, static_cast<int>(kSent - c.held + i));
     EXPECT_EQ(hub.inboxLoad(id).bytes, 0u);
-    hub.unsubscribe(id);
   }
 }
 
-// Guards against the prototype gathering an inbox it never reads: until a
-// subscriber first drains, nothing is queued for it.
-TEST(LinkHub, AnUndrainedSubscriptionGathersNothing) {
-  LinkHub hub(loopbackOptions());
-  std::atomic<int> wakesIdle{0};
-  const int idle = hub.subscribe([&] { ++wakesIdle; });
-  const int reader = hub.subscribe([] {});
-  hub.drainInbox(reader);
-  Sender s;
-  for (int i = 0; i < 3; ++i) s.send(numbered(i));
-  // Still woken, so that its host calls it and it drains.
-  ASSERT_TRUE(waitFor([&] { return wakesIdle == 3; }));
-  EXPECT_EQ(hub.inboxLoad(reader).messages, 3u);
-  EXPECT_EQ(hub.inboxLoad(idle).messages, 0u);
-  EXPECT_EQ(hub.inboxLoad(idle).bytes, 0u);
-
-  EXPECT_TRUE(hub.drainInbox(idle).empty());
-  s.send(numbered(3));
-  ASSERT_TRUE(waitFor([&] { return hub.inboxLoad(idle).messages == 1; }));
-  EXPECT_TRUE(hasNumber(hub.drainInbox(idle), 3));
-  hub.unsubscribe(idle);
-  hub.unsubscribe(reader);
-}
-
-// Guards the searching promise: a new clip's probe leaves within a worker
-// wake, whatever the time since the last one.
-TEST(LinkHub, SetSearchingProbesWithinAboutAQuarterSecond) {
-  ManualClock clock;  // frozen: no periodic probe can fall due
-  LinkHub hub(loopbackOptions(clock.fn()));
-  PhoneEmulator phone(loopbackPhone());
-  ASSERT_TRUE(phone.start());
-  const int id = hub.subscribe([] {});
-  ASSERT_TRUE(waitFor([&] { return phone.receivedCount(kDiscover) == 1; }));  // the first one
-  waitTurns(hub, 2);
-  ASSERT_EQ(phone.receivedCount(kDiscover), 1u);
-
-  const auto asked = std::chrono::steady_clock::now();
-  hub.setSearching(id, true);
-  ASSERT_TRUE(waitFor([&] { return phone.receivedCount(kDiscover) == 2; }));
-  EXPECT_LT(phone.receivedTimes(kDiscover).back() - asked, milliseconds(400));
-  hub.unsubscribe(id);
-}
-
 // Guards the probe schedule: every 3 s while a clip searches, every 10 s once
-// none does, never without subscribers (driven by a hand clock).
-TEST(LinkHub, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutClips) {
+// none does, never without subscribers, and setSearching probes within a
+// worker wake whatever the time since the last probe (driven by a hand clock).
+TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutClips) {
   ManualClock clock(1000 * kSecond);
-  LinkHub hub(loopbackOptions(clock.fn()));
-  PhoneEmulator phone(loopbackPhone());
-  ASSERT_TRUE(phone.start());
-  auto probes = [&] { return phone.receivedCount(kDiscover); };
-
+  LinkHub hub(options(clock.fn()));
   hub.probeNow();  // starts the worker without subscribing
   ASSERT_TRUE(waitFor([&] { return probes() == 1; }));
   clock.advance(60 * kSecond);
@@ -247,8 +175,10 @@ TEST(LinkHub, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutCli
   clock.advance(1);
   ASSERT_TRUE(waitFor([&] { return probes() == 3; }));
 
+  const auto asked = std::chrono::steady_clock::now();
   hub.setSearching(id, true);
   ASSERT_TRUE(waitFor([&] { return probes() == 4; }));
+  EXPECT_LT(phone.receivedTimes(kDiscover).back() - asked, milliseconds(400));
   clock.advance(3 * kSecond);
   waitTurns(hub, 3);
   EXPECT_EQ(probes(), 4u);
@@ -261,59 +191,55 @@ TEST(LinkHub, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutCli
   EXPECT_EQ(probes(), 5u);
 }
 
+// The one real-time check of the schedule: the default clock and the probe
+// intervals must agree on their unit.
+TEST_F(LinkHubTest, ASearchingClipProbesAgainAboutThreeSecondsLaterInRealTime) {
+  LinkHub hub(options());
+  hub.setSearching(hub.subscribe([] {}), true);
+  ASSERT_TRUE(waitFor([&] { return probes() >= 2; }, std::chrono::seconds(6)));
+  const auto at = phone.receivedTimes(kDiscover);
+  EXPECT_GT(at[1] - at[0], milliseconds(2900));
+  EXPECT_LT(at[1] - at[0], milliseconds(3700));
+}
+
 // Guards against a clip being called after its destructor: a wake-up that
 // the worker already copied must finish before unsubscribe returns, and none
 // may start afterwards.
-TEST(LinkHub, UnsubscribeWaitsForARunningWakeUpCallbackOfThatClip) {
-  LinkHub hub(loopbackOptions());
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false, release = false;
+TEST_F(LinkHubTest, UnsubscribeWaitsForARunningWakeUpCallbackOfThatClip) {
+  LinkHub hub(options());
+  std::atomic<bool> entered{false}, release{false}, returned{false};
   std::atomic<int> calls{0};
   const int id = hub.subscribe([&] {
     ++calls;
-    std::unique_lock lock(m);
     entered = true;
-    cv.notify_all();
-    cv.wait(lock, [&] { return release; });
+    waitFor([&] { return release.load(); });
   });
-  Sender s;
-  s.send(numbered(1));
-  {
-    std::unique_lock lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return entered; }));
-  }
-  std::atomic<bool> returned{false};
+  send(numbered(1));
+  ASSERT_TRUE(waitFor([&] { return entered.load(); }));
   std::thread destructor([&] {
     hub.unsubscribe(id);
     returned = true;
   });
   EXPECT_FALSE(waitFor([&] { return returned.load(); }, milliseconds(300)));
-  {
-    std::lock_guard lock(m);
-    release = true;
-  }
-  cv.notify_all();
+  release = true;
   destructor.join();
-  EXPECT_TRUE(returned);
   const int before = calls;
-  s.send(numbered(2));
+  send(numbered(2));
   waitTurns(hub, 2);
   EXPECT_EQ(calls, before);
 }
 
 // A clip may leave from inside its own wake-up (e.g. the host destroys it
 // from that call); that must not deadlock the worker.
-TEST(LinkHub, AClipMayUnsubscribeFromItsOwnWakeUp) {
-  LinkHub hub(loopbackOptions());
+TEST_F(LinkHubTest, AClipMayUnsubscribeFromItsOwnWakeUp) {
+  LinkHub hub(options());
   std::atomic<int> id{0};
   std::atomic<bool> done{false};
   id = hub.subscribe([&] {
     hub.unsubscribe(id);
     done = true;
   });
-  Sender s;
-  s.send(numbered(1));
+  send(numbered(1));
   ASSERT_TRUE(waitFor([&] { return done.load(); }));
   waitTurns(hub, 2);  // the worker is still alive
 }
@@ -321,101 +247,76 @@ TEST(LinkHub, AClipMayUnsubscribeFromItsOwnWakeUp) {
 // Guards against a silent or spinning hub when port 9001 is taken by a
 // program that did not allow address reuse: one clear log line, a paced
 // worker, and commands still go out.
-TEST(LinkHub, ATakenReceivePortIsLoggedOnceWithoutSpinningAndSendingStillWorks) {
+TEST_F(LinkHubTest, ATakenReceivePortIsLoggedOnceWithoutSpinningAndSendingStillWorks) {
   UdpSocket squatter = UdpSocket::open();
   ASSERT_TRUE(squatter.bind(kClipControlPort));
   std::mutex m;
   std::vector<std::string> lines;
-  LinkHubOptions o = loopbackOptions();
+  LinkHubOptions o = options();
   o.log = [&](const std::string& line) {
     std::lock_guard lock(m);
     lines.push_back(line);
   };
   LinkHub hub(o);
-  PhoneEmulator phone(loopbackPhone());
-  ASSERT_TRUE(phone.start());
-
-  const int a = hub.subscribe([] {});
-  const int b = hub.subscribe([] {});
-  EXPECT_FALSE(hub.receiving());
+  hub.subscribe([] {});
   const auto turns0 = hub.workerTurns();
   const auto t0 = std::chrono::steady_clock::now();
   hub.sendTo("127.0.0.1", {"/mirandel/stream/quality", {}});
   ASSERT_TRUE(waitFor([&] { return phone.receivedCount("/mirandel/stream/quality") == 1; }));
   ASSERT_TRUE(waitFor([&] { return hub.workerTurns() >= turns0 + 4; }));
-  const auto elapsed = std::chrono::steady_clock::now() - t0;
   // Paced at the receive time-out: 4 turns take about 750 ms or more.
-  EXPECT_GT(elapsed, milliseconds(600));
-  {
-    std::lock_guard lock(m);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("Mirandel: ", 0), 0u);
-    EXPECT_NE(lines[0].find("9001"), std::string::npos);
-  }
-  hub.unsubscribe(a);
-  hub.unsubscribe(b);
+  EXPECT_GT(std::chrono::steady_clock::now() - t0, milliseconds(600));
+  std::lock_guard lock(m);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Mirandel: ", 0), 0u);
+  EXPECT_NE(lines[0].find("9001"), std::string::npos);
 }
 
 // Guards the describe de-duplication: a request already in flight is not
 // repeated within 2 s, while other requests and other messages pass.
-TEST(LinkHub, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
+TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
   ManualClock clock;
-  LinkHub hub(loopbackOptions(clock.fn()));
-  PhoneEmulator phone(loopbackPhone());
-  ASSERT_TRUE(phone.start());
-  const ControlMessage rack{"/mirandel/describe",
-                            {ControlArg::ofText("rack"), ControlArg::ofInt(900)}};
-  const ControlMessage fx{"/mirandel/describe",
-                          {ControlArg::ofText("fx/blur"), ControlArg::ofInt(900)}};
+  LinkHub hub(options(clock.fn()));
+  auto describe = [](const char* what) {
+    return ControlMessage{"/mirandel/describe", {ControlArg::ofText(what), ControlArg::ofInt(900)}};
+  };
   const ControlMessage other{"/mirandel/stream/quality", {}};
-  hub.sendTo("127.0.0.1", rack);
-  hub.sendTo("127.0.0.1", rack);
-  hub.sendTo("127.0.0.1", fx);
-  hub.sendTo("127.0.0.1", other);
+  for (const ControlMessage& m : {describe("rack"), describe("rack"), describe("fx/blur"), other})
+    hub.sendTo("127.0.0.1", m);
   hub.sendTo("127.0.0.1", other);
   hub.sendTo("", other);             // no destination: nothing
   hub.sendTo("phone.local", other);  // not dotted IPv4: nothing
   clock.advance(2 * kSecond - 1);
-  hub.sendTo("127.0.0.1", rack);
+  hub.sendTo("127.0.0.1", describe("rack"));
   clock.advance(1);
-  hub.sendTo("127.0.0.1", rack);
+  hub.sendTo("127.0.0.1", describe("rack"));
   ASSERT_TRUE(waitFor([&] { return phone.received().size() >= 5; }));
   waitTurns(hub, 1);
-  const auto got = phone.received();
-  ASSERT_EQ(got.size(), 5u);
-  EXPECT_EQ(got[0].args.at(0).text, "rack");
-  EXPECT_EQ(got[1].args.at(0).text, "fx/blur");
-  EXPECT_EQ(got[2].address, "/mirandel/stream/quality");
-  EXPECT_EQ(got[3].address, "/mirandel/stream/quality");
-  EXPECT_EQ(got[4].args.at(0).text, "rack");
+  std::vector<std::string> got;
+  for (const auto& m : phone.received()) got.push_back(m.args.empty() ? m.address : m.args[0].text);
+  EXPECT_EQ(got,
+            (std::vector<std::string>{"rack", "fx/blur", other.address, other.address, "rack"}));
 }
 
-// Guards the start-up promise: one worker however many clips subscribe.
-TEST(LinkHub, TheFirstSubscribeStartsExactlyOneWorker) {
-  LinkHub hub(loopbackOptions());
-  const int before = threadCount();
-  std::vector<int> ids;
-  for (int i = 0; i < 3; ++i) ids.push_back(hub.subscribe([] {}));
-  hub.probeNow();
-  EXPECT_EQ(threadCount(), before + 1);
-  for (int id : ids) hub.unsubscribe(id);
-}
-
-// Guards teardown: destroying the hub while datagrams pour in must neither
-// hang nor touch freed tables, and the worker must end and release the port.
-TEST(LinkHub, DestroyingTheHubDuringAFloodEndsTheWorkerAndFreesItsSockets) {
+// Guards start-up and teardown: one worker however many clips subscribe; and
+// destroying the hub while datagrams pour in must neither hang nor touch freed
+// tables, and the worker must end and release the port.
+TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
   const int before = threadCount();
   std::atomic<bool> flooding{true};
   std::thread flood([&] {
-    Sender s;
-    while (flooding) s.send(numbered(7));
+    UdpSocket s = UdpSocket::open();
+    const auto bytes = encode(numbered(7));
+    while (flooding) s.sendTo("127.0.0.1", kClipControlPort, bytes.data(), bytes.size());
   });
   {
-    LinkHub hub(loopbackOptions());
+    LinkHub hub(options());
     const int id = hub.subscribe([] {});
+    for (int i = 0; i < 2; ++i) hub.subscribe([] {});  // left subscribed on purpose
+    hub.probeNow();
+    EXPECT_EQ(threadCount(), before + 2);  // the flooder and one worker
     ASSERT_TRUE(waitFor([&] { return !hub.drainInbox(id).empty(); }));
     hub.unsubscribe(id);
-    hub.subscribe([] {});  // left subscribed on purpose
   }
   EXPECT_TRUE(waitFor([&] { return threadCount() == before + 1; }));  // only the flooder
   flooding = false;
