@@ -1,33 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/Dispatcher.h"
 
 namespace {
 
-// A small plug-in whose behaviour each test sets through these knobs.
+using Calls = std::vector<std::string>;
+
+// What the plug-in below does, set by each test.
 struct Knobs {
-  int made = 0;
   int alive = 0;
-  bool factoryFails = false;
-  bool initGLFails = false;
-  int deInitCalls = 0;
-  int connectCalls = 0;
-  int disconnectCalls = 0;
-  bool factoryThrows = false;
-  bool throwOnSetFloat = false;
-  bool throwOnGetFloat = false;
-  bool throwOnGetText = false;
-  bool throwOnShortName = false;
-  bool failSetFloatIndex1 = false;
-  std::vector<std::string> texts;
-  std::vector<std::pair<FFUInt32, float>> floats;
+  std::string failIn;   // calls beginning with this answer FF_FAIL
+  std::string throwIn;  // calls beginning with this throw
+  Calls calls;          // the factory, GL loading and the plug-in's operations, in order
 };
 Knobs knobs;
+
+FFResult note(const std::string& call) {
+  knobs.calls.push_back(call);
+  auto startsWith = [&](const std::string& prefix) {
+    return !prefix.empty() && call.rfind(prefix, 0) == 0;
+  };
+  if (startsWith(knobs.throwIn)) throw std::runtime_error(call);
+  return startsWith(knobs.failIn) ? FF_FAIL : FF_SUCCESS;
+}
 
 class FakePlugin : public CFFGLPlugin {
  public:
@@ -44,52 +46,34 @@ class FakePlugin : public CFFGLPlugin {
   ~FakePlugin() override { --knobs.alive; }
   FFResult InitGL(const FFGLViewportStruct* v) override {
     CFFGLPlugin::InitGL(v);
-    return knobs.initGLFails ? FF_FAIL : FF_SUCCESS;
+    return note("InitGL");
   }
-  FFResult DeInitGL() override {
-    ++knobs.deInitCalls;
-    return FF_SUCCESS;
-  }
+  FFResult DeInitGL() override { return note("DeInitGL"); }
   FFResult SetFloatParameter(FFUInt32 index, float value) override {
-    if (knobs.throwOnSetFloat) throw std::bad_alloc();
-    if (knobs.failSetFloatIndex1 && index == 0) return FF_FAIL;
-    knobs.floats.emplace_back(index, value);
-    return FF_SUCCESS;
+    return note("SetFloat " + std::to_string(index) + " " + std::to_string(value));
   }
-  FFResult SetTextParameter(FFUInt32, const char* text) override {
-    knobs.texts.emplace_back(text ? text : "(null)");
-    return FF_SUCCESS;
+  FFResult SetTextParameter(FFUInt32 index, const char* text) override {
+    return note("SetText " + std::to_string(index) + " " + (text ? text : "(null)"));
   }
   float GetFloatParameter(FFUInt32 index) override {
-    if (knobs.throwOnGetFloat) throw std::runtime_error("float");
+    note("GetFloat");
     return index == 0 ? 0.75f : 0.0f;
   }
   char* GetTextParameter(FFUInt32) override {
-    if (knobs.throwOnGetText) throw std::runtime_error("text");
-    return text_;
+    note("GetText");
+    return const_cast<char*>("hello");
   }
   char* GetShortName() override {
-    if (knobs.throwOnShortName) throw std::runtime_error("short name");
+    note("GetShortName");
     return nullptr;
   }
-  FFResult ProcessOpenGL(ProcessOpenGLStruct*) override { return FF_SUCCESS; }
-  FFResult Connect() override {
-    ++knobs.connectCalls;
-    return FF_SUCCESS;
-  }
-  FFResult Disconnect() override {
-    ++knobs.disconnectCalls;
-    return FF_SUCCESS;
-  }
-
- private:
-  char text_[8] = "hello";
+  FFResult ProcessOpenGL(ProcessOpenGLStruct*) override { return note("ProcessOpenGL"); }
+  FFResult Connect() override { return note("Connect"); }
+  FFResult Disconnect() override { return note("Disconnect"); }
 };
 
 FFResult makeFake(CFFGLPlugin** out) {
-  if (knobs.factoryFails) return FF_FAIL;
-  if (knobs.factoryThrows) throw std::bad_alloc();
-  ++knobs.made;
+  if (note("factory") == FF_FAIL) return FF_FAIL;
   *out = new FakePlugin();
   return FF_SUCCESS;
 }
@@ -110,16 +94,24 @@ FFMixed ptr(const void* p) {
   m.PointerValue = const_cast<void*>(p);
   return m;
 }
+FFMixed flt(float f) {
+  FFUInt32 bits;
+  std::memcpy(&bits, &f, 4);
+  return num(bits);
+}
 float asFloat(FFMixed m) {
   float f;
   std::memcpy(&f, &m.UIntValue, 4);
   return f;
 }
+const char* asText(FFMixed m) { return static_cast<const char*>(m.PointerValue); }
+CFFGLPlugin* plugin(void* instance) { return static_cast<CFFGLPlugin*>(instance); }
 
 class DispatcherTest : public ::testing::Test {
  protected:
   void SetUp() override { knobs = Knobs{}; }
   void TearDown() override {
+    if (instance_) call(FF_DEINSTANTIATE_GL, num(0), instance_);
     // Every object made through the dispatcher is gone once it is.
     dispatcher_.reset();
     EXPECT_EQ(knobs.alive, 0);
@@ -128,124 +120,95 @@ class DispatcherTest : public ::testing::Test {
   FFMixed call(FFUInt32 code, FFMixed in = num(0), void* instance = nullptr) {
     return dispatcher_->dispatch(code, in, instance);
   }
+  // The new instance, de-instantiated after the test; null when it failed.
   void* instantiate() {
     FFGLViewportStruct vp{0, 0, 640, 360};
     FFMixed r = call(FF_INSTANTIATE_GL, ptr(&vp));
-    return r.UIntValue == FF_FAIL ? nullptr : r.PointerValue;
+    if (r.UIntValue == FF_FAIL) return nullptr;
+    return instance_ = r.PointerValue;
   }
 
-  bool glLoads_ = true;
-  int glLoadCalls_ = 0;
+  void* instance_ = nullptr;
   std::unique_ptr<mirandel::Dispatcher> dispatcher_ =
-      std::make_unique<mirandel::Dispatcher>(&info(), [this] {
-        ++glLoadCalls_;
-        return glLoads_;
-      });
+      std::make_unique<mirandel::Dispatcher>(&info(), [] { return note("loadGL") == FF_SUCCESS; });
 };
 
-// Codes without a meaning here must fail cleanly, never reach an object. (An
-// instance is given: without one every such code fails anyway.)
-TEST_F(DispatcherTest, UnusedCodesAnswerFail) {
+// Codes that cannot be answered must fail cleanly and never reach an object:
+// codes without a meaning here (asked of an instance, without which they
+// would fail anyway), record-reading codes given a null record (answers that
+// are pointers fail as null), and instance codes without an instance.
+TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
+  knobs.calls.clear();
   for (FFUInt32 code : {1u, 3u, 11u, 12u, 14u, 24u, 25u, 26u, 27u, 28u, 29u, 30u, 52u, 1000u})
-    EXPECT_EQ(call(code, num(0), instance).UIntValue, FF_FAIL) << "code " << code;
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
-}
-
-// A host that passes a null record pointer must get a failure, not a crash.
-TEST_F(DispatcherTest, RecordReadingCodesRejectNullInput) {
-  void* instance = instantiate();
-  ASSERT_NE(instance, nullptr);
-  const FFMixed null = ptr(nullptr);
+    EXPECT_EQ(call(code, num(0), instance).UIntValue, FF_FAIL) << "unused code " << code;
   for (FFUInt32 code : {8u, 17u, 18u, 20u, 23u, 36u, 37u, 38u, 39u, 41u, 42u, 46u, 48u, 50u, 51u})
-    EXPECT_EQ(call(code, null, instance).UIntValue, FF_FAIL) << "code " << code;
-  // Answers that are pointers fail as null.
+    EXPECT_EQ(call(code, ptr(nullptr), instance).UIntValue, FF_FAIL) << "null record " << code;
   for (FFUInt32 code : {35u, 44u})
-    EXPECT_EQ(call(code, null, instance).PointerValue, nullptr) << "code " << code;
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
-}
-
-TEST_F(DispatcherTest, InstanceCodesWithoutAnInstanceFail) {
+    EXPECT_EQ(call(code, ptr(nullptr), instance).PointerValue, nullptr) << "null record " << code;
   SetParameterStruct set{0, num(0)};
   int frame = 0;
-  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY, num(0)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&set)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_GET_PARAMETER, num(0)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL).UIntValue, FF_FAIL);
+  const std::pair<FFUInt32, FFMixed> withoutInstance[] = {
+      {FF_GET_PARAMETER_DISPLAY, num(0)}, {FF_SET_PARAMETER, ptr(&set)}, {FF_GET_PARAMETER, num(0)},
+      {FF_PROCESS_OPENGL, ptr(&frame)},   {FF_DEINSTANTIATE_GL, num(0)},
+  };
+  for (const auto& [code, in] : withoutInstance)
+    EXPECT_EQ(call(code, in).UIntValue, FF_FAIL) << "no instance " << code;
+  EXPECT_EQ(knobs.calls, Calls{});
 }
 
-// An exception inside the plug-in must never unwind into the host.
-TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswers) {
+// An exception inside the plug-in must never unwind into the host, and a host
+// would dereference FF_FAIL: every answer that would have been a text pointer
+// is null. Values and defaults of text parameters are such answers too; the
+// type comes from the prototype's definitions, and with no prototype it is
+// unknown, where null is safe as a pointer and as the float 0 alike.
+TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPointer) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
-  knobs.throwOnSetFloat = true;
   SetParameterStruct set{0, num(0)};
-  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&set), instance).UIntValue, FF_FAIL);
-  // Instantiation that throws while applying defaults leaves nothing behind.
-  const int alive = knobs.alive;
-  EXPECT_EQ(instantiate(), nullptr);
-  EXPECT_EQ(knobs.alive, alive);
-  knobs.throwOnSetFloat = false;
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
-}
-
-// Guards against a host dereferencing FF_FAIL: when the plug-in throws, every
-// answer that would have been a text pointer is null. Values and defaults of
-// text parameters are such answers too; the type comes from the prototype's
-// definitions, and with no prototype it is unknown, where null is safe as a
-// pointer and as the float 0 alike.
-TEST_F(DispatcherTest, EveryPointerAnswerIsNullWhenThePlugInThrows) {
   struct Case {
-    const char* what;
-    bool Knobs::*thrower;
+    const char* thrower;
     FFUInt32 code;
-    FFUInt32 index;
+    FFMixed in;
     bool pointerAnswer;
+  } cases[] = {
+      {"SetFloat", FF_SET_PARAMETER, ptr(&set), false},
+      {"GetFloat", FF_GET_PARAMETER, num(0), false},
+      {"GetText", FF_GET_PARAMETER, num(1), true},
+      {"GetText", FF_GET_PARAMETER_DISPLAY, num(1), true},
+      {"GetFloat", FF_GET_PARAMETER_DISPLAY, num(0), true},
+      {"GetShortName", FF_GET_PLUGIN_SHORT_NAME, num(0), true},
   };
-  const Case withInstance[] = {
-      {"text value", &Knobs::throwOnGetText, FF_GET_PARAMETER, 1, true},
-      {"text display", &Knobs::throwOnGetText, FF_GET_PARAMETER_DISPLAY, 1, true},
-      {"float display", &Knobs::throwOnGetFloat, FF_GET_PARAMETER_DISPLAY, 0, true},
-      {"short name", &Knobs::throwOnShortName, FF_GET_PLUGIN_SHORT_NAME, 0, true},
-      {"float value", &Knobs::throwOnGetFloat, FF_GET_PARAMETER, 0, false},
-  };
-  void* instance = instantiate();
-  ASSERT_NE(instance, nullptr);
-  for (const Case& c : withInstance) {
-    SCOPED_TRACE(c.what);
-    knobs.*c.thrower = true;
-    const FFMixed answer = call(c.code, num(c.index), instance);
-    knobs.*c.thrower = false;
+  for (const Case& c : cases) {
+    knobs.throwIn = c.thrower;
+    const FFMixed answer = call(c.code, c.in, instance);
     if (c.pointerAnswer) {
-      EXPECT_EQ(answer.PointerValue, nullptr);
+      EXPECT_EQ(answer.PointerValue, nullptr) << c.thrower << " " << c.code;
     } else {
-      EXPECT_EQ(answer.UIntValue, FF_FAIL);
+      EXPECT_EQ(answer.UIntValue, FF_FAIL) << c.thrower << " " << c.code;
     }
   }
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
+  knobs.throwIn = "";
 
   // The prototype's creation throws: nothing tells the parameter's type.
   call(FF_DEINITIALISE);
-  knobs.factoryThrows = true;
+  knobs.throwIn = "factory";
   for (FFUInt32 index : {1u, 0u})
     EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, num(index)).PointerValue, nullptr) << index;
 }
 
-TEST_F(DispatcherTest, PrototypeIsMadeOnDemandAndRemadeAfterDeinitialise) {
+TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAbsenceFails) {
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
-  EXPECT_EQ(knobs.made, 1);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
-  EXPECT_EQ(knobs.made, 1);
+  EXPECT_EQ(knobs.calls, Calls{"factory"});
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
-  EXPECT_EQ(knobs.made, 2);
-}
+  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory"}));
 
-TEST_F(DispatcherTest, NoPrototypeMeansFailure) {
-  knobs.factoryFails = true;
+  call(FF_DEINITIALISE);
+  knobs.failIn = "factory";
   EXPECT_EQ(call(FF_INITIALISE_V2).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(0)).PointerValue, nullptr);
@@ -254,11 +217,10 @@ TEST_F(DispatcherTest, NoPrototypeMeansFailure) {
 }
 
 TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
-  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER_NAME, num(2)).PointerValue), "Mode");
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, num(2))), "Mode");
   EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(9)).PointerValue, nullptr);
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_DEFAULT, num(0))), 0.5f);
-  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER_DEFAULT, num(1)).PointerValue),
-               "10.0.0.1");
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_DEFAULT, num(1))), "10.0.0.1");
   EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, num(9)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, num(1)).UIntValue, FF_TYPE_TEXT);
   EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, num(9)).UIntValue, FF_FAIL);
@@ -267,9 +229,7 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(2)).UIntValue, 1u);
   EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(9)).UIntValue, FF_FAIL);
   GetParameterElementNameStruct element{2, 1};
-  EXPECT_STREQ(
-      static_cast<const char*>(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue),
-      "B");
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element))), "B");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element))), 1.0f);
   element.ElementNumber = 2;
   EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue, nullptr);
@@ -278,6 +238,14 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   GetElementSeparatorStruct sep{2, 0};
   EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, ptr(&sep)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PLUGIN_SHORT_NAME).PointerValue, nullptr);
+  // The range of an unknown parameter is 0..1; the thumbnail is refused.
+  GetRangeStruct range{42, {7.0f, 7.0f}};
+  EXPECT_EQ(call(FF_GET_RANGE, ptr(&range)).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(range.range.min, 0.0f);
+  EXPECT_EQ(range.range.max, 1.0f);
+  GetThumbnailStruct thumbnail{64, 64, nullptr};
+  EXPECT_EQ(call(FF_GET_THUMBNAIL, ptr(&thumbnail)).UIntValue, FF_FAIL);
+  EXPECT_EQ(thumbnail.width + thumbnail.height, 0u);
 }
 
 TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
@@ -288,123 +256,106 @@ TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   for (const Case& c : cases) EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, num(c.cap)).UIntValue, c.answer);
   void* instance = instantiate();
   EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, num(16), instance).UIntValue, FF_FAIL);
-  EXPECT_FALSE(static_cast<CFFGLPlugin*>(instance)->TopLeftTextureOrientationEnabled());
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
+  EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
 }
 
-TEST_F(DispatcherTest, RangeOfAnUnknownParameterIsZeroToOne) {
-  GetRangeStruct r{42, {7.0f, 7.0f}};
-  EXPECT_EQ(call(FF_GET_RANGE, ptr(&r)).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(r.range.min, 0.0f);
-  EXPECT_EQ(r.range.max, 1.0f);
-}
-
-TEST_F(DispatcherTest, ThumbnailIsRefusedAndSizeZeroed) {
-  GetThumbnailStruct t{64, 64, nullptr};
-  EXPECT_EQ(call(FF_GET_THUMBNAIL, ptr(&t)).UIntValue, FF_FAIL);
-  EXPECT_EQ(t.width, 0u);
-  EXPECT_EQ(t.height, 0u);
-}
-
-// Instantiation applies every default through the set operations, text
-// parameters through the text path.
+// Instantiation makes the prototype, then the object, applies every default in
+// identifier order (text parameters through the text path), loads GL and only
+// then lets InitGL see the viewport.
 TEST_F(DispatcherTest, InstantiationAppliesDefaultsThroughTheRightPath) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
-  EXPECT_EQ(knobs.texts, std::vector<std::string>{"10.0.0.1"});
-  ASSERT_EQ(knobs.floats.size(), 2u);
-  EXPECT_EQ(knobs.floats[0], (std::pair<FFUInt32, float>{0, 0.5f}));
-  EXPECT_EQ(knobs.floats[1], (std::pair<FFUInt32, float>{2, 1.0f}));
-  EXPECT_EQ(static_cast<CFFGLPlugin*>(instance)->Identity(), instance);
-  EXPECT_EQ(static_cast<CFFGLPlugin*>(instance)->CurrentViewport().width, 640u);
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
+  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory", "SetFloat 0 0.500000", "SetText 1 10.0.0.1",
+                                "SetFloat 2 1.000000", "loadGL", "InitGL"}));
+  EXPECT_EQ(plugin(instance)->Identity(), instance);
+  EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
 }
 
-TEST_F(DispatcherTest, FailedDefaultDestroysTheNewObject) {
-  knobs.failSetFloatIndex1 = true;
-  EXPECT_EQ(instantiate(), nullptr);
-  EXPECT_EQ(knobs.alive, 1);  // only the prototype
+// A default that fails or throws stops the instantiation at once, and a failed
+// InitGL is undone by DeInitGL: no new object is left behind.
+TEST_F(DispatcherTest, AFailedInstantiationLeavesOnlyThePrototype) {
+  struct Case {
+    const char* failIn;
+    const char* throwIn;
+    const char* lastCall;
+  } cases[] = {
+      {"SetFloat 0", "", "SetFloat 0 0.500000"},
+      {"", "SetText", "SetText 1 10.0.0.1"},
+      {"InitGL", "", "DeInitGL"},
+  };
+  for (const Case& c : cases) {
+    knobs.failIn = c.failIn;
+    knobs.throwIn = c.throwIn;
+    knobs.calls.clear();
+    EXPECT_EQ(instantiate(), nullptr) << c.lastCall;
+    EXPECT_EQ(knobs.alive, 1) << c.lastCall;
+    ASSERT_FALSE(knobs.calls.empty());
+    EXPECT_EQ(knobs.calls.back(), c.lastCall);
+  }
 }
 
 // GL entry points are loaded once per process; a failed load is not retried,
 // and every later instantiation fails too.
 TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
-  glLoads_ = false;
+  knobs.failIn = "loadGL";
   EXPECT_EQ(instantiate(), nullptr);
-  glLoads_ = true;
+  knobs.failIn = "";
   EXPECT_EQ(instantiate(), nullptr);
-  EXPECT_EQ(glLoadCalls_, 1);
-  EXPECT_EQ(knobs.alive, 1);
-}
-
-TEST_F(DispatcherTest, FailedInitGLIsUndoneBeforeFailing) {
-  knobs.initGLFails = true;
-  EXPECT_EQ(instantiate(), nullptr);
-  EXPECT_EQ(knobs.deInitCalls, 1);
+  EXPECT_EQ(std::count(knobs.calls.begin(), knobs.calls.end(), "loadGL"), 1);
+  EXPECT_EQ(knobs.calls.back(), "SetFloat 2 1.000000");
   EXPECT_EQ(knobs.alive, 1);
 }
 
 TEST_F(DispatcherTest, SetAndGetRouteByTheParameterType) {
   void* instance = instantiate();
-  knobs.floats.clear();
-  knobs.texts.clear();
+  knobs.calls.clear();
   SetParameterStruct text{1, ptr("192.168.1.20")};
+  SetParameterStruct value{0, flt(0.25f)};
   EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&text), instance).UIntValue, FF_SUCCESS);
-  SetParameterStruct value{0, num(0)};
-  const float f = 0.25f;
-  std::memcpy(&value.NewParameterValue.UIntValue, &f, 4);
   EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&value), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(knobs.texts, std::vector<std::string>{"192.168.1.20"});
-  ASSERT_EQ(knobs.floats.size(), 1u);
-  EXPECT_EQ(knobs.floats[0].second, 0.25f);
-  EXPECT_STREQ(static_cast<const char*>(call(FF_GET_PARAMETER, num(1), instance).PointerValue),
-               "hello");
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER, num(1), instance)), "hello");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER, num(0), instance)), 0.75f);
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
+  EXPECT_EQ(knobs.calls,
+            (Calls{"SetText 1 192.168.1.20", "SetFloat 0 0.250000", "GetText", "GetFloat"}));
 }
 
 TEST_F(DispatcherTest, DrawingConnectsOnceAndDeinstantiationDisconnects) {
   void* instance = instantiate();
+  knobs.calls.clear();
   int frame = 0;
   EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(knobs.connectCalls, 1);
+  instance_ = nullptr;
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(knobs.disconnectCalls, 1);
-  EXPECT_EQ(knobs.deInitCalls, 1);
+  EXPECT_EQ(knobs.calls,
+            (Calls{"Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
 }
 
 // Hosts with small event buffers collect in several calls; nothing may be lost
 // or reported twice.
 TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
   void* instance = instantiate();
-  auto* plugin = static_cast<CFFGLPlugin*>(instance);
-  plugin->RaiseParamEvent(2, FF_EVENT_FLAG_VALUE);
-  plugin->RaiseParamEvent(0, FF_EVENT_FLAG_VISIBILITY);
-  plugin->RaiseParamEvent(1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
-
-  GetParamEventsStruct query{0, nullptr};
+  plugin(instance)->RaiseParamEvent(2, FF_EVENT_FLAG_VALUE);
+  plugin(instance)->RaiseParamEvent(0, FF_EVENT_FLAG_VISIBILITY);
+  plugin(instance)->RaiseParamEvent(1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
+  ParamEventStruct entries[3] = {};
+  GetParamEventsStruct query{0, nullptr}, one{1, entries}, rest{3, entries}, none{3, entries};
   call(FF_GET_PARAMETER_EVENTS, ptr(&query), instance);
   EXPECT_EQ(query.numEvents, 3u);
 
-  ParamEventStruct entries[3] = {};
-  GetParamEventsStruct one{1, entries};
   EXPECT_EQ(call(FF_GET_PARAMETER_EVENTS, ptr(&one), instance).UIntValue, FF_SUCCESS);
   ASSERT_EQ(one.numEvents, 1u);
   EXPECT_EQ(entries[0].ParameterNumber, 0u);
   EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_VISIBILITY);
 
-  GetParamEventsStruct rest{3, entries};
   call(FF_GET_PARAMETER_EVENTS, ptr(&rest), instance);
   ASSERT_EQ(rest.numEvents, 2u);
   EXPECT_EQ(entries[0].ParameterNumber, 1u);
   EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
   EXPECT_EQ(entries[1].ParameterNumber, 2u);
 
-  GetParamEventsStruct none{3, entries};
   call(FF_GET_PARAMETER_EVENTS, ptr(&none), instance);
   EXPECT_EQ(none.numEvents, 0u);
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
 }
 
 // Group and display-name buffers get min(length, size) bytes and no
@@ -423,33 +374,31 @@ TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   q.targetBufferSize = 0;
   EXPECT_EQ(call(FF_GET_PARAMETER_GROUP, ptr(&q)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, ptr(&q), instance).UIntValue, FF_FAIL);
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
 }
 
 TEST_F(DispatcherTest, HostValuesReachTheInstance) {
   void* instance = instantiate();
-  auto* plugin = static_cast<CFFGLPlugin*>(instance);
   double seconds = 12.5;
   SetBeatinfoStruct beat{128.0f, 0.5f};
   SetHostinfoStruct host{"Host", "9.1"};
   FFGLViewportStruct vp{1, 2, 300, 200};
   SetParameterElementValueStruct element{2, 1, 4.0f};
-  EXPECT_EQ(call(FF_SET_TIME, ptr(&seconds), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_SET_BEAT_INFO, ptr(&beat), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_SET_HOST_INFO, ptr(&host), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_SET_SAMPLE_RATE, num(48000), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_RESIZE, ptr(&vp), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&element), instance).UIntValue, FF_SUCCESS);
+  const std::pair<FFUInt32, FFMixed> calls[] = {
+      {FF_SET_TIME, ptr(&seconds)},   {FF_SET_BEAT_INFO, ptr(&beat)},
+      {FF_SET_HOST_INFO, ptr(&host)}, {FF_SET_SAMPLE_RATE, num(48000)},
+      {FF_RESIZE, ptr(&vp)},          {FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&element)},
+  };
+  for (const auto& [code, in] : calls)
+    EXPECT_EQ(call(code, in, instance).UIntValue, FF_SUCCESS) << code;
   element.ElementNumber = 5;
   EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&element), instance).UIntValue, FF_FAIL);
-  EXPECT_EQ(plugin->Time(), 12.5);
-  EXPECT_EQ(plugin->Tempo(), 128.0f);
-  EXPECT_EQ(plugin->HostName(), "Host");
-  EXPECT_EQ(plugin->SampleRate(), 48000u);
-  EXPECT_EQ(plugin->CurrentViewport().height, 200u);
-  EXPECT_EQ(plugin->FindParamInfo(2)->elements[1].value, 4.0f);
+  EXPECT_EQ(plugin(instance)->Time(), 12.5);
+  EXPECT_EQ(plugin(instance)->Tempo(), 128.0f);
+  EXPECT_EQ(plugin(instance)->HostName(), "Host");
+  EXPECT_EQ(plugin(instance)->SampleRate(), 48000u);
+  EXPECT_EQ(plugin(instance)->CurrentViewport().height, 200u);
+  EXPECT_EQ(plugin(instance)->FindParamInfo(2)->elements[1].value, 4.0f);
   EXPECT_EQ(call(FF_GET_INPUT_STATUS, num(0), instance).UIntValue, FF_FAIL);
-  call(FF_DEINSTANTIATE_GL, num(0), instance);
 }
 
 TEST(DispatcherWithoutRecord, EveryCodeFails) {
