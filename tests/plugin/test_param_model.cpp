@@ -37,26 +37,21 @@ TEST(ParamModel, StandardDefaultsAreClampedAndOthersKeptAsGiven) {
 }
 
 // Option lists whose names and values disagree in length would leave the host
-// indexing past one of them; such a change must be refused whole.
-TEST(ParamModel, ElementListsOfUnequalLengthChangeNothing) {
+// indexing past one of them; such a change must be refused whole. Elements
+// only exist on option parameters.
+TEST(ParamModel, ElementListsChangeOnlyOnOptionParametersAndOnlyWithEqualLengths) {
   Definitions d;
   d.SetOptionParamInfo(0, "opt", 1, 0.0f);
+  d.SetParamInfo(1, "slider", FF_TYPE_STANDARD, 0.0f);
   d.SetParamElements(0, {"a", "b", "c"}, {0.0f, 1.0f}, true);
+  d.SetParamElements(1, {"a"}, {0.0f}, true);
   EXPECT_EQ(d.FindParamInfo(0)->elements.size(), 1u);
-  EXPECT_EQ(pending(d, 0), 0u);
+  EXPECT_EQ(d.FindParamInfo(1)->elements[0].name, "");
+  EXPECT_EQ(pending(d, 0) | pending(d, 1), 0u);
   d.SetParamElements(0, {"a", "b"}, {0.0f, 1.0f}, true);
   ASSERT_EQ(d.FindParamInfo(0)->elements.size(), 2u);
   EXPECT_EQ(d.FindParamInfo(0)->elements[1].name, "b");
   EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_ELEMENTS);
-}
-
-// Elements only exist on option parameters.
-TEST(ParamModel, ElementListsAreOnlyReplacedOnOptionParameters) {
-  Definitions d;
-  d.SetParamInfo(0, "slider", FF_TYPE_STANDARD, 0.0f);
-  d.SetParamElements(0, {"a"}, {0.0f}, true);
-  EXPECT_EQ(d.FindParamInfo(0)->elements[0].name, "");
-  EXPECT_EQ(pending(d, 0), 0u);
 }
 
 // Events tell the host to re-read; raising one for a no-op change makes hosts
@@ -79,24 +74,21 @@ TEST(ParamModel, DisplayNameAndVisibilityRaiseEventsOnlyOnChange) {
   EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_VISIBILITY);
 }
 
-TEST(ParamModel, OperationsOnUnknownIdsDoNothing) {
+// Parameters are found by identifier: operations on an unknown one change
+// nothing, and a lookup takes the first definition of an id.
+TEST(ParamModel, OperationsOnUnknownIdsDoNothingAndLookupsTakeTheFirstDefinition) {
   Definitions d;
   d.SetParamInfo(5, "p", FF_TYPE_STANDARD, 0.0f);
+  d.SetParamInfo(5, "second", FF_TYPE_STANDARD, 0.0f);
   d.SetParamVisibility(4, false, true);
   d.SetParamDisplayName(4, "x", true);
   d.SetParamGroup(4, "g");
   d.RaiseParamEvent(4, 4);
   d.SetParamElementInfo(5, 3, "out of range", 1.0f);
+  EXPECT_EQ(d.FindParamInfo(5)->name, "p");
   EXPECT_TRUE(d.FindParamInfo(5)->visible);
   EXPECT_EQ(pending(d, 5), 0u);
   EXPECT_EQ(d.FindParamInfo(4), nullptr);
-}
-
-TEST(ParamModel, LookupsTakeTheFirstDefinitionOfAnId) {
-  Definitions d;
-  d.SetParamInfo(1, "first", FF_TYPE_STANDARD, 0.0f);
-  d.SetParamInfo(1, "second", FF_TYPE_STANDARD, 0.0f);
-  EXPECT_EQ(d.FindParamInfo(1)->name, "first");
 }
 
 TEST(ParamModel, SourcesReportNoInputs) {
