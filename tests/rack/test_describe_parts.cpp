@@ -32,8 +32,6 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
     const char* what;
     std::vector<Piece> pieces;
   } sequences[] = {
-      {"in order",
-       {{1, 3, 0, "{\"a\"", t, none}, {1, 3, 1, ":", t, none}, {1, 3, 2, "1}", t, "{\"a\":1}"}}},
       {"order 2, 0, 1",
        {{1, 3, 2, "c", t, none}, {1, 3, 0, "a", t, none}, {1, 3, 1, "b", t, "abc"}}},
       {"total 0 completes at once with nothing", {{1, 0, 0, "ignored", t, ""}}},

@@ -53,18 +53,17 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
     const char* effect;
     Expected slots;
   } cases[] = {
-      {"continuous controls fill the sliders in control order; without a position never shown",
-       R"({"params": [{"field": "a", "normalized": 0.1}, {"field": "nopos"},
-                     {"field": "b", "label": "Bee", "normalized": 0.2}]})",
-       {"Slot1:a=a", "Slot2:b=Bee"}},
+      {"continuous controls fill the sliders in control order; without a position never shown; "
+       "the hero takes its control's label when heroLabel is empty",
+       R"({"hero": "h", "params": [{"field": "a", "normalized": 0.1}, {"field": "nopos"},
+           {"field": "b", "label": "Bee", "normalized": 0.2},
+           {"field": "h", "label": "H", "normalized": 0}]})",
+       {"Hero:h=H", "Slot1:a=a", "Slot2:b=Bee"}},
       {"hero with its own label, skipped when the layout names it again",
        R"({"hero": "gain", "heroLabel": "Main",
            "params": [{"field": "hue", "normalized": 0}, {"field": "gain", "normalized": 0}],
            "layout": [{"section": "Tune", "fields": ["gain", "hue"]}]})",
        {"Hero:gain=Main", "Slot1:hue=hue"}},
-      {"hero takes the control's label when heroLabel is empty",
-       R"({"hero": "gain", "params": [{"field": "gain", "label": "Gain", "normalized": 0}]})",
-       {"Hero:gain=Gain"}},
       {"hero chosen by the mode control's current value",
        R"({"hero": "x", "heroByMode": {"field": "mode", "heroes": {"one": "x", "two": "y"}},
            "params": [{"field": "mode", "type": "option", "value": "two", "options": ["one", "two"]},
@@ -94,41 +93,29 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
                        "fields": ["flash", "gain", "strobe", "ghost", "reset"]}]})",
        {"Quick1:flash=Flash", "Quick3:!strobe=Strobe!", "Quick5:!reset=Reset", "Option1:mode=mode",
         "Slot1:gain=gain"}},
-      {"seven quick fields: only the first five are considered",
+      {"six quick fields: only the first five are considered",
        R"({"params": [{"field": "a", "type": "bool"}, {"field": "b", "type": "bool"},
                       {"field": "c", "type": "bool"}, {"field": "d", "type": "bool"},
-                      {"field": "e", "type": "bool"}, {"field": "f", "type": "bool"},
-                      {"field": "g", "type": "bool"}],
-           "layout": [{"section": "Quick row", "fields": ["a", "b", "c", "d", "e", "f", "g"]}]})",
-       {"Quick1:a=a", "Quick2:b=b", "Quick3:c=c", "Quick4:d=d", "Quick5:e=e", "Switch1:f=f",
-        "Switch2:g=g"}},
-      {"the first Quick row counts; every Quick row is left out of the layout",
+                      {"field": "e", "type": "bool"}, {"field": "f", "type": "bool"}],
+           "layout": [{"section": "Quick row", "fields": ["a", "b", "c", "d", "e", "f"]}]})",
+       {"Quick1:a=a", "Quick2:b=b", "Quick3:c=c", "Quick4:d=d", "Quick5:e=e", "Switch1:f=f"}},
+      {"the first Quick row counts; every Quick row is left out of the layout; the title must "
+       "match exactly",
        R"({"params": [{"field": "b", "normalized": 0}, {"field": "a", "normalized": 0},
-                      {"field": "q", "type": "bool"}],
+                      {"field": "q", "type": "bool"}, {"field": "k", "type": "bool"}],
            "layout": [{"section": "Quick row", "fields": ["q"]},
                       {"section": "Quick row", "fields": ["b"]},
-                      {"section": "Main", "fields": ["a"]}]})",
-       {"Quick1:q=q", "Slot1:a=a", "Slot2:b=b"}},
-      {"quick row title must match exactly",
-       R"({"params": [{"field": "q", "type": "bool"}],
-           "layout": [{"section": "quick row", "fields": ["q"]}]})",
-       {"Switch1:q=q"}},
-      {"a bool first moves the cursor past the first row of sliders",
-       R"({"params": [{"field": "b", "type": "bool"}, {"field": "s1", "normalized": 0},
-                      {"field": "s2", "normalized": 0}, {"field": "s3", "normalized": 0},
-                      {"field": "s4", "normalized": 0}],
-           "layout": [{"section": "Main", "fields": ["b", "s1", "s2", "s3"]}]})",
-       {"Slot4:s1=s1", "Slot5:s2=s2", "Slot6:s3=s3", "Slot7:s4=s4", "Switch1:b=b"}},
-      {"sections fill the rows in order; unknown names are ignored",
+                      {"section": "Main", "fields": ["a"]},
+                      {"section": "quick row", "fields": ["k"]}]})",
+       {"Quick1:q=q", "Slot1:a=a", "Slot4:b=b", "Switch1:k=k"}},
+      {"sections fill the rows in order; unknown names are ignored; of two option controls the "
+       "first one placed wins",
        R"({"params": [{"field": "x", "normalized": 0}, {"field": "y", "normalized": 0},
-                      {"field": "t", "type": "bool"}],
+                      {"field": "t", "type": "bool"}, {"field": "look", "type": "option"},
+                      {"field": "palette", "type": "option"}],
            "layout": [{"section": "A", "fields": ["missing", "y"]},
-                      {"section": "B", "fields": ["t", "x", "y"]}]})",
-       {"Slot1:y=y", "Slot4:x=x", "Switch1:t=t"}},
-      {"two option controls: the first one placed wins",
-       R"({"params": [{"field": "look", "type": "option"}, {"field": "palette", "type": "option"}],
-           "layout": [{"section": "S", "fields": ["palette"]}]})",
-       {"Option1:palette=palette"}},
+                      {"section": "B", "fields": ["t", "x", "y", "palette"]}]})",
+       {"Option1:palette=palette", "Slot1:y=y", "Slot4:x=x", "Switch1:t=t"}},
       {"actions: four slots, labels with an upper-cased first ASCII letter",
        R"({"actions": ["jump", "reset", "flip", "zap", "more"],
            "actionLabels": {"reset": "\u00e9lan", "flip": "1st", "zap": "", "jump": "go now"}})",
@@ -150,6 +137,11 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
            "actions": ["go"],
            "layout": [{"section": "Quick row", "fields": ["a", "go", "b"]}]})",
        {"Quick3:b=b", "Option1:mode=mode"}},
+      {"a duplicated field binds its first control; the second is placed as a leftover",
+       R"({"params": [{"field": "g", "label": "G1", "normalized": 0.1},
+                      {"field": "g", "label": "G2", "normalized": 0.9}],
+           "layout": [{"section": "S", "fields": ["g"]}]})",
+       {"Slot1:g=G1", "Slot2:g=G2"}},
       {"a field that is both a continuous control and an action: the action takes the quick spot",
        R"({"params": [{"field": "go", "normalized": 0}], "actions": ["go"],
            "layout": [{"section": "Quick row", "fields": ["go"]}]})",
@@ -200,15 +192,41 @@ TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
   for (int s = 7; s <= 9; ++s) EXPECT_EQ(field(plan.sliders[s]), "-");
 }
 
-// The clip loads slot values from the plan's bindings; binding the wrong
-// control of a duplicated field would show another control's value.
-TEST(LayoutPlan, BindsTheFirstControlOfADuplicatedField) {
-  const RackEffect effect = effectFrom(R"({"params": [
-      {"field": "g", "normalized": 0.1}, {"field": "g", "normalized": 0.9}],
-      "layout": [{"section": "S", "fields": ["g"]}]})");
-  const SlotPlan plan = planLayout(effect);
-  EXPECT_EQ(plan.sliders[1].control, 0);
-  EXPECT_EQ(plan.sliders[2].control, 1);  // the second one is placed as a leftover
+mirandel::RackControl option(const std::string& field, const std::string& value) {
+  mirandel::RackControl c;
+  c.field = field;
+  c.type = "option";
+  c.optionValue = value;
+  c.optionList = {"a", "b", value};
+  return c;
+}
+
+// A wrong show rule hides a control the user needs, or shows one that does
+// nothing in the phone's current mode. (Unlisted values and empty lists, with
+// and without their option control, show in the layout cases.)
+TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
+  struct Case {
+    const char* what;
+    std::vector<mirandel::RackControl> controls;
+    std::vector<std::string> values;
+    bool shown;
+  } cases[] = {
+      {"value listed", {option("mode", "b")}, {"a", "b"}, true},
+      {"comparison is exact", {option("mode", "B")}, {"b"}, false},
+      {"no controlling control", {option("other", "z")}, {"a"}, true},
+      {"first control with the field decides",
+       {option("mode", "a"), option("mode", "x")},
+       {"a"},
+       true},
+      {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false},
+  };
+  for (const Case& c : cases) {
+    RackEffect effect;
+    effect.controls = c.controls;
+    effect.showConditions["gain"] = mirandel::ShowCondition{"mode", c.values};
+    EXPECT_EQ(mirandel::isShown(effect, "gain"), c.shown) << c.what;
+    EXPECT_TRUE(mirandel::isShown(effect, "other")) << c.what << ": a name without a rule is shown";
+  }
 }
 
 }  // namespace
