@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -42,11 +43,22 @@ class Shader : public ::testing::Test {
 };
 mirandel::host::GlContext* Shader::context_ = nullptr;
 
-TEST_F(Shader, CompilesAndLinksAWorkingProgram) {
+// A working program links; looking a uniform up every frame costs a driver
+// round trip, so misses must be cached as well as hits.
+TEST_F(Shader, LinksAWorkingProgramAndCachesUniformLookupsIncludingMisses) {
   ffglex::FFGLShader shader;
   ASSERT_TRUE(shader.Compile(kVertex, kFragment));
   EXPECT_NE(shader.GetGLID(), 0u);
-  EXPECT_GE(shader.FindUniform("used"), 0);
+  realGetUniformLocation = __glewGetUniformLocation;
+  __glewGetUniformLocation = &countingGetUniformLocation;
+  uniformQueries = 0;
+  EXPECT_EQ(shader.FindUniform("notThere"), -1);
+  EXPECT_EQ(shader.FindUniform("notThere"), -1);
+  const GLint used = shader.FindUniform("used");
+  EXPECT_GE(used, 0);
+  EXPECT_EQ(shader.FindUniform("used"), used);
+  __glewGetUniformLocation = realGetUniformLocation;
+  EXPECT_EQ(uniformQueries, 2);
   shader.FreeGLResources();
   EXPECT_EQ(shader.GetGLID(), 0u);
 }
@@ -60,52 +72,30 @@ TEST_F(Shader, EmptySourcesAreRefusedWithoutTouchingGL) {
 }
 
 // Shader diagnostics go to the developer's output, one line per failure, and
-// the fragment stage is not compiled after a broken vertex stage.
-TEST_F(Shader, ABrokenVertexShaderLogsOneLineAndLeavesTheShaderEmpty) {
-  ffglex::FFGLShader shader;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(shader.Compile("#version 410 core\nvoid main() { syntax error }\n", kFragment));
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("Vertex Shader error: ", 0), 0u) << out;
-  EXPECT_EQ(out.find("Fragment Shader error: "), std::string::npos) << out;
-  EXPECT_EQ(shader.GetGLID(), 0u);
-}
-
-TEST_F(Shader, ALinkFailureIsReportedWithTheProgramLog) {
-  // Both stages compile, but the varying's type differs between them.
-  const char* vertex = R"(#version 410 core
-layout(location = 0) in vec4 p;
-out float shade;
-void main() { shade = p.x; gl_Position = p; }
-)";
-  const char* fragment = R"(#version 410 core
-in vec3 shade;
-out vec4 c;
-void main() { c = vec4(shade, 1.0); }
-)";
-  ffglex::FFGLShader shader;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(shader.Compile(vertex, fragment));
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("Fragment Shader error: ", 0), 0u) << out;
-  EXPECT_EQ(shader.GetGLID(), 0u);
-}
-
-// Looking a uniform up every frame costs a driver round trip; misses must be
-// cached as well as hits.
-TEST_F(Shader, UniformLookupsAreCachedIncludingMisses) {
-  ffglex::FFGLShader shader;
-  ASSERT_TRUE(shader.Compile(kVertex, kFragment));
-  realGetUniformLocation = __glewGetUniformLocation;
-  __glewGetUniformLocation = &countingGetUniformLocation;
-  uniformQueries = 0;
-  EXPECT_EQ(shader.FindUniform("notThere"), -1);
-  EXPECT_EQ(shader.FindUniform("notThere"), -1);
-  const GLint used = shader.FindUniform("used");
-  EXPECT_EQ(shader.FindUniform("used"), used);
-  __glewGetUniformLocation = realGetUniformLocation;
-  EXPECT_EQ(uniformQueries, 2);
-  shader.FreeGLResources();
+// leave the shader empty: a broken vertex stage stops before the fragment
+// stage and the link; a program whose stages compile but whose varying's type
+// differs between them fails to link and is reported with the program log.
+TEST_F(Shader, ACompileOrLinkFailureLogsOneLineAndLeavesTheShaderEmpty) {
+  struct Case {
+    const char* vertex;
+    const char* fragment;
+    const char* line;
+  } cases[] = {
+      {"#version 410 core\nvoid main() { syntax error }\n", kFragment, "Vertex Shader error: "},
+      {"#version 410 core\nlayout(location = 0) in vec4 p;\nout float shade;\n"
+       "void main() { shade = p.x; gl_Position = p; }\n",
+       "#version 410 core\nin vec3 shade;\nout vec4 c;\nvoid main() { c = vec4(shade, 1.0); }\n",
+       "Fragment Shader error: "},
+  };
+  for (const Case& c : cases) {
+    ffglex::FFGLShader shader;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(shader.Compile(c.vertex, c.fragment));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind(c.line, 0), 0u) << out;
+    EXPECT_EQ(out.find("Shader error: ", std::strlen(c.line)), std::string::npos) << out;
+    EXPECT_EQ(shader.GetGLID(), 0u);
+  }
 }
 
 TEST_F(Shader, AnEmptyQuadDrawsNothingAndAReleasedQuadIsEmpty) {
