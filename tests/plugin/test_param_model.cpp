@@ -91,13 +91,6 @@ TEST(ParamModel, OperationsOnUnknownIdsDoNothingAndLookupsTakeTheFirstDefinition
   EXPECT_EQ(d.FindParamInfo(4), nullptr);
 }
 
-TEST(ParamModel, SourcesReportNoInputs) {
-  Definitions d;
-  EXPECT_EQ(d.GetInputStatus(0), FF_FAIL);
-  d.SetMaxInputs(1);
-  EXPECT_EQ(d.GetInputStatus(0), 1u);
-}
-
 // The default display writes "%f" into a 16-byte buffer; a long number must be
 // cut and still terminated.
 TEST(ParamModel, DefaultDisplayFormatsSixDecimalsAndAlwaysTerminates) {
