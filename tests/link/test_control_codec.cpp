@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/ControlCodec.h"
@@ -140,38 +141,30 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
 
 // Guards every handler's numeric reading, including strtod's leniency.
 TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
-  struct Case {
-    ControlArg arg;
-    bool ok;
-    double value;
+  const std::pair<ControlArg, double> numbers[] = {
+      {ControlArg::ofInt(-7), -7.0},
+      {ControlArg::ofFloat(0.5f), 0.5},
+      {ControlArg::ofText("12abc"), 12.0},
+      {ControlArg::ofText("  3.5"), 3.5},
+      {ControlArg::ofText("\t-2e3x"), -2000.0},
+      {ControlArg::ofText("+.25"), 0.25},
+      {ControlArg::ofText("0x10"), 16.0},
+      {ControlArg::ofText("1e999"), HUGE_VAL},
+      {ControlArg::ofKind(ArgKind::True), 1.0},
+      {ControlArg::ofKind(ArgKind::Impulse), 1.0},
+      {ControlArg::ofKind(ArgKind::False), 0.0},
   };
-  const std::vector<Case> cases = {
-      {ControlArg::ofInt(-7), true, -7.0},
-      {ControlArg::ofFloat(0.5f), true, 0.5},
-      {ControlArg::ofText("12abc"), true, 12.0},
-      {ControlArg::ofText("  3.5"), true, 3.5},
-      {ControlArg::ofText("\t-2e3x"), true, -2000.0},
-      {ControlArg::ofText("+.25"), true, 0.25},
-      {ControlArg::ofText("0x10"), true, 16.0},
-      {ControlArg::ofText("1e999"), true, HUGE_VAL},
-      {ControlArg::ofText("abc"), false, 0},
-      {ControlArg::ofText(""), false, 0},
-      {ControlArg::ofText("  "), false, 0},
-      {ControlArg::ofText("-"), false, 0},
-      {ControlArg::ofText("+-1"), false, 0},
-      {ControlArg::ofKind(ArgKind::True), true, 1.0},
-      {ControlArg::ofKind(ArgKind::Impulse), true, 1.0},
-      {ControlArg::ofKind(ArgKind::False), true, 0.0},
-      {ControlArg::ofKind(ArgKind::Nil), false, 0},
-      {ControlArg::ofKind(static_cast<ArgKind>(42)), false, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.arg.text);
+  for (const auto& [arg, value] : numbers) {
     double v = -123.0;
-    EXPECT_EQ(toNumber(c.arg, v), c.ok);
-    if (c.ok) {
-      EXPECT_EQ(v, c.value);
-    }
+    EXPECT_TRUE(toNumber(arg, v)) << arg.text;
+    EXPECT_EQ(v, value) << arg.text;
+  }
+  for (const ControlArg& arg :
+       {ControlArg::ofText("abc"), ControlArg::ofText(""), ControlArg::ofText("  "),
+        ControlArg::ofText("-"), ControlArg::ofText("+-1"), ControlArg::ofKind(ArgKind::Nil),
+        ControlArg::ofKind(static_cast<ArgKind>(42))}) {
+    double v = 0;
+    EXPECT_FALSE(toNumber(arg, v)) << arg.text;
   }
 }
 
