@@ -249,11 +249,10 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
 }
 
 TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
-  struct Case {
-    FFUInt32 cap;
-    FFUInt32 answer;
-  } cases[] = {{5, 1}, {10, 0}, {11, 0}, {16, 0}, {4, 0}, {0, 0}, {999, 0}};
-  for (const Case& c : cases) EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, num(c.cap)).UIntValue, c.answer);
+  const std::pair<FFUInt32, FFUInt32> capabilities[] = {{5, 1}, {10, 0}, {11, 0}, {16, 0},
+                                                        {4, 0}, {0, 0},  {999, 0}};
+  for (const auto& [cap, answer] : capabilities)
+    EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, num(cap)).UIntValue, answer) << cap;
   void* instance = instantiate();
   EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, num(16), instance).UIntValue, FF_FAIL);
   EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
@@ -306,29 +305,25 @@ TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
   EXPECT_EQ(knobs.alive, 1);
 }
 
-TEST_F(DispatcherTest, SetAndGetRouteByTheParameterType) {
+// Instance codes reach the right operation: set and get by the parameter's
+// type, drawing connects once first, and de-instantiation disconnects before
+// DeInitGL.
+TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
   void* instance = instantiate();
   knobs.calls.clear();
-  SetParameterStruct text{1, ptr("192.168.1.20")};
-  SetParameterStruct value{0, flt(0.25f)};
+  SetParameterStruct text{1, ptr("192.168.1.20")}, value{0, flt(0.25f)};
   EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&text), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&value), instance).UIntValue, FF_SUCCESS);
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER, num(1), instance)), "hello");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER, num(0), instance)), 0.75f);
-  EXPECT_EQ(knobs.calls,
-            (Calls{"SetText 1 192.168.1.20", "SetFloat 0 0.250000", "GetText", "GetFloat"}));
-}
-
-TEST_F(DispatcherTest, DrawingConnectsOnceAndDeinstantiationDisconnects) {
-  void* instance = instantiate();
-  knobs.calls.clear();
   int frame = 0;
   EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
   instance_ = nullptr;
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.calls,
-            (Calls{"Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
+            (Calls{"SetText 1 192.168.1.20", "SetFloat 0 0.250000", "GetText", "GetFloat",
+                   "Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
 }
 
 // Hosts with small event buffers collect in several calls; nothing may be lost
