@@ -1,10 +1,11 @@
 // The hub on real sockets in the test's private namespace. Probes reach the
 // phone emulator on loopback because the hub is told loopback is a broadcast
 // interface (loopback has no broadcast address of its own).
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,12 +34,8 @@ int threadCount() {
     return true;
   }();
   (void)settled;
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return n;
+  return static_cast<int>(
+      std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
 
 class LinkHubTest : public ::testing::Test {
