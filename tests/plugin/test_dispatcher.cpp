@@ -198,6 +198,8 @@ TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPoi
     EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, num(index)).PointerValue, nullptr) << index;
 }
 
+// Guards against a prototype made per question (or never remade after code 2)
+// and against a missing prototype answering as if it existed.
 TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAbsenceFails) {
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
