@@ -29,14 +29,6 @@ TEST(Utf8Truncation, NeverSplitsACharacter) {
     EXPECT_EQ(mirandel::utf8PrefixLength(c.text, c.limit), c.expected) << c.text << " " << c.limit;
 }
 
-TEST(Utf8Truncation, CopyAlwaysTerminates) {
-  char buffer[4];
-  mirandel::copyTerminatedUtf8("ab\xE2\x80\x94", buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "ab");
-  mirandel::copyTerminatedUtf8("", buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "");
-}
-
 // Converting NaN or a huge float to int is undefined behaviour; such host or
 // phone values must be refused instead.
 TEST(Rounding, UnusableNumbersHaveNoIndex) {
