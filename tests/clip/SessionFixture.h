@@ -25,6 +25,11 @@ inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
 inline ControlArg I(int v) { return ControlArg::ofInt(v); }
 inline ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
 
+// A "/mirandel/status" of a phone at 30 of 30 fps with no drops.
+inline std::vector<ControlArg> statusArgs(ControlArg zoomFactor, int recording = 0) {
+  return {F(30), F(30), F(0), std::move(zoomFactor), I(recording), I(0), I(0)};
+}
+
 // A discovered phone with one route, its best address.
 inline DeviceRecord device(const std::string& name, const std::string& best, Nanos firstSeen) {
   DeviceRecord d;
@@ -64,7 +69,7 @@ inline const char* kRackJson = R"({
      "actions": ["tap", "clear"]}
   ]})";
 
-// A new clip, with the events of its construction still pending.
+// A new clip, the events of its construction collected.
 class ClipTest : public ::testing::Test {
  protected:
   static constexpr const char* kPhone = "10.0.0.5";
@@ -74,26 +79,36 @@ class ClipTest : public ::testing::Test {
     setLogCallback(&collectHostLine);
     clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_, clock_.fn()});
     clip_->SetIdentity(clip_.get());
+    takeEvents();
   }
   ~ClipTest() override {
     clip_.reset();
     setLogCallback(nullptr);
   }
 
+  // Queues a message for the clip as its link would.
   void fromPhone(const std::string& address, std::vector<ControlArg> args = {},
                  const std::string& sender = kPhone) {
     link_.deliver({sender, address, std::move(args)});
   }
+  // The same, taken up at once by a supervision step.
+  void receive(const std::string& address, std::vector<ControlArg> args = {},
+               const std::string& sender = kPhone) {
+    fromPhone(address, std::move(args), sender);
+    step();
+  }
   void step() { clip_->superviseClip(); }
   void advance(Nanos d) { clock_.advance(d); }
+  void stepAfter(Nanos d) {
+    advance(d);
+    step();
+  }
 
   // Connected to kPhone with the rack installed, events and sends cleared.
   void connectWithRack() {
     clip_->SetTextParameter(1, kPhone);
-    fromPhone("/mirandel/describe", {ControlArg::ofText(kRackJson)});
-    step();
-    advance(2 * kSecond);  // past the window after the effect switch
-    step();
+    receive("/mirandel/describe", {ControlArg::ofText(kRackJson)});
+    stepAfter(2 * kSecond);  // past the window after the effect switch
     takeEvents();
     link_.sent.clear();
   }
@@ -103,6 +118,13 @@ class ClipTest : public ::testing::Test {
     std::map<std::uint32_t, std::uint64_t> out;
     for (ParamInfo& p : clip_->Params())
       if (auto bits = p.pendingEvents.take()) out[p.id] = bits;
+    return out;
+  }
+  // What the clip sent since the last call; clears it.
+  std::vector<ControlMessage> takeSent() {
+    std::vector<ControlMessage> out;
+    for (const FakeLink::Sent& s : link_.sent) out.push_back(s.message);
+    link_.sent.clear();
     return out;
   }
   const ParamInfo& param(std::uint32_t i) { return *clip_->FindParamInfo(i); }
@@ -115,12 +137,6 @@ class ClipTest : public ::testing::Test {
   ManualClock clock_{100 * kSecond};
   FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
-};
-
-// A clip whose construction events were collected.
-class SessionTest : public ClipTest {
- protected:
-  SessionTest() { takeEvents(); }
 };
 
 }  // namespace mirandel::test

@@ -1,74 +1,76 @@
 // The clip's conversation with its phone and the mapping of the phone's rack,
 // driven through a scripted link and a hand-driven clock.
-#include <cmath>
-
 #include "tests/clip/SessionFixture.h"
 
 namespace mirandel::test {
 namespace {
 
-// A phone that just answered must not be connected to before it has been
-// known for 400 ms; then the first device is adopted without user action.
-TEST_F(SessionTest, ConnectsAutomaticallyOnceThePhoneHasBeenKnownFor400ms) {
+// Searching alone, the clip probes every 3 s, not at once (its creation
+// counts as a probe). A phone that just answered must not be connected to
+// before it has been known for 400 ms; then the first device is adopted
+// without user action, and probing stops. A wired route appearing for it
+// later moves the connection there, looked for at most once a second.
+TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
+  step();
+  stepAfter(3 * kSecond);
+  EXPECT_EQ(link_.probes, 0);
+  stepAfter(1);
+  EXPECT_EQ(link_.probes, 1);
+  stepAfter(2 * kSecond);
+  EXPECT_EQ(link_.probes, 1);
+
   link_.devices = {device("Anna's phone", kPhone, clock_.now())};
-  fromPhone("/mirandel/here", {S("Anna's phone")});
-  step();
-  EXPECT_EQ(elementNames(0), std::vector<std::string>{"Anna's phone"});
+  receive("/mirandel/here", {S("Anna's phone")});
+  stepAfter(300 * kMillisecond);
   EXPECT_EQ(clip_->phoneAddress(), "");
-  advance(300 * kMillisecond);
-  step();
-  EXPECT_EQ(clip_->phoneAddress(), "");
-  advance(260 * kMillisecond);  // the next device poll, 560 ms after the phone appeared
-  step();
+  stepAfter(260 * kMillisecond);  // the next device poll, 560 ms after the phone appeared
   EXPECT_EQ(clip_->phoneAddress(), kPhone);
   EXPECT_EQ(clip_->statusText(), "Connecting to 10.0.0.5\xE2\x80\xA6");
   EXPECT_FALSE(link_.searching(clip_->subscriptionId()));
-  ASSERT_GE(link_.sent.size(), 2u);
+  ASSERT_FALSE(link_.sent.empty());
   EXPECT_EQ(link_.sent[0].destination, kPhone);
-  EXPECT_EQ(link_.sent[0].message, (ControlMessage{"/mirandel/describe", {S("rack"), I(900)}}));
-  EXPECT_EQ(link_.sent[1].message, (ControlMessage{"/mirandel/stream/quality", {}}));
+  const std::vector<ControlMessage> sent = {{"/mirandel/describe", {S("rack"), I(900)}},
+                                            {"/mirandel/stream/quality", {}}};
+  EXPECT_EQ(takeSent(), sent);
   EXPECT_EQ(hostLines().back(), "Mirandel: describe 10.0.0.5");
+
+  link_.devices[0].routes["169.254.3.3"] = RouteEntry{LinkKind::Wired, clock_.now()};
+  link_.devices[0].bestAddress = "169.254.3.3";
+  stepAfter(500 * kMillisecond);
+  EXPECT_EQ(clip_->phoneAddress(), kPhone);
+  stepAfter(600 * kMillisecond);
+  EXPECT_EQ(clip_->phoneAddress(), "169.254.3.3");
+  EXPECT_EQ(hostLines().at(hostLines().size() - 2),
+            "Mirandel: better link 10.0.0.5 \xE2\x86\x92 169.254.3.3");
+  stepAfter(5 * kSecond);
+  EXPECT_EQ(link_.probes, 1);
 }
 
-TEST_F(SessionTest, DevicesWithTheSameNameAreToldApartByAddress) {
+// Devices with the same name are told apart by address, and choosing one
+// connects to its best address. A typed address turns automatic choice off:
+// nothing connects by itself and no better link is ever taken.
+TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
+  clip_->SetTextParameter(param::kPhoneIp, "192.168.1.20");
   link_.devices = {device("iPhone", "10.0.0.5", clock_.now()),
                    device("iPhone", "10.0.0.6", clock_.now()),
-                   device("iPad", "10.0.0.7", clock_.now())};
-  clip_->SetTextParameter(1, "10.0.0.99");  // manual: no automatic connection
-  fromPhone("/mirandel/here", {S("iPhone")});
-  step();
+                   device("iPad", "169.254.3.3", clock_.now())};
+  link_.devices[2].routes["192.168.1.20"] = RouteEntry{LinkKind::Wifi, clock_.now()};
+  receive("/mirandel/here", {S("iPhone")});
   const std::vector<std::string> expected = {"iPhone  10.0.0.5", "iPhone  10.0.0.6", "iPad"};
   EXPECT_EQ(elementNames(0), expected);
-  // Choosing a device connects to its best address.
+  stepAfter(5 * kSecond);
+  EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");
   clip_->SetFloatParameter(0, 1.4f);
   EXPECT_EQ(clip_->phoneAddress(), "10.0.0.6");
 }
 
-// Probing while alone: not at once (creation counts as a probe), then every 3 s.
-TEST_F(SessionTest, ProbesEveryThreeSecondsWhileNoPhoneIsConnected) {
-  step();
-  EXPECT_EQ(link_.probes, 0);
-  advance(3 * kSecond);
-  step();
-  EXPECT_EQ(link_.probes, 0);
-  advance(1);
-  step();
-  EXPECT_EQ(link_.probes, 1);
-  advance(2 * kSecond);
-  step();
-  EXPECT_EQ(link_.probes, 1);
+// A first reply must fill the Effect menu, the Status text and the log line,
+// ask for the effects still loading, show the phone's own parameters and map
+// the active effect onto exactly its host parameters, labelled and valued.
+TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   clip_->SetTextParameter(1, kPhone);
-  advance(10 * kSecond);
-  step();
-  EXPECT_EQ(link_.probes, 1);
-}
-
-TEST_F(SessionTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
-  clip_->SetTextParameter(1, kPhone);
-  link_.sent.clear();
-  takeEvents();
-  fromPhone("/mirandel/describe", {S(kRackJson)});
-  step();
+  takeSent();
+  receive("/mirandel/describe", {S(kRackJson)});
 
   EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"}));
   EXPECT_EQ(clip_->statusText(), "Mirandel Cam  2.3  10.0.0.5");
@@ -96,225 +98,150 @@ TEST_F(SessionTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(elementNames(21), (std::vector<std::string>{"fine", "coarse"}));
 }
 
-// Large racks arrive in pieces, in any order; the clip must join them once.
-TEST_F(SessionTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
-  clip_->SetTextParameter(1, kPhone);
-  const std::string text = kRackJson;
-  const std::size_t third = text.size() / 3;
-  const std::string pieces[3] = {text.substr(0, third), text.substr(third, third),
-                                 text.substr(2 * third)};
-  for (int k : {2, 0}) fromPhone("/mirandel/describe/part", {I(7), I(3), I(k), S(pieces[k])});
-  step();
-  EXPECT_TRUE(clip_->effects().empty());
-  // A piece of another transfer in between changes nothing.
+// Large racks arrive in pieces, in any order and between the pieces of other
+// transfers; the clip must join them in index order, reading the numbers of a
+// part whatever their kind.
+TEST_F(ClipTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
+  clip_->SetTextParameter(param::kPhoneIp, kPhone);
+  fromPhone("/mirandel/describe/part", {I(7), I(2), I(1), S(kRackJson + 100)});
   fromPhone("/mirandel/describe/part", {I(8), I(2), I(0), S("{")});
-  fromPhone("/mirandel/describe/part", {S("7"), F(3.0f), I(1), S(pieces[1])});
-  step();
+  receive("/mirandel/describe/part", {S("7"), F(2.0f), I(0), S(std::string(kRackJson, 100))});
   EXPECT_EQ(clip_->effects().size(), 3u);
 }
 
-TEST_F(SessionTest, MissingControlsAreAskedForAgainEveryThreeSeconds) {
+// Effects still without controls are asked for again every 3 s; the
+// single-effect answer merges by address and completes the rack, after which
+// nothing more is asked. A reply that describes the current effect anew must
+// map it again although the phone's active effect stayed the same, or the
+// slots keep the labels and controls of the old description.
+TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) {
   connectWithRack();
-  advance(1 * kSecond + 1);  // 3 s after the request made on install
-  step();
+  stepAfter(1 * kSecond + 1);  // 3 s after the request made on install
   EXPECT_EQ(link_.sentTo("/mirandel/describe").size(), 1u);
-  // The single-effect answer merges by address and completes the rack.
-  fromPhone("/mirandel/describe",
-            {S(R"({"effects":[{"name":"Glow","address":"glow","params":[]}],"active":0})")});
-  step();
-  EXPECT_EQ(clip_->effects().size(), 3u);
+  receive("/mirandel/describe",
+          {S(R"({"effects":[{"name":"Glow","address":"glow","params":[]}],"active":0})")});
   EXPECT_TRUE(clip_->effects()[1].controlsLoaded);
   EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5");
+  receive("/mirandel/describe", {S(R"({"active": 0, "effects": [{"name": "Grain",
+      "address": "grain", "params": [{"field": "gain", "label": "Gain", "normalized": 0.3}]}]})")});
+  EXPECT_EQ(clip_->currentEffect(), 0);
+  EXPECT_FALSE(param(15).visible);  // "amount" is gone, and the hero with it
+  EXPECT_EQ(param(22).displayName, "Gain");
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.3f);
   link_.sent.clear();
-  advance(10 * kSecond);
-  step();
+  stepAfter(10 * kSecond);
   EXPECT_TRUE(link_.sentTo("/mirandel/describe").empty());
 }
 
-// Every fixed parameter that talks to the phone sends exactly this.
-TEST_F(SessionTest, FixedParametersSendTheirCommands) {
-  connectWithRack();
-  struct Case {
-    std::uint32_t index;
-    float value;
-    ControlMessage expected;
-  } cases[] = {
-      {4, 1.0f, {"/mirandel/rec", {I(1)}}},
-      {4, 0.0f, {"/mirandel/rec", {I(0)}}},
-      {5, 1.0f, {"/mirandel/snap", {}}},
-      {6, 1.0f, {"/mirandel/flip", {}}},
-      {7, 0.25f, {"/mirandel/zoom", {F(1.0f)}}},
-      {7, 1.0f, {"/mirandel/zoom", {F(8.0f)}}},
-      {7, 0.0f, {"/mirandel/zoom", {F(0.5f)}}},
-      {10, 2.0f, {"/mirandel/stream/quality", {I(2)}}},
-      {14, 2.4f, {"/mirandel/patch", {S("echo")}}},
-  };
-  for (const Case& c : cases) {
-    link_.sent.clear();
-    EXPECT_EQ(clip_->SetFloatParameter(c.index, c.value), FF_SUCCESS);
-    ASSERT_EQ(link_.sent.size(), 1u) << c.index;
-    EXPECT_EQ(link_.sent[0].message, c.expected) << c.index;
-  }
-  link_.sent.clear();
-  clip_->SetFloatParameter(5, 0.0f);  // releasing a button sends nothing
-  clip_->SetFloatParameter(2, 1.0f);  // Rescan probes, it sends no command
-  EXPECT_TRUE(link_.sent.empty());
-  EXPECT_EQ(link_.probes, 1);
-}
-
-TEST_F(SessionTest, EffectSelectionRoundsAndIgnoresTheCurrentEffect) {
-  connectWithRack();
-  clip_->SetFloatParameter(14, 0.3f);
-  EXPECT_TRUE(link_.sent.empty());
-  clip_->SetFloatParameter(14, 1.6f);
-  EXPECT_EQ(link_.sent.back().message, (ControlMessage{"/mirandel/patch", {S("echo")}}));
-  EXPECT_EQ(clip_->currentEffect(), 2);
-  link_.sent.clear();
-  clip_->SetFloatParameter(14, 7.0f);
-  clip_->SetFloatParameter(14, std::nanf(""));
-  EXPECT_TRUE(link_.sent.empty());
-  EXPECT_EQ(clip_->currentEffect(), 2);
-}
-
-// Zoom and quality writes right after an effect switch are the host replaying
-// stale values; the level is kept but nothing is sent.
-TEST_F(SessionTest, WritesRightAfterAnEffectSwitchAreNotSent) {
-  connectWithRack();
-  clip_->SetFloatParameter(14, 2.0f);
-  link_.sent.clear();
-  advance(1 * kSecond);
-  clip_->SetFloatParameter(7, 0.5f);
-  clip_->SetFloatParameter(10, 0.0f);
-  EXPECT_EQ(clip_->SetFloatParameter(22, 0.9f), FF_SUCCESS);  // Slot1: Echo's "decay"
-  EXPECT_TRUE(link_.sent.empty());
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.5f);
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.5f);  // the slider kept its value
-  // Quality was stored, so writing it again sends nothing either.
-  advance(1 * kSecond);
-  clip_->SetFloatParameter(10, 0.0f);
-  EXPECT_TRUE(link_.sent.empty());
-}
-
-TEST_F(SessionTest, SlotWritesSendToTheBoundControl) {
-  connectWithRack();
-  struct Case {
-    std::uint32_t index;
-    float value;
-    ControlMessage expected;
-  } cases[] = {
-      {15, 0.75f, {"/mirandel/grain/amount", {F(0.75f)}}},
-      {22, 0.1f, {"/mirandel/grain/size", {F(0.1f)}}},
-      {16, 0.0f, {"/mirandel/grain/colour", {I(0)}}},
-      {17, 1.0f, {"/mirandel/grain/randomize", {}}},
-      {21, 1.0f, {"/mirandel/grain/mode", {S("coarse")}}},
-      {58, 1.0f, {"/mirandel/grain/reset", {}}},
-  };
-  for (const Case& c : cases) {
-    link_.sent.clear();
-    EXPECT_EQ(clip_->SetFloatParameter(c.index, c.value), FF_SUCCESS) << c.index;
-    ASSERT_EQ(link_.sent.size(), 1u) << c.index;
-    EXPECT_EQ(link_.sent[0].message, c.expected) << c.index;
-  }
-  // An unchanged value is not re-sent; a hidden unbound slot stores only.
-  link_.sent.clear();
-  clip_->SetFloatParameter(22, 0.1f);
-  clip_->SetFloatParameter(30, 0.6f);
-  EXPECT_TRUE(link_.sent.empty());
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(30), 0.6f);
+// Each host write sends exactly this to the phone, and nothing where the
+// table says so: a slot value unchanged, a hidden unbound slot (it only
+// stores), a released button, Rescan (it probes), a quality or an effect that
+// rounds to the one already set. A quick toggle bound to an action is a
+// momentary button: it fires once, reads back as off, and switching it off
+// sends nothing.
+TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
+  connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_FAIL);
+  struct Case {
+    std::uint32_t index;
+    float value;
+    std::vector<ControlMessage> expected;
+    float readBack;
+  } cases[] = {
+      {15, 0.75f, {{"/mirandel/grain/amount", {F(0.75f)}}}, 0.75f},
+      {22, 0.1f, {{"/mirandel/grain/size", {F(0.1f)}}}, 0.1f},
+      {22, 0.1f, {}, 0.1f},
+      {16, 0.0f, {{"/mirandel/grain/colour", {I(0)}}}, 0.0f},
+      {17, 1.0f, {{"/mirandel/grain/randomize", {}}}, 0.0f},
+      {17, 0.0f, {}, 0.0f},
+      {21, 1.0f, {{"/mirandel/grain/mode", {S("coarse")}}}, 1.0f},
+      {58, 1.0f, {{"/mirandel/grain/reset", {}}}, 0.0f},
+      {30, 0.6f, {}, 0.6f},
+      {4, 1.0f, {{"/mirandel/rec", {I(1)}}}, 1.0f},
+      {4, 0.0f, {{"/mirandel/rec", {I(0)}}}, 0.0f},
+      {5, 1.0f, {{"/mirandel/snap", {}}}, 0.0f},
+      {5, 0.0f, {}, 0.0f},
+      {6, 1.0f, {{"/mirandel/flip", {}}}, 0.0f},
+      {2, 1.0f, {}, 0.0f},
+      {7, 0.25f, {{"/mirandel/zoom", {F(1.0f)}}}, 0.25f},
+      {7, 1.0f, {{"/mirandel/zoom", {F(8.0f)}}}, 1.0f},
+      {7, 0.0f, {{"/mirandel/zoom", {F(0.5f)}}}, 0.0f},
+      {10, 2.0f, {{"/mirandel/stream/quality", {I(2)}}}, 2.0f},
+      {10, 2.2f, {}, 2.0f},
+      {14, 0.3f, {}, 0.3f},
+      {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(clip_->SetFloatParameter(c.index, c.value), FF_SUCCESS) << c.index;
+    EXPECT_EQ(takeSent(), c.expected) << c.index << " " << c.value;
+    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(c.index), c.readBack) << c.index << " " << c.value;
+    // The host's quick toggle is told to fall back to off.
+    if (c.index == 17) {
+      EXPECT_EQ(takeEvents()[17], c.value ? std::uint64_t{FF_EVENT_FLAG_VALUE} : 0u);
+    }
+  }
+  EXPECT_EQ(link_.probes, 1);
+  EXPECT_EQ(clip_->currentEffect(), 2);
 }
 
-// A quick toggle bound to an action behaves as a momentary button.
-TEST_F(SessionTest, AQuickActionFiresOnceAndReadsBackAsOff) {
-  connectWithRack();
-  clip_->SetFloatParameter(17, 1.0f);
-  EXPECT_EQ(link_.sent.size(), 1u);
-  EXPECT_EQ(clip_->GetFloatParameter(17), 0.0f);
-  EXPECT_EQ(takeEvents()[17], FF_EVENT_FLAG_VALUE);
-  clip_->SetFloatParameter(17, 0.0f);
-  EXPECT_EQ(link_.sent.size(), 1u);
-}
-
-// The phone's own changes must reach the host without a command echoed back.
-TEST_F(SessionTest, PhoneChangesUpdateHostValuesWithoutEcho) {
+// The phone's own changes must reach the host without a command echoed back,
+// also when the host writes the new value back; a control of another effect
+// changes only the rack model. The phone in turn echoes what the clip sent:
+// an echo within 500 ms or within 0.004 must not drag the host's slider back.
+TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   connectWithRack();
   fromPhone("/mirandel/grain/size", {F(0.9f)});
   fromPhone("/mirandel/grain/colour", {I(0)});
-  fromPhone("/mirandel/echo/decay", {F(0.1f)});  // not the current effect
-  step();
+  receive("/mirandel/echo/decay", {F(0.1f)});  // not the current effect
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.9f);
   EXPECT_EQ(clip_->GetFloatParameter(16), 0.0f);
   auto events = takeEvents();
   EXPECT_EQ(events[22], FF_EVENT_FLAG_VALUE);
   EXPECT_EQ(events[16], FF_EVENT_FLAG_VALUE);
   EXPECT_DOUBLE_EQ(clip_->effects()[2].controls[0].normalized, static_cast<double>(0.1f));
-  EXPECT_TRUE(link_.sent.empty());
-  // The host echoing the new value back sends nothing either.
   clip_->SetFloatParameter(22, 0.9f);
-  EXPECT_TRUE(link_.sent.empty());
-}
+  EXPECT_TRUE(takeSent().empty());
 
-// The phone echoes what the clip sent; an echo within 500 ms or within 0.004
-// must not drag the host's slider back.
-TEST_F(SessionTest, SliderEchoesOfTheLastSentValueAreIgnored) {
-  connectWithRack();
   clip_->SetFloatParameter(22, 0.50f);
-  fromPhone("/mirandel/grain/size", {F(0.30f)});  // stale value, arrives 0 ms later
-  step();
+  receive("/mirandel/grain/size", {F(0.30f)});  // stale value, arrives 0 ms later
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.50f);
   advance(600 * kMillisecond);
-  fromPhone("/mirandel/grain/size", {F(0.502f)});
-  step();
+  receive("/mirandel/grain/size", {F(0.502f)});
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.50f);
-  fromPhone("/mirandel/grain/size", {F(0.6f)});
-  step();
+  receive("/mirandel/grain/size", {F(0.6f)});
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.6f);
 }
 
-// Changing the mode control re-maps the effect: the hero follows the mode.
-TEST_F(SessionTest, AModeChangeFromThePhoneRemapsTheEffect) {
+// Changing the mode control re-maps the effect, whether the phone or the host
+// changes it: the hero follows the mode; the same value again is no change.
+// For 300 ms after a re-map slider writes are the host's stale values and are
+// dropped, but an option write is the user's and is sent.
+TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   connectWithRack();
-  fromPhone("/mirandel/grain/mode", {S("coarse")});
-  step();
+  receive("/mirandel/grain/mode", {S("coarse")});
   EXPECT_EQ(param(15).displayName, "Size");
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(15), 0.2f);
-  // The same value again is no change.
   takeEvents();
-  fromPhone("/mirandel/grain/mode", {S("coarse")});
-  step();
+  receive("/mirandel/grain/mode", {S("coarse")});
   EXPECT_EQ(takeEvents().count(15), 0u);
-}
 
-TEST_F(SessionTest, AfterARelayoutSlidersWaitButTheOptionIsSent) {
-  connectWithRack();
-  clip_->SetFloatParameter(21, 1.0f);  // host picks "coarse": relayout requested
-  step();
-  link_.sent.clear();
   advance(100 * kMillisecond);
   clip_->SetFloatParameter(15, 0.33f);
-  EXPECT_TRUE(link_.sent.empty());
   clip_->SetFloatParameter(21, 0.0f);
-  EXPECT_EQ(link_.sent.size(), 1u);
-}
-
-TEST_F(SessionTest, APatchFromThePhoneSelectsThatEffectWithoutEcho) {
-  connectWithRack();
-  fromPhone("/mirandel/patch", {I(2)});
+  const std::vector<ControlMessage> sent = {{"/mirandel/grain/mode", {S("fine")}}};
+  EXPECT_EQ(takeSent(), sent);
   step();
-  EXPECT_EQ(clip_->currentEffect(), 2);
-  EXPECT_EQ(clip_->GetFloatParameter(14), 2.0f);
-  EXPECT_EQ(param(22).displayName, "Decay");
-  EXPECT_FALSE(param(15).visible);  // Echo names no hero
-  EXPECT_TRUE(link_.sent.empty());
-  for (int bad : {2, 3, -1}) {
-    fromPhone("/mirandel/patch", {I(bad)});
-    step();
-    EXPECT_EQ(clip_->currentEffect(), 2);
-  }
+  EXPECT_EQ(param(15).displayName, "Amount");
 }
 
-TEST_F(SessionTest, StatusMessagesFormatTheFpsLine) {
+// A status report sets the FPS line (a Nil target rate counts as 30; six
+// arguments are no status). The phone's zoom reaches the host unless it
+// echoes the clip's own change: until our zoom has reached the phone its
+// reports still carry the old factor, and taking one within 700 ms of our
+// send, or one within 0.02 of what we sent, throws the host's zoom back. A
+// factor that is no number is no zoom.
+TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   connectWithRack();
   struct Case {
     std::vector<ControlArg> args;
@@ -327,126 +254,77 @@ TEST_F(SessionTest, StatusMessagesFormatTheFpsLine) {
        "30.0 / 30 fps \xC2\xB7 ok"},
   };
   for (const Case& c : cases) {
-    fromPhone("/mirandel/status", c.args);
-    step();
-    EXPECT_EQ(clip_->fpsText(), c.text);
+    receive("/mirandel/status", c.args);
     EXPECT_STREQ(clip_->GetTextParameter(8), c.text);
   }
-  // Six arguments are not a status.
-  fromPhone("/mirandel/status", {F(1), F(2), F(3), F(4), I(0), I(0)});
-  step();
+  receive("/mirandel/status", {F(1), F(2), F(3), F(4), I(0), I(0)});
   EXPECT_EQ(clip_->fpsText(), cases[2].text);
-}
 
-TEST_F(SessionTest, StatusAdoptsThePhonesZoomUnlessItEchoesOurs) {
-  connectWithRack();
-  fromPhone("/mirandel/status", {F(30), F(30), F(0), F(8), I(0), I(0), I(0)});
-  step();
+  receive("/mirandel/status", statusArgs(F(8)));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 1.0f);
-  EXPECT_TRUE(link_.sent.empty());
-  clip_->SetFloatParameter(7, 0.25f);  // sends 1.0
-  advance(800 * kMillisecond);
-  fromPhone("/mirandel/status", {F(30), F(30), F(0), F(1.01f), I(1), I(0), I(0)});
-  step();
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
-  EXPECT_EQ(clip_->GetFloatParameter(4), 1.0f);  // recording adopted
-  fromPhone("/mirandel/status", {F(30), F(30), F(0), S("nan"), I(0), I(0), I(0)});
-  step();
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
-}
-
-// Until our zoom has reached the phone, its reports still carry the old
-// factor; taking one within 700 ms of our send throws the host's zoom back.
-TEST_F(SessionTest, AZoomReportWithin700msOfOurOwnSendIsNotTaken) {
-  connectWithRack();
+  EXPECT_TRUE(takeSent().empty());
   clip_->SetFloatParameter(7, 0.5f);  // sends 2.0
-  const std::vector<ControlArg> factorFour = {F(30), F(30), F(0), F(4), I(0), I(0), I(0)};
   advance(700 * kMillisecond - 1);
-  fromPhone("/mirandel/status", factorFour);
-  step();
+  receive("/mirandel/status", statusArgs(F(4)));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.5f);
   advance(1);
-  fromPhone("/mirandel/status", factorFour);
-  step();
+  receive("/mirandel/status", statusArgs(F(4)));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.75f);
+
+  clip_->SetFloatParameter(7, 0.25f);  // sends 1.0
+  advance(800 * kMillisecond);
+  receive("/mirandel/status", statusArgs(F(1.01f), 1));
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
+  EXPECT_EQ(clip_->GetFloatParameter(4), 1.0f);  // recording taken
+  receive("/mirandel/status", statusArgs(S("nan")));
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
 }
 
-TEST_F(SessionTest, QualityAndRecordingAndGrainFromThePhone) {
+// The phone's stream quality (at most 2; an event only on a change),
+// recording (an event on every report), grain (never negative) and patch (an
+// effect on offer other than the current one) reach the clip without a command
+// echoed back; from any other sender nothing does, a status neither.
+TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   connectWithRack();
-  fromPhone("/mirandel/stream/quality", {I(5)});
-  step();
+  fromPhone("/mirandel/status", statusArgs(F(8)), "10.0.0.66");
+  fromPhone("/mirandel/patch", {I(2)}, "10.0.0.66");
+  receive("/mirandel/stream/quality", {I(2)}, "10.0.0.66");
+  EXPECT_EQ(clip_->currentEffect(), 0);
+  EXPECT_EQ(clip_->fpsText(), text::kDash);
+  EXPECT_EQ(clip_->GetFloatParameter(10), 1.0f);
+
+  receive("/mirandel/stream/quality", {I(5)});
   EXPECT_EQ(clip_->GetFloatParameter(10), 2.0f);
   EXPECT_EQ(takeEvents()[10], FF_EVENT_FLAG_VALUE);
-  fromPhone("/mirandel/stream/quality", {I(2)});
-  step();
+  receive("/mirandel/stream/quality", {I(2)});
   EXPECT_EQ(takeEvents().count(10), 0u);
-  fromPhone("/mirandel/rec", {I(0)});
-  step();
+  receive("/mirandel/rec", {I(0)});
   EXPECT_EQ(takeEvents()[4], FF_EVENT_FLAG_VALUE);
-  fromPhone("/mirandel/stream/grain/add", {F(0.2f)});
-  step();
+  receive("/mirandel/stream/grain/add", {F(0.2f)});
   EXPECT_FLOAT_EQ(clip_->grainAmount(), 0.2f);
-  fromPhone("/mirandel/stream/grain/add", {F(-1)});
-  step();
+  receive("/mirandel/stream/grain/add", {F(-1)});
   EXPECT_EQ(clip_->grainAmount(), 0.0f);
+  receive("/mirandel/patch", {I(2)});
+  EXPECT_EQ(clip_->currentEffect(), 2);
+  EXPECT_EQ(clip_->GetFloatParameter(14), 2.0f);
+  EXPECT_EQ(param(22).displayName, "Decay");
+  for (int bad : {2, 3, -1}) {
+    receive("/mirandel/patch", {I(bad)});
+    EXPECT_EQ(clip_->currentEffect(), 2);
+  }
   EXPECT_TRUE(link_.sent.empty());
-}
-
-// Only the connected phone may change the clip; any phone may announce itself.
-TEST_F(SessionTest, MessagesFromOtherSendersAreIgnoredExceptDiscovery) {
-  connectWithRack();
-  fromPhone("/mirandel/status", {F(1), F(2), F(3), F(4), I(0), I(0), I(0)}, "10.0.0.66");
-  fromPhone("/mirandel/patch", {I(2)}, "10.0.0.66");
-  step();
-  EXPECT_EQ(clip_->currentEffect(), 0);
-  EXPECT_EQ(clip_->fpsText(), "\xE2\x80\x94");
-  link_.devices = {device("Other", "10.0.0.66", clock_.now())};
-  fromPhone("/mirandel/here", {S("Other")}, "10.0.0.66");
-  step();
-  EXPECT_EQ(elementNames(0), std::vector<std::string>{"Other"});
-}
-
-// A wired route appearing for the connected phone moves the connection to it.
-TEST_F(SessionTest, MovesToABetterLinkWithALogLine) {
-  DeviceRecord d = device("Anna", "192.168.1.20", clock_.now() - kSecond);
-  link_.devices = {d};
-  advance(1 * kSecond);
-  step();
-  ASSERT_EQ(clip_->phoneAddress(), "192.168.1.20");
-  d.routes["169.254.3.3"] = RouteEntry{LinkKind::Wired, clock_.now()};
-  d.bestAddress = "169.254.3.3";
-  link_.devices = {d};
-  advance(500 * kMillisecond);
-  step();
-  EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");  // checked at most once a second
-  advance(600 * kMillisecond);
-  step();
-  EXPECT_EQ(clip_->phoneAddress(), "169.254.3.3");
-  EXPECT_NE(std::find(hostLines().begin(), hostLines().end(),
-                      "Mirandel: better link 192.168.1.20 \xE2\x86\x92 169.254.3.3"),
-            hostLines().end());
-  EXPECT_TRUE(clip_->effects().empty());
-}
-
-TEST_F(SessionTest, ATypedAddressNeverSwitchesLinks) {
-  clip_->SetTextParameter(1, "192.168.1.20");
-  DeviceRecord d = device("Anna", "169.254.3.3", clock_.now());
-  d.routes["192.168.1.20"] = RouteEntry{LinkKind::Wifi, clock_.now()};
-  link_.devices = {d};
-  advance(5 * kSecond);
-  step();
-  EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");
 }
 
 // A reply that failed late used to install its effects and stop before
 // re-mapping, leaving the current effect and the slots pointing at effects
 // and controls that no longer existed: the next slot write read out of
-// bounds. A reply that fails anywhere must change nothing but the status.
-TEST_F(SessionTest, ADescriptionThatFailsAnywhereChangesNothingButTheStatus) {
+// bounds. A reply that fails anywhere must change nothing but the status, and
+// a shorter list that does install must not leave the current effect past its
+// end.
+TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
-  advance(2 * kSecond);
-  step();
+  stepAfter(2 * kSecond);
   takeEvents();
   const char* replies[] = {
       "",
@@ -460,60 +338,26 @@ TEST_F(SessionTest, ADescriptionThatFailsAnywhereChangesNothingButTheStatus) {
   };
   float value = 0.1f;
   for (const char* json : replies) {
-    link_.sent.clear();
-    fromPhone("/mirandel/describe", {S(json)});
-    step();
+    receive("/mirandel/describe", {S(json)});
     EXPECT_EQ(clip_->statusText(), "Bad describe reply") << json;
     auto events = takeEvents();
     events.erase(param::kPicture);  // the stream's own line may change meanwhile
     EXPECT_EQ(events,
               (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}))
         << json;
-    EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"})) << json;
     ASSERT_EQ(clip_->effects().size(), 3u) << json;
     ASSERT_EQ(clip_->currentEffect(), 2) << json;
     ASSERT_EQ(clip_->effects()[2].controls.size(), 1u) << json;
+    takeSent();
     clip_->SetFloatParameter(22, value);
     const std::vector<ControlMessage> sent = {{"/mirandel/echo/decay", {F(value)}}};
-    EXPECT_EQ(link_.sentTo("/mirandel/echo/decay"), sent) << json;
+    EXPECT_EQ(takeSent(), sent) << json;
     value += 0.1f;
   }
-}
-
-// A shorter replacement list must not leave the current effect pointing past
-// its end, where every later write would read out of bounds.
-TEST_F(SessionTest, ACurrentEffectBeyondANewShorterListIsCleared) {
-  connectWithRack();
-  clip_->SetFloatParameter(14, 2.0f);
-  ASSERT_EQ(clip_->currentEffect(), 2);
-  fromPhone(
-      "/mirandel/describe",
-      {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
-  step();
+  receive("/mirandel/describe",
+          {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
   EXPECT_EQ(clip_->currentEffect(), -1);
   EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
-}
-
-// A reply that describes the current effect anew must map it again although
-// the phone's active effect stayed the same; the slots would otherwise keep
-// the labels and control numbers of the old description.
-TEST_F(SessionTest, AReplyRenewingTheCurrentEffectMapsItAgain) {
-  connectWithRack();
-  fromPhone("/mirandel/describe", {S(R"({"active": 0, "effects": [{"name": "Grain",
-      "address": "grain", "params": [{"field": "gain", "label": "Gain", "normalized": 0.3}]}]})")});
-  step();
-  EXPECT_EQ(clip_->currentEffect(), 0);
-  EXPECT_FALSE(param(15).visible);  // "amount" is gone, and the hero with it
-  EXPECT_EQ(param(22).displayName, "Gain");
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.3f);
-}
-
-TEST_F(SessionTest, CommandsWithoutAPhoneAreDroppedButStateIsKept) {
-  clip_->SetFloatParameter(4, 1.0f);
-  clip_->SetFloatParameter(7, 0.5f);
-  EXPECT_TRUE(link_.sent.empty());
-  EXPECT_EQ(clip_->GetFloatParameter(4), 1.0f);
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.5f);
 }
 
 }  // namespace
