@@ -14,13 +14,15 @@ namespace mirandel {
 // product well inside 64 bits).
 inline constexpr std::uint32_t kMaxPictureSide = 16384;
 
-// Whether the view can be read whole: sizes within 1..kMaxPictureSide, planes
-// present, and every stride at least as wide as its row.
+// Whether the view can be read whole: sizes within 1..kMaxPictureSide, a bit
+// depth of 8 or 10, planes present, and every stride at least as wide as its
+// row.
 bool pictureIsReadable(const YuvPicture& picture);
 
-// An NV12 buffer as a platform decoder describes it: a luma plane of
+// An NV12 or P010 buffer as a platform decoder describes it: a luma plane of
 // planeHeight rows (0: height) followed by the interleaved chroma plane, both
-// `pitch` bytes per row, with the visible width x height area at (cropX, cropY).
+// `pitch` bytes per row, with the visible width x height area at (cropX, cropY)
+// in pixels.
 struct Nv12Layout {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
@@ -28,11 +30,13 @@ struct Nv12Layout {
   std::uint32_t cropX = 0;
   std::uint32_t cropY = 0;
   std::size_t pitch = 0;
+  std::uint8_t bitDepth = 8;  // 8: NV12 bytes; 10: P010 words, the value in the high bits
 };
 
-// The view of the visible area, or nothing when the layout does not fit in
-// `length` bytes (or is otherwise unreadable). Chroma is read from row
-// planeHeight on, whatever the visible height.
+// The view of the visible area (limited range; the caller sets the range it
+// knows), or nothing when the layout does not fit in `length` bytes (or is
+// otherwise unreadable). Chroma is read from row planeHeight on, whatever the
+// visible height.
 std::optional<YuvPicture> nv12Picture(const std::uint8_t* base, std::size_t length,
                                       const Nv12Layout& layout);
 

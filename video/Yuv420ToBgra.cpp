@@ -1,6 +1,8 @@
 #include "video/Yuv420ToBgra.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 #include "video/Yuv420ToBgraSimd.h"
@@ -41,6 +43,128 @@ void i420RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::u
   if (y1 != nullptr) i420RowScalar(y1, u, v, out1, width);
 }
 
+// ---- Every other format: scalar rows over 8-bit or 16-bit samples ----
+
+static_assert(std::endian::native == std::endian::little,
+              "16-bit samples are read as little-endian words");
+
+// Reads one sample of a picture's planes: a byte, or a 16-bit word whose
+// value may sit in the high bits.
+template <bool kWide>
+struct SampleReader {
+  std::uint32_t shift = 0;
+  std::uint32_t mask = 0xFF;
+
+  explicit SampleReader(const YuvPicture& p)
+      : shift(kWide && p.alignment == SampleAlignment::kHigh ? 16u - p.bitDepth : 0u),
+        mask((1u << p.bitDepth) - 1) {}
+
+  // Sample i of a row. Masked, so stray high bits in a decoder's buffer
+  // cannot push the sums outside the rule's range.
+  int operator()(const std::uint8_t* row, std::size_t i) const {
+    if constexpr (!kWide) {
+      return row[i];
+    } else {
+      std::uint16_t word;
+      std::memcpy(&word, row + 2 * i, sizeof word);
+      return static_cast<int>((word >> shift) & mask);
+    }
+  }
+};
+
+// The chroma terms of one sample, shared by its 2 x 2 luma block.
+struct ChromaTerms {
+  int r, g, b;
+};
+
+inline ChromaTerms chromaTerms(const YuvRule& k, int u, int v) {
+  const int d = u - k.chromaCentre;
+  const int e = v - k.chromaCentre;
+  const int round = 1 << (k.shift - 1);
+  return {k.vr * e + round, round - k.ug * d - k.vg * e, k.ub * d + round};
+}
+
+inline void storePixel(const YuvRule& k, const ChromaTerms& t, int y, std::uint8_t* bgra) {
+  const int c = (y - k.yOffset) * k.luma;
+  bgra[0] = clampByte((c + t.b) >> k.shift);
+  bgra[1] = clampByte((c + t.g) >> k.shift);
+  bgra[2] = clampByte((c + t.r) >> k.shift);
+  bgra[3] = 255;
+}
+
+// U and V of chroma sample c of one chroma row.
+template <bool kWide, bool kPlanar>
+inline void chromaAt(const SampleReader<kWide>& read, const std::uint8_t* uRow,
+                     const std::uint8_t* vRow, std::size_t c, int& u, int& v) {
+  if constexpr (kPlanar) {
+    u = read(uRow, c);
+    v = read(vRow, c);
+  } else {
+    u = read(uRow, 2 * c);
+    v = read(uRow, 2 * c + 1);
+  }
+}
+
+// Rows r and r + 1, which share a chroma row; out1 null converts row r alone.
+template <bool kWide, bool kPlanar>
+void anyRows(const YuvPicture& p, const YuvRule& k, std::uint32_t r, std::uint8_t* out0,
+             std::uint8_t* out1) {
+  const SampleReader<kWide> read(p);
+  const std::size_t cr = r / 2;
+  const std::uint8_t* y0 = p.y + r * p.yStride;
+  const std::uint8_t* y1 = y0 + p.yStride;
+  const std::uint8_t* uRow = p.u + cr * p.uStride;
+  const std::uint8_t* vRow = kPlanar ? p.v + cr * p.vStride : nullptr;
+  for (std::uint32_t x = 0; x < p.width; x += 2) {
+    int u, v;
+    chromaAt<kWide, kPlanar>(read, uRow, vRow, x / 2, u, v);
+    const ChromaTerms t = chromaTerms(k, u, v);
+    const bool both = x + 1 < p.width;
+    storePixel(k, t, read(y0, x), out0 + 4 * std::size_t{x});
+    if (both) storePixel(k, t, read(y0, x + 1), out0 + 4 * std::size_t{x} + 4);
+    if (out1 != nullptr) {
+      storePixel(k, t, read(y1, x), out1 + 4 * std::size_t{x});
+      if (both) storePixel(k, t, read(y1, x + 1), out1 + 4 * std::size_t{x} + 4);
+    }
+  }
+}
+
+template <bool kWide, bool kPlanar>
+void anyPicture(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
+  const YuvRule rule = yuvRule(p.bitDepth, p.range);
+  for (std::uint32_t r = 0; r < p.height; r += 2) {
+    std::uint8_t* out0 = dst + r * dstStride;
+    anyRows<kWide, kPlanar>(p, rule, r, out0, r + 1 < p.height ? out0 + dstStride : nullptr);
+  }
+}
+
+// Nearest-neighbour sampling; `columns` holds the source column of each
+// output column.
+template <bool kWide, bool kPlanar>
+void anyPictureScaled(const YuvPicture& p, const std::vector<std::uint32_t>& columns,
+                      std::uint32_t outHeight, std::uint8_t* dst) {
+  const YuvRule rule = yuvRule(p.bitDepth, p.range);
+  const SampleReader<kWide> read(p);
+  const std::size_t outWidth = columns.size();
+  for (std::uint32_t oy = 0; oy < outHeight; ++oy) {
+    const std::size_t sy = static_cast<std::uint64_t>(oy) * p.height / outHeight;
+    const std::uint8_t* yRow = p.y + sy * p.yStride;
+    const std::uint8_t* uRow = p.u + (sy / 2) * p.uStride;
+    const std::uint8_t* vRow = kPlanar ? p.v + (sy / 2) * p.vStride : nullptr;
+    std::uint8_t* out = dst + oy * outWidth * 4;
+    for (std::size_t ox = 0; ox < outWidth; ++ox) {
+      const std::uint32_t sx = columns[ox];
+      int u, v;
+      chromaAt<kWide, kPlanar>(read, uRow, vRow, sx / 2, u, v);
+      storePixel(rule, chromaTerms(rule, u, v), read(yRow, sx), out + 4 * ox);
+    }
+  }
+}
+
+bool isFastFormat(const YuvPicture& p) {
+  return p.bitDepth == 8 && p.range == ColorRange::kLimited;
+}
+
 SimdLevel detectSimdLevel() {
 #if MIRANDEL_HAVE_X86_SIMD
   __builtin_cpu_init();
@@ -61,6 +185,25 @@ void yuvToBgraPixel(int y, int u, int v, std::uint8_t* bgra) {
   bgra[1] = clampByte((c - 55 * d - 136 * e + 128) >> 8);
   bgra[2] = clampByte((c + 459 * e + 128) >> 8);
   bgra[3] = 255;
+}
+
+YuvRule yuvRule(std::uint32_t bitDepth, ColorRange range) {
+  // BT.709 (Kr 0.2126, Kb 0.0722): R = Y' + 1.5748 Pr, G = Y' - 0.18732 Pb -
+  // 0.46812 Pr, B = Y' + 1.8556 Pb, scaled to 8-bit output and by 2^shift.
+  // Limited range stretches luma by 255/219 and chroma by 255/224, the same
+  // at any depth; full range scales n-bit codes by 255/(2^n - 1). At 10 bits
+  // that factor is 255.25 / 1024, so two more fraction bits keep every
+  // result within one level of the exact formula.
+  const std::int32_t centre = 1 << (bitDepth - 1);
+  if (range == ColorRange::kLimited) {
+    return {298, 459, 55, 136, 541, 16 << (bitDepth - 8), centre, bitDepth};
+  }
+  if (bitDepth == 8) return {256, 403, 48, 120, 475, 0, centre, 8};
+  return {1021, 1608, 191, 478, 1895, 0, centre, 12};
+}
+
+void yuvToBgraPixel(const YuvRule& rule, int y, int u, int v, std::uint8_t* bgra) {
+  storePixel(rule, chromaTerms(rule, u, v), y, bgra);
 }
 
 SimdLevel bestSimdLevel() {
@@ -101,6 +244,17 @@ I420RowsFn i420RowsFunction(SimdLevel level) {
 }
 
 void convertToBgra(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
+  if (!isFastFormat(p)) {
+    const bool planar = p.layout == ChromaLayout::kPlanar;
+    if (p.bitDepth > 8) {
+      planar ? anyPicture<true, true>(p, dst, dstStride)
+             : anyPicture<true, false>(p, dst, dstStride);
+    } else {
+      planar ? anyPicture<false, true>(p, dst, dstStride)
+             : anyPicture<false, false>(p, dst, dstStride);
+    }
+    return;
+  }
   static const Nv12RowsFn nv12 = nv12RowsFunction(bestSimdLevel());
   static const I420RowsFn i420 = i420RowsFunction(bestSimdLevel());
   const bool interleaved = p.layout == ChromaLayout::kInterleaved;
@@ -131,26 +285,13 @@ void convertToBgraScaled(const YuvPicture& p, std::uint32_t outWidth, std::uint3
   for (std::uint32_t x = 0; x < outWidth; ++x) {
     columns[x] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(x) * p.width / outWidth);
   }
-  const bool interleaved = p.layout == ChromaLayout::kInterleaved;
-  for (std::uint32_t oy = 0; oy < outHeight; ++oy) {
-    const std::size_t sy = static_cast<std::uint64_t>(oy) * p.height / outHeight;
-    const std::uint8_t* yRow = p.y + sy * p.yStride;
-    const std::uint8_t* uRow = p.u + (sy / 2) * p.uStride;
-    const std::uint8_t* vRow = interleaved ? nullptr : p.v + (sy / 2) * p.vStride;
-    std::uint8_t* out = dst + static_cast<std::size_t>(oy) * outWidth * 4;
-    for (std::uint32_t ox = 0; ox < outWidth; ++ox) {
-      const std::uint32_t sx = columns[ox];
-      int u;
-      int v;
-      if (interleaved) {
-        u = uRow[sx & ~1u];
-        v = uRow[(sx & ~1u) + 1];
-      } else {
-        u = uRow[sx / 2];
-        v = vRow[sx / 2];
-      }
-      yuvToBgraPixel(yRow[sx], u, v, out + 4 * static_cast<std::size_t>(ox));
-    }
+  const bool planar = p.layout == ChromaLayout::kPlanar;
+  if (p.bitDepth > 8) {
+    planar ? anyPictureScaled<true, true>(p, columns, outHeight, dst)
+           : anyPictureScaled<true, false>(p, columns, outHeight, dst);
+  } else {
+    planar ? anyPictureScaled<false, true>(p, columns, outHeight, dst)
+           : anyPictureScaled<false, false>(p, columns, outHeight, dst);
   }
 }
 

@@ -1,26 +1,43 @@
 #pragma once
-// 8-bit YUV 4:2:0 (NV12 or planar I420) to BGRA with the integer BT.709
-// limited-range rule, for any thread:
+// YUV 4:2:0 to 8-bit BGRA with the integer BT.709 rule, for any thread.
+// For 8-bit limited range (the phone's stream):
 //   c = (Y - 16) * 298, d = U - 128, e = V - 128
 //   R = (c + 459 e + 128) >> 8, G = (c - 55 d - 136 e + 128) >> 8,
 //   B = (c + 541 d + 128) >> 8, each clamped to 0..255, A = 255.
+// Other depths and full range use the same form with the constants of
+// yuvRule(); 10-bit limited-range samples that are four times 8-bit ones give
+// exactly the 8-bit result.
 // Each chroma sample covers a 2 x 2 block of luma samples (no filtering).
-// The SIMD rows are bit-exact with the scalar reference rows.
+// The SIMD rows (8-bit limited range) are bit-exact with the scalar rows.
 #include <cstddef>
 #include <cstdint>
 
 namespace mirandel {
 
 enum class ChromaLayout : std::uint8_t {
-  kInterleaved,  // NV12: one plane of U, V byte pairs
+  kInterleaved,  // NV12 / P010: one plane of U, V sample pairs
   kPlanar,       // I420: separate U and V planes
+};
+
+// Where a sample wider than 8 bits sits in its 16-bit little-endian word.
+enum class SampleAlignment : std::uint8_t {
+  kLow,   // libavcodec's yuv420p10le: the value as is, high bits zero
+  kHigh,  // P010 (platform decoders): the value shifted to the top bits
+};
+
+enum class ColorRange : std::uint8_t {
+  kLimited,  // luma 16..235, chroma 16..240 (scaled by 2^(n-8) for n bits)
+  kFull,     // every code value used (video_full_range_flag, yuvj420p)
 };
 
 // A view of one 4:2:0 picture; the origins point at the first visible sample
 // (cropping already applied). Chroma planes hold (width + 1) / 2 samples per
-// row and (height + 1) / 2 rows.
+// row and (height + 1) / 2 rows. Strides are in bytes.
 struct YuvPicture {
   ChromaLayout layout = ChromaLayout::kInterleaved;
+  std::uint8_t bitDepth = 8;                          // 8: one byte per sample; 10: one 16-bit word
+  SampleAlignment alignment = SampleAlignment::kLow;  // for bitDepth 10
+  ColorRange range = ColorRange::kLimited;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   const std::uint8_t* y = nullptr;
@@ -31,8 +48,26 @@ struct YuvPicture {
   std::size_t vStride = 0;
 };
 
-// One pixel by the rule; the reference everything else is held to.
+// The constants of the rule for one bit depth and range:
+//   c = (Y - yOffset) * luma, d = U - chromaCentre, e = V - chromaCentre
+//   R = (c + vr e + round) >> shift, G = (c - ug d - vg e + round) >> shift,
+//   B = (c + ub d + round) >> shift, round = 1 << (shift - 1).
+struct YuvRule {
+  std::int32_t luma, vr, ug, vg, ub;
+  std::int32_t yOffset, chromaCentre;
+  std::uint32_t shift;
+};
+
+// bitDepth 8 or 10.
+YuvRule yuvRule(std::uint32_t bitDepth, ColorRange range);
+
+// One pixel by the 8-bit limited-range rule; the reference the SIMD rows are
+// held to.
 void yuvToBgraPixel(int y, int u, int v, std::uint8_t* bgra);
+
+// One pixel by any rule; samples are the plain values (already moved down
+// from the high bits), never above the depth's maximum.
+void yuvToBgraPixel(const YuvRule& rule, int y, int u, int v, std::uint8_t* bgra);
 
 // Row kernels: `width` pixels from one or two luma rows that share a chroma
 // row (the two rows of a 4:2:0 row pair share its chroma work). With y1 and
@@ -54,8 +89,9 @@ SimdLevel bestSimdLevel();
 Nv12RowsFn nv12RowsFunction(SimdLevel level);
 I420RowsFn i420RowsFunction(SimdLevel level);
 
-// Whole picture at its own size, with the best row functions. dst receives
-// height rows of width * 4 bytes, dstStride apart.
+// Whole picture at its own size: 8-bit limited range with the best row
+// functions, every other format with scalar rows. dst receives height rows of
+// width * 4 bytes, dstStride apart.
 void convertToBgra(const YuvPicture& picture, std::uint8_t* dst, std::size_t dstStride);
 
 // Whole picture sampled to outWidth x outHeight by nearest neighbour
