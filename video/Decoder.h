@@ -11,7 +11,9 @@
 namespace mirandel {
 
 // One decoded picture, handed to onFrame by const reference. The pixels belong
-// to the decoder and stay valid only during the onFrame call.
+// to the decoder and stay valid only during the onFrame call. The stamps are
+// those of the unit the picture was decoded from, which with reordered
+// (B-)pictures is not the unit whose decode call delivers it.
 struct Frame {
   const std::uint8_t* data = nullptr;  // top row first; B, G, R, A (A always 255)
   std::uint64_t stride = 0;            // bytes per row, width * 4

@@ -7,6 +7,18 @@
 
 namespace mirandel {
 
+class DecoderCore::Drain final : public PictureSink {
+ public:
+  Drain(DecoderCore& core, const AccessUnit& unit) : core_(core), unit_(unit) {}
+  void picture(const YuvPicture& view, std::int64_t pts) override {
+    core_.deliver(view, pts, unit_);
+  }
+
+ private:
+  DecoderCore& core_;
+  const AccessUnit& unit_;
+};
+
 namespace {
 
 void storeParameterSet(std::vector<std::uint8_t>& stored, const NalUnit& nal) {
@@ -101,11 +113,13 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
     ++info_.errors;
     return false;
   }
+  submitted_[nextSubmitted_] = {unit.pts, unit.completedAt};
+  nextSubmitted_ = (nextSubmitted_ + 1) % submitted_.size();
 
   delivered_ = false;
   badPicture_ = false;
-  const bool drained =
-      backend_->drain([this, &unit](const YuvPicture& picture) { deliver(picture, unit); });
+  Drain drain(*this, unit);
+  const bool drained = backend_->drain(drain);
   const bool ok = drained && !badPicture_;
   needKey_ = !ok;
 
@@ -122,6 +136,7 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
 bool DecoderCore::openBackend(CodecKind codec) {
   backend_->close();
   openCodec_ = kCodecNone;
+  submitted_.fill({});
   if (!backend_->open(codec)) return false;
   openCodec_ = codec;
   const bool hardware = backend_->hardware();
@@ -130,7 +145,21 @@ bool DecoderCore::openBackend(CodecKind codec) {
   return true;
 }
 
-void DecoderCore::deliver(const YuvPicture& picture, const AccessUnit& unit) {
+DecoderCore::UnitStamps DecoderCore::stampsOf(std::int64_t pts, const AccessUnit& releasing) const {
+  if (pts >= 0) {
+    // Newest first: after a PTS wrap the recent unit is the one meant.
+    for (std::size_t i = 1; i <= submitted_.size(); ++i) {
+      const UnitStamps& s =
+          submitted_[(nextSubmitted_ + submitted_.size() - i) % submitted_.size()];
+      if (s.pts == pts) return s;
+    }
+    return {pts, releasing.completedAt};
+  }
+  return {releasing.pts, releasing.completedAt};
+}
+
+void DecoderCore::deliver(const YuvPicture& picture, std::int64_t pts,
+                          const AccessUnit& releasing) {
   if (!pictureIsReadable(picture)) {
     badPicture_ = true;
     return;
@@ -150,14 +179,15 @@ void DecoderCore::deliver(const YuvPicture& picture, const AccessUnit& unit) {
   pixels_.resize(stride * out.height);
   convertToBgraScaled(picture, out.width, out.height, pixels_.data());
 
+  const UnitStamps own = stampsOf(pts, releasing);
   Frame frame;
   frame.data = pixels_.data();
   frame.stride = stride;
   frame.width = out.width;
   frame.height = out.height;
-  frame.pts = unit.pts;
+  frame.pts = own.pts;
   frame.decodedAt = clock_();
-  frame.receivedAt = unit.completedAt;
+  frame.receivedAt = own.completedAt;
   delivered_ = true;
   if (onFrame_) onFrame_(frame);
 }
@@ -165,6 +195,7 @@ void DecoderCore::deliver(const YuvPicture& picture, const AccessUnit& unit) {
 void DecoderCore::reset() {
   backend_->close();
   openCodec_ = kCodecNone;
+  submitted_.fill({});
   sps_.clear();
   pps_.clear();
   vps_.clear();

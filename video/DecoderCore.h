@@ -1,7 +1,9 @@
 #pragma once
 // The codec-neutral decoder: the Annex-B walk, parameter-set tracking, the
-// key-picture gate, the counters, the output-size rule and the conversion to
-// BGRA, around a DecoderBackend that talks to the codec library.
+// key-picture gate, the counters, the output-size rule, each picture's own
+// timing, and the conversion to BGRA, around a
+// DecoderBackend that talks to the codec library.
+#include <array>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -22,9 +24,20 @@ class DecoderCore final : public Decoder {
   DecoderInfo info() const override;
 
  private:
+  // The stamps a picture's own unit was submitted with.
+  struct UnitStamps {
+    std::int64_t pts = -1;
+    Nanos completedAt = 0;
+  };
+  // Receives the backend's pictures during one decode call.
+  class Drain;
+
   bool openBackend(CodecKind codec);
-  // Receive thread, from the backend's drain: scale, convert, hand on.
-  void deliver(const YuvPicture& picture, const AccessUnit& unit);
+  // Receive thread, from the backend's drain: check, scale, convert, hand on
+  // with the stamps of the unit the picture was decoded from (`releasing`,
+  // the unit just submitted, when they cannot be found).
+  void deliver(const YuvPicture& picture, std::int64_t pts, const AccessUnit& releasing);
+  UnitStamps stampsOf(std::int64_t pts, const AccessUnit& releasing) const;
   void countSkipped();
 
   std::unique_ptr<DecoderBackend> backend_;
@@ -41,6 +54,10 @@ class DecoderCore final : public Decoder {
   bool delivered_ = false;            // the current decode call handed on a picture
   bool badPicture_ = false;           // the current decode call met an unreadable picture
   std::vector<std::uint8_t> pixels_;  // BGRA, reused between pictures
+  // Stamps of the last submitted units, oldest overwritten first: more than
+  // the 16 pictures an H.264 or HEVC decoder may hold back for reordering.
+  std::array<UnitStamps, 32> submitted_{};
+  std::size_t nextSubmitted_ = 0;
 
   mutable std::mutex mutex_;
   DecoderInfo info_;                // guarded by mutex_

@@ -97,7 +97,7 @@ class LavcBackend final : public DecoderBackend {
     return result >= 0;
   }
 
-  bool drain(const PictureSink& sink) override {
+  bool drain(PictureSink& sink) override {
     if (context_ == nullptr) return false;
     bool ok = true;
     for (int pass = 0; pass < kMaxDrainPasses; ++pass) {
@@ -105,10 +105,11 @@ class LavcBackend final : public DecoderBackend {
       if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
       if (result < 0) return false;
       YuvPicture picture;
+      const std::int64_t pts = frame_->pts == AV_NOPTS_VALUE ? -1 : frame_->pts;
       if (viewOf(*frame_, picture)) {
-        sink(picture);
+        sink.picture(picture, pts);
       } else {
-        ok = false;  // 10-bit, 4:2:2, 4:4:4 or a malformed frame: never misread it
+        ok = false;  // 4:2:2, 4:4:4, 12-bit or a malformed frame: never misread it
       }
       av_frame_unref(frame_);
     }
@@ -118,14 +119,24 @@ class LavcBackend final : public DecoderBackend {
   bool hardware() const override { return false; }
 
  private:
+  static bool convertible(int format) {
+    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P ||
+           format == AV_PIX_FMT_YUV420P10LE;
+  }
+
   // Checks the frame before any arithmetic on its sizes and strides.
   static bool viewOf(const AVFrame& f, YuvPicture& p) {
-    if (f.format != AV_PIX_FMT_YUV420P && f.format != AV_PIX_FMT_YUVJ420P) return false;
+    if (!convertible(f.format)) return false;
     if (f.width <= 0 || f.height <= 0) return false;
     for (int plane = 0; plane < 3; ++plane) {
       if (f.data[plane] == nullptr || f.linesize[plane] <= 0) return false;
     }
     p.layout = ChromaLayout::kPlanar;
+    p.bitDepth = f.format == AV_PIX_FMT_YUV420P10LE ? 10 : 8;
+    p.alignment = SampleAlignment::kLow;
+    p.range = f.format == AV_PIX_FMT_YUVJ420P || f.color_range == AVCOL_RANGE_JPEG
+                  ? ColorRange::kFull
+                  : ColorRange::kLimited;
     p.width = static_cast<std::uint32_t>(f.width);
     p.height = static_cast<std::uint32_t>(f.height);
     p.y = f.data[0];

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <initializer_list>
+#include <iterator>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +80,9 @@ struct Script {
   bool deliverUnreadable = false;
   std::uint32_t pictureWidth = 16;
   std::uint32_t pictureHeight = 8;
+  // Pictures are held back until more than this many are waiting, then
+  // released in pts order, as a decoder reorders B-pictures.
+  std::size_t holdBack = 0;
   ManualClock* clock = nullptr;
   Nanos drainTakes = 0;
 };
@@ -89,27 +95,36 @@ class ScriptedBackend final : public DecoderBackend {
     s_.opens.push_back(codec);
     return true;
   }
-  void close() override { ++s_.closes; }
-  bool submit(const AccessUnit&, bool key) override {
+  void close() override {
+    ++s_.closes;
+    waiting_.clear();
+  }
+  bool submit(const AccessUnit& unit, bool key) override {
     if (s_.failSubmit) return false;
     s_.submittedKeys.push_back(key);
+    waiting_.insert(unit.pts);
     return true;
   }
-  bool drain(const PictureSink& sink) override {
+  bool drain(PictureSink& sink) override {
     if (s_.clock != nullptr) s_.clock->advance(s_.drainTakes);
     if (s_.failDrain) return false;
-    const std::uint32_t w = s_.pictureWidth, h = s_.pictureHeight;
-    y_.assign(std::size_t{w} * h, 235);  // white
-    u_.assign(std::size_t{(w + 1) / 2} * ((h + 1) / 2), 128);
-    YuvPicture p;
-    p.layout = ChromaLayout::kPlanar;
-    p.width = w;
-    p.height = h;
-    p.y = y_.data();
-    p.yStride = s_.deliverUnreadable ? w / 2 : w;
-    p.u = p.v = u_.data();
-    p.uStride = p.vStride = (w + 1) / 2;
-    sink(p);
+    while (waiting_.size() > s_.holdBack) {
+      const std::int64_t pts = *waiting_.begin();
+      waiting_.erase(waiting_.begin());
+      const std::uint32_t w = s_.pictureWidth, h = s_.pictureHeight;
+      const std::size_t chroma = std::size_t{(w + 1) / 2} * ((h + 1) / 2);
+      y_.assign(std::size_t{w} * h, 235);  // white
+      u_.assign(chroma, 128);
+      YuvPicture p;
+      p.layout = ChromaLayout::kPlanar;
+      p.width = w;
+      p.height = h;
+      p.y = y_.data();
+      p.yStride = s_.deliverUnreadable ? w / 2 : w;
+      p.u = p.v = u_.data();
+      p.uStride = p.vStride = (w + 1) / 2;
+      sink.picture(p, pts);
+    }
     return true;
   }
   bool hardware() const override { return false; }
@@ -117,6 +132,7 @@ class ScriptedBackend final : public DecoderBackend {
  private:
   Script& s_;
   Bytes y_, u_;
+  std::multiset<std::int64_t> waiting_;  // pts of the pictures not yet out
 };
 
 // NAL units, each with a four-byte start code.
@@ -319,6 +335,35 @@ TEST_F(DecoderGate, FrameCarriesTheUnitsTimesAndTheDecodeTimeIsMeasured) {
   EXPECT_EQ(f.height, 8u);
   EXPECT_EQ(f.stride, 64u);
   EXPECT_DOUBLE_EQ(decoder_.info().lastDecodeMs, 7.0);
+}
+
+// A decoder that reorders B-pictures releases a picture during the decode
+// call of a later unit. Guards against delivering it with that unit's pts
+// and completedAt, which puts pictures out of order on the time line and
+// makes the transport time under-report by the reorder delay.
+TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
+  script_.holdBack = 2;
+  // Decode order I P B B P B B, as an encoder with two B-pictures sends it.
+  const std::int64_t decodeOrder[] = {0, 9000, 3000, 6000, 18000, 12000, 15000};
+  std::map<std::int64_t, Nanos> completedAt;
+  for (std::size_t i = 0; i < std::size(decodeOrder); ++i) {
+    AccessUnit unit;
+    unit.bytes = i == 0 ? units({kSps, kPps, kIdr}) : units({kSlice});
+    unit.pts = decodeOrder[i];
+    unit.completedAt = clock_.now();
+    completedAt[unit.pts] = unit.completedAt;
+    clock_.advance(33 * kMillisecond);
+    ASSERT_TRUE(decoder_.decode(unit, kCodecH264)) << i;
+  }
+  ASSERT_EQ(frames_.size(), 5u);
+  const std::int64_t displayOrder[] = {0, 3000, 6000, 9000, 12000};
+  for (std::size_t n = 0; n < frames_.size(); ++n) {
+    EXPECT_EQ(frames_[n].pts, displayOrder[n]) << n;
+    EXPECT_EQ(frames_[n].receivedAt, completedAt[displayOrder[n]]) << n;
+  }
+  // The first picture came out with the third unit, 99 ms after its own
+  // unit had arrived: that is its transport time.
+  EXPECT_EQ(frames_[0].decodedAt - frames_[0].receivedAt, 3 * 33 * kMillisecond);
 }
 
 // The host thread reads the counters while the receive thread decodes.

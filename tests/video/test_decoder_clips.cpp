@@ -26,22 +26,36 @@ std::vector<std::uint8_t> readFile(const std::string& path) {
 
 std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   const bool hevc = spec.codec == kCodecHevc;
-  const std::string name = std::string(hevc ? "hevc" : "h264") + "-" + std::to_string(spec.width) +
-                           "x" + std::to_string(spec.height) + "-" + std::to_string(spec.frames) +
-                           (hevc ? ".hevc" : ".h264");
+  const bool ts = spec.bFramesWithAudio;
+  const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
+  const std::string name = std::string(hevc ? "hevc" : "h264") + "-" + size + "-" +
+                           std::to_string(spec.frames) + "-" + spec.pixFmt +
+                           (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") +
+                           (ts     ? "-bframes-aac.ts"
+                            : hevc ? ".hevc"
+                                   : ".h264");
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/" + name;
   if (std::filesystem::exists(path)) return path;
   // Several test processes may want the same clip at once: each writes its
   // own file and renames it into place.
   const std::string partial = path + ".part" + std::to_string(getpid());
-  const std::string codecArgs =
-      hevc ? "-c:v libx265 -preset ultrafast -x265-params bframes=0:log-level=error -f hevc"
-           : "-c:v libx264 -preset veryfast -bf 0 -f h264";
-  const std::string command =
-      "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
-      std::to_string(spec.height) + ":rate=30 -frames:v " + std::to_string(spec.frames) +
-      " -pix_fmt yuv420p -g 30 " + codecArgs + " '" + partial + "'";
+  std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " +
+                        std::string(spec.flat ? "color=c=gray:size=" : "testsrc2=size=") + size +
+                        ":rate=30";
+  if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
+  command += " -frames:v " + std::to_string(spec.frames) + " -pix_fmt " + spec.pixFmt + " -g 30";
+  if (spec.fullRange) command += " -color_range pc";
+  const std::string bFrames = ts ? "3" : "0";
+  command +=
+      hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames + ":log-level=error"
+           : " -c:v libx264 -preset veryfast -bf " + bFrames;
+  // One encoder thread keeps the memory of a huge flat picture down.
+  if (spec.flat) command += " -threads 1";
+  command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
+             : hevc ? " -f hevc"
+                    : " -f h264";
+  command += " '" + partial + "'";
   if (runCommand(command) != 0) return "";
   std::filesystem::rename(partial, path);
   return path;

@@ -14,10 +14,22 @@ struct ClipSpec {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   int frames = 0;
+  // What the encoder is given, and so what the stream is coded as:
+  // yuv420p10le (H.264 High 10, HEVC Main 10), yuvj420p (full range), ...
+  std::string pixFmt = "yuv420p";
+  // Full range flagged in the stream (yuvj420p implies it).
+  bool fullRange = false;
+  // With B-pictures: an MPEG-TS with an AAC track beside the video, as a
+  // camera application or encoder set differently would send it.
+  bool bFramesWithAudio = false;
+  // A flat grey picture instead of the test pattern: cheap to encode at
+  // sizes that only need to be refused.
+  bool flat = false;
 };
 
-// Encodes testsrc2 (yuv420p, no B-frames, Annex-B) into `dir` unless the file
-// is there already; answers its path, or "" when ffmpeg failed.
+// Encodes testsrc2 (no B-frames, Annex-B, unless the spec says otherwise) into
+// `dir` unless the file is there already; answers its path, or "" when ffmpeg
+// failed.
 std::string makeClip(const ClipSpec& spec, const std::string& dir);
 
 // The clip's access units as libavformat's raw-stream parser cuts them.
