@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "plugin/Clock.h"
 #include "video/AccessUnit.h"
@@ -32,6 +33,10 @@ struct DecoderInfo {
   std::uint32_t outputWidth = 0;
   std::uint32_t outputHeight = 0;
   bool hardware = false;
+  // While the stream's pictures are refused, why, in words for the status
+  // line: "unsupported picture format: 4:4:4", "picture too large: 9000x8000".
+  // Empty again once a picture is delivered, and after reset.
+  std::string refusal;
 };
 
 using FrameCallback = std::function<void(const Frame&)>;

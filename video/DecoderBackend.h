@@ -4,11 +4,24 @@
 // timing and conversion), so a platform decoder only implements these calls.
 // All run on the thread that feeds the decoder.
 #include <cstdint>
+#include <string>
 
 #include "video/AccessUnit.h"
 #include "video/Yuv420ToBgra.h"
 
 namespace mirandel {
+
+// A picture the backend decoded, or was asked to decode, but cannot hand on.
+struct PictureRefusal {
+  // Short name of a picture format a YuvPicture cannot describe, such as
+  // "4:4:4", "4:2:2", "12-bit" or "monochrome"; empty when the format is not
+  // the reason.
+  std::string format;
+  // The picture's size, 0 x 0 when unknown. A format that is fine with a size
+  // over the limit (pictureSizeAllowed) is refused for its size.
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
 
 // Receives what drain takes out of the codec library.
 class PictureSink {
@@ -17,6 +30,8 @@ class PictureSink {
   // 90 kHz stamp the picture's own unit was submitted with, as the codec
   // library carried it through reordering; -1 when it has none.
   virtual void picture(const YuvPicture& view, std::int64_t pts) = 0;
+  // A picture that cannot be handed on.
+  virtual void refused(const PictureRefusal& refusal) = 0;
 
  protected:
   ~PictureSink() = default;
@@ -27,17 +42,21 @@ class DecoderBackend {
   virtual ~DecoderBackend() = default;
 
   // Opens a decoder for the codec (H.264 or HEVC), closing any open one first.
+  // The decoder is set to refuse pictures over kMaxPictureArea itself, so it
+  // never allocates their buffers.
   virtual bool open(CodecKind codec) = 0;
 
   // Releases the open decoder, if any.
   virtual void close() = 0;
 
   // Hands one Annex-B access unit, with its pts, to the open decoder. False
-  // when the decoder rejected it.
+  // when the decoder rejected it, except for a picture refused by the size
+  // limit, which the next drain reports.
   virtual bool submit(const AccessUnit& unit, bool key) = 0;
 
-  // Takes out every picture that is ready. False when the decoder failed or
-  // produced a picture that cannot be read as 8- or 10-bit 4:2:0.
+  // Takes out every picture that is ready: each readable one to
+  // sink.picture, each other one to sink.refused. False when the decoder
+  // failed or refused a picture.
   virtual bool drain(PictureSink& sink) = 0;
 
   virtual bool hardware() const = 0;

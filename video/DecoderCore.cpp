@@ -1,6 +1,7 @@
 #include "video/DecoderCore.h"
 
 #include <algorithm>
+#include <string>
 
 #include "video/AnnexB.h"
 #include "video/PictureGeometry.h"
@@ -13,6 +14,7 @@ class DecoderCore::Drain final : public PictureSink {
   void picture(const YuvPicture& view, std::int64_t pts) override {
     core_.deliver(view, pts, unit_);
   }
+  void refused(const PictureRefusal& refusal) override { core_.refuse(refusal); }
 
  private:
   DecoderCore& core_;
@@ -137,12 +139,28 @@ bool DecoderCore::openBackend(CodecKind codec) {
   backend_->close();
   openCodec_ = kCodecNone;
   submitted_.fill({});
+  setRefusal({});
   if (!backend_->open(codec)) return false;
   openCodec_ = codec;
   const bool hardware = backend_->hardware();
   std::lock_guard<std::mutex> lock(mutex_);
   info_.hardware = hardware;
   return true;
+}
+
+void DecoderCore::setRefusal(std::string text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  info_.refusal = std::move(text);
+}
+
+void DecoderCore::refuse(const PictureRefusal& refusal) {
+  badPicture_ = true;
+  if (!refusal.format.empty()) {
+    setRefusal("unsupported picture format: " + refusal.format);
+  } else if (refusal.width != 0 && refusal.height != 0) {
+    setRefusal("picture too large: " + std::to_string(refusal.width) + "x" +
+               std::to_string(refusal.height));
+  }
 }
 
 DecoderCore::UnitStamps DecoderCore::stampsOf(std::int64_t pts, const AccessUnit& releasing) const {
@@ -160,6 +178,11 @@ DecoderCore::UnitStamps DecoderCore::stampsOf(std::int64_t pts, const AccessUnit
 
 void DecoderCore::deliver(const YuvPicture& picture, std::int64_t pts,
                           const AccessUnit& releasing) {
+  // Before anything is allocated for it.
+  if (!pictureSizeAllowed(picture.width, picture.height)) {
+    refuse({{}, picture.width, picture.height});
+    return;
+  }
   if (!pictureIsReadable(picture)) {
     badPicture_ = true;
     return;
@@ -172,6 +195,7 @@ void DecoderCore::deliver(const YuvPicture& picture, std::int64_t pts,
     out = outputSize(picture.width, picture.height, maxDimension_);
     info_.outputWidth = out.width;
     info_.outputHeight = out.height;
+    info_.refusal.clear();
   }
   if (out.width == 0 || out.height == 0) return;
 
@@ -196,6 +220,7 @@ void DecoderCore::reset() {
   backend_->close();
   openCodec_ = kCodecNone;
   submitted_.fill({});
+  setRefusal({});
   sps_.clear();
   pps_.clear();
   vps_.clear();

@@ -1,7 +1,7 @@
 #pragma once
 // The codec-neutral decoder: the Annex-B walk, parameter-set tracking, the
-// key-picture gate, the counters, the output-size rule, each picture's own
-// timing, and the conversion to BGRA, around a
+// key-picture gate, the counters, the size limit and the output-size rule,
+// each picture's own timing, and the conversion to BGRA, around a
 // DecoderBackend that talks to the codec library.
 #include <array>
 #include <memory>
@@ -37,7 +37,9 @@ class DecoderCore final : public Decoder {
   // with the stamps of the unit the picture was decoded from (`releasing`,
   // the unit just submitted, when they cannot be found).
   void deliver(const YuvPicture& picture, std::int64_t pts, const AccessUnit& releasing);
+  void refuse(const PictureRefusal& refusal);
   UnitStamps stampsOf(std::int64_t pts, const AccessUnit& releasing) const;
+  void setRefusal(std::string text);
   void countSkipped();
 
   std::unique_ptr<DecoderBackend> backend_;
@@ -51,8 +53,8 @@ class DecoderCore final : public Decoder {
   CodecKind paramsCodec_ = kCodecNone;  // codec the stored parameter sets belong to
   CodecKind openCodec_ = kCodecNone;    // codec of the open backend, none when closed
   bool needKey_ = true;
-  bool delivered_ = false;            // the current decode call handed on a picture
-  bool badPicture_ = false;           // the current decode call met an unreadable picture
+  bool delivered_ = false;   // the current decode call handed on a picture
+  bool badPicture_ = false;  // the current decode call met an unreadable or refused picture
   std::vector<std::uint8_t> pixels_;  // BGRA, reused between pictures
   // Stamps of the last submitted units, oldest overwritten first: more than
   // the 16 pictures an H.264 or HEVC decoder may hold back for reordering.

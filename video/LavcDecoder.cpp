@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,6 +14,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -29,6 +31,30 @@ constexpr int kMaxDrainPasses = 8;
 void quietLibraryLog() {
   static std::once_flag once;
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+// The short name the status line gives a format that cannot be converted:
+// what sets it apart from 8- or 10-bit 4:2:0.
+std::string formatName(int format) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+  if (d == nullptr) return "unknown";
+  std::string name;
+  if (d->nb_components < 3) {
+    name = "monochrome";
+  } else if ((d->flags & AV_PIX_FMT_FLAG_RGB) != 0) {
+    name = "RGB";
+  } else if (d->log2_chroma_w == 0 && d->log2_chroma_h == 0) {
+    name = "4:4:4";
+  } else if (d->log2_chroma_w == 1 && d->log2_chroma_h == 0) {
+    name = "4:2:2";
+  } else if (d->log2_chroma_w == 2 && d->log2_chroma_h == 0) {
+    name = "4:1:1";
+  }
+  const int depth = d->comp[0].depth;
+  if (depth != 8 && depth != 10) {
+    name += (name.empty() ? "" : " ") + std::to_string(depth) + "-bit";
+  }
+  return name.empty() ? std::string(d->name) : name;
 }
 
 class LavcBackend final : public DecoderBackend {
@@ -65,6 +91,8 @@ class LavcBackend final : public DecoderBackend {
     context_->thread_type = FF_THREAD_SLICE;
     context_->thread_count =
         static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    // Refuse oversized pictures before their buffers are allocated.
+    context_->max_pixels = static_cast<std::int64_t>(kMaxPictureArea);
     if (avcodec_open2(context_, decoder, nullptr) < 0) {
       avcodec_free_context(&context_);
       return false;
@@ -94,24 +122,38 @@ class LavcBackend final : public DecoderBackend {
     const int result = avcodec_send_packet(context_, packet_);
     packet_->data = nullptr;
     packet_->size = 0;
-    return result >= 0;
+    return result >= 0 || oversized();
   }
 
   bool drain(PictureSink& sink) override {
     if (context_ == nullptr) return false;
     bool ok = true;
+    bool any = false;
     for (int pass = 0; pass < kMaxDrainPasses; ++pass) {
       const int result = avcodec_receive_frame(context_, frame_);
       if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
       if (result < 0) return false;
+      any = true;
       YuvPicture picture;
       const std::int64_t pts = frame_->pts == AV_NOPTS_VALUE ? -1 : frame_->pts;
-      if (viewOf(*frame_, picture)) {
+      if (!convertible(frame_->format)) {
+        sink.refused({formatName(frame_->format), static_cast<std::uint32_t>(frame_->width),
+                      static_cast<std::uint32_t>(frame_->height)});
+        ok = false;
+      } else if (viewOf(*frame_, picture)) {
         sink.picture(picture, pts);
       } else {
-        ok = false;  // 4:2:2, 4:4:4, 12-bit or a malformed frame: never misread it
+        ok = false;  // a malformed frame: never misread it
       }
       av_frame_unref(frame_);
+    }
+    if (!any && oversized()) {
+      // The decoder refused to allocate the picture; its size is known from
+      // the parameter sets.
+      sink.refused({{},
+                    static_cast<std::uint32_t>(context_->width),
+                    static_cast<std::uint32_t>(context_->height)});
+      return false;
     }
     return ok;
   }
@@ -122,6 +164,14 @@ class LavcBackend final : public DecoderBackend {
   static bool convertible(int format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P ||
            format == AV_PIX_FMT_YUV420P10LE;
+  }
+
+  // The stream's pictures, as the parameter sets describe them, are over the
+  // size limit that max_pixels enforces.
+  bool oversized() const {
+    return context_ != nullptr && context_->width > 0 && context_->height > 0 &&
+           !pictureSizeAllowed(static_cast<std::uint32_t>(context_->width),
+                               static_cast<std::uint32_t>(context_->height));
   }
 
   // Checks the frame before any arithmetic on its sizes and strides.

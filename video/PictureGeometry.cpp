@@ -4,6 +4,11 @@
 
 namespace mirandel {
 
+bool pictureSizeAllowed(std::uint32_t width, std::uint32_t height) {
+  return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+         std::uint64_t{width} * height <= kMaxPictureArea;
+}
+
 bool pictureIsReadable(const YuvPicture& p) {
   if (p.width == 0 || p.height == 0 || p.width > kMaxPictureSide || p.height > kMaxPictureSide) {
     return false;

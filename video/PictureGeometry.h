@@ -14,6 +14,14 @@ namespace mirandel {
 // product well inside 64 bits).
 inline constexpr std::uint32_t kMaxPictureSide = 16384;
 
+// Larger pictures are refused: at 16384 x 16384 a picture is 1 GiB of BGRA,
+// held three times (decoder, frame slot, upload) in the host's process.
+inline constexpr std::uint64_t kMaxPictureArea = std::uint64_t{8192} * 8192;
+
+// Whether a picture of this size is taken: both sides within
+// 1..kMaxPictureSide and the area within kMaxPictureArea.
+bool pictureSizeAllowed(std::uint32_t width, std::uint32_t height);
+
 // Whether the view can be read whole: sizes within 1..kMaxPictureSide, a bit
 // depth of 8 or 10, planes present, and every stride at least as wide as its
 // row.

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -80,9 +81,14 @@ struct Script {
   bool deliverUnreadable = false;
   std::uint32_t pictureWidth = 16;
   std::uint32_t pictureHeight = 8;
+  // Planes of one byte whatever the size: reading the picture faults under
+  // AddressSanitizer.
+  bool emptyPlanes = false;
   // Pictures are held back until more than this many are waiting, then
   // released in pts order, as a decoder reorders B-pictures.
   std::size_t holdBack = 0;
+  // Set: every picture is refused as this.
+  std::optional<PictureRefusal> refuse;
   ManualClock* clock = nullptr;
   Nanos drainTakes = 0;
 };
@@ -111,10 +117,14 @@ class ScriptedBackend final : public DecoderBackend {
     while (waiting_.size() > s_.holdBack) {
       const std::int64_t pts = *waiting_.begin();
       waiting_.erase(waiting_.begin());
+      if (s_.refuse) {
+        sink.refused(*s_.refuse);
+        continue;
+      }
       const std::uint32_t w = s_.pictureWidth, h = s_.pictureHeight;
       const std::size_t chroma = std::size_t{(w + 1) / 2} * ((h + 1) / 2);
-      y_.assign(std::size_t{w} * h, 235);  // white
-      u_.assign(chroma, 128);
+      y_.assign(s_.emptyPlanes ? 1 : std::size_t{w} * h, 235);  // white
+      u_.assign(s_.emptyPlanes ? 1 : chroma, 128);
       YuvPicture p;
       p.layout = ChromaLayout::kPlanar;
       p.width = w;
@@ -366,6 +376,52 @@ TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
   EXPECT_EQ(frames_[0].decodedAt - frames_[0].receivedAt, 3 * 33 * kMillisecond);
 }
 
+// Guards against a stream whose pictures cannot be shown failing silently
+// (no pictures, and the Picture line stays "connected"), against a reason
+// that outlives the refused stream, and against the decoder touching the
+// pixels of a picture too large to take (the planes here are one byte:
+// AddressSanitizer catches any read).
+TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
+  struct Case {
+    const char* what;
+    std::optional<PictureRefusal> backendRefuses;
+    std::uint32_t width, height;
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {"format the backend cannot describe", PictureRefusal{"4:4:4", 16, 8}, 16, 8,
+       "unsupported picture format: 4:4:4"},
+      {"size refused by the codec library's own limit", PictureRefusal{"", 9000, 8000}, 16, 8,
+       "picture too large: 9000x8000"},
+      {"picture over the area", std::nullopt, 9000, 8000, "picture too large: 9000x8000"},
+      {"side over the limit", std::nullopt, 16385, 2, "picture too large: 16385x2"},
+  };
+  for (const Case& c : cases) {
+    script_.refuse = c.backendRefuses;
+    script_.pictureWidth = c.width;
+    script_.pictureHeight = c.height;
+    script_.emptyPlanes = true;
+    const std::size_t framesBefore = frames_.size();
+    run({{c.what, units({kSps, kPps, kIdr}), kCodecH264, false, Outcome::kFailed},
+         {"non-key unit while refused", units({kSlice}), kCodecH264, false, Outcome::kSkipped}});
+    EXPECT_EQ(frames_.size(), framesBefore) << c.what;
+    EXPECT_EQ(decoder_.info().refusal, c.refusal) << c.what;
+
+    // A picture that can be shown ends the refusal.
+    script_.refuse.reset();
+    script_.pictureWidth = 16;
+    script_.pictureHeight = 8;
+    script_.emptyPlanes = false;
+    run({{"readable key", units({kIdr}), kCodecH264, false, Outcome::kSubmittedKey}});
+    EXPECT_EQ(decoder_.info().refusal, "") << c.what;
+  }
+  // So does a new stream.
+  script_.refuse = PictureRefusal{"4:2:2", 16, 8};
+  run({{"refused again", units({kIdr}), kCodecH264, false, Outcome::kFailed}});
+  decoder_.reset();
+  EXPECT_EQ(decoder_.info().refusal, "");
+}
+
 // The host thread reads the counters while the receive thread decodes.
 // Guards against counters written outside the information mutex (run under
 // ThreadSanitizer) and against torn or lost counts.
@@ -392,6 +448,26 @@ TEST_F(DecoderGate, InfoIsConsistentWhileAnotherThreadDecodes) {
   const DecoderInfo info = decoder_.info();
   EXPECT_EQ(info.framesOut, kUnits / 2u);
   EXPECT_EQ(info.skipped, kUnits / 2u);
+}
+
+// ---- Picture size ----
+
+// At 16384 x 16384 a picture is 1 GiB of BGRA, held three times in the
+// host's process. Guards against a limit on the sides only, and against
+// 32-bit overflow of the area.
+TEST(PictureSizeLimit, RefusesPicturesOverTheArea) {
+  struct Case {
+    std::uint32_t w, h;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {8192, 8192, true},    {16384, 4096, true}, {8193, 8192, false},
+      {16384, 16384, false}, {16385, 1, false},   {1, 16385, false},
+      {0, 1080, false},      {1920, 1080, true},  {65536, 65536, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(pictureSizeAllowed(c.w, c.h), c.allowed) << c.w << "x" << c.h;
+  }
 }
 
 // ---- Output size ----

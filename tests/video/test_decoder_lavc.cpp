@@ -14,6 +14,9 @@
 
 #include "support/TestSupport.h"
 #include "video/Decoder.h"
+#include "video/DecoderBackend.h"
+#include "video/LavcDecoder.h"
+#include "video/PictureGeometry.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
 #include "video/test_decoder_clips.h"
@@ -182,6 +185,7 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   }
   const DecoderInfo info = decoder->info();
   EXPECT_EQ(info.errors, 0u);
+  EXPECT_EQ(info.refusal, "");
   EXPECT_EQ(info.outputWidth, parts.back().width);
   EXPECT_EQ(info.outputHeight, parts.back().height);
   EXPECT_FALSE(info.hardware);
@@ -231,6 +235,80 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
     }
     EXPECT_LE(maxDiff, 1) << "largest channel difference from FFmpeg's conversion";
   }
+}
+
+struct RefusedCase {
+  const char* name;
+  test::ClipSpec spec;
+  const char* refusal;
+};
+
+class RefusedStream : public ::testing::TestWithParam<RefusedCase> {};
+
+// 8256 x 8192: just over 8192 x 8192 in area.
+const test::ClipSpec kOverTheArea{
+    .codec = kCodecH264, .width = 8256, .height = 8192, .frames = 1, .flat = true};
+
+const RefusedCase kRefusedStreams[] = {
+    {"H264444", {kCodecH264, 64, 48, 2, "yuv444p"}, "unsupported picture format: 4:4:4"},
+    {"H264422", {kCodecH264, 64, 48, 2, "yuv422p"}, "unsupported picture format: 4:2:2"},
+    {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, "unsupported picture format: 12-bit"},
+    // libavcodec hands out monochrome H.264 as 4:2:0 with neutral chroma,
+    // which is shown; monochrome HEVC stays grey-only.
+    {"HevcMonochrome", {kCodecHevc, 64, 48, 2, "gray"}, "unsupported picture format: monochrome"},
+    {"H264OverTheArea", kOverTheArea, "picture too large: 8256x8192"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Senders, RefusedStream, ::testing::ValuesIn(kRefusedStreams),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// Guards against streams the conversion cannot read failing silently (the
+// Picture line stayed "connected" with no reason), against misreading them
+// as 8-bit 4:2:0, and against accepting pictures whose BGRA would take
+// hundreds of megabytes, held three times, in the host's process.
+TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
+  const RefusedCase& c = GetParam();
+  const std::string path = test::makeClip(c.spec, clipDir());
+  ASSERT_FALSE(path.empty()) << "ffmpeg could not encode the clip";
+  std::vector<AccessUnit> units = test::readAccessUnits(path);
+  ASSERT_FALSE(units.empty());
+  int frames = 0;
+  auto decoder = makeDecoder([&](const Frame&) { ++frames; });
+  // The decoder may hold the first picture back; it is refused when it
+  // comes out.
+  for (AccessUnit& unit : units) decoder->decode(unit, c.spec.codec);
+  EXPECT_EQ(frames, 0);
+  const DecoderInfo info = decoder->info();
+  EXPECT_GE(info.errors, 1u);
+  EXPECT_EQ(info.refusal, c.refusal);
+}
+
+// What the backend hands on, recorded.
+struct RecordingSink final : PictureSink {
+  int pictures = 0;
+  std::vector<PictureRefusal> refusals;
+  void picture(const YuvPicture&, std::int64_t) override { ++pictures; }
+  void refused(const PictureRefusal& r) override { refusals.push_back(r); }
+};
+
+// Guards against a decoder without its own pixel limit: it would allocate the
+// oversized picture (and its reference pictures) before the core could
+// refuse it.
+TEST(LavcBackend, RefusesPicturesOverTheAreaBeforeDecodingThem) {
+  const std::string path = test::makeClip(kOverTheArea, clipDir());
+  ASSERT_FALSE(path.empty());
+  std::vector<AccessUnit> units = test::readAccessUnits(path);
+  ASSERT_FALSE(units.empty());
+  auto backend = makeLavcBackend();
+  ASSERT_TRUE(backend->open(kCodecH264));
+  EXPECT_TRUE(backend->submit(units[0], true));
+  RecordingSink sink;
+  EXPECT_FALSE(backend->drain(sink));
+  EXPECT_EQ(sink.pictures, 0);
+  ASSERT_EQ(sink.refusals.size(), 1u);
+  EXPECT_EQ(sink.refusals[0].format, "");
+  EXPECT_EQ(sink.refusals[0].width, 8256u);
+  EXPECT_EQ(sink.refusals[0].height, 8192u);
 }
 
 }  // namespace
