@@ -14,6 +14,10 @@ constexpr double kNoFramesAfterMs = 2000.0;
 const char* codecName(CodecKind codec) {
   return codec == kCodecH264 ? "H.264" : codec == kCodecHevc ? "HEVC" : "-";
 }
+
+// Asking the phone for its stream again helps only while nothing arrives; a
+// stream whose pictures the decoder refuses is arriving.
+bool awaitingStream(const StreamStats& s) { return !s.hasFrames && s.decoderInfo.refusal.empty(); }
 }  // namespace
 
 std::int32_t MirandelLink::latencyMs() const {
@@ -57,7 +61,7 @@ void MirandelLink::updateStream() {
     lastGrainRequestAt_ = t;
     sendCommand("/mirandel/stream/grain", {ControlArg::ofInt(0)});
   }
-  if (!video_.stats().hasFrames && t - lastStreamRequestAt_ > kStreamRequestInterval) {
+  if (awaitingStream(video_.stats()) && t - lastStreamRequestAt_ > kStreamRequestInterval) {
     lastStreamRequestAt_ = t;
     sendCommand("/mirandel/stream", {ControlArg::ofInt(1)});
   }
@@ -67,7 +71,10 @@ void MirandelLink::updateStatusLine() {
   std::string text;
   if (streamActive_) {
     const StreamStats s = video_.stats();
-    if (!s.connected || !s.hasFrames) {
+    if (s.connected && !s.decoderInfo.refusal.empty()) {
+      // Pictures arrive but cannot be shown: say why.
+      text = s.statusText + " \xC2\xB7 " + s.decoderInfo.refusal;
+    } else if (!s.connected || !s.hasFrames) {
       text = s.statusText;
     } else {
       // The size of the picture on screen, which is what the user compares

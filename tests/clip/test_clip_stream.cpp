@@ -18,6 +18,7 @@
 #include "support/TestStream.h"
 #include "support/TestSupport.h"
 #include "video/NameLookup.h"
+#include "video/DecoderCore.h"
 
 namespace mirandel::test {
 namespace {
@@ -115,6 +116,49 @@ TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatenc
     ASSERT_TRUE(c.at.accept(3000));
     EXPECT_EQ(c.at.peerLatencyMs(), c.latencyMs);
   }
+}
+
+// A codec library that decodes every picture of the stream into a 4:4:4
+// picture the conversion cannot take.
+class FourFourFourBackend final : public DecoderBackend {
+ public:
+  bool open(CodecKind) override { return true; }
+  void close() override {}
+  bool submit(const AccessUnit&, bool) override { return true; }
+  bool drain(PictureSink& sink) override {
+    sink.refused({"4:4:4", 320, 240});
+    return false;
+  }
+  bool hardware() const override { return false; }
+};
+
+// Guards against a stream whose pictures the decoder refuses looking like a
+// stream that never arrives: the Picture line said only "connected", and the
+// clip kept asking the phone for its stream every 4 s.
+TEST_F(ClipStream, RefusedPictureFormatIsNamedAndTheStreamIsNotAskedForAgain) {
+  ManualClock clock(100 * kSecond);
+  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{
+      &link_, clock.fn(), [](FrameCallback onFrame) -> std::unique_ptr<Decoder> {
+        return std::make_unique<DecoderCore>(std::make_unique<FourFourFourBackend>(),
+                                             std::move(onFrame), steadyClock());
+      }});
+  clip->SetIdentity(clip.get());
+  clip->SetTextParameter(1, "127.0.0.1");
+  EXPECT_TRUE(waitFor(
+      [&] {
+        clip->superviseClip();
+        return clip->pictureText() == "connected \xC2\xB7 unsupported picture format: 4:4:4";
+      },
+      std::chrono::seconds(10)))
+      << clip->pictureText();
+  const std::size_t requests = link_.sentTo("/mirandel/stream").size();
+  EXPECT_EQ(requests, 1u);
+  for (int i = 0; i < 4; ++i) {
+    clock.advance(5 * kSecond);
+    clip->superviseClip();
+  }
+  EXPECT_EQ(link_.sentTo("/mirandel/stream").size(), requests);
+  EXPECT_EQ(clip->pictureText(), "connected \xC2\xB7 unsupported picture format: 4:4:4");
 }
 
 // Guards the reason on the "Picture" line, once worked out only when the stream's state
