@@ -15,32 +15,47 @@ inline std::uint8_t clampByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
+// One 8-bit pixel by the rule of the range.
+template <bool kFull>
+inline void pixel8(int y, int u, int v, std::uint8_t* bgra) {
+  if constexpr (kFull) {
+    static const YuvRule full = yuvRule(8, ColorRange::kFull);
+    yuvToBgraPixel(full, y, u, v, bgra);
+  } else {
+    yuvToBgraPixel(y, u, v, bgra);
+  }
+}
+
+template <bool kFull>
 void nv12RowScalar(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
                    std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    yuvToBgraPixel(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    pixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
+template <bool kFull>
 void i420RowScalar(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
                    std::uint8_t* bgra, std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
-    yuvToBgraPixel(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    pixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
+template <bool kFull>
 void nv12RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
                     std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12RowScalar(y0, uv, out0, width);
-  if (y1 != nullptr) nv12RowScalar(y1, uv, out1, width);
+  nv12RowScalar<kFull>(y0, uv, out0, width);
+  if (y1 != nullptr) nv12RowScalar<kFull>(y1, uv, out1, width);
 }
 
+template <bool kFull>
 void i420RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                     const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                     std::uint32_t width) {
-  i420RowScalar(y0, u, v, out0, width);
-  if (y1 != nullptr) i420RowScalar(y1, u, v, out1, width);
+  i420RowScalar<kFull>(y0, u, v, out0, width);
+  if (y1 != nullptr) i420RowScalar<kFull>(y1, u, v, out1, width);
 }
 
 // ---- Every other format: scalar rows over 8-bit or 16-bit samples ----
@@ -105,19 +120,21 @@ inline void chromaAt(const SampleReader<kWide>& read, const std::uint8_t* uRow,
   }
 }
 
-// Rows r and r + 1, which share a chroma row; out1 null converts row r alone.
-template <bool kWide, bool kPlanar>
-void anyRows(const YuvPicture& p, const YuvRule& k, std::uint32_t r, std::uint8_t* out0,
-             std::uint8_t* out1) {
-  const SampleReader<kWide> read(p);
+// 10-bit rows r and r + 1, which share a chroma row, from an even column x0
+// on; out1 null converts row r alone.
+template <bool kPlanar>
+void wideRows(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::uint8_t* out0,
+              std::uint8_t* out1) {
+  const YuvRule k = yuvRule(p.bitDepth, p.range);
+  const SampleReader<true> read(p);
   const std::size_t cr = r / 2;
   const std::uint8_t* y0 = p.y + r * p.yStride;
   const std::uint8_t* y1 = y0 + p.yStride;
   const std::uint8_t* uRow = p.u + cr * p.uStride;
   const std::uint8_t* vRow = kPlanar ? p.v + cr * p.vStride : nullptr;
-  for (std::uint32_t x = 0; x < p.width; x += 2) {
+  for (std::uint32_t x = x0; x < p.width; x += 2) {
     int u, v;
-    chromaAt<kWide, kPlanar>(read, uRow, vRow, x / 2, u, v);
+    chromaAt<true, kPlanar>(read, uRow, vRow, x / 2, u, v);
     const ChromaTerms t = chromaTerms(k, u, v);
     const bool both = x + 1 < p.width;
     storePixel(k, t, read(y0, x), out0 + 4 * std::size_t{x});
@@ -129,13 +146,8 @@ void anyRows(const YuvPicture& p, const YuvRule& k, std::uint32_t r, std::uint8_
   }
 }
 
-template <bool kWide, bool kPlanar>
-void anyPicture(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
-  const YuvRule rule = yuvRule(p.bitDepth, p.range);
-  for (std::uint32_t r = 0; r < p.height; r += 2) {
-    std::uint8_t* out0 = dst + r * dstStride;
-    anyRows<kWide, kPlanar>(p, rule, r, out0, r + 1 < p.height ? out0 + dstStride : nullptr);
-  }
+void wideRowsScalar(const YuvPicture& p, std::uint32_t r, std::uint8_t* out0, std::uint8_t* out1) {
+  simd::wideRowsFrom(p, r, 0, out0, out1);
 }
 
 // Nearest-neighbour sampling; `columns` holds the source column of each
@@ -159,10 +171,6 @@ void anyPictureScaled(const YuvPicture& p, const std::vector<std::uint32_t>& col
       storePixel(rule, chromaTerms(rule, u, v), read(yRow, sx), out + 4 * ox);
     }
   }
-}
-
-bool isFastFormat(const YuvPicture& p) {
-  return p.bitDepth == 8 && p.range == ColorRange::kLimited;
 }
 
 SimdLevel detectSimdLevel() {
@@ -211,52 +219,82 @@ SimdLevel bestSimdLevel() {
   return level;
 }
 
-Nv12RowsFn nv12RowsFunction(SimdLevel level) {
+namespace simd {
+
+void wideRowsFrom(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::uint8_t* out0,
+                  std::uint8_t* out1) {
+  p.layout == ChromaLayout::kPlanar ? wideRows<true>(p, r, x0, out0, out1)
+                                    : wideRows<false>(p, r, x0, out0, out1);
+}
+
+}  // namespace simd
+
+WideRowsFn wideRowsFunction(SimdLevel level) {
   if (level > bestSimdLevel()) return nullptr;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
-    case SimdLevel::kSse2:
-      return &simd::nv12RowsSse2;
     case SimdLevel::kAvx2:
-      return &simd::nv12RowsAvx2;
+      return &simd::wideRowsAvx2;
 #endif
     case SimdLevel::kScalar:
-      return &nv12RowsScalar;
+      return &wideRowsScalar;
     default:
       return nullptr;
   }
 }
 
-I420RowsFn i420RowsFunction(SimdLevel level) {
+Nv12RowsFn nv12RowsFunction(SimdLevel level, ColorRange range) {
   if (level > bestSimdLevel()) return nullptr;
+  const bool full = range == ColorRange::kFull;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return &simd::i420RowsSse2;
+      return full ? &simd::nv12FullRowsSse2 : &simd::nv12RowsSse2;
     case SimdLevel::kAvx2:
-      return &simd::i420RowsAvx2;
+      return full ? &simd::nv12FullRowsAvx2 : &simd::nv12RowsAvx2;
 #endif
     case SimdLevel::kScalar:
-      return &i420RowsScalar;
+      return full ? &nv12RowsScalar<true> : &nv12RowsScalar<false>;
+    default:
+      return nullptr;
+  }
+}
+
+I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range) {
+  if (level > bestSimdLevel()) return nullptr;
+  const bool full = range == ColorRange::kFull;
+  switch (level) {
+#if MIRANDEL_HAVE_X86_SIMD
+    case SimdLevel::kSse2:
+      return full ? &simd::i420FullRowsSse2 : &simd::i420RowsSse2;
+    case SimdLevel::kAvx2:
+      return full ? &simd::i420FullRowsAvx2 : &simd::i420RowsAvx2;
+#endif
+    case SimdLevel::kScalar:
+      return full ? &i420RowsScalar<true> : &i420RowsScalar<false>;
     default:
       return nullptr;
   }
 }
 
 void convertToBgra(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
-  if (!isFastFormat(p)) {
-    const bool planar = p.layout == ChromaLayout::kPlanar;
-    if (p.bitDepth > 8) {
-      planar ? anyPicture<true, true>(p, dst, dstStride)
-             : anyPicture<true, false>(p, dst, dstStride);
-    } else {
-      planar ? anyPicture<false, true>(p, dst, dstStride)
-             : anyPicture<false, false>(p, dst, dstStride);
+  if (p.bitDepth > 8) {
+    static const WideRowsFn wide = wideRowsFunction(bestSimdLevel()) != nullptr
+                                       ? wideRowsFunction(bestSimdLevel())
+                                       : wideRowsFunction(SimdLevel::kScalar);
+    for (std::uint32_t r = 0; r < p.height; r += 2) {
+      std::uint8_t* out0 = dst + r * dstStride;
+      wide(p, r, out0, r + 1 < p.height ? out0 + dstStride : nullptr);
     }
     return;
   }
-  static const Nv12RowsFn nv12 = nv12RowsFunction(bestSimdLevel());
-  static const I420RowsFn i420 = i420RowsFunction(bestSimdLevel());
+  static const Nv12RowsFn nv12Rows[2] = {nv12RowsFunction(bestSimdLevel(), ColorRange::kLimited),
+                                         nv12RowsFunction(bestSimdLevel(), ColorRange::kFull)};
+  static const I420RowsFn i420Rows[2] = {i420RowsFunction(bestSimdLevel(), ColorRange::kLimited),
+                                         i420RowsFunction(bestSimdLevel(), ColorRange::kFull)};
+  const std::size_t range = p.range == ColorRange::kFull ? 1 : 0;
+  const Nv12RowsFn nv12 = nv12Rows[range];
+  const I420RowsFn i420 = i420Rows[range];
   const bool interleaved = p.layout == ChromaLayout::kInterleaved;
   for (std::uint32_t r = 0; r < p.height; r += 2) {
     const std::size_t cr = r / 2;

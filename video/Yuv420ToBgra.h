@@ -8,7 +8,7 @@
 // yuvRule(); 10-bit limited-range samples that are four times 8-bit ones give
 // exactly the 8-bit result.
 // Each chroma sample covers a 2 x 2 block of luma samples (no filtering).
-// The SIMD rows (8-bit limited range) are bit-exact with the scalar rows.
+// The SIMD rows are bit-exact with the scalar rows.
 #include <cstddef>
 #include <cstdint>
 
@@ -77,20 +77,25 @@ using Nv12RowsFn = void (*)(const std::uint8_t* y0, const std::uint8_t* y1, cons
 using I420RowsFn = void (*)(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                             const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                             std::uint32_t width);
+// 10-bit rows `row` and `row + 1` of the picture (out1 null: `row` alone),
+// any layout and range.
+using WideRowsFn = void (*)(const YuvPicture& picture, std::uint32_t row, std::uint8_t* out0,
+                            std::uint8_t* out1);
 
 enum class SimdLevel : std::uint8_t { kScalar, kSse2, kAvx2 };
 
 // The best level this CPU and build support.
 SimdLevel bestSimdLevel();
 
-// Row functions of one level; nullptr when this CPU or build lacks it. Each
-// handles any width (the SIMD rows finish the tail with the scalar rule) and
-// reads no byte past a row's last sample.
-Nv12RowsFn nv12RowsFunction(SimdLevel level);
-I420RowsFn i420RowsFunction(SimdLevel level);
+// 8-bit row functions of one level and range; nullptr when this CPU or build
+// lacks the level. Each handles any width (the SIMD rows finish the tail with
+// the scalar rule) and reads no byte past a row's last sample.
+Nv12RowsFn nv12RowsFunction(SimdLevel level, ColorRange range = ColorRange::kLimited);
+I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range = ColorRange::kLimited);
+// 10-bit rows: scalar, and AVX2 when the CPU has it (none for SSE2).
+WideRowsFn wideRowsFunction(SimdLevel level);
 
-// Whole picture at its own size: 8-bit limited range with the best row
-// functions, every other format with scalar rows. dst receives height rows of
+// Whole picture at its own size, with the best row functions. dst receives height rows of
 // width * 4 bytes, dstStride apart.
 void convertToBgra(const YuvPicture& picture, std::uint8_t* dst, std::size_t dstStride);
 

@@ -14,6 +14,13 @@
 // (the low and high byte of each 16-bit lane), so each lane lines up with its
 // own chroma sample without spreading chroma to pixels; the saturating pack
 // clamps, and three unpack levels restore pixel order.
+//
+// Full range has 256 Y in place of 298 (Y - 16), so floor(S / 256) is just
+// Y + floor(Q / 256), again worked out once per chroma sample:
+//   R: Q = 403 e + 128 = 256 e + (147 e + 128)     qh = e + ((147 e + 128) >> 8)
+//   G: Q = -48 d - 120 e + 128, within 16 bits      qh = Q >> 8
+//   B: Q = 475 d + 128 = 512 d + (128 - 37 d)      qh = 2 d + ((128 - 37 d) >> 8)
+// and ql = 0, so there is no 42 Y term.
 #include "video/Yuv420ToBgraSimd.h"
 
 #if MIRANDEL_HAVE_X86_SIMD
@@ -25,19 +32,32 @@ namespace mirandel::simd {
 
 namespace {
 
+// One pixel by the scalar rule of the range.
+template <bool kFull>
+inline void scalarPixel(int y, int u, int v, std::uint8_t* bgra) {
+  if constexpr (kFull) {
+    static const YuvRule full = yuvRule(8, ColorRange::kFull);
+    yuvToBgraPixel(full, y, u, v, bgra);
+  } else {
+    yuvToBgraPixel(y, u, v, bgra);
+  }
+}
+
 // Scalar tail, from an even column on.
+template <bool kFull>
 void nv12Tail(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra, std::uint32_t x,
               std::uint32_t width) {
   for (; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    yuvToBgraPixel(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    scalarPixel<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
+template <bool kFull>
 void i420Tail(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
               std::uint8_t* bgra, std::uint32_t x, std::uint32_t width) {
   for (; x < width; ++x) {
-    yuvToBgraPixel(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    scalarPixel<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
@@ -55,9 +75,27 @@ struct Chroma128 {
   __m128i hR, lR, pG, hB, lB;
 };
 
+template <bool kFull>
 inline Chroma128 chromaTerms128(__m128i u16, __m128i v16) {
   const __m128i d = _mm_sub_epi16(u16, _mm_set1_epi16(128));
   const __m128i e = _mm_sub_epi16(v16, _mm_set1_epi16(128));
+  if constexpr (kFull) {
+    const __m128i round = _mm_set1_epi16(128);
+    const __m128i zero = _mm_setzero_si128();
+    Chroma128 c;
+    c.hR = _mm_add_epi16(
+        e,
+        _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(e, opaque(_mm_set1_epi16(147))), round), 8));
+    c.lR = zero;
+    c.pG = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(d, opaque(_mm_set1_epi16(-48))),
+                                       _mm_mullo_epi16(e, opaque(_mm_set1_epi16(-120)))),
+                         round);
+    c.hB = _mm_add_epi16(
+        _mm_add_epi16(d, d),
+        _mm_srai_epi16(_mm_sub_epi16(round, _mm_mullo_epi16(d, opaque(_mm_set1_epi16(37)))), 8));
+    c.lB = zero;
+    return c;
+  }
   const __m128i bias = _mm_set1_epi16(-4640);
   const __m128i low = _mm_set1_epi16(0xFF);
   const __m128i pR = _mm_add_epi16(_mm_mullo_epi16(e, opaque(_mm_set1_epi16(203))), bias);
@@ -84,19 +122,31 @@ inline __m128i green128(__m128i y, __m128i y42, __m128i p) {
   return _mm_add_epi16(y, _mm_srai_epi16(_mm_add_epi16(y42, p), 8));
 }
 
+// Full range: Y + qh, and Y + (Q >> 8) for green.
+inline __m128i fullChannel128(__m128i y, __m128i h) { return _mm_add_epi16(y, h); }
+inline __m128i fullGreen128(__m128i y, __m128i p) { return _mm_add_epi16(y, _mm_srai_epi16(p, 8)); }
+
+template <bool kFull>
 inline void pixels16Sse2(const std::uint8_t* y, const Chroma128& c, std::uint8_t* out) {
   const __m128i yBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
   const __m128i yEven = _mm_and_si128(yBytes, _mm_set1_epi16(0xFF));
   const __m128i yOdd = _mm_srli_epi16(yBytes, 8);
-  const __m128i y42Even = _mm_mullo_epi16(yEven, opaque(_mm_set1_epi16(42)));
-  const __m128i y42Odd = _mm_mullo_epi16(yOdd, opaque(_mm_set1_epi16(42)));
 
   // Each packed channel holds the even pixels, then the odd ones.
-  const __m128i b = _mm_packus_epi16(channel128(yEven, y42Even, c.hB, c.lB),
-                                     channel128(yOdd, y42Odd, c.hB, c.lB));
-  const __m128i g = _mm_packus_epi16(green128(yEven, y42Even, c.pG), green128(yOdd, y42Odd, c.pG));
-  const __m128i r = _mm_packus_epi16(channel128(yEven, y42Even, c.hR, c.lR),
-                                     channel128(yOdd, y42Odd, c.hR, c.lR));
+  __m128i b, g, r;
+  if constexpr (kFull) {
+    b = _mm_packus_epi16(fullChannel128(yEven, c.hB), fullChannel128(yOdd, c.hB));
+    g = _mm_packus_epi16(fullGreen128(yEven, c.pG), fullGreen128(yOdd, c.pG));
+    r = _mm_packus_epi16(fullChannel128(yEven, c.hR), fullChannel128(yOdd, c.hR));
+  } else {
+    const __m128i y42Even = _mm_mullo_epi16(yEven, opaque(_mm_set1_epi16(42)));
+    const __m128i y42Odd = _mm_mullo_epi16(yOdd, opaque(_mm_set1_epi16(42)));
+    b = _mm_packus_epi16(channel128(yEven, y42Even, c.hB, c.lB),
+                         channel128(yOdd, y42Odd, c.hB, c.lB));
+    g = _mm_packus_epi16(green128(yEven, y42Even, c.pG), green128(yOdd, y42Odd, c.pG));
+    r = _mm_packus_epi16(channel128(yEven, y42Even, c.hR, c.lR),
+                         channel128(yOdd, y42Odd, c.hR, c.lR));
+  }
   const __m128i a = _mm_set1_epi8(static_cast<char>(0xFF));
 
   const __m128i bgEven = _mm_unpacklo_epi8(b, g);
@@ -129,9 +179,29 @@ MIRANDEL_AVX2 inline __m256i opaque(__m256i v) {
   return v;
 }
 
+template <bool kFull>
 MIRANDEL_AVX2 inline Chroma256 chromaTerms256(__m256i u16, __m256i v16) {
   const __m256i d = _mm256_sub_epi16(u16, _mm256_set1_epi16(128));
   const __m256i e = _mm256_sub_epi16(v16, _mm256_set1_epi16(128));
+  if constexpr (kFull) {
+    const __m256i round = _mm256_set1_epi16(128);
+    const __m256i zero = _mm256_setzero_si256();
+    Chroma256 c;
+    c.hR = _mm256_add_epi16(
+        e, _mm256_srai_epi16(
+               _mm256_add_epi16(_mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(147))), round), 8));
+    c.lR = zero;
+    c.pG =
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(-48))),
+                                          _mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(-120)))),
+                         round);
+    c.hB = _mm256_add_epi16(
+        _mm256_add_epi16(d, d),
+        _mm256_srai_epi16(
+            _mm256_sub_epi16(round, _mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(37)))), 8));
+    c.lB = zero;
+    return c;
+  }
   const __m256i bias = _mm256_set1_epi16(-4640);
   const __m256i low = _mm256_set1_epi16(0xFF);
   const __m256i pR = _mm256_add_epi16(_mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(203))), bias);
@@ -157,20 +227,28 @@ MIRANDEL_AVX2 inline __m256i channel256(__m256i y, __m256i y42, __m256i h, __m25
   return _mm256_add_epi16(_mm256_add_epi16(y, h), _mm256_srli_epi16(_mm256_add_epi16(y42, l), 8));
 }
 
+template <bool kFull>
 MIRANDEL_AVX2 inline void pixels32Avx2(const std::uint8_t* y, const Chroma256& c,
                                        std::uint8_t* out) {
   const __m256i yBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
   const __m256i yEven = _mm256_and_si256(yBytes, _mm256_set1_epi16(0xFF));
   const __m256i yOdd = _mm256_srli_epi16(yBytes, 8);
-  const __m256i y42Even = _mm256_mullo_epi16(yEven, opaque(_mm256_set1_epi16(42)));
-  const __m256i y42Odd = _mm256_mullo_epi16(yOdd, opaque(_mm256_set1_epi16(42)));
 
-  const __m256i b = _mm256_packus_epi16(channel256(yEven, y42Even, c.hB, c.lB),
-                                        channel256(yOdd, y42Odd, c.hB, c.lB));
-  const __m256i g =
-      _mm256_packus_epi16(green256(yEven, y42Even, c.pG), green256(yOdd, y42Odd, c.pG));
-  const __m256i r = _mm256_packus_epi16(channel256(yEven, y42Even, c.hR, c.lR),
-                                        channel256(yOdd, y42Odd, c.hR, c.lR));
+  __m256i b, g, r;
+  if constexpr (kFull) {
+    b = _mm256_packus_epi16(_mm256_add_epi16(yEven, c.hB), _mm256_add_epi16(yOdd, c.hB));
+    g = _mm256_packus_epi16(_mm256_add_epi16(yEven, _mm256_srai_epi16(c.pG, 8)),
+                            _mm256_add_epi16(yOdd, _mm256_srai_epi16(c.pG, 8)));
+    r = _mm256_packus_epi16(_mm256_add_epi16(yEven, c.hR), _mm256_add_epi16(yOdd, c.hR));
+  } else {
+    const __m256i y42Even = _mm256_mullo_epi16(yEven, opaque(_mm256_set1_epi16(42)));
+    const __m256i y42Odd = _mm256_mullo_epi16(yOdd, opaque(_mm256_set1_epi16(42)));
+    b = _mm256_packus_epi16(channel256(yEven, y42Even, c.hB, c.lB),
+                            channel256(yOdd, y42Odd, c.hB, c.lB));
+    g = _mm256_packus_epi16(green256(yEven, y42Even, c.pG), green256(yOdd, y42Odd, c.pG));
+    r = _mm256_packus_epi16(channel256(yEven, y42Even, c.hR, c.lR),
+                            channel256(yOdd, y42Odd, c.hR, c.lR));
+  }
   const __m256i a = _mm256_set1_epi8(static_cast<char>(0xFF));
 
   const __m256i bgEven = _mm256_unpacklo_epi8(b, g);
@@ -198,76 +276,210 @@ MIRANDEL_AVX2 inline void pixels32Avx2(const std::uint8_t* y, const Chroma256& c
   _mm_storeu_si128(dst + 7, _mm256_extracti128_si256(q3, 1));
 }
 
-}  // namespace
+// Each row converts one row, or two that share their chroma terms.
 
-// Each entry converts one row, or two that share their chroma terms.
-
-void nv12RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
-                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+template <bool kFull>
+void nv12Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                 std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);
   std::uint32_t x = 0;
   for (; x + 16 <= width; x += 16) {
     const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + x));
-    const Chroma128 c = chromaTerms128(_mm_and_si128(pairs, lowBytes), _mm_srli_epi16(pairs, 8));
-    pixels16Sse2(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels16Sse2(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+    const Chroma128 c =
+        chromaTerms128<kFull>(_mm_and_si128(pairs, lowBytes), _mm_srli_epi16(pairs, 8));
+    pixels16Sse2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels16Sse2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
-  nv12Tail(y0, uv, out0, x, width);
-  if (y1 != nullptr) nv12Tail(y1, uv, out1, x, width);
+  nv12Tail<kFull>(y0, uv, out0, x, width);
+  if (y1 != nullptr) nv12Tail<kFull>(y1, uv, out1, x, width);
 }
 
-void i420RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
-                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
-                  std::uint32_t width) {
+template <bool kFull>
+void i420Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                 const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                 std::uint32_t width) {
   const __m128i zero = _mm_setzero_si128();
   std::uint32_t x = 0;
   for (; x + 16 <= width; x += 16) {
     const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2));
     const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2));
-    const Chroma128 c = chromaTerms128(_mm_unpacklo_epi8(u8, zero), _mm_unpacklo_epi8(v8, zero));
-    pixels16Sse2(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels16Sse2(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+    const Chroma128 c =
+        chromaTerms128<kFull>(_mm_unpacklo_epi8(u8, zero), _mm_unpacklo_epi8(v8, zero));
+    pixels16Sse2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels16Sse2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
-  i420Tail(y0, u, v, out0, x, width);
-  if (y1 != nullptr) i420Tail(y1, u, v, out1, x, width);
+  i420Tail<kFull>(y0, u, v, out0, x, width);
+  if (y1 != nullptr) i420Tail<kFull>(y1, u, v, out1, x, width);
 }
 
-MIRANDEL_AVX2 void nv12RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1,
-                                const std::uint8_t* uv, std::uint8_t* out0, std::uint8_t* out1,
-                                std::uint32_t width) {
+template <bool kFull>
+MIRANDEL_AVX2 void nv12Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
+                               const std::uint8_t* uv, std::uint8_t* out0, std::uint8_t* out1,
+                               std::uint32_t width) {
   const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
   std::uint32_t x = 0;
   for (; x + 32 <= width; x += 32) {
     const __m256i pairs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(uv + x));
     const Chroma256 c =
-        chromaTerms256(_mm256_and_si256(pairs, lowBytes), _mm256_srli_epi16(pairs, 8));
-    pixels32Avx2(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels32Avx2(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+        chromaTerms256<kFull>(_mm256_and_si256(pairs, lowBytes), _mm256_srli_epi16(pairs, 8));
+    pixels32Avx2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels32Avx2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
   // SSE2 for the next 16 pixels, then the scalar tail.
   _mm256_zeroupper();
   const std::size_t o = 4 * static_cast<std::size_t>(x);
-  nv12RowsSse2(y0 + x, y1 == nullptr ? nullptr : y1 + x, uv + x, out0 + o,
-               out1 == nullptr ? nullptr : out1 + o, width - x);
+  nv12Rows128<kFull>(y0 + x, y1 == nullptr ? nullptr : y1 + x, uv + x, out0 + o,
+                     out1 == nullptr ? nullptr : out1 + o, width - x);
 }
 
-MIRANDEL_AVX2 void i420RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1,
-                                const std::uint8_t* u, const std::uint8_t* v, std::uint8_t* out0,
-                                std::uint8_t* out1, std::uint32_t width) {
+template <bool kFull>
+MIRANDEL_AVX2 void i420Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
+                               const std::uint8_t* u, const std::uint8_t* v, std::uint8_t* out0,
+                               std::uint8_t* out1, std::uint32_t width) {
   std::uint32_t x = 0;
   for (; x + 32 <= width; x += 32) {
     const __m256i u16 =
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x / 2)));
     const __m256i v16 =
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x / 2)));
-    const Chroma256 c = chromaTerms256(u16, v16);
-    pixels32Avx2(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels32Avx2(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+    const Chroma256 c = chromaTerms256<kFull>(u16, v16);
+    pixels32Avx2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels32Avx2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
   _mm256_zeroupper();
   const std::size_t o = 4 * static_cast<std::size_t>(x);
-  i420RowsSse2(y0 + x, y1 == nullptr ? nullptr : y1 + x, u + x / 2, v + x / 2, out0 + o,
-               out1 == nullptr ? nullptr : out1 + o, width - x);
+  i420Rows128<kFull>(y0 + x, y1 == nullptr ? nullptr : y1 + x, u + x / 2, v + x / 2, out0 + o,
+                     out1 == nullptr ? nullptr : out1 + o, width - x);
+}
+
+// ---- 10-bit, AVX2: 16 pixels per step in 32-bit lanes ----
+// The rule's own sums, exactly: each lane holds one pixel's sum, so there is
+// nothing to split. Clamped lanes are assembled into B, G, R, A words.
+
+struct WideConstants {
+  __m256i luma, yOffset, centre, round, vr, ug, vg, ub, mask;
+  __m128i inShift, outShift;
+};
+
+MIRANDEL_AVX2 inline __m256i wideSamples(__m256i words, const WideConstants& k) {
+  return _mm256_and_si256(_mm256_srl_epi32(words, k.inShift), k.mask);
+}
+
+// One channel of eight pixels: (c + t) >> shift, clamped to 0..255.
+MIRANDEL_AVX2 inline __m256i wideChannel(__m256i c, __m256i t, const WideConstants& k) {
+  const __m256i v = _mm256_sra_epi32(_mm256_add_epi32(c, t), k.outShift);
+  return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+}
+
+// Eight pixels from eight luma words and their (duplicated) chroma terms.
+MIRANDEL_AVX2 inline void pixels8Wide(__m128i yWords, __m256i tB, __m256i tG, __m256i tR,
+                                      const WideConstants& k, std::uint8_t* out) {
+  const __m256i y = wideSamples(_mm256_cvtepu16_epi32(yWords), k);
+  const __m256i c = _mm256_mullo_epi32(_mm256_sub_epi32(y, k.yOffset), k.luma);
+  const __m256i bgra = _mm256_or_si256(
+      _mm256_or_si256(wideChannel(c, tB, k), _mm256_slli_epi32(wideChannel(c, tG, k), 8)),
+      _mm256_or_si256(_mm256_slli_epi32(wideChannel(c, tR, k), 16),
+                      _mm256_set1_epi32(static_cast<int>(0xFF000000u))));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bgra);
+}
+
+}  // namespace
+
+MIRANDEL_AVX2 void wideRowsAvx2(const YuvPicture& p, std::uint32_t r, std::uint8_t* out0,
+                                std::uint8_t* out1) {
+  const YuvRule rule = yuvRule(p.bitDepth, p.range);
+  WideConstants k;
+  k.luma = _mm256_set1_epi32(rule.luma);
+  k.yOffset = _mm256_set1_epi32(rule.yOffset);
+  k.centre = _mm256_set1_epi32(rule.chromaCentre);
+  k.round = _mm256_set1_epi32(1 << (rule.shift - 1));
+  k.vr = _mm256_set1_epi32(rule.vr);
+  k.ug = _mm256_set1_epi32(rule.ug);
+  k.vg = _mm256_set1_epi32(rule.vg);
+  k.ub = _mm256_set1_epi32(rule.ub);
+  k.mask = _mm256_set1_epi32((1 << p.bitDepth) - 1);
+  k.inShift = _mm_cvtsi32_si128(p.alignment == SampleAlignment::kHigh ? 16 - p.bitDepth : 0);
+  k.outShift = _mm_cvtsi32_si128(static_cast<int>(rule.shift));
+  const __m256i firstHalf = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i secondHalf = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+
+  const bool planar = p.layout == ChromaLayout::kPlanar;
+  const std::uint8_t* y0 = p.y + r * p.yStride;
+  const std::uint8_t* y1 = out1 != nullptr ? y0 + p.yStride : nullptr;
+  const std::uint8_t* uRow = p.u + (r / 2) * p.uStride;
+  const std::uint8_t* vRow = planar ? p.v + (r / 2) * p.vStride : nullptr;
+  std::uint32_t x = 0;
+  for (; x + 16 <= p.width; x += 16) {
+    // Eight chroma samples: 16 bytes of each plane from sample x / 2, or
+    // eight U, V word pairs, one per 32-bit lane.
+    __m256i u, v;
+    if (planar) {
+      u = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(uRow + x)));
+      v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vRow + x)));
+    } else {
+      const __m256i pairs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(uRow + 2 * x));
+      u = _mm256_and_si256(pairs, _mm256_set1_epi32(0xFFFF));
+      v = _mm256_srli_epi32(pairs, 16);
+    }
+    const __m256i d = _mm256_sub_epi32(wideSamples(u, k), k.centre);
+    const __m256i e = _mm256_sub_epi32(wideSamples(v, k), k.centre);
+    const __m256i tB = _mm256_add_epi32(_mm256_mullo_epi32(d, k.ub), k.round);
+    const __m256i tR = _mm256_add_epi32(_mm256_mullo_epi32(e, k.vr), k.round);
+    const __m256i tG = _mm256_sub_epi32(
+        k.round, _mm256_add_epi32(_mm256_mullo_epi32(d, k.ug), _mm256_mullo_epi32(e, k.vg)));
+    for (int half = 0; half < 2; ++half) {
+      const __m256i spread = half == 0 ? firstHalf : secondHalf;
+      const __m256i b = _mm256_permutevar8x32_epi32(tB, spread);
+      const __m256i g = _mm256_permutevar8x32_epi32(tG, spread);
+      const __m256i rr = _mm256_permutevar8x32_epi32(tR, spread);
+      const std::size_t px = x + 8 * static_cast<std::size_t>(half);
+      pixels8Wide(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y0 + 2 * px)), b, g, rr, k,
+                  out0 + 4 * px);
+      if (y1 != nullptr) {
+        pixels8Wide(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y1 + 2 * px)), b, g, rr, k,
+                    out1 + 4 * px);
+      }
+    }
+  }
+  _mm256_zeroupper();
+  wideRowsFrom(p, r, x, out0, out1);
+}
+
+void nv12RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+  nv12Rows128<false>(y0, y1, uv, out0, out1, width);
+}
+void i420RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                  std::uint32_t width) {
+  i420Rows128<false>(y0, y1, u, v, out0, out1, width);
+}
+void nv12RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+  nv12Rows256<false>(y0, y1, uv, out0, out1, width);
+}
+void i420RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                  std::uint32_t width) {
+  i420Rows256<false>(y0, y1, u, v, out0, out1, width);
+}
+void nv12FullRowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                      std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+  nv12Rows128<true>(y0, y1, uv, out0, out1, width);
+}
+void i420FullRowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                      const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                      std::uint32_t width) {
+  i420Rows128<true>(y0, y1, u, v, out0, out1, width);
+}
+void nv12FullRowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+                      std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
+  nv12Rows256<true>(y0, y1, uv, out0, out1, width);
+}
+void i420FullRowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+                      const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
+                      std::uint32_t width) {
+  i420Rows256<true>(y0, y1, u, v, out0, out1, width);
 }
 
 }  // namespace mirandel::simd

@@ -187,12 +187,18 @@ std::vector<SimdLevel> simdLevels() {
   return levels;
 }
 
+std::uint32_t noise(std::uint32_t& state) {
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
 // Every (Y, U, V) triple, once per pixel: a 4096 x 4096 picture whose chroma
 // sample k carries the pair k / 64 and whose 2 x 2 luma block carries the
 // values 4 * (k % 64) + 0..3. Each row pair is converted with every SIMD level,
-// as a pair sharing its chroma and as single rows, in both chroma layouts, and
-// compared with the NV12 reference (the scalar rows are held to the plain
-// per-pixel rule in the odd-size test below).
+// as a pair sharing its chroma and as single rows, in both chroma layouts and
+// both ranges, and compared with the scalar NV12 rows (the scalar rows are
+// held to the plain per-pixel rule in the odd-size test below); and again as
+// 10-bit samples, planar and P010, against the scalar 10-bit rows.
 // Guards against any lane, rounding or saturation slip in the SIMD rows.
 TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarReference) {
   constexpr std::uint32_t kWidth = 4096;
@@ -203,7 +209,14 @@ TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarReference) {
 
   std::vector<std::uint8_t> y(2 * kWidth), uv(kWidth), u(kChroma), v(kChroma);
   std::vector<std::uint8_t> want(2 * kRowBytes), got(2 * kRowBytes);
-  const Nv12RowsFn nv12Ref = nv12RowsFunction(SimdLevel::kScalar);
+  // The same samples at 10 bits, four times the 8-bit ones plus two random
+  // low bits: planar words, and P010 pairs with the value in the high bits.
+  std::vector<std::uint16_t> y10(2 * kWidth), u10(kChroma), v10(kChroma), y010(2 * kWidth),
+      uv010(kWidth);
+  std::uint32_t seed = 5;
+  const auto widen = [&](std::uint8_t s) {
+    return static_cast<std::uint16_t>(4 * s + (noise(seed) & 3));
+  };
   std::vector<bool> seen(1u << 24);
   for (std::uint32_t chromaRow = 0; chromaRow < kWidth / 2; ++chromaRow) {
     for (std::uint32_t cx = 0; cx < kChroma; ++cx) {
@@ -219,32 +232,65 @@ TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarReference) {
         }
       }
     }
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      y10[i] = widen(y[i]);
+      y010[i] = static_cast<std::uint16_t>(y10[i] << 6);
+    }
+    for (std::size_t i = 0; i < u.size(); ++i) {
+      u10[i] = widen(u[i]);
+      v10[i] = widen(v[i]);
+      uv010[2 * i] = static_cast<std::uint16_t>(u10[i] << 6);
+      uv010[2 * i + 1] = static_cast<std::uint16_t>(v10[i] << 6);
+    }
     std::uint8_t* const y1 = y.data() + kWidth;
-    nv12Ref(y.data(), y1, uv.data(), want.data(), want.data() + kRowBytes, kWidth);
-    for (SimdLevel level : levels) {
-      const int l = static_cast<int>(level);
-      nv12RowsFunction(level)(y.data(), y1, uv.data(), got.data(), got.data() + kRowBytes, kWidth);
-      ASSERT_EQ(got, want) << "NV12 pair " << chromaRow << " level " << l;
-      i420RowsFunction(level)(y.data(), y1, u.data(), v.data(), got.data(), got.data() + kRowBytes,
-                              kWidth);
-      ASSERT_EQ(got, want) << "I420 pair " << chromaRow << " level " << l;
-      // Single rows: the second row of the pair alone.
-      std::fill(got.begin(), got.end(), 0);
-      nv12RowsFunction(level)(y1, nullptr, uv.data(), got.data(), nullptr, kWidth);
-      ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
-          << "NV12 single row " << chromaRow << " level " << l;
-      i420RowsFunction(level)(y1, nullptr, u.data(), v.data(), got.data(), nullptr, kWidth);
-      ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
-          << "I420 single row " << chromaRow << " level " << l;
+    for (ColorRange range : {ColorRange::kLimited, ColorRange::kFull}) {
+      const char* r = range == ColorRange::kFull ? " full range" : "";
+      nv12RowsFunction(SimdLevel::kScalar, range)(y.data(), y1, uv.data(), want.data(),
+                                                  want.data() + kRowBytes, kWidth);
+      for (SimdLevel level : levels) {
+        const int l = static_cast<int>(level);
+        const Nv12RowsFn nv12 = nv12RowsFunction(level, range);
+        const I420RowsFn i420 = i420RowsFunction(level, range);
+        nv12(y.data(), y1, uv.data(), got.data(), got.data() + kRowBytes, kWidth);
+        ASSERT_EQ(got, want) << "NV12 pair " << chromaRow << " level " << l << r;
+        i420(y.data(), y1, u.data(), v.data(), got.data(), got.data() + kRowBytes, kWidth);
+        ASSERT_EQ(got, want) << "I420 pair " << chromaRow << " level " << l << r;
+        // Single rows: the second row of the pair alone.
+        std::fill(got.begin(), got.end(), 0);
+        nv12(y1, nullptr, uv.data(), got.data(), nullptr, kWidth);
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
+            << "NV12 single row " << chromaRow << " level " << l << r;
+        i420(y1, nullptr, u.data(), v.data(), got.data(), nullptr, kWidth);
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + kRowBytes, want.begin() + kRowBytes))
+            << "I420 single row " << chromaRow << " level " << l << r;
+      }
+      for (bool planar : {true, false}) {
+        YuvPicture p;
+        p.layout = planar ? ChromaLayout::kPlanar : ChromaLayout::kInterleaved;
+        p.bitDepth = 10;
+        p.alignment = planar ? SampleAlignment::kLow : SampleAlignment::kHigh;
+        p.range = range;
+        p.width = kWidth;
+        p.height = 2;
+        p.y = reinterpret_cast<const std::uint8_t*>(planar ? y10.data() : y010.data());
+        p.yStride = 2 * kWidth;
+        p.u = reinterpret_cast<const std::uint8_t*>(planar ? u10.data() : uv010.data());
+        p.uStride = planar ? kWidth : 2 * kWidth;
+        p.v = reinterpret_cast<const std::uint8_t*>(v10.data());
+        p.vStride = kWidth;
+        wideRowsFunction(SimdLevel::kScalar)(p, 0, want.data(), want.data() + kRowBytes);
+        for (SimdLevel level : levels) {
+          const WideRowsFn wide = wideRowsFunction(level);
+          if (wide == nullptr) continue;
+          wide(p, 0, got.data(), got.data() + kRowBytes);
+          ASSERT_EQ(got, want) << (planar ? "yuv420p10" : "P010") << " pair " << chromaRow
+                               << " level " << static_cast<int>(level) << r;
+        }
+      }
     }
   }
   // The picture really covered all 2^24 triples.
   EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 1 << 24);
-}
-
-std::uint32_t noise(std::uint32_t& state) {
-  state = state * 1664525u + 1013904223u;
-  return state >> 8;
 }
 
 // The source formats the decoders hand out.
@@ -387,8 +433,7 @@ class TestPicture {
 
 // Widths around every step size and tail length, odd heights, padded strides,
 // with each plane and the output ending at a guard page, in every format:
-// the whole picture, each SIMD level's rows (8-bit limited range), and the
-// picture sampled down.
+// the whole picture, each level's rows, and the picture sampled down.
 // Guards against over-reads of the last chroma pair, tail mistakes, rows
 // addressed with the width instead of the stride, 16-bit samples read from
 // the wrong end of their word or with their unused bits, and the wrong rule
@@ -398,7 +443,6 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
   levels.insert(levels.begin(), SimdLevel::kScalar);
   std::uint32_t seed = 12345;
   for (const Format& format : kFormats) {
-    const bool rows = format.bitDepth == 8 && format.range == ColorRange::kLimited;
     for (std::uint32_t width :
          {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 99u}) {
       for (std::uint32_t height : {1u, 2u, 3u, 5u}) {
@@ -416,7 +460,9 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
 
           // Row pairs as the picture conversion walks them, the last row of
           // an odd height alone.
-          for (SimdLevel level : rows ? levels : std::vector<SimdLevel>{}) {
+          for (SimdLevel level : levels) {
+            const WideRowsFn wide = wideRowsFunction(level);
+            if (format.bitDepth > 8 && wide == nullptr) continue;
             std::fill(out.data(), out.data() + out.size(), 0);
             for (std::uint32_t r = 0; r < height; r += 2) {
               const bool pair = r + 1 < height;
@@ -425,10 +471,13 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
               const std::uint8_t* y0 = p.y + r * p.yStride;
               const std::uint8_t* y1 = pair ? y0 + p.yStride : nullptr;
               const std::uint8_t* u = p.u + (r / 2) * p.uStride;
-              if (p.layout == ChromaLayout::kPlanar) {
-                i420RowsFunction(level)(y0, y1, u, p.v + (r / 2) * p.vStride, dst0, dst1, width);
+              if (format.bitDepth > 8) {
+                wide(p, r, dst0, dst1);
+              } else if (p.layout == ChromaLayout::kPlanar) {
+                i420RowsFunction(level, p.range)(y0, y1, u, p.v + (r / 2) * p.vStride, dst0, dst1,
+                                                 width);
               } else {
-                nv12RowsFunction(level)(y0, y1, u, dst0, dst1, width);
+                nv12RowsFunction(level, p.range)(y0, y1, u, dst0, dst1, width);
               }
             }
             ASSERT_TRUE(std::equal(want.begin(), want.end(), out.data()))
