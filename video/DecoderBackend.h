@@ -42,8 +42,8 @@ class DecoderBackend {
   virtual ~DecoderBackend() = default;
 
   // Opens a decoder for the codec (H.264 or HEVC), closing any open one first.
-  // The decoder is set to refuse pictures over kMaxPictureArea itself, so it
-  // never allocates their buffers.
+  // A codec library with a pixel limit of its own gets kMaxPictureArea, so
+  // it never allocates the buffers of larger pictures.
   virtual bool open(CodecKind codec) = 0;
 
   // Releases the open decoder, if any.

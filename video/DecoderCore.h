@@ -37,8 +37,10 @@ class DecoderCore final : public Decoder {
   // with the stamps of the unit the picture was decoded from (`releasing`,
   // the unit just submitted, when they cannot be found).
   void deliver(const YuvPicture& picture, std::int64_t pts, const AccessUnit& releasing);
+  // Receive thread: fails the decode call and names the reason in the info.
   void refuse(const PictureRefusal& refusal);
   UnitStamps stampsOf(std::int64_t pts, const AccessUnit& releasing) const;
+  // Receive thread; takes the mutex.
   void setRefusal(std::string text);
   void countSkipped();
 

@@ -95,8 +95,8 @@ I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range = ColorRange::kLim
 // 10-bit rows: scalar, and AVX2 when the CPU has it (none for SSE2).
 WideRowsFn wideRowsFunction(SimdLevel level);
 
-// Whole picture at its own size, with the best row functions. dst receives height rows of
-// width * 4 bytes, dstStride apart.
+// Whole picture at its own size, with the best row functions. dst receives
+// height rows of width * 4 bytes, dstStride apart.
 void convertToBgra(const YuvPicture& picture, std::uint8_t* dst, std::size_t dstStride);
 
 // Whole picture sampled to outWidth x outHeight by nearest neighbour
