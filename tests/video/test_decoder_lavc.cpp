@@ -76,32 +76,31 @@ std::vector<AccessUnit> unitsOf(const test::ClipSpec& spec, const std::string& p
   return units;
 }
 
+std::size_t sampleBytes(const test::ClipSpec& spec) { return spec.pixFmt == "yuv420p10le" ? 2 : 1; }
+
+std::size_t rawFrameBytes(const test::ClipSpec& spec) {
+  const std::size_t w = spec.width, h = spec.height;
+  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sampleBytes(spec);
+}
+
 // A view of frame n of FFmpeg's raw decode in the clip's format.
 YuvPicture rawPicture(const std::vector<std::uint8_t>& raw, const test::ClipSpec& spec,
                       std::size_t n) {
-  const std::size_t w = spec.width, h = spec.height;
-  const std::size_t sample = spec.pixFmt == "yuv420p10le" ? 2 : 1;
+  const std::size_t w = spec.width, h = spec.height, sample = sampleBytes(spec);
   const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
-  const std::size_t frameBytes = (w * h + 2 * cw * ch) * sample;
   YuvPicture p;
   p.layout = ChromaLayout::kPlanar;
   p.bitDepth = sample == 2 ? 10 : 8;
   p.range = isFullRange(spec) ? ColorRange::kFull : ColorRange::kLimited;
   p.width = spec.width;
   p.height = spec.height;
-  p.y = raw.data() + n * frameBytes;
+  p.y = raw.data() + n * rawFrameBytes(spec);
   p.yStride = w * sample;
   p.u = p.y + w * h * sample;
   p.uStride = cw * sample;
   p.v = p.u + cw * ch * sample;
   p.vStride = cw * sample;
   return p;
-}
-
-std::size_t rawFrameBytes(const test::ClipSpec& spec) {
-  const std::size_t w = spec.width, h = spec.height;
-  const std::size_t sample = spec.pixFmt == "yuv420p10le" ? 2 : 1;
-  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sample;
 }
 
 // A stream as one sender delivers it: the clips' units one after another.
