@@ -17,8 +17,8 @@
 #include "support/SrtTestPeer.h"
 #include "support/TestStream.h"
 #include "support/TestSupport.h"
-#include "video/NameLookup.h"
 #include "video/DecoderCore.h"
+#include "video/NameLookup.h"
 
 namespace mirandel::test {
 namespace {
