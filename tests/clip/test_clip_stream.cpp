@@ -136,6 +136,8 @@ class FourFourFourBackend final : public DecoderBackend {
 // stream that never arrives: the Picture line said only "connected", and the
 // clip kept asking the phone for its stream every 4 s.
 TEST_F(ClipStream, RefusedPictureFormatIsNamedAndTheStreamIsNotAskedForAgain) {
+  phone::StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream()));
   ManualClock clock(100 * kSecond);
   auto clip = std::make_unique<MirandelLink>(ClipEnvironment{
       &link_, clock.fn(), [](FrameCallback onFrame) -> std::unique_ptr<Decoder> {
