@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #ifndef MIRANDEL_SOURCE_DIR
@@ -26,6 +29,21 @@ std::string sourcePath(const std::string& relative) {
 }
 std::string binaryPath(const std::string& relative) {
   return std::string(MIRANDEL_BINARY_DIR) + "/" + relative;
+}
+
+std::vector<std::uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[65536];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  pclose(pipe);
+  return output;
 }
 
 }  // namespace mirandel::test

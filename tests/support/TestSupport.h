@@ -1,8 +1,10 @@
 #pragma once
 // Small helpers shared by every test executable.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace mirandel::test {
 
@@ -15,5 +17,11 @@ bool waitFor(const std::function<bool()>& condition,
 // Path of a file in the source tree / build tree.
 std::string sourcePath(const std::string& relative);
 std::string binaryPath(const std::string& relative);
+
+// A whole file; empty when it cannot be read.
+std::vector<std::uint8_t> readFile(const std::string& path);
+
+// What a shell command writes to its standard output.
+std::string commandOutput(const std::string& command);
 
 }  // namespace mirandel::test

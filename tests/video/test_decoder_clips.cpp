@@ -5,24 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
 namespace mirandel::test {
-
-int runCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   const bool hevc = spec.codec == kCodecHevc;
@@ -50,13 +38,13 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   command +=
       hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames + ":log-level=error"
            : " -c:v libx264 -preset veryfast -bf " + bFrames;
-  // One encoder thread keeps the memory of a huge flat picture down.
-  if (spec.flat) command += " -threads 1";
+  // One encoder thread keeps the memory of a huge flat picture down; it only has to be refused.
+  if (spec.flat) command += " -threads 1 -preset ultrafast";
   command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
              : hevc ? " -f hevc"
                     : " -f h264";
   command += " '" + partial + "'";
-  if (runCommand(command) != 0) return "";
+  if (std::system(command.c_str()) != 0) return "";
   std::filesystem::rename(partial, path);
   return path;
 }

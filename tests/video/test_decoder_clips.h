@@ -35,10 +35,4 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir);
 // The clip's access units as libavformat's raw-stream parser cuts them.
 std::vector<AccessUnit> readAccessUnits(const std::string& path);
 
-// Runs a shell command; answers its exit status.
-int runCommand(const std::string& command);
-
-// Reads a whole file.
-std::vector<std::uint8_t> readFile(const std::string& path);
-
 }  // namespace mirandel::test

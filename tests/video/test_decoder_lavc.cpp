@@ -1,13 +1,9 @@
 // The Linux decoder on real streams: FFmpeg-encoded clips, as senders set
 // differently from the phone would send them, decoded through makeDecoder and
-// held against FFmpeg's own decode and BT.709 conversion.
+// held against FFmpeg's own decode.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <algorithm>
-
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,31 +29,19 @@ struct Decoded {
 
 std::string clipDir() { return test::binaryPath("tests/video/decoder-clips"); }
 
-// FFmpeg's decode of the clip as raw frames in the given pixel format, with
-// any extra filter, one output frame per decoded picture.
-std::vector<std::uint8_t> ffmpegDecode(const std::string& clip, const std::string& pixFmt,
-                                       const std::string& filter, const std::string& tag) {
-  const std::string out = clip + "." + tag + "." + std::to_string(getpid()) + ".raw";
-  const std::string command = "ffmpeg -nostdin -v error -y -i '" + clip +
-                              "' -map 0:v -fps_mode passthrough " +
-                              (filter.empty() ? "" : "-vf '" + filter + "' ") + "-pix_fmt " +
-                              pixFmt + " -f rawvideo '" + out + "'";
-  if (test::runCommand(command) != 0) return {};
-  auto bytes = test::readFile(out);
-  std::remove(out.c_str());
-  return bytes;
+// FFmpeg's decode of the clip as raw frames in the given pixel format, one per picture.
+std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
+  return test::commandOutput("ffmpeg -nostdin -v error -i '" + clip +
+                             "' -map 0:v -fps_mode passthrough -pix_fmt " + pixFmt +
+                             " -f rawvideo -");
 }
-
-bool isTransportStream(const test::ClipSpec& spec) { return spec.bFramesWithAudio; }
-
-bool isFullRange(const test::ClipSpec& spec) { return spec.fullRange || spec.pixFmt == "yuvj420p"; }
 
 // The clip's units as the pipeline would see them: a transport stream cut by
 // our demultiplexer (stamped by a clock that moves 1 ms per message), a raw
 // stream by libavformat (pts and completedAt counted up from `first`).
 std::vector<AccessUnit> unitsOf(const test::ClipSpec& spec, const std::string& path,
                                 std::size_t first) {
-  if (!isTransportStream(spec)) {
+  if (!spec.bFramesWithAudio) {
     std::vector<AccessUnit> units = test::readAccessUnits(path);
     for (std::size_t i = 0; i < units.size(); ++i) {
       units[i].pts = static_cast<std::int64_t>(first + i) * 3000;
@@ -84,17 +68,16 @@ std::size_t rawFrameBytes(const test::ClipSpec& spec) {
 }
 
 // A view of frame n of FFmpeg's raw decode in the clip's format.
-YuvPicture rawPicture(const std::vector<std::uint8_t>& raw, const test::ClipSpec& spec,
-                      std::size_t n) {
+YuvPicture rawPicture(const std::string& raw, const test::ClipSpec& spec, std::size_t n) {
   const std::size_t w = spec.width, h = spec.height, sample = sampleBytes(spec);
   const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
   YuvPicture p;
   p.layout = ChromaLayout::kPlanar;
   p.bitDepth = sample == 2 ? 10 : 8;
-  p.range = isFullRange(spec) ? ColorRange::kFull : ColorRange::kLimited;
+  p.range = spec.fullRange || spec.pixFmt == "yuvj420p" ? ColorRange::kFull : ColorRange::kLimited;
   p.width = spec.width;
   p.height = spec.height;
-  p.y = raw.data() + n * rawFrameBytes(spec);
+  p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(spec);
   p.yStride = w * sample;
   p.u = p.y + w * h * sample;
   p.uStride = cw * sample;
@@ -123,32 +106,24 @@ const StreamCase kStreams[] = {
     {"H264High10", {{kCodecH264, 200, 120, 4, "yuv420p10le"}}},
     {"H264FullRange", {{kCodecH264, 200, 120, 4, "yuvj420p"}}},
     {"HevcFullRange", {{kCodecHevc, 198, 118, 4, "yuvj420p"}}},
-    {"HevcMain10FullRange",
-     {{.codec = kCodecHevc,
-       .width = 198,
-       .height = 118,
-       .frames = 4,
-       .pixFmt = "yuv420p10le",
-       .fullRange = true}}},
-    {"H264Cropped1918x1078", {kFullHdCropped}},
+    {"HevcMain10FullRange", {{kCodecHevc, 198, 118, 4, "yuv420p10le", /*fullRange=*/true}}},
     {"H264SizeChange", {kH264, kFullHdCropped}},
     {"H264BPicturesWithAac",
-     {{.codec = kCodecH264, .width = 200, .height = 120, .frames = 30, .bFramesWithAudio = true}}},
+     {{kCodecH264, 200, 120, 30, "yuv420p", false, /*bFramesWithAudio=*/true}}},
     {"HevcBPicturesWithAac",
-     {{.codec = kCodecHevc, .width = 198, .height = 118, .frames = 30, .bFramesWithAudio = true}}},
+     {{kCodecHevc, 198, 118, 30, "yuv420p", false, /*bFramesWithAudio=*/true}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Senders, RealStream, ::testing::ValuesIn(kStreams),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // Guards against a wrong picture from the decoder path as a whole: misread
-// strides or crops, 10-bit streams giving no pictures, full-range streams
-// converted by the limited-range rule (crushed blacks, clipped whites), lost
-// or repeated pictures, a size change inside the stream, a picture held back
-// when the stream has no B-pictures, B-pictures delivered out of display
-// order or with the stamps of the unit that released them (which makes the
-// transport time under-report), and colours that stray from FFmpeg's
-// BT.709 conversion.
+// strides or crops (1918x1078 is cropped from 1920x1088), 10-bit streams
+// giving no pictures, full-range streams converted by the limited-range rule
+// (crushed blacks, clipped whites), lost or repeated pictures, a size change
+// inside the stream, a picture held back when the stream has no B-pictures,
+// and B-pictures delivered out of display order or with the stamps of the
+// unit that released them (which makes the transport time under-report).
 TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   const std::vector<test::ClipSpec>& parts = GetParam().parts;
   std::vector<std::string> paths;
@@ -174,7 +149,7 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
     }
     pictures.push_back(std::move(d));
   });
-  const bool reordered = isTransportStream(parts.front());
+  const bool reordered = parts.front().bFramesWithAudio;
   for (std::size_t i = 0; i < units.size(); ++i) {
     const std::size_t before = pictures.size();
     ASSERT_TRUE(decoder->decode(units[i], parts.front().codec)) << "unit " << i;
@@ -187,7 +162,6 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   EXPECT_EQ(info.refusal, "");
   EXPECT_EQ(info.outputWidth, parts.back().width);
   EXPECT_EQ(info.outputHeight, parts.back().height);
-  EXPECT_FALSE(info.hardware);
   // With B-pictures the last few stay in the decoder: nothing flushes it.
   ASSERT_GE(pictures.size() + (reordered ? 4 : 0), units.size());
 
@@ -200,39 +174,20 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
     EXPECT_EQ(pictures[n].receivedAt, completedAt[pictures[n].pts]) << "picture " << n;
   }
 
+  // Exact: FFmpeg's decoded planes, in the format the stream was coded in, through our
+  // conversion (which test_convert holds to libswscale's).
   std::size_t n = 0;
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
     const test::ClipSpec& spec = parts[part];
-    const std::size_t w = spec.width, h = spec.height;
-    const std::size_t frameBytes = w * h * 4;
-    // Exact: FFmpeg's decoded planes through our conversion, in the format
-    // the stream was coded in.
-    const std::string pixFmt = spec.pixFmt;
-    const auto raw = ffmpegDecode(paths[part], pixFmt, "", "yuv");
+    const auto raw = ffmpegDecode(paths[part], spec.pixFmt);
     ASSERT_GE(raw.size(), rawFrameBytes(spec) * unitsPerPart[part]);
-    // Within one level of FFmpeg's own conversion at its accurate setting
-    // (point sampling of chroma, like ours). Its default setting strays up to
-    // four levels from the exact BT.709 result on 10-bit input.
-    const bool full = isFullRange(spec);
-    const auto reference =
-        ffmpegDecode(paths[part], "bgra",
-                     std::string("scale=in_color_matrix=bt709:in_range=") + (full ? "pc" : "tv") +
-                         ":out_range=full:flags=neighbor+accurate_rnd+full_chroma_int",
-                     "bgra");
-    ASSERT_GE(reference.size(), frameBytes * unitsPerPart[part]);
-    int maxDiff = 0;
     for (std::size_t k = 0; k < unitsPerPart[part] && n < pictures.size(); ++k, ++n) {
-      ASSERT_EQ(pictures[n].width, w) << "picture " << n;
-      ASSERT_EQ(pictures[n].height, h) << "picture " << n;
-      std::vector<std::uint8_t> want(frameBytes);
-      convertToBgra(rawPicture(raw, spec, k), want.data(), w * 4);
+      ASSERT_EQ(pictures[n].width, spec.width) << "picture " << n;
+      ASSERT_EQ(pictures[n].height, spec.height) << "picture " << n;
+      std::vector<std::uint8_t> want(std::size_t{spec.width} * spec.height * 4);
+      convertToBgra(rawPicture(raw, spec, k), want.data(), std::size_t{spec.width} * 4);
       ASSERT_EQ(pictures[n].bgra, want) << "picture " << n << " differs from FFmpeg's decode";
-      for (std::size_t i = 0; i < frameBytes; ++i) {
-        maxDiff = std::max(maxDiff,
-                           std::abs(int{pictures[n].bgra[i]} - int{reference[k * frameBytes + i]}));
-      }
     }
-    EXPECT_LE(maxDiff, 1) << "largest channel difference from FFmpeg's conversion";
   }
 }
 
