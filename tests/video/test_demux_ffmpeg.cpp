@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -20,17 +19,11 @@ struct ProbedPacket {
   bool key;
 };
 
-std::vector<std::uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Lines "pts,size,flag" from ffprobe, flag K for key pictures.
 std::vector<ProbedPacket> readProbe(const std::string& path) {
   std::ifstream in(path);
   std::vector<ProbedPacket> packets;
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
     std::string pts, size, flags;
     std::getline(fields, pts, ',');
@@ -41,67 +34,55 @@ std::vector<ProbedPacket> readProbe(const std::string& path) {
   return packets;
 }
 
-struct Fixture {
-  const char* name;
-  CodecKind codec;
-  // Pictures still held at the end without a marker: with PES lengths the last one; without,
-  // its predecessor too, since the last PES ends only when another begins.
-  std::size_t pending;
-};
-
-class TsDemuxerOnFfmpegStreams : public ::testing::TestWithParam<Fixture> {};
-
-// Our units must match FFmpeg's own reading of its muxer's output: same count, PTS, sizes
-// and key flags, whatever the message size the bytes arrive in. A marker after the last
-// packet flushes the pictures that otherwise wait for successors.
-TEST_P(TsDemuxerOnFfmpegStreams, UnitsMatchFfprobePacketForPacketAtAnyMessageSize) {
-  const std::string base = test::binaryPath("tests/video/demux-fixtures/") + GetParam().name;
-  const std::vector<std::uint8_t> ts = readFile(base + ".ts");
-  const std::vector<ProbedPacket> probed = readProbe(base + ".csv");
-  ASSERT_GT(ts.size(), 0u) << base;
-  ASSERT_GE(probed.size(), 30u);
-  const std::vector<std::uint8_t> marker = test::markerPacket();
-
-  for (std::size_t chunk : {std::size_t{1316}, std::size_t{1}, std::size_t{777}, ts.size()}) {
-    SCOPED_TRACE("messages of " + std::to_string(chunk) + " bytes");
-    std::vector<AccessUnit> units;
-    TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
-    for (std::size_t i = 0; i < ts.size(); i += chunk) {
-      demuxer.feed(ts.data() + i, std::min(chunk, ts.size() - i));
-    }
-    EXPECT_EQ(units.size(), probed.size() - GetParam().pending);
-    demuxer.feed(marker.data(), marker.size());
-    ASSERT_EQ(units.size(), probed.size());
-    EXPECT_EQ(demuxer.codec(), GetParam().codec);
-    EXPECT_EQ(demuxer.counters().syncLosses, 0u);
-    EXPECT_EQ(demuxer.counters().continuityErrors, 0u);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      SCOPED_TRACE("unit " + std::to_string(i));
-      EXPECT_EQ(units[i].pts, probed[i].pts);
-      EXPECT_EQ(units[i].bytes.size(), probed[i].size);
-      EXPECT_EQ(units[i].randomAccess, probed[i].key);
-      EXPECT_FALSE(units[i].corrupt);
-      EXPECT_FALSE(units[i].discontinuity);
-      ASSERT_GE(units[i].bytes.size(), 4u);
-      const bool startCode =
-          units[i].bytes[0] == 0 && units[i].bytes[1] == 0 &&
-          (units[i].bytes[2] == 1 || (units[i].bytes[2] == 0 && units[i].bytes[3] == 1));
-      EXPECT_TRUE(startCode);
+// Our units must match FFmpeg's own reading of its muxer's output, H.264 and HEVC, with and
+// without PES lengths: same count, PTS, sizes and key flags, whatever the message size the bytes
+// arrive in. Without a marker the last picture waits for a successor (with PES lengths) or the
+// last two do (without: the last PES ends only when another begins); a marker after the last
+// packet flushes them.
+TEST(TsDemuxerOnFfmpegStreams, UnitsMatchFfprobePacketForPacketAtAnyMessageSize) {
+  struct Fixture {
+    const char* name;
+    CodecKind codec;
+    std::size_t pending;
+  };
+  for (const Fixture& f :
+       {Fixture{"h264-unbounded", kCodecH264, 2}, Fixture{"h264-bounded", kCodecH264, 1},
+        Fixture{"hevc-unbounded", kCodecHevc, 2}, Fixture{"hevc-bounded", kCodecHevc, 1}}) {
+    const std::string base = test::binaryPath("tests/video/demux-fixtures/") + f.name;
+    const std::vector<std::uint8_t> ts = test::readFile(base + ".ts");
+    const std::vector<ProbedPacket> probed = readProbe(base + ".csv");
+    ASSERT_GT(ts.size(), 0u) << base;
+    ASSERT_GE(probed.size(), 30u) << base;
+    const std::vector<std::uint8_t> marker = test::markerPacket();
+    for (std::size_t chunk : {std::size_t{1316}, std::size_t{1}, std::size_t{777}, ts.size()}) {
+      SCOPED_TRACE(std::string(f.name) + " in messages of " + std::to_string(chunk) + " bytes");
+      std::vector<AccessUnit> units;
+      TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
+      for (std::size_t i = 0; i < ts.size(); i += chunk) {
+        demuxer.feed(ts.data() + i, std::min(chunk, ts.size() - i));
+      }
+      EXPECT_EQ(units.size(), probed.size() - f.pending);
+      demuxer.feed(marker.data(), marker.size());
+      ASSERT_EQ(units.size(), probed.size());
+      EXPECT_EQ(demuxer.codec(), f.codec);
+      EXPECT_EQ(demuxer.counters().syncLosses, 0u);
+      EXPECT_EQ(demuxer.counters().continuityErrors, 0u);
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        SCOPED_TRACE("unit " + std::to_string(i));
+        EXPECT_EQ(units[i].pts, probed[i].pts);
+        EXPECT_EQ(units[i].bytes.size(), probed[i].size);
+        EXPECT_EQ(units[i].randomAccess, probed[i].key);
+        EXPECT_FALSE(units[i].corrupt);
+        EXPECT_FALSE(units[i].discontinuity);
+        ASSERT_GE(units[i].bytes.size(), 4u);
+        const bool startCode =
+            units[i].bytes[0] == 0 && units[i].bytes[1] == 0 &&
+            (units[i].bytes[2] == 1 || (units[i].bytes[2] == 0 && units[i].bytes[3] == 1));
+        EXPECT_TRUE(startCode);
+      }
     }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, TsDemuxerOnFfmpegStreams,
-                         ::testing::Values(Fixture{"h264-unbounded", kCodecH264, 2},
-                                           Fixture{"h264-bounded", kCodecH264, 1},
-                                           Fixture{"hevc-unbounded", kCodecHevc, 2},
-                                           Fixture{"hevc-bounded", kCodecHevc, 1}),
-                         [](const auto& param) {
-                           std::string n = param.param.name;
-                           for (char& ch : n)
-                             if (ch == '-') ch = '_';
-                           return n;
-                         });
 
 }  // namespace
 }  // namespace mirandel

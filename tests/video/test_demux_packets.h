@@ -76,17 +76,13 @@ inline Bytes pmtPayload(std::initializer_list<EsEntry> streams, const Bytes& pro
 
 // PES header (stream_id 0xE0) with an optional PTS; `packetLength` is PES_packet_length.
 inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength = 0) {
-  Bytes h = {0x00,
-             0x00,
-             0x01,
-             0xE0,
-             static_cast<std::uint8_t>(packetLength >> 8),
-             static_cast<std::uint8_t>(packetLength),
-             0x80,
-             static_cast<std::uint8_t>(pts ? 0x80 : 0x00),
-             static_cast<std::uint8_t>(pts ? 5 : 0)};
+  Bytes h = {0x00, 0x00, 0x01, 0xE0, 0, 0, 0x80, 0, 0};
+  h[4] = static_cast<std::uint8_t>(packetLength >> 8);
+  h[5] = static_cast<std::uint8_t>(packetLength);
   if (pts) {
     const std::int64_t v = *pts;
+    h[7] = 0x80;
+    h[8] = 5;
     h.insert(h.end(), {static_cast<std::uint8_t>(0x21 | (v >> 29 & 0x0E)),
                        static_cast<std::uint8_t>(v >> 22), static_cast<std::uint8_t>(v >> 14 | 1),
                        static_cast<std::uint8_t>(v >> 7), static_cast<std::uint8_t>(v << 1 | 1)});
@@ -119,12 +115,7 @@ class TsWriter {
   // One PES with the picture's bytes, split over as many packets as needed.
   void pes(const Bytes& data, std::optional<std::int64_t> pts, bool key = false,
            bool bounded = false) {
-    Bytes pes = pesHeader(pts, 0);
-    if (bounded) {
-      const std::size_t length = pes.size() - 6 + data.size();
-      pes[4] = static_cast<std::uint8_t>(length >> 8);
-      pes[5] = static_cast<std::uint8_t>(length);
-    }
+    Bytes pes = pesHeader(pts, bounded ? 3 + (pts ? 5 : 0) + data.size() : 0);
     pes.insert(pes.end(), data.begin(), data.end());
     std::size_t pos = 0;
     bool first = true;
