@@ -97,13 +97,12 @@ TEST(VideoStream, HandsPicturesOfEitherCodecToTheFrameSinkAndStopsPromptly) {
   }
 }
 
-// Guards what the status line relies on, over one phone's pause and restart: the fps figure
-// counts the pictures of the last second, so a 30 fps stream that has run for a second reads
-// about 30 (not a running total, not an average since start); with the link up but the phone
-// paused, the time since the last picture grows past 2 s while the link still reads connected,
-// and falls again when pictures return; and across a phone restart hasFrames stays true, the
-// reconnect is counted, and pictures flow again without a new start.
-TEST(VideoStream, CountsTheFrameRateNoticesAPauseAndKeepsHasFramesAcrossASenderRestart) {
+// Guards what the status line relies on: the fps figure counts the pictures of the last second,
+// so a 30 fps stream that has run for over a second reads about 30, not a running total; and
+// across a phone restart hasFrames stays true, the reconnect is counted, and pictures flow again
+// without a new start. (The stall after a pause is read off the clip's Picture line in the e2e
+// test of the live line.)
+TEST(VideoStream, CountsTheFrameRateAndKeepsHasFramesAcrossASenderRestart) {
   StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
   FrameSink sink;
@@ -119,16 +118,6 @@ TEST(VideoStream, CountsTheFrameRateNoticesAPauseAndKeepsHasFramesAcrossASenderR
       },
       milliseconds(3000), milliseconds(50)))
       << fps;
-
-  sender.pause(true);
-  ASSERT_TRUE(
-      waitFor([&] { return stream.stats().msSinceLastFrame > 2000.0; }, milliseconds(4000)));
-  const StreamStats paused = stream.stats();
-  EXPECT_TRUE(paused.connected);
-  EXPECT_TRUE(paused.hasFrames);
-  EXPECT_EQ(paused.fps, 0.0);
-  sender.pause(false);
-  EXPECT_TRUE(waitFor([&] { return stream.stats().msSinceLastFrame < 500.0; }, milliseconds(3000)));
 
   sender.stop();
   ASSERT_TRUE(waitFor([&] { return !stream.stats().connected; }, milliseconds(8000)))
