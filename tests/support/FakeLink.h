@@ -28,7 +28,6 @@ class FakeLink : public LinkPort {
     wakes_.erase(id);
     searching_.erase(id);
     inbox_.erase(id);
-    ++unsubscribes;
   }
   void setSearching(int id, bool searching) override { searching_[id] = searching; }
   std::vector<IncomingMessage> drainInbox(int id) override {
@@ -67,7 +66,6 @@ class FakeLink : public LinkPort {
   std::vector<Sent> sent;
   int probes = 0;
   int snapshots = 0;
-  int unsubscribes = 0;
 
  private:
   int nextId_ = 1;

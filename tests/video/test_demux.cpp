@@ -37,26 +37,29 @@ Bytes packets(const Bytes& stream, std::size_t first, std::size_t count) {
 
 // The emitted unit must carry exactly the picture's bytes and the header's fields, and the
 // consumer must get it before feed returns, stamped with the clock given at construction. PES
-// packets without a PTS belong to the open unit and are dropped before the first; a null packet
-// that is not a marker must not cut the unit, and a second marker finds no unit open and must
-// not emit an empty one.
+// packets without a PTS belong to the open unit and are dropped before the first; bytes past a
+// PES's announced length must not leak into the unit; a null packet that is not a marker must
+// not cut the unit, and a second marker finds no unit open and must not emit an empty one.
 TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   Collector c;
   c.clock.set(123 * kMillisecond);
   TsWriter w;
   w.tables();
   w.pes(pictureBytes(50, 9), std::nullopt);  // before any PTS: dropped
-  const Bytes a = pictureBytes(1000, 3), b = pictureBytes(300, 2);
+  const Bytes a = pictureBytes(1000, 3), b = pictureBytes(40, 2);
   w.pes(a, 90000, /*key=*/true);
   w.append(tsPacket(0x1FFF, 0, Bytes(184, 0xFF)));  // plain null packet
-  w.pes(b, std::nullopt);
+  // No PTS, and a length of 20 payload bytes while the packet carries 40.
+  Bytes pes = pesHeader(std::nullopt, 3 + 20);
+  pes.insert(pes.end(), b.begin(), b.end());
+  w.append(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
   w.marker();
   c.feed(w.out);
   c.feed(markerPacket());
   ASSERT_EQ(c.units.size(), 1u);
   const AccessUnit& u = c.units[0];
   Bytes joined = a;
-  joined.insert(joined.end(), b.begin(), b.end());
+  joined.insert(joined.end(), b.begin(), b.begin() + 20);
   EXPECT_EQ(u.bytes, joined);
   EXPECT_EQ(u.pts, 90000);
   EXPECT_TRUE(u.randomAccess);
@@ -101,31 +104,6 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
     EXPECT_EQ(c.units[0].pts, k.pts);
     EXPECT_EQ(c.units[0].bytes, (Bytes{0x00, 0x00, 0x01, 0x09}));
   }
-}
-
-// A bounded PES completes on its length; its unit then waits for the next PTS PES.
-// Padding after the announced length must not leak into the unit.
-TEST(TsDemuxerUnits, BoundedPesCompletesOnItsLengthAndDropsTrailingBytes) {
-  Collector c;
-  TsWriter w;
-  w.tables();
-  const Bytes first = pictureBytes(500, 1);
-  w.pes(first, 100, false, /*bounded=*/true);
-  c.feed(w.out);
-  EXPECT_EQ(c.demuxer.counters().pesCount, 1u);
-  EXPECT_TRUE(c.units.empty());
-
-  // The length says 20 payload bytes, the packet carries more.
-  Bytes pes = pesHeader(200, 3 + 5 + 20);
-  const Bytes second = pictureBytes(40, 2);
-  pes.insert(pes.end(), second.begin(), second.end());
-  c.feed(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
-  ASSERT_EQ(c.units.size(), 1u);
-  EXPECT_EQ(c.units[0].bytes, first);
-  c.feed(markerPacket());
-  ASSERT_EQ(c.units.size(), 2u);
-  EXPECT_EQ(c.units[1].bytes, Bytes(second.begin(), second.begin() + 20));
-  EXPECT_EQ(c.units[1].pts, 200);
 }
 
 // ---- Message framing and re-synchronisation ----
