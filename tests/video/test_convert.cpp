@@ -470,88 +470,57 @@ TEST(ConvertLayout, EveryFormatStaysWithinOneLevelOfLibswscale) {
   }
 }
 
-// A decoder buffer of 1920 x 1088 whose visible area is 1920 x 1080, cropped
-// at (2, 0): the chroma plane starts after all 1088 luma rows. NV12 and
-// P010, whose 10-bit samples are four times the 8-bit ones here.
-// Guards against locating chroma from the visible height, which shifts every
-// colour eight rows and reads luma as chroma, and against crop offsets or
-// pitches counted in samples instead of bytes for P010.
-TEST(ConvertLayout, CroppedNv12AndP010ReadChromaFromBelowTheFullLumaPlane) {
-  constexpr std::uint32_t kW = 1920, kFullH = 1088, kH = 1080, kCropX = 2;
-  for (std::uint8_t depth : {8, 10}) {
-    const std::size_t bytes = depth > 8 ? 2 : 1;
-    const std::size_t pitch = kW * bytes;
-    std::vector<std::uint8_t> buffer(pitch * kFullH * 3 / 2);
-    // Writes an 8-bit value as the format stores it (P010: times four, in
-    // the high bits).
-    const auto put = [&](std::size_t sample, int v) {
-      if (depth == 8) {
-        buffer[sample] = static_cast<std::uint8_t>(v);
-      } else {
-        const unsigned word = static_cast<unsigned>(v) << 8;
-        buffer[2 * sample] = static_cast<std::uint8_t>(word);
-        buffer[2 * sample + 1] = static_cast<std::uint8_t>(word >> 8);
-      }
-    };
-    // Luma rows 1080..1087 (padding) are 200, the visible ones 16; chroma
-    // that starts at row 1088 is neutral (128), while rows 1080.. would read
-    // 200. The first two columns, cropped away, are 235 with red chroma.
-    for (std::size_t i = 0; i < std::size_t{kW} * kFullH; ++i) {
-      put(i, i % kW < kCropX ? 235 : i < std::size_t{kW} * kH ? 16 : 200);
-    }
-    for (std::size_t i = std::size_t{kW} * kFullH; i < std::size_t{kW} * kFullH * 3 / 2; ++i) {
-      put(i, i % kW < kCropX ? (i % 2 == 0 ? 102 : 240) : 128);
-    }
-    // One pixel pair of colour in the last chroma row: a red block at the
-    // bottom left of the visible area.
-    const std::size_t lastChroma = std::size_t{kW} * (kFullH + kH / 2 - 1) + kCropX;
-    put(lastChroma, 102);
-    put(lastChroma + 1, 240);
-
-    Nv12Layout layout{kW - kCropX, kH, kFullH, kCropX, 0, pitch};
-    layout.bitDepth = depth;
-    const auto picture = nv12Picture(buffer.data(), buffer.size(), layout);
-    ASSERT_TRUE(picture.has_value()) << int{depth};
-    std::vector<std::uint8_t> out(std::size_t{kW - kCropX} * kH * 4);
-    convertToBgra(*picture, out.data(), std::size_t{kW - kCropX} * 4);
-    EXPECT_EQ(at(out.data()), (Bgra{0, 0, 0, 255})) << int{depth};
-    const std::size_t bottom = (std::size_t{kH} - 1) * (kW - kCropX) * 4;
-    // Y 16 with the red chroma: B and G clamp to 0, R = (0 + 459*112 + 128) >> 8.
-    EXPECT_EQ(at(out.data() + bottom), (Bgra{0, 0, 201, 255})) << int{depth};
-    EXPECT_EQ(at(out.data() + bottom + 8), (Bgra{0, 0, 0, 255})) << int{depth};
-  }
-}
-
-// Guards against crop offsets and sizes from a platform decoder that would
-// point the conversion outside the buffer it handed over.
-TEST(ConvertLayout, Nv12AndP010LayoutsThatDoNotFitTheBufferAreRefused) {
+// A platform decoder's NV12 or P010 buffer, 64 samples a row with a luma plane of 48 rows, seen
+// through its layout: the view starts at the crop offset, counted in bytes (two per P010
+// sample), and its chroma at row planeHeight whatever the visible height, as with a 1920 x 1088
+// frame showing 1920 x 1080. Guards against chroma located from the visible height (every
+// colour shifted, luma read as chroma), crop offsets or pitches counted in samples for P010,
+// P010 read from the low bits, and crop offsets and sizes that would point the conversion
+// outside the buffer handed over.
+TEST(ConvertLayout, Nv12AndP010LayoutsAreViewedFromTheirCropAndRefusedWhenTheyDoNotFit) {
   std::vector<std::uint8_t> buffer(64 * 48 * 3 / 2 * 2);
   const std::size_t nv12 = buffer.size() / 2;
   struct Case {
     const char* what;
     Nv12Layout layout;
     std::size_t length;
-    bool accepted;
+    std::ptrdiff_t luma, chroma;  // where the view's planes start; -1: refused
   };
   const Case cases[] = {
-      {"exact fit", {64, 48, 48, 0, 0, 64}, nv12, true},
-      {"cropped inside", {60, 44, 48, 2, 2, 64}, nv12, true},
-      {"odd visible size", {63, 47, 48, 0, 0, 64}, nv12, true},
-      {"buffer one byte short", {64, 48, 48, 0, 0, 64}, nv12 - 1, false},
-      {"width past the pitch", {66, 48, 48, 0, 0, 64}, nv12, false},
-      {"crop past the right edge", {64, 48, 48, 2, 0, 64}, nv12, false},
-      {"crop past the plane height", {64, 46, 48, 0, 4, 64}, nv12, false},
-      {"zero width", {0, 48, 48, 0, 0, 64}, nv12, false},
-      {"huge height", {64, 0x7FFFFFFF, 0, 0, 0, 64}, nv12, false},
-      {"P010 exact fit", {64, 48, 48, 0, 0, 128, 10}, buffer.size(), true},
-      {"P010 cropped inside", {60, 44, 48, 2, 2, 128, 10}, buffer.size(), true},
-      {"P010 one byte short", {64, 48, 48, 0, 0, 128, 10}, buffer.size() - 1, false},
-      {"P010 with an NV12 pitch", {64, 48, 48, 0, 0, 64, 10}, buffer.size(), false},
-      {"P010 crop past the right edge", {64, 48, 48, 2, 0, 128, 10}, buffer.size(), false},
-      {"12-bit", {64, 48, 48, 0, 0, 128, 12}, buffer.size(), false},
+      {"exact fit", {64, 48, 48, 0, 0, 64}, nv12, 0, 3072},
+      {"cropped inside", {60, 44, 48, 2, 2, 64}, nv12, 2 * 64 + 2, 49 * 64 + 2},
+      {"odd visible size", {63, 47, 48, 0, 0, 64}, nv12, 0, 3072},
+      {"buffer one byte short", {64, 48, 48, 0, 0, 64}, nv12 - 1, -1, -1},
+      {"width past the pitch", {66, 48, 48, 0, 0, 64}, nv12, -1, -1},
+      {"crop past the right edge", {64, 48, 48, 2, 0, 64}, nv12, -1, -1},
+      {"crop past the plane height", {64, 46, 48, 0, 4, 64}, nv12, -1, -1},
+      {"zero width", {0, 48, 48, 0, 0, 64}, nv12, -1, -1},
+      {"huge height", {64, 0x7FFFFFFF, 0, 0, 0, 64}, nv12, -1, -1},
+      {"P010 exact fit", {64, 48, 48, 0, 0, 128, 10}, buffer.size(), 0, 6144},
+      {"P010 cropped inside",
+       {60, 44, 48, 2, 2, 128, 10},
+       buffer.size(),
+       2 * 128 + 4,
+       49 * 128 + 4},
+      {"P010 one byte short", {64, 48, 48, 0, 0, 128, 10}, buffer.size() - 1, -1, -1},
+      {"P010 with an NV12 pitch", {64, 48, 48, 0, 0, 64, 10}, buffer.size(), -1, -1},
+      {"P010 crop past the right edge", {64, 48, 48, 2, 0, 128, 10}, buffer.size(), -1, -1},
+      {"12-bit", {64, 48, 48, 0, 0, 128, 12}, buffer.size(), -1, -1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(nv12Picture(buffer.data(), c.length, c.layout).has_value(), c.accepted) << c.what;
+    SCOPED_TRACE(c.what);
+    const auto p = nv12Picture(buffer.data(), c.length, c.layout);
+    ASSERT_EQ(p.has_value(), c.luma >= 0);
+    if (!p) continue;
+    EXPECT_EQ(p->y - buffer.data(), c.luma);
+    EXPECT_EQ(p->u - buffer.data(), c.chroma);
+    EXPECT_EQ(p->yStride, c.layout.pitch);
+    EXPECT_EQ(p->uStride, c.layout.pitch);
+    EXPECT_EQ(p->width, c.layout.width);
+    EXPECT_EQ(p->height, c.layout.height);
+    EXPECT_EQ(p->layout, ChromaLayout::kInterleaved);
+    EXPECT_EQ(p->bitDepth, c.layout.bitDepth);
+    EXPECT_TRUE(c.layout.bitDepth == 8 || p->alignment == SampleAlignment::kHigh);
   }
 }
 
