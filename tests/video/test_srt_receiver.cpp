@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -200,10 +201,8 @@ TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerKeepsTryingAndStopsPromptlyDurin
   EXPECT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(1000)));
   ASSERT_TRUE(waitFor([&] { return receiver.status().statusText.rfind("no answer from ", 0) == 0; },
                       milliseconds(5000)));
-  const std::string text = receiver.status().statusText;
-  EXPECT_EQ(text.rfind("no answer from 127.0.0.1:9011 (", 0), 0u) << text;
-  EXPECT_GT(text.size(), std::string("no answer from 127.0.0.1:9011 ()").size()) << text;
-  EXPECT_EQ(text.back(), ')');
+  EXPECT_THAT(receiver.status().statusText,
+              testing::MatchesRegex("no answer from 127\\.0\\.0\\.1:9011 \\(.+\\)"));
   // The next attempt follows the pause; stop it while its connect is pending.
   ASSERT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(2000)));
   const auto t = std::chrono::steady_clock::now();
