@@ -79,30 +79,28 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
 // PTS bits are spread over five bytes with marker bits between them; a wrong shift shows up
 // only for large values, so check the extremes from exact header bytes.
 TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
-  struct Case {
-    Bytes ptsBytes;
-    std::int64_t pts;
-  };
-  const Case cases[] = {
+  const std::pair<Bytes, std::int64_t> cases[] = {
       {{0x21, 0x00, 0x05, 0xBF, 0x21}, 90000},
       {{0x21, 0x00, 0x01, 0x00, 0x01}, 0},
       {{0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, (std::int64_t{1} << 33) - 1},
       {{0x29, 0x00, 0x01, 0x00, 0x01}, std::int64_t{1} << 32},
       {{0x21, 0x00, 0x03, 0x00, 0x01}, std::int64_t{1} << 15},
   };
-  for (const Case& k : cases) {
-    Collector c;
-    TsWriter w;
-    w.tables();
+  TsWriter w;
+  w.tables();
+  for (const auto& [ptsBytes, pts] : cases) {
     Bytes pes = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05};
-    pes.insert(pes.end(), k.ptsBytes.begin(), k.ptsBytes.end());
+    pes.insert(pes.end(), ptsBytes.begin(), ptsBytes.end());
     pes.insert(pes.end(), {0x00, 0x00, 0x01, 0x09});
-    w.append(tsPacket(kVideoPid, 0, pes, {.unitStart = true}));
+    w.append(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
     w.marker();
-    c.feed(w.out);
-    ASSERT_EQ(c.units.size(), 1u);
-    EXPECT_EQ(c.units[0].pts, k.pts);
-    EXPECT_EQ(c.units[0].bytes, (Bytes{0x00, 0x00, 0x01, 0x09}));
+  }
+  Collector c;
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), std::size(cases));
+  for (std::size_t i = 0; i < c.units.size(); ++i) {
+    EXPECT_EQ(c.units[i].pts, cases[i].second) << i;
+    EXPECT_EQ(c.units[i].bytes, (Bytes{0x00, 0x00, 0x01, 0x09})) << i;
   }
 }
 
