@@ -13,7 +13,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct PacketOptions {
   bool unitStart = false;
-  bool transportError = false;
   bool randomAccess = false;  // puts an adaptation field with the indicator in
 };
 
@@ -21,8 +20,7 @@ struct PacketOptions {
 inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {}) {
   Bytes p(188, 0xFF);
   p[0] = 0x47;
-  p[1] = static_cast<std::uint8_t>((o.transportError ? 0x80 : 0) | (o.unitStart ? 0x40 : 0) |
-                                   (pid >> 8 & 0x1F));
+  p[1] = static_cast<std::uint8_t>((o.unitStart ? 0x40 : 0) | (pid >> 8 & 0x1F));
   p[2] = static_cast<std::uint8_t>(pid & 0xFF);
   const bool needField = o.randomAccess || payload.size() < 184;
   std::size_t offset = 4;
