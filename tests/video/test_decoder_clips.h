@@ -27,7 +27,7 @@ struct ClipSpec {
   bool flat = false;
 };
 
-// Encodes testsrc2 (no B-frames, Annex-B, unless the spec says otherwise) into
+// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) into
 // `dir` unless the file is there already; answers its path, or "" when ffmpeg
 // failed.
 std::string makeClip(const ClipSpec& spec, const std::string& dir);
