@@ -15,23 +15,12 @@ inline std::uint8_t clampByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// One 8-bit pixel by the rule of the range.
-template <bool kFull>
-inline void pixel8(int y, int u, int v, std::uint8_t* bgra) {
-  if constexpr (kFull) {
-    static const YuvRule full = yuvRule(8, ColorRange::kFull);
-    yuvToBgraPixel(full, y, u, v, bgra);
-  } else {
-    yuvToBgraPixel(y, u, v, bgra);
-  }
-}
-
 template <bool kFull>
 void nv12RowScalar(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
                    std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    pixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
@@ -39,7 +28,7 @@ template <bool kFull>
 void i420RowScalar(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
                    std::uint8_t* bgra, std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
-    pixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 

@@ -69,6 +69,18 @@ void yuvToBgraPixel(int y, int u, int v, std::uint8_t* bgra);
 // from the high bits), never above the depth's maximum.
 void yuvToBgraPixel(const YuvRule& rule, int y, int u, int v, std::uint8_t* bgra);
 
+// One 8-bit pixel by the limited or the full-range rule: what the scalar rows
+// and the SIMD rows' tails compute.
+template <bool kFull>
+inline void yuvToBgraPixel8(int y, int u, int v, std::uint8_t* bgra) {
+  if constexpr (kFull) {
+    static const YuvRule full = yuvRule(8, ColorRange::kFull);
+    yuvToBgraPixel(full, y, u, v, bgra);
+  } else {
+    yuvToBgraPixel(y, u, v, bgra);
+  }
+}
+
 // Row kernels: `width` pixels from one or two luma rows that share a chroma
 // row (the two rows of a 4:2:0 row pair share its chroma work). With y1 and
 // out1 null only the first row is converted.

@@ -32,24 +32,13 @@ namespace mirandel::simd {
 
 namespace {
 
-// One pixel by the scalar rule of the range.
-template <bool kFull>
-inline void scalarPixel(int y, int u, int v, std::uint8_t* bgra) {
-  if constexpr (kFull) {
-    static const YuvRule full = yuvRule(8, ColorRange::kFull);
-    yuvToBgraPixel(full, y, u, v, bgra);
-  } else {
-    yuvToBgraPixel(y, u, v, bgra);
-  }
-}
-
 // Scalar tail, from an even column on.
 template <bool kFull>
 void nv12Tail(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra, std::uint32_t x,
               std::uint32_t width) {
   for (; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    scalarPixel<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
@@ -57,7 +46,7 @@ template <bool kFull>
 void i420Tail(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
               std::uint8_t* bgra, std::uint32_t x, std::uint32_t width) {
   for (; x < width; ++x) {
-    scalarPixel<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
