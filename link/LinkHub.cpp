@@ -115,7 +115,7 @@ std::string LinkHub::Core::startLocked(const std::shared_ptr<Core>& self) {
   started = true;
   std::string problem;
   receiveSocket = UdpSocket::open();
-  const bool bound = receiveSocket.valid() && receiveSocket.setReuseAddress(true) &&
+  const bool bound = receiveSocket.valid() && receiveSocket.prepareWellKnownPort() &&
                      receiveSocket.bind(options.receivePort) &&
                      receiveSocket.setReceiveTimeout(options.receiveTimeout);
   if (!bound) {

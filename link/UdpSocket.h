@@ -1,7 +1,7 @@
 #pragma once
 // Platform seam: IPv4 UDP sockets and the list of broadcast-capable
 // interfaces. UdpSocketPosix.cpp implements it with BSD sockets and
-// getifaddrs; a Winsock file implements the same header for the Windows build.
+// getifaddrs, UdpSocketWin.cpp with Winsock and GetAdaptersAddresses.
 // Everything above this header uses only the standard library.
 #include <chrono>
 #include <cstddef>
@@ -31,7 +31,13 @@ class UdpSocket {
   static UdpSocket open();
 
   bool valid() const { return handle_ != kInvalid; }
-  bool setReuseAddress(bool on);
+  // Before bind(), for a socket that receives on a fixed, well-known port:
+  // the platform's address-reuse rule for such a port. POSIX: SO_REUSEADDR,
+  // so the port can be bound again at once, and shared only with sockets that
+  // ask for it too. Windows: SO_EXCLUSIVEADDRUSE, because there SO_REUSEADDR
+  // would let any other program bind the port later and take its datagrams
+  // silently; with it, that program's bind fails instead.
+  bool prepareWellKnownPort();
   bool setBroadcast(bool on);
   bool setReceiveTimeout(std::chrono::milliseconds timeout);
   // Binds to `port` on `address` (dotted IPv4; empty means any address).

@@ -57,9 +57,9 @@ UdpSocket UdpSocket::open() {
   return UdpSocket(s < 0 ? kInvalid : s);
 }
 
-bool UdpSocket::setReuseAddress(bool on) {
-  const int v = on ? 1 : 0;
-  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0;
+bool UdpSocket::prepareWellKnownPort() {
+  const int on = 1;
+  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
 bool UdpSocket::setBroadcast(bool on) {

@@ -27,7 +27,7 @@ PhoneEmulator::~PhoneEmulator() { stop(); }
 bool PhoneEmulator::start() {
   if (thread_.joinable()) return true;
   socket_ = UdpSocket::open();
-  if (!socket_.valid() || !socket_.setReuseAddress(true) ||
+  if (!socket_.valid() || !socket_.prepareWellKnownPort() ||
       !socket_.bind(config_.listenPort, config_.bindAddress) || !socket_.setReceiveTimeout(kPoll)) {
     socket_.close();
     return false;
