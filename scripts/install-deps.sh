@@ -1,10 +1,13 @@
 #!/bin/sh
-# Installs every Debian package that the build, the tests, the tools and the
-# benchmarks need. Non-interactive and idempotent: packages already present
-# are left alone and apt is not even asked.
+# Installs the Debian packages that a build needs. Non-interactive and
+# idempotent: packages already present are left alone and apt is not even asked.
+#
+#   scripts/install-deps.sh            the Linux build, tests, tools and benchmarks
+#   scripts/install-deps.sh --windows  cross-building the Windows DLL and its
+#                                      dependencies (scripts/build-windows.sh)
 set -eu
 
-PACKAGES="
+LINUX_PACKAGES="
   build-essential cmake pkg-config git ca-certificates
   clang libclang-rt-14-dev clang-format
   libsrt-gnutls-dev srt-tools
@@ -17,10 +20,30 @@ PACKAGES="
   iproute2 nftables util-linux
 "
 
+# mingw-w64 with the posix thread model; dpkg-dev unpacks the Debian source
+# packages that the Windows dependencies are built from; googletest and
+# nlohmann-json3-dev provide the sources and headers used as they are.
+WINDOWS_PACKAGES="
+  cmake make ca-certificates
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  dpkg-dev
+  googletest nlohmann-json3-dev
+"
+
+PACKAGES=""
+if [ $# -eq 0 ]; then set -- --linux; fi
+for set_name in "$@"; do
+  case "$set_name" in
+    --linux) PACKAGES="$PACKAGES $LINUX_PACKAGES" ;;
+    --windows) PACKAGES="$PACKAGES $WINDOWS_PACKAGES" ;;
+    *) echo "usage: scripts/install-deps.sh [--linux] [--windows]" >&2; exit 2 ;;
+  esac
+done
+
 missing=""
 for p in $PACKAGES; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $p"
+    case " $missing " in *" $p "*) ;; *) missing="$missing $p" ;; esac
   fi
 done
 

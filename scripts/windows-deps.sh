@@ -1,0 +1,225 @@
+#!/bin/sh
+# Builds the Windows x64 dependencies of the plug-in from Debian's own sources
+# into one prefix (default build/windows/deps; never committed):
+#
+#   SRT        static, without encryption, from Debian's srt source package
+#   GLEW       static (GLEW_STATIC), from Debian's glew source package
+#   JSON       nlohmann JSON's own include folder, from nlohmann-json3-dev
+#   GoogleTest gtest and gmock, from Debian's googletest package (/usr/src)
+#
+# Each dependency is built once: a stamp under <prefix>/stamps records what
+# was built (source version, recipe, compiler), and a dependency is rebuilt
+# only when that changes. Fetching sources needs deb-src entries for Debian's
+# archive; when none are configured, this adds them in a file of its own
+# (/etc/apt/sources.list.d/mirandel-deb-src.sources) and updates apt.
+#
+#   scripts/windows-deps.sh [PREFIX]
+#
+# Expects the packages of `scripts/install-deps.sh --windows`. Needs root (or
+# sudo) only when deb-src entries must be added.
+set -eu
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+TOOLCHAIN=$ROOT/cmake/mingw-w64-x86_64.cmake
+PREFIX=${1:-${MIRANDEL_WINDOWS_DEPS:-$ROOT/build/windows/deps}}
+mkdir -p "$PREFIX"
+PREFIX=$(cd "$PREFIX" && pwd)
+WORK=$PREFIX/work
+STAMPS=$PREFIX/stamps
+JOBS=${JOBS:-$(nproc)}
+
+# Source versions to build, most wanted first: the archive stops serving a
+# source when a newer revision replaces it, so an older one is the fallback.
+SRT_VERSIONS="1.5.1-1+deb12u2 1.5.1-1+deb12u1 1.5.1-1"
+GLEW_VERSIONS="2.2.0-4"
+
+# Bump when a recipe below changes, so existing builds are redone.
+RECIPE=1
+
+say() { echo "windows-deps: $*"; }
+die() {
+  echo "windows-deps: error: $*" >&2
+  exit 1
+}
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+for tool in x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix cmake make dpkg-source; do
+  command -v "$tool" >/dev/null 2>&1 ||
+    die "$tool not found; run scripts/install-deps.sh --windows first"
+done
+
+package_version() {
+  dpkg-query -W -f='${Version}' "$1" 2>/dev/null || die "package $1 is not installed"
+}
+COMPILER=$(package_version g++-mingw-w64-x86-64-posix)
+
+# stamp_ok NAME KEY: true when NAME was built with exactly KEY.
+stamp_ok() {
+  [ -f "$STAMPS/$1" ] && [ "$(cat "$STAMPS/$1")" = "$2" ]
+}
+stamp_write() {
+  mkdir -p "$STAMPS"
+  printf '%s\n' "$2" >"$STAMPS/$1"
+}
+
+# Adds deb-src entries mirroring the deb entries of Debian's own archive (URIs
+# naming debian), each in the format it came in: deb822 paragraphs into
+# mirandel-deb-src.sources, one-line entries into mirandel-deb-src.list.
+has_sources() { [ -n "$(apt-cache showsrc srt 2>/dev/null | grep '^Version:' || true)" ]; }
+ensure_deb_src() {
+  if has_sources; then return; fi
+  d=/etc/apt/sources.list.d
+  if [ ! -f $d/mirandel-deb-src.sources ] && [ ! -f $d/mirandel-deb-src.list ]; then
+    say "adding deb-src entries for Debian's archive ($d/mirandel-deb-src.*)"
+    tmp=$(mktemp -d)
+    for f in $d/*.sources; do
+      [ -f "$f" ] || continue
+      # One paragraph per entry; keep those of type deb with a Debian URI.
+      awk 'BEGIN { RS = ""; ORS = "\n\n" }
+        /(^|\n)Types:[^\n]*[ \t]deb([ \t]|\n|$)/ && /(^|\n)URIs:[^\n]*debian/ {
+          sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$f" >>"$tmp/sources"
+    done
+    for f in /etc/apt/sources.list $d/*.list; do
+      [ -f "$f" ] || continue
+      awk '$1 == "deb" && /debian/ { $1 = "deb-src"; print }' "$f" >>"$tmp/list"
+    done
+    [ -s "$tmp/sources" ] || [ -s "$tmp/list" ] ||
+      die "no entry of Debian's archive found in /etc/apt to derive deb-src entries from"
+    if [ -s "$tmp/sources" ]; then $SUDO install -m 644 "$tmp/sources" $d/mirandel-deb-src.sources; fi
+    if [ -s "$tmp/list" ]; then $SUDO install -m 644 "$tmp/list" $d/mirandel-deb-src.list; fi
+    rm -rf "$tmp"
+  fi
+  say "updating apt's package lists"
+  $SUDO apt-get update -qq || die "apt-get update failed"
+  has_sources || die "apt knows no source of srt even with deb-src entries ($d/mirandel-deb-src.*)"
+}
+
+# fetch_source PACKAGE "VERSIONS": unpacks the first of VERSIONS that the
+# archive both lists and serves into $WORK/PACKAGE-src and sets FETCHED to it.
+fetch_source() {
+  pkg=$1
+  ensure_deb_src
+  listed=$(apt-cache showsrc "$pkg" | awk '/^Version:/ { print $2 }')
+  FETCHED=""
+  rm -rf "$WORK/$pkg-download" "$WORK/$pkg-src"
+  mkdir -p "$WORK/$pkg-download"
+  for v in $2; do
+    if ! printf '%s\n' "$listed" | grep -qxF "$v"; then
+      say "$pkg $v: not listed by apt, trying the next version"
+      continue
+    fi
+    say "$pkg $v: downloading the source package"
+    if (cd "$WORK/$pkg-download" && apt-get source -qq --download-only "$pkg=$v" >download.log 2>&1); then
+      FETCHED=$v
+      break
+    fi
+    say "$pkg $v: listed but not served, trying the next version:"
+    grep -m1 '^E:' "$WORK/$pkg-download/download.log" | sed 's/^/  /' || true
+    rm -f "$WORK/$pkg-download"/*
+  done
+  [ -n "$FETCHED" ] || die "none of the $pkg source versions [$2] could be downloaded (apt lists: $(echo $listed))"
+  dsc=$(ls "$WORK/$pkg-download"/*.dsc)
+  dpkg-source -x "$dsc" "$WORK/$pkg-src" >"$WORK/$pkg-download/unpack.log" 2>&1 ||
+    die "unpacking $dsc failed (see $WORK/$pkg-download/unpack.log)"
+}
+
+# cmake_install NAME SOURCE [cmake options]: configures SOURCE for Windows,
+# builds it and installs it into the prefix; the logs stay in $WORK/NAME-build.
+cmake_install() {
+  name=$1 src=$2
+  shift 2
+  dir=$WORK/$name-build
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DMIRANDEL_WINDOWS_DEPS="$PREFIX" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" "$@" >"$dir/configure.log" 2>&1 ||
+    { tail -30 "$dir/configure.log" >&2; die "configuring $name failed (log: $dir/configure.log)"; }
+  cmake --build "$dir" -j "$JOBS" >"$dir/build.log" 2>&1 ||
+    { grep -E 'error|Error' "$dir/build.log" | head -30 >&2; die "building $name failed (log: $dir/build.log)"; }
+  cmake --install "$dir" >"$dir/install.log" 2>&1 ||
+    { tail -30 "$dir/install.log" >&2; die "installing $name failed (log: $dir/install.log)"; }
+}
+
+elapsed() { echo "$(($(date +%s) - $1)) s"; }
+
+# --- SRT -------------------------------------------------------------------
+# The stream needs no encryption (no passphrase is ever set), so no crypto
+# library is linked; apps and tests are off.
+#
+# SRT's own pthreads synchronisation (over mingw's winpthreads), not its C++11
+# one: with C++11 sync a process that ever started SRT hangs as it exits. The
+# library's static destructor runs at DLL_PROCESS_DETACH, after Windows has
+# ended every other thread, its collector thread among them, in the middle of
+# a condition wait; destroying that std::condition_variable then waits forever
+# for the dead waiter. SRT's own condition is never destroyed on Windows.
+SRT_OPTIONS="-DENABLE_ENCRYPTION=OFF -DENABLE_APPS=OFF -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
+  -DENABLE_STDCXX_SYNC=OFF -DENABLE_UNITTESTS=OFF -DENABLE_TESTING=OFF -DENABLE_EXAMPLES=OFF"
+key="srt [$SRT_VERSIONS] recipe $RECIPE compiler $COMPILER options $(echo $SRT_OPTIONS)"
+if stamp_ok srt "$key"; then
+  say "SRT: up to date ($(cat "$STAMPS/srt.version"))"
+else
+  start=$(date +%s)
+  fetch_source srt "$SRT_VERSIONS"
+  say "SRT $FETCHED: building"
+  # shellcheck disable=SC2086
+  cmake_install srt "$WORK/srt-src" $SRT_OPTIONS
+  stamp_write srt.version "$FETCHED"
+  stamp_write srt "$key"
+  say "SRT $FETCHED: done in $(elapsed "$start")"
+fi
+
+# --- GLEW ------------------------------------------------------------------
+# One C file and its headers. The library loads every entry point past GL 1.1
+# through wglGetProcAddress; the 1.1 ones are opengl32.dll's own exports.
+key="glew [$GLEW_VERSIONS] recipe $RECIPE compiler $COMPILER"
+if stamp_ok glew "$key"; then
+  say "GLEW: up to date ($(cat "$STAMPS/glew.version"))"
+else
+  start=$(date +%s)
+  fetch_source glew "$GLEW_VERSIONS"
+  say "GLEW $FETCHED: building"
+  src=$WORK/glew-src
+  [ -f "$src/src/glew.c" ] || die "the glew source has no src/glew.c"
+  mkdir -p "$PREFIX/include/GL" "$PREFIX/lib"
+  x86_64-w64-mingw32-gcc-posix -O2 -DGLEW_STATIC -DGLEW_NO_GLU -I"$src/include" \
+    -c "$src/src/glew.c" -o "$WORK/glew.o" || die "compiling glew.c failed"
+  rm -f "$PREFIX/lib/libglew32s.a"
+  x86_64-w64-mingw32-ar rcs "$PREFIX/lib/libglew32s.a" "$WORK/glew.o"
+  cp "$src/include/GL/glew.h" "$src/include/GL/wglew.h" "$PREFIX/include/GL/"
+  stamp_write glew.version "$FETCHED"
+  stamp_write glew "$key"
+  say "GLEW $FETCHED: done in $(elapsed "$start")"
+fi
+
+# --- nlohmann JSON -----------------------------------------------------------
+# Header-only: its own include folder and nothing else of the build machine.
+json_version=$(package_version nlohmann-json3-dev)
+key="nlohmann-json $json_version recipe $RECIPE"
+if stamp_ok json "$key"; then
+  say "nlohmann JSON: up to date ($json_version)"
+else
+  [ -f /usr/include/nlohmann/json.hpp ] || die "/usr/include/nlohmann/json.hpp is missing"
+  rm -rf "$PREFIX/include/nlohmann"
+  mkdir -p "$PREFIX/include"
+  cp -r /usr/include/nlohmann "$PREFIX/include/nlohmann"
+  stamp_write json "$key"
+  say "nlohmann JSON $json_version: headers copied"
+fi
+
+# --- GoogleTest ------------------------------------------------------------
+gtest_version=$(package_version googletest)
+key="googletest $gtest_version recipe $RECIPE compiler $COMPILER"
+if stamp_ok googletest "$key"; then
+  say "GoogleTest: up to date ($gtest_version)"
+else
+  start=$(date +%s)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || die "/usr/src/googletest is missing"
+  say "GoogleTest $gtest_version: building"
+  cmake_install googletest /usr/src/googletest -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
+  stamp_write googletest "$key"
+  say "GoogleTest $gtest_version: done in $(elapsed "$start")"
+fi
+
+say "all dependencies ready in $PREFIX"
