@@ -57,9 +57,9 @@ struct Inbox {
 // one loop turn, drops its reference and, being the last owner, destroys the
 // tables and closes the sockets itself. Nothing is freed while the worker can
 // still reach it, and teardown never waits for the worker.
-// (The Windows build must additionally keep the DLL mapped until the worker
-// has left its code, e.g. by having the worker hold a module reference and end
-// with FreeLibraryAndExitThread.)
+// The worker may therefore still be running when the host unloads the
+// library, so the library never leaves memory before the process ends: linked
+// with -z nodelete on Linux, pinned by its DllMain on Windows.
 struct LinkHub::Core {
   explicit Core(LinkHubOptions o)
       : options(std::move(o)),
@@ -237,10 +237,18 @@ LinkHub& LinkHub::instance() {
     options.log = [](const std::string& line) { hostLog(line); };
     return new LinkHub(std::move(options));
   }();
+  // Linux: the library stays loaded (-z nodelete), so this runs at exit(),
+  // while the worker still runs; it stops the worker before the process's
+  // statics go. Not on Windows: the DLL is pinned, so its static destructors
+  // run only as the process ends, after Windows has already ended every other
+  // thread. There is no worker left to stop then, and taking the hub's lock
+  // could wait forever if the worker was ended while holding it.
+#ifndef _WIN32
   struct UnloadHook {
     ~UnloadHook() { hub->shutdown(); }
   };
   static UnloadHook hook;
+#endif
   return *hub;
 }
 
