@@ -6,22 +6,24 @@
 // linking with -z nodelete on Linux.
 //
 // Why: threads of ours may outlive the last plug-in object and even a host's
-// unload. The link hub's worker is detached and ends on its own after its
-// next receive wait; a name lookup runs on a detached thread for as long as
-// the name server takes; libsrt keeps its collector thread from the first
-// srt_startup to the end of the process. None of them may ever find its code
-// unmapped. Ending them instead is not an option at unload: DllMain and the
-// static destructors run under the loader lock, and a thread that is ending
-// needs that lock itself, so joining one there deadlocks.
+// unload. The link hub's worker is detached and never waited for; a name lookup
+// runs on a detached thread for as long as the name server takes; libsrt keeps
+// its collector thread from the first srt_startup to the end of the process.
+// None of them may ever find its code unmapped. Ending them instead is not an
+// option at unload: DllMain and the static destructors run under the loader
+// lock, and a thread that is ending needs that lock itself, so joining one
+// there deadlocks. Pinned, the DLL runs its static destructors only as the
+// process ends, after Windows has ended every other thread; libsrt's, which
+// joins its collector thread, then finds that thread already gone.
 //
 // Why here and not when the first thread starts: threads start in several
 // places (libsrt's as soon as a clip is built, the hub's with the first
 // subscription, lookups when a stream starts), and a place that forgets to pin
-// would bring the crash back. Pinning at load covers them all, present and
-// future. The cost is only that a host which loads the DLL just to read its
-// information record cannot unload it either. GetModuleHandleExW takes the
-// loader lock, which this thread already holds, and loads nothing, so it is
-// safe in DllMain.
+// would bring back a hang at unload or a crash in unmapped code. Pinning at
+// load covers them all, present and future. The cost is only that a host which
+// loads the DLL just to read its information record cannot unload it either.
+// GetModuleHandleExW takes the loader lock, which this thread already holds,
+// and loads nothing, so it is safe in DllMain.
 #include <windows.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
