@@ -55,9 +55,10 @@ package_version() {
 }
 COMPILER=$(package_version g++-mingw-w64-x86-64-posix)
 
-# stamp_ok NAME KEY: true when NAME was built with exactly KEY.
+# stamp_ok NAME KEY FILE: true when NAME was built with exactly KEY and its
+# FILE (relative to the prefix) is still there.
 stamp_ok() {
-  [ -f "$STAMPS/$1" ] && [ "$(cat "$STAMPS/$1")" = "$2" ]
+  [ -f "$STAMPS/$1" ] && [ "$(cat "$STAMPS/$1")" = "$2" ] && [ -f "$PREFIX/$3" ]
 }
 stamp_write() {
   mkdir -p "$STAMPS"
@@ -157,7 +158,7 @@ elapsed() { echo "$(($(date +%s) - $1)) s"; }
 SRT_OPTIONS="-DENABLE_ENCRYPTION=OFF -DENABLE_APPS=OFF -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
   -DENABLE_STDCXX_SYNC=OFF -DENABLE_UNITTESTS=OFF -DENABLE_TESTING=OFF -DENABLE_EXAMPLES=OFF"
 key="srt [$SRT_VERSIONS] recipe $RECIPE compiler $COMPILER options $(echo $SRT_OPTIONS)"
-if stamp_ok srt "$key"; then
+if stamp_ok srt "$key" lib/libsrt.a; then
   say "SRT: up to date ($(cat "$STAMPS/srt.version"))"
 else
   start=$(date +%s)
@@ -174,7 +175,7 @@ fi
 # One C file and its headers. The library loads every entry point past GL 1.1
 # through wglGetProcAddress; the 1.1 ones are opengl32.dll's own exports.
 key="glew [$GLEW_VERSIONS] recipe $RECIPE compiler $COMPILER"
-if stamp_ok glew "$key"; then
+if stamp_ok glew "$key" lib/libglew32s.a; then
   say "GLEW: up to date ($(cat "$STAMPS/glew.version"))"
 else
   start=$(date +%s)
@@ -197,7 +198,7 @@ fi
 # Header-only: its own include folder and nothing else of the build machine.
 json_version=$(package_version nlohmann-json3-dev)
 key="nlohmann-json $json_version recipe $RECIPE"
-if stamp_ok json "$key"; then
+if stamp_ok json "$key" include/nlohmann/json.hpp; then
   say "nlohmann JSON: up to date ($json_version)"
 else
   [ -f /usr/include/nlohmann/json.hpp ] || die "/usr/include/nlohmann/json.hpp is missing"
@@ -211,7 +212,7 @@ fi
 # --- GoogleTest ------------------------------------------------------------
 gtest_version=$(package_version googletest)
 key="googletest $gtest_version recipe $RECIPE compiler $COMPILER"
-if stamp_ok googletest "$key"; then
+if stamp_ok googletest "$key" lib/libgtest.a; then
   say "GoogleTest: up to date ($gtest_version)"
 else
   start=$(date +%s)
