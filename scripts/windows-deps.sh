@@ -75,14 +75,14 @@ ensure_deb_src() {
   if [ ! -f $d/mirandel-deb-src.sources ] && [ ! -f $d/mirandel-deb-src.list ]; then
     say "adding deb-src entries for Debian's archive ($d/mirandel-deb-src.*)"
     tmp=$(mktemp -d)
-    for f in $d/*.sources; do
+    for f in "$d"/*.sources; do
       [ -f "$f" ] || continue
       # One paragraph per entry; keep those of type deb with a Debian URI.
       awk 'BEGIN { RS = ""; ORS = "\n\n" }
         /(^|\n)Types:[^\n]*[ \t]deb([ \t]|\n|$)/ && /(^|\n)URIs:[^\n]*debian/ {
           sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$f" >>"$tmp/sources"
     done
-    for f in /etc/apt/sources.list $d/*.list; do
+    for f in /etc/apt/sources.list "$d"/*.list; do
       [ -f "$f" ] || continue
       awk '$1 == "deb" && /debian/ { $1 = "deb-src"; print }' "$f" >>"$tmp/list"
     done
@@ -120,7 +120,7 @@ fetch_source() {
     grep -m1 '^E:' "$WORK/$pkg-download/download.log" | sed 's/^/  /' || true
     rm -f "$WORK/$pkg-download"/*
   done
-  [ -n "$FETCHED" ] || die "none of the $pkg source versions [$2] could be downloaded (apt lists: $(echo $listed))"
+  [ -n "$FETCHED" ] || die "none of the $pkg source versions [$2] could be downloaded (apt lists: $(printf '%s\n' "$listed" | tr '\n' ' '))"
   dsc=$(ls "$WORK/$pkg-download"/*.dsc)
   dpkg-source -x "$dsc" "$WORK/$pkg-src" >"$WORK/$pkg-download/unpack.log" 2>&1 ||
     die "unpacking $dsc failed (see $WORK/$pkg-download/unpack.log)"
@@ -157,7 +157,7 @@ elapsed() { echo "$(($(date +%s) - $1)) s"; }
 # for the dead waiter. SRT's own condition is never destroyed on Windows.
 SRT_OPTIONS="-DENABLE_ENCRYPTION=OFF -DENABLE_APPS=OFF -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
   -DENABLE_STDCXX_SYNC=OFF -DENABLE_UNITTESTS=OFF -DENABLE_TESTING=OFF -DENABLE_EXAMPLES=OFF"
-key="srt [$SRT_VERSIONS] recipe $RECIPE compiler $COMPILER options $(echo $SRT_OPTIONS)"
+key="srt [$SRT_VERSIONS] recipe $RECIPE compiler $COMPILER options $(printf '%s' "$SRT_OPTIONS" | tr -s ' \n' ' ')"
 if stamp_ok srt "$key" lib/libsrt.a; then
   say "SRT: up to date ($(cat "$STAMPS/srt.version"))"
 else

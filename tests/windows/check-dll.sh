@@ -24,7 +24,7 @@ headers=$("$objdump" -p "$dll") || { echo "cannot read $dll" >&2; exit 1; }
 #   ole32.dll            COM start-up and the memory Media Foundation hands out
 #   oleaut32.dll         VARIANTs, which ICodecAPI takes its values in
 allowed() {
-  case $(echo "$1" | tr 'A-Z' 'a-z') in
+  case $(echo "$1" | tr '[:upper:]' '[:lower:]') in
     kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-crt-*.dll) return 0 ;;
     ws2_32.dll | iphlpapi.dll | opengl32.dll) return 0 ;;
     mfplat.dll | mf.dll | ole32.dll | oleaut32.dll) return 0 ;;
