@@ -33,9 +33,10 @@ struct DecoderInfo {
   std::uint32_t outputWidth = 0;
   std::uint32_t outputHeight = 0;
   bool hardware = false;
-  // While the stream's pictures are refused, why, in words for the status
-  // line: "unsupported picture format: 4:4:4", "picture too large: 9000x8000".
-  // Empty again once a picture is delivered, and after reset.
+  // While the stream's pictures are refused, or no decoder for it opens, why,
+  // in words for the status line: "unsupported picture format: 4:4:4",
+  // "picture too large: 9000x8000", "no HEVC decoder". Empty again once a
+  // picture is delivered or a decoder opens, and after reset.
   std::string refusal;
 };
 

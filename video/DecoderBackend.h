@@ -46,6 +46,10 @@ class DecoderBackend {
   // it never allocates the buffers of larger pictures.
   virtual bool open(CodecKind codec) = 0;
 
+  // Why the last open failed, in a few words for the status line ("no HEVC
+  // decoder"); empty when it did not fail or the library gave no reason.
+  virtual std::string openFailure() const { return {}; }
+
   // Releases the open decoder, if any.
   virtual void close() = 0;
 

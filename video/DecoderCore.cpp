@@ -139,8 +139,12 @@ bool DecoderCore::openBackend(CodecKind codec) {
   backend_->close();
   openCodec_ = kCodecNone;
   submitted_.fill({});
-  setRefusal({});
-  if (!backend_->open(codec)) return false;
+  // A stream whose decoder cannot open shows nothing, like one whose pictures
+  // are refused, and says why the same way. Set once the open is over, so the
+  // reason does not blink while each key picture tries again.
+  const bool opened = backend_->open(codec);
+  setRefusal(opened ? std::string() : backend_->openFailure());
+  if (!opened) return false;
   openCodec_ = codec;
   const bool hardware = backend_->hardware();
   std::lock_guard<std::mutex> lock(mutex_);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -76,6 +77,8 @@ struct Script {
   int closes = 0;
   std::vector<bool> submittedKeys;
   bool failOpen = false;
+  std::string openFailure;  // the reason a failing open gives
+  std::function<void()> duringOpen;
   bool failSubmit = false;
   bool failDrain = false;
   bool deliverUnreadable = false;
@@ -97,6 +100,7 @@ class ScriptedBackend final : public DecoderBackend {
  public:
   explicit ScriptedBackend(Script& s) : s_(s) {}
   bool open(CodecKind codec) override {
+    if (s_.duringOpen) s_.duringOpen();
     if (s_.failOpen) return false;
     s_.opens.push_back(codec);
     return true;
@@ -137,6 +141,7 @@ class ScriptedBackend final : public DecoderBackend {
     }
     return true;
   }
+  std::string openFailure() const override { return s_.failOpen ? s_.openFailure : ""; }
   bool hardware() const override { return false; }
 
  private:
@@ -376,6 +381,26 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
   script_.refuse = PictureRefusal{"4:2:2", 16, 8};
   run({{"refused again", units({kIdr}), Outcome::kFailed}});
   decoder_.reset();
+  EXPECT_EQ(decoder_.info().refusal, "");
+}
+
+// A stream whose decoder does not open (Windows without its HEVC extension)
+// shows nothing. Guards against that failing silently, the Picture line left
+// on the connection's text; against the reason blinking out while each key
+// picture tries again; and against a reason outliving a decoder that opens.
+TEST_F(DecoderGate, AnOpenFailureIsNamedUntilADecoderOpens) {
+  script_.failOpen = true;
+  script_.openFailure = "no HEVC decoder";
+  const Bytes key = units({kHevcVps, kHevcSps, kHevcPps, kHevcIdr});
+  run({{"no decoder", key, kCodecHevc, false, Outcome::kFailed}});
+  EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
+  std::string duringSecondOpen;
+  script_.duringOpen = [&] { duringSecondOpen = decoder_.info().refusal; };
+  run({{"still no decoder", key, kCodecHevc, false, Outcome::kFailed}});
+  EXPECT_EQ(duringSecondOpen, "no HEVC decoder");
+  EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
+  script_.failOpen = false;
+  run({{"a decoder opens", key, kCodecHevc, false, Outcome::kSubmittedKey}});
   EXPECT_EQ(decoder_.info().refusal, "");
 }
 
