@@ -63,8 +63,8 @@ class Decoder {
   virtual DecoderInfo info() const = 0;
 };
 
-// The platform's decoder (libavcodec on Linux). The clock stamps decodedAt and
-// times decode calls.
+// The platform's decoder (libavcodec on Linux, Media Foundation on Windows).
+// The clock stamps decodedAt and times decode calls.
 std::unique_ptr<Decoder> makeDecoder(FrameCallback onFrame, ClockFn clock = steadyClock());
 
 }  // namespace mirandel
