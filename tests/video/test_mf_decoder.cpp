@@ -1,0 +1,361 @@
+// The Windows decoder on the platform's own Media Foundation decoder (Wine's
+// in CI): transport streams FFmpeg made on the build machine
+// (mf_fixtures.sh), cut by our demultiplexer, decoded through the Media
+// Foundation backend and held against FFmpeg's decode of the same streams:
+// the planes the Linux decoder converts.
+#include <gtest/gtest.h>
+
+// clang-format off
+#include <windows.h>
+#include <mfapi.h>
+#include <mftransform.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "video/AnnexB.h"
+#include "video/DecoderCore.h"
+#include "video/MFDecoder.h"
+#include "video/TsDemuxer.h"
+#include "video/Yuv420ToBgra.h"
+
+namespace mirandel {
+namespace {
+
+// Pictures a decoder may keep before it gives the first one out. Wine's
+// keeps one (three with B-pictures); Windows' own is meant to keep none in
+// low-latency mode, apart from reordering B-pictures.
+constexpr std::size_t kMaxHeldBack = 4;
+
+// How far a decoder's chroma may stray from FFmpeg's. Both decode exactly
+// as the standard says, so this is room for a decoder that post-processes,
+// not for a misread buffer, which is off by tens of levels.
+constexpr int kChromaTolerance = 2;
+
+// The streams are built on the build machine; the tests run under Wine, whose
+// drive Z: is the Unix root, or on a Windows machine with the folder copied
+// and named by MIRANDEL_MF_FIXTURES.
+std::string fixture(const std::string& name) {
+  std::string dir = test::binaryPath("tests/video/mf-fixtures");
+  if (const char* copied = std::getenv("MIRANDEL_MF_FIXTURES")) dir = copied;
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  return dir + "/" + name;
+}
+
+std::vector<std::uint8_t> readFixture(const std::string& file) {
+  std::ifstream in(fixture(file), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The stream's units as the pipeline receives them, each stamped with a
+// completedAt of its own.
+std::vector<AccessUnit> unitsOf(const std::string& name, CodecKind& codec) {
+  std::vector<AccessUnit> units;
+  TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
+  const std::vector<std::uint8_t> ts = readFixture(name + ".ts");
+  for (std::size_t i = 0; i < ts.size(); i += 7 * 188) {
+    demuxer.feed(ts.data() + i, std::min<std::size_t>(7 * 188, ts.size() - i));
+  }
+  // The last picture ends at the phone's end-of-picture marker.
+  std::uint8_t marker[188] = {0x47, 0x1F, 0xFF, 0x10};
+  std::memcpy(marker + 4, "Mirandel:AU-end", 15);
+  demuxer.feed(marker, sizeof marker);
+  codec = demuxer.codec();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i].completedAt = static_cast<Nanos>(i + 1) * kMillisecond;
+  }
+  return units;
+}
+
+// One picture's planes as the backend handed them on, chroma deinterleaved.
+struct Planes {
+  std::uint32_t width = 0, height = 0;
+  std::uint8_t bitDepth = 0;
+  ColorRange range = ColorRange::kLimited;
+  std::vector<std::uint8_t> y, u, v;
+};
+
+// Passes everything through to the Media Foundation backend and records the
+// pictures it hands to the core.
+class RecordingBackend final : public DecoderBackend {
+ public:
+  explicit RecordingBackend(std::vector<Planes>& planes)
+      : inner_(makeMFBackend()), planes_(planes) {}
+  bool open(CodecKind codec) override { return inner_->open(codec); }
+  std::string openFailure() const override { return inner_->openFailure(); }
+  void close() override { inner_->close(); }
+  bool submit(const AccessUnit& unit, bool key) override { return inner_->submit(unit, key); }
+  bool drain(PictureSink& sink) override {
+    Tap tap(sink, planes_);
+    return inner_->drain(tap);
+  }
+  bool hardware() const override { return inner_->hardware(); }
+
+ private:
+  struct Tap final : PictureSink {
+    Tap(PictureSink& next, std::vector<Planes>& planes) : next_(next), planes_(planes) {}
+    void picture(const YuvPicture& p, std::int64_t pts) override {
+      Planes out{p.width, p.height, p.bitDepth, p.range, {}, {}, {}};
+      if (p.bitDepth == 8 && p.layout == ChromaLayout::kInterleaved) {
+        for (std::uint32_t r = 0; r < p.height; ++r) {
+          out.y.insert(out.y.end(), p.y + r * p.yStride, p.y + r * p.yStride + p.width);
+        }
+        for (std::uint32_t r = 0; r < (p.height + 1) / 2; ++r) {
+          for (std::uint32_t c = 0; c < (p.width + 1) / 2; ++c) {
+            out.u.push_back(p.u[r * p.uStride + 2 * c]);
+            out.v.push_back(p.u[r * p.uStride + 2 * c + 1]);
+          }
+        }
+      }
+      planes_.push_back(std::move(out));
+      next_.picture(p, pts);
+    }
+    void refused(const PictureRefusal& r) override { next_.refused(r); }
+    PictureSink& next_;
+    std::vector<Planes>& planes_;
+  };
+
+  std::unique_ptr<DecoderBackend> inner_;
+  std::vector<Planes>& planes_;
+};
+
+struct Delivered {
+  std::uint32_t width = 0, height = 0;
+  std::int64_t pts = -1;
+  Nanos receivedAt = 0;
+  std::vector<std::uint8_t> bgra;
+};
+
+// makeDecoder's decoder, with the backend's pictures recorded on the way.
+struct RecordedDecoder {
+  RecordedDecoder()
+      : decoder(
+            std::make_unique<RecordingBackend>(planes),
+            [this](const Frame& f) {
+              Delivered d{f.width, f.height, f.pts, f.receivedAt, {}};
+              for (std::uint32_t r = 0; r < f.height; ++r) {
+                d.bgra.insert(d.bgra.end(), f.data + r * f.stride,
+                              f.data + r * f.stride + f.width * 4);
+              }
+              frames.push_back(std::move(d));
+            },
+            steadyClock()) {}
+  std::vector<Planes> planes;
+  std::vector<Delivered> frames;
+  DecoderCore decoder;
+};
+
+// Frame n of FFmpeg's decode: 8-bit 4:2:0 planes.
+YuvPicture referenceFrame(const std::vector<std::uint8_t>& raw, std::uint32_t width,
+                          std::uint32_t height, ColorRange range, std::size_t n) {
+  const std::size_t w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+  YuvPicture p;
+  p.layout = ChromaLayout::kPlanar;
+  p.range = range;
+  p.width = width;
+  p.height = height;
+  p.y = raw.data() + n * (w * h + 2 * cw * ch);
+  p.yStride = w;
+  p.u = p.y + w * h;
+  p.uStride = cw;
+  p.v = p.u + cw * ch;
+  p.vStride = cw;
+  return p;
+}
+
+int largestDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  int largest = 0;
+  for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, std::abs(int{a[i]} - int{b[i]}));
+  return largest;
+}
+
+struct StreamCase {
+  const char* name;
+  std::uint32_t width, height;
+  ColorRange range;
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+class MFStream : public ::testing::TestWithParam<StreamCase> {};
+
+const StreamCase kStreams[] = {
+    {"h264-200x120", 200, 120, ColorRange::kLimited},
+    {"h264-200x120-bframes", 200, 120, ColorRange::kLimited},
+    {"h264-200x120-fullrange", 200, 120, ColorRange::kFull},
+    // Wine's decoder gives 1920 x 1088 with no display aperture.
+    {"h264-1920x1080", 1920, 1080, ColorRange::kLimited},
+    {"h264-1918x1078", 1918, 1078, ColorRange::kLimited},
+};
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MFStream, ::testing::ValuesIn(kStreams), [](const auto& param) {
+  std::string name = param.param.name;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+});
+
+// Guards against the decoder's buffer misread: the padding rows of a 1080p
+// frame shown (1920 x 1088) when the decoder names no display area, chroma
+// read from the wrong row or with the wrong pitch, a full-range stream taken
+// as limited; against pictures lost or repeated at the first output-type
+// change; against pictures delivered with the stamps of the unit that
+// released them (Wine's decoder gives each picture one unit late, later
+// with B-pictures) or whose time does not come back as the unit's pts; and
+// against a drain that leaves ready pictures inside the decoder, so they
+// pile up. The stream is fed twice: the second pass pushes out what the
+// decoder still holds of the first.
+TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps) {
+  const StreamCase& c = GetParam();
+  CodecKind codec = kCodecNone;
+  std::vector<AccessUnit> first = unitsOf(c.name, codec);
+  ASSERT_FALSE(first.empty()) << "no units in " << fixture(std::string(c.name) + ".ts");
+  std::vector<AccessUnit> again = first;
+  const std::int64_t later = 90000 * 60;
+  for (std::size_t i = 0; i < again.size(); ++i) {
+    again[i].pts += later;
+    again[i].completedAt = static_cast<Nanos>(first.size() + i + 1) * kMillisecond;
+  }
+  std::map<std::int64_t, Nanos> completedAt;
+  for (const AccessUnit& u : first) completedAt[u.pts] = u.completedAt;
+
+  RecordedDecoder d;
+  std::size_t mostHeld = 0;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    ASSERT_TRUE(d.decoder.decode(first[i], codec)) << "unit " << i;
+    mostHeld = std::max(mostHeld, i + 1 - std::min(i + 1, d.frames.size()));
+  }
+  EXPECT_LE(mostHeld, kMaxHeldBack) << "pictures held back";
+  for (AccessUnit& u : again) ASSERT_TRUE(d.decoder.decode(u, codec));
+  const DecoderInfo info = d.decoder.info();
+  EXPECT_EQ(info.errors, 0u);
+  EXPECT_EQ(info.refusal, "");
+  EXPECT_EQ(info.outputWidth, c.width);
+  EXPECT_EQ(info.outputHeight, c.height);
+  ASSERT_GE(d.frames.size(), first.size()) << "pictures of the first pass still held";
+  ASSERT_EQ(d.planes.size(), d.frames.size());
+
+  // Display order, each with its own unit's stamps.
+  std::size_t n = 0;
+  for (const auto& [pts, at] : completedAt) {
+    EXPECT_EQ(d.frames[n].pts, pts) << "picture " << n;
+    EXPECT_EQ(d.frames[n].receivedAt, at) << "picture " << n;
+    ++n;
+  }
+
+  const std::vector<std::uint8_t> raw = readFixture(std::string(c.name) + ".yuv");
+  const std::size_t w = c.width, h = c.height, chroma = ((w + 1) / 2) * ((h + 1) / 2);
+  ASSERT_GE(raw.size(), (w * h + 2 * chroma) * first.size());
+  int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
+  std::vector<std::uint8_t> linuxPicture(w * h * 4);
+  for (n = 0; n < first.size(); ++n) {
+    const Planes& p = d.planes[n];
+    ASSERT_EQ(p.width, c.width) << "picture " << n;
+    ASSERT_EQ(p.height, c.height) << "picture " << n;
+    ASSERT_EQ(p.bitDepth, 8) << "an 8-bit stream as NV12";
+    EXPECT_EQ(p.range, c.range) << "picture " << n;
+    const YuvPicture ref = referenceFrame(raw, c.width, c.height, c.range, n);
+    lumaDiff = std::max(lumaDiff, largestDifference(p.y.data(), ref.y, w * h));
+    chromaDiff = std::max(chromaDiff, largestDifference(p.u.data(), ref.u, chroma));
+    chromaDiff = std::max(chromaDiff, largestDifference(p.v.data(), ref.v, chroma));
+    // The Linux decoder's picture is our conversion of FFmpeg's planes.
+    convertToBgra(ref, linuxPicture.data(), w * 4);
+    ASSERT_EQ(d.frames[n].bgra.size(), linuxPicture.size());
+    bgraDiff = std::max(bgraDiff, largestDifference(d.frames[n].bgra.data(), linuxPicture.data(),
+                                                    linuxPicture.size()));
+  }
+  EXPECT_EQ(lumaDiff, 0);
+  EXPECT_LE(chromaDiff, kChromaTolerance);
+  RecordProperty("largest_chroma_difference", chromaDiff);
+  RecordProperty("largest_bgra_difference", bgraDiff);
+  EXPECT_LE(bgraDiff, 2 * kChromaTolerance + 1) << "largest channel difference";
+}
+
+// The unit's parameter sets, start codes included.
+std::vector<std::uint8_t> parameterSetsOf(const AccessUnit& unit) {
+  std::vector<std::uint8_t> out;
+  NalReader reader(unit.bytes.data(), unit.bytes.size());
+  NalUnit nal;
+  while (reader.next(nal)) {
+    if (nalType(nal, kCodecH264) != 7 && nalType(nal, kCodecH264) != 8) continue;
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal.data, nal.data + nal.size);
+  }
+  return out;
+}
+
+// A receiver joins the phone's stream at any picture, and a reconnect resets
+// the decoder in the middle of one. Guards against the platform decoder
+// being fed pictures before a key picture (it fails, or shows grey and
+// smeared pictures), against a reset that lets pictures of the old
+// connection come out afterwards with stale stamps, and against a transform
+// that cannot be closed and opened again.
+TEST(MFDecoder, JoinsAStreamAtItsNextKeyPictureAndForgetsHeldPicturesOnReset) {
+  CodecKind codec = kCodecNone;
+  std::vector<AccessUnit> units = unitsOf("h264-200x120", codec);
+  ASSERT_EQ(units.size(), 40u);  // key pictures at units 0 and 30
+  // Joined at unit 5, which brings the parameter sets: the decoder opens and
+  // waits for the key picture.
+  const std::vector<std::uint8_t> sets = parameterSetsOf(units[30]);
+  ASSERT_FALSE(sets.empty());
+  units[5].bytes.insert(units[5].bytes.begin(), sets.begin(), sets.end());
+  RecordedDecoder d;
+  for (std::size_t i = 5; i < 35; ++i) ASSERT_TRUE(d.decoder.decode(units[i], codec)) << i;
+  EXPECT_EQ(d.decoder.info().skipped, 25u) << "units before the key picture";
+  EXPECT_EQ(d.decoder.info().errors, 0u);
+  ASSERT_FALSE(d.frames.empty());
+  EXPECT_EQ(d.frames.front().pts, units[30].pts);
+
+  d.decoder.reset();
+  const std::size_t before = d.frames.size();
+  for (std::size_t i = 35; i < 40; ++i) ASSERT_TRUE(d.decoder.decode(units[i], codec));
+  EXPECT_EQ(d.frames.size(), before) << "nothing of the old stream after a reset";
+  for (std::size_t i = 0; i < 5; ++i) ASSERT_TRUE(d.decoder.decode(units[i], codec));
+  EXPECT_EQ(d.decoder.info().errors, 0u);
+  ASSERT_GT(d.frames.size(), before);
+  EXPECT_EQ(d.frames[before].pts, units[0].pts);
+  EXPECT_EQ(d.frames[before].receivedAt, units[0].completedAt);
+}
+
+bool hevcDecoderInstalled() {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_LITE))) return false;
+  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_HEVC};
+  IMFActivate** found = nullptr;
+  UINT32 count = 0;
+  const HRESULT hr =
+      MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
+                &input, nullptr, &found, &count);
+  for (UINT32 i = 0; i < count; ++i) found[i]->Release();
+  CoTaskMemFree(found);
+  return SUCCEEDED(hr) && count > 0;
+}
+
+// Wine has no HEVC decoder, and Windows has none until its HEVC extension is
+// installed. Guards against the missing decoder failing silently (the Picture
+// line stayed on the connection's text), against a failed open counted as
+// success, and against pictures from a half-opened transform.
+TEST(MFDecoder, HevcWithoutADecoderFailsEveryOpenAndSaysSo) {
+  if (hevcDecoderInstalled()) GTEST_SKIP() << "this machine has an HEVC decoder";
+  CodecKind codec = kCodecNone;
+  std::vector<AccessUnit> units = unitsOf("hevc-198x118", codec);
+  ASSERT_EQ(codec, kCodecHevc);
+  ASSERT_FALSE(units.empty());
+  RecordedDecoder d;
+  for (AccessUnit& u : units) EXPECT_FALSE(d.decoder.decode(u, codec));
+  const DecoderInfo info = d.decoder.info();
+  EXPECT_EQ(info.errors, units.size());
+  EXPECT_EQ(info.refusal, "no HEVC decoder");
+  EXPECT_TRUE(d.frames.empty());
+}
+
+}  // namespace
+}  // namespace mirandel
