@@ -42,12 +42,49 @@ constexpr std::size_t kKeptSequences = 4;
 // A transform that never says it has no more output types.
 constexpr DWORD kMaxOutputTypes = 64;
 
-// Media Foundation starts once per process and is never shut down, so no
-// clip pulls it from under another clip's decoder. Every open fails when it
-// could not start.
-HRESULT mediaFoundationStart() {
-  static const HRESULT result = MFStartup(MF_VERSION, MFSTARTUP_LITE);
-  return result;
+// A function of a system library, as the type it has.
+template <typename Fn>
+Fn entryPoint(HMODULE module, const char* name) {
+  // Through a generic function pointer: FARPROC and Fn differ in type.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// Media Foundation, looked up at run time rather than imported: Windows N
+// editions lack it until the Media Feature Pack is installed, and the
+// plug-in must still load there (its pictures then fail with a reason). It
+// starts once per process and is never shut down, so no clip pulls it from
+// under another clip's decoder; every open fails when it did not start.
+struct MediaFoundation {
+  // The types the headers declare; taking them imports nothing.
+  decltype(&MFTEnumEx) enumTransforms = nullptr;
+  decltype(&MFCreateMediaType) createMediaType = nullptr;
+  decltype(&MFCreateSample) createSample = nullptr;
+  decltype(&MFCreateMemoryBuffer) createMemoryBuffer = nullptr;
+  decltype(&MFCreateAlignedMemoryBuffer) createAlignedMemoryBuffer = nullptr;
+  HRESULT started = E_FAIL;
+};
+
+const MediaFoundation& mediaFoundation() {
+  static const MediaFoundation mf = [] {
+    MediaFoundation m;
+    const HMODULE dll = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (dll == nullptr) return m;
+    const auto startup = entryPoint<decltype(&MFStartup)>(dll, "MFStartup");
+    m.enumTransforms = entryPoint<decltype(m.enumTransforms)>(dll, "MFTEnumEx");
+    m.createMediaType = entryPoint<decltype(m.createMediaType)>(dll, "MFCreateMediaType");
+    m.createSample = entryPoint<decltype(m.createSample)>(dll, "MFCreateSample");
+    m.createMemoryBuffer = entryPoint<decltype(m.createMemoryBuffer)>(dll, "MFCreateMemoryBuffer");
+    m.createAlignedMemoryBuffer =
+        entryPoint<decltype(m.createAlignedMemoryBuffer)>(dll, "MFCreateAlignedMemoryBuffer");
+    if (startup == nullptr || m.enumTransforms == nullptr || m.createMediaType == nullptr ||
+        m.createSample == nullptr || m.createMemoryBuffer == nullptr ||
+        m.createAlignedMemoryBuffer == nullptr) {
+      return m;
+    }
+    m.started = startup(MF_VERSION, MFSTARTUP_LITE);
+    return m;
+  }();
+  return mf;
 }
 
 // Each thread that opens a decoder joins the multithreaded apartment once:
@@ -246,7 +283,8 @@ class MFBackend final : public DecoderBackend {
     if (codec != kCodecH264 && codec != kCodecHevc) return false;
     const std::string name = codecName(codec);
     joinComApartment();
-    if (FAILED(mediaFoundationStart())) {
+    const MediaFoundation& mf = mediaFoundation();
+    if (FAILED(mf.started)) {
       openFailure_ = "no Media Foundation";
       return false;
     }
@@ -255,9 +293,9 @@ class MFBackend final : public DecoderBackend {
                                  codec == kCodecHevc ? MFVideoFormat_HEVC : MFVideoFormat_H264};
     IMFActivate** found = nullptr;
     UINT32 count = 0;
-    HRESULT hr =
-        MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
-                  &input, nullptr, &found, &count);
+    HRESULT hr = mf.enumTransforms(MFT_CATEGORY_VIDEO_DECODER,
+                                   MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input,
+                                   nullptr, &found, &count);
     ComPtr<IMFTransform> transform;
     if (SUCCEEDED(hr) && count > 0) {
       hr = found[0]->ActivateObject(IID_IMFTransform, transform.putVoid());
@@ -275,7 +313,7 @@ class MFBackend final : public DecoderBackend {
     requestLowLatency(transform);
 
     ComPtr<IMFMediaType> type;
-    if (FAILED(MFCreateMediaType(type.put())) ||
+    if (FAILED(mf.createMediaType(type.put())) ||
         FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)) ||
         FAILED(type->SetGUID(MF_MT_SUBTYPE, input.guidSubtype)) ||
         FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{1920} << 32) | 1080)) ||
@@ -335,14 +373,15 @@ class MFBackend final : public DecoderBackend {
     const auto size = static_cast<DWORD>(unit.bytes.size());
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
-    if (FAILED(MFCreateMemoryBuffer(size, buffer.put())) ||
+    const MediaFoundation& mf = mediaFoundation();
+    if (FAILED(mf.createMemoryBuffer(size, buffer.put())) ||
         FAILED(buffer->Lock(&data, nullptr, nullptr))) {
       return false;
     }
     std::memcpy(data, unit.bytes.data(), size);
     buffer->Unlock();
     ComPtr<IMFSample> sample;
-    if (FAILED(buffer->SetCurrentLength(size)) || FAILED(MFCreateSample(sample.put())) ||
+    if (FAILED(buffer->SetCurrentLength(size)) || FAILED(mf.createSample(sample.put())) ||
         FAILED(sample->AddBuffer(buffer.get()))) {
       return false;
     }
@@ -498,12 +537,13 @@ class MFBackend final : public DecoderBackend {
   // The sample itself is new each time, so no picture inherits the time of
   // the one before.
   bool outputSample(ComPtr<IMFSample>& sample) {
+    const MediaFoundation& mf = mediaFoundation();
     if (!outputBuffer_ || outputBufferCapacity_ != outputBufferSize_) {
       outputBuffer_.reset();
       const HRESULT hr = outputAlignment_ > 1
-                             ? MFCreateAlignedMemoryBuffer(outputBufferSize_, outputAlignment_ - 1,
-                                                           outputBuffer_.put())
-                             : MFCreateMemoryBuffer(outputBufferSize_, outputBuffer_.put());
+                             ? mf.createAlignedMemoryBuffer(outputBufferSize_, outputAlignment_ - 1,
+                                                            outputBuffer_.put())
+                             : mf.createMemoryBuffer(outputBufferSize_, outputBuffer_.put());
       if (FAILED(hr)) {
         outputBuffer_.reset();
         return false;
@@ -511,7 +551,7 @@ class MFBackend final : public DecoderBackend {
       outputBufferCapacity_ = outputBufferSize_;
     }
     return SUCCEEDED(outputBuffer_->SetCurrentLength(0)) &&
-           SUCCEEDED(MFCreateSample(sample.put())) &&
+           SUCCEEDED(mf.createSample(sample.put())) &&
            SUCCEEDED(sample->AddBuffer(outputBuffer_.get()));
   }
 
