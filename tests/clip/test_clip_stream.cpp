@@ -132,35 +132,60 @@ class FourFourFourBackend final : public DecoderBackend {
   bool hardware() const override { return false; }
 };
 
-// Guards against a stream whose pictures the decoder refuses looking like a
+// A platform without a decoder for the stream's codec (Windows without its
+// HEVC extension, here for H.264).
+class NoDecoderBackend final : public DecoderBackend {
+ public:
+  bool open(CodecKind) override { return false; }
+  std::string openFailure() const override { return "no H.264 decoder"; }
+  void close() override {}
+  bool submit(const AccessUnit&, bool) override { return false; }
+  bool drain(PictureSink&) override { return false; }
+  bool hardware() const override { return false; }
+};
+
+// Guards against a stream that arrives but cannot be shown looking like a
 // stream that never arrives: the Picture line said only "connected", and the
 // clip kept asking the phone for its stream every 4 s.
-TEST_F(ClipStream, RefusedPictureFormatIsNamedAndTheStreamIsNotAskedForAgain) {
-  phone::StreamSender sender;
-  ASSERT_TRUE(sender.start(smallStream()));
-  ManualClock clock(100 * kSecond);
-  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{
-      &link_, clock.fn(), [](FrameCallback onFrame) -> std::unique_ptr<Decoder> {
-        return std::make_unique<DecoderCore>(std::make_unique<FourFourFourBackend>(),
-                                             std::move(onFrame), steadyClock());
-      }});
-  clip->SetIdentity(clip.get());
-  clip->SetTextParameter(1, "127.0.0.1");
-  EXPECT_TRUE(waitFor(
-      [&] {
-        clip->superviseClip();
-        return clip->pictureText() == "connected \xC2\xB7 unsupported picture format: 4:4:4";
-      },
-      std::chrono::seconds(10)))
-      << clip->pictureText();
-  const std::size_t requests = link_.sentTo("/mirandel/stream").size();
-  EXPECT_EQ(requests, 1u);
-  for (int i = 0; i < 4; ++i) {
-    clock.advance(5 * kSecond);
-    clip->superviseClip();
+TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
+  const struct {
+    const char* what;
+    std::function<std::unique_ptr<DecoderBackend>()> backend;
+    std::string picture;
+  } cases[] = {
+      {"pictures refused", [] { return std::make_unique<FourFourFourBackend>(); },
+       "connected \xC2\xB7 unsupported picture format: 4:4:4"},
+      {"no decoder", [] { return std::make_unique<NoDecoderBackend>(); },
+       "connected \xC2\xB7 no H.264 decoder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    link_.sent.clear();
+    phone::StreamSender sender;
+    ASSERT_TRUE(sender.start(smallStream()));
+    ManualClock clock(100 * kSecond);
+    auto clip = std::make_unique<MirandelLink>(ClipEnvironment{
+        &link_, clock.fn(), [&](FrameCallback onFrame) -> std::unique_ptr<Decoder> {
+          return std::make_unique<DecoderCore>(c.backend(), std::move(onFrame), steadyClock());
+        }});
+    clip->SetIdentity(clip.get());
+    clip->SetTextParameter(1, "127.0.0.1");
+    EXPECT_TRUE(waitFor(
+        [&] {
+          clip->superviseClip();
+          return clip->pictureText() == c.picture;
+        },
+        std::chrono::seconds(10)))
+        << clip->pictureText();
+    const std::size_t requests = link_.sentTo("/mirandel/stream").size();
+    EXPECT_EQ(requests, 1u);
+    for (int i = 0; i < 4; ++i) {
+      clock.advance(5 * kSecond);
+      clip->superviseClip();
+    }
+    EXPECT_EQ(link_.sentTo("/mirandel/stream").size(), requests);
+    EXPECT_EQ(clip->pictureText(), c.picture);
   }
-  EXPECT_EQ(link_.sentTo("/mirandel/stream").size(), requests);
-  EXPECT_EQ(clip->pictureText(), "connected \xC2\xB7 unsupported picture format: 4:4:4");
 }
 
 // Guards the reason on the "Picture" line, once worked out only when the stream's state
