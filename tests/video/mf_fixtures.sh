@@ -8,7 +8,16 @@ set -eu
 out=$1
 mkdir -p "$out"
 
-# clip NAME SIZE FRAMES ENCODER-ARGS...
+# stream NAME SOURCE FRAMES ENCODER-ARGS...: the transport stream alone.
+stream() {
+  name=$1 source=$2 frames=$3
+  shift 3
+  ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "$source" \
+    -frames:v "$frames" "$@" -f mpegts "$out/$name.ts.tmp"
+  mv "$out/$name.ts.tmp" "$out/$name.ts"
+}
+
+# clip NAME SIZE FRAMES ENCODER-ARGS...: the transport stream and FFmpeg's decode of it.
 clip() {
   name=$1 size=$2 frames=$3
   shift 3
@@ -33,3 +42,8 @@ hd="$hd -chroma_sample_location center"
 clip h264-1920x1080 1920x1080 4 -pix_fmt yuv420p -bf 0 $hd $h264
 clip h264-1918x1078 1918x1078 3 -pix_fmt yuv420p -bf 0 $hd $h264
 clip hevc-198x118 198x118 4 -pix_fmt yuv420p -c:v libx265 -x265-params log-level=error
+# Streams the conversion cannot take: refused before they reach the decoder. The large one is
+# flat grey, cheap to encode, and one thread keeps the encoder's memory down.
+stream h264-64x48-yuv444p testsrc2=size=64x48:rate=30 2 -pix_fmt yuv444p $h264
+stream h264-64x48-yuv422p testsrc2=size=64x48:rate=30 2 -pix_fmt yuv422p $h264
+stream h264-8256x8192 color=c=gray:size=8256x8192:rate=30 1 -pix_fmt yuv420p -threads 1 $h264

@@ -325,6 +325,31 @@ TEST(MFDecoder, JoinsAStreamAtItsNextKeyPictureAndForgetsHeldPicturesOnReset) {
   EXPECT_EQ(d.frames[before].receivedAt, units[0].completedAt);
 }
 
+// Guards against streams the conversion cannot read reaching the platform
+// decoder, which shows them converted its own way (Wine's does) or fails
+// without a reason where the Linux decoder names it, and against the decoder
+// allocating pictures of hundreds of megabytes before anything refuses them.
+TEST(MFDecoder, RefusesWhatTheLinuxDecoderRefusesAndSaysWhy) {
+  const struct {
+    const char* stream;
+    const char* refusal;
+  } cases[] = {
+      {"h264-64x48-yuv444p", "unsupported picture format: 4:4:4"},
+      {"h264-64x48-yuv422p", "unsupported picture format: 4:2:2"},
+      {"h264-8256x8192", "picture too large: 8256x8192"},
+  };
+  for (const auto& c : cases) {
+    CodecKind codec = kCodecNone;
+    std::vector<AccessUnit> units = unitsOf(c.stream, codec);
+    ASSERT_FALSE(units.empty()) << c.stream;
+    RecordedDecoder d;
+    for (AccessUnit& u : units) d.decoder.decode(u, codec);
+    EXPECT_TRUE(d.frames.empty()) << c.stream;
+    EXPECT_GE(d.decoder.info().errors, 1u) << c.stream;
+    EXPECT_EQ(d.decoder.info().refusal, c.refusal) << c.stream;
+  }
+}
+
 bool hevcDecoderInstalled() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_LITE))) return false;
