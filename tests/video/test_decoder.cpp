@@ -392,15 +392,15 @@ TEST_F(DecoderGate, AnOpenFailureIsNamedUntilADecoderOpens) {
   script_.failOpen = true;
   script_.openFailure = "no HEVC decoder";
   const Bytes key = units({kHevcVps, kHevcSps, kHevcPps, kHevcIdr});
-  run({{"no decoder", key, kCodecHevc, false, Outcome::kFailed}});
+  run({{"no decoder", key, Outcome::kFailed, kCodecHevc}});
   EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
   std::string duringSecondOpen;
   script_.duringOpen = [&] { duringSecondOpen = decoder_.info().refusal; };
-  run({{"still no decoder", key, kCodecHevc, false, Outcome::kFailed}});
+  run({{"still no decoder", key, Outcome::kFailed, kCodecHevc}});
   EXPECT_EQ(duringSecondOpen, "no HEVC decoder");
   EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
   script_.failOpen = false;
-  run({{"a decoder opens", key, kCodecHevc, false, Outcome::kSubmittedKey}});
+  run({{"a decoder opens", key, Outcome::kSubmittedKey, kCodecHevc}});
   EXPECT_EQ(decoder_.info().refusal, "");
 }
 
