@@ -1,14 +1,16 @@
 # Third-party libraries. Targets used by the tree, on every platform:
 #   Threads::Threads, OpenGL::GL, GLEW::GLEW, nlohmann_json::nlohmann_json,
-#   mirandel::srt (the SRT library) and, in tests, GTest::gtest/gmock/gtest_main.
+#   mirandel::srt (the SRT library), mirandel::png (libpng, for the headless host's
+#   snapshots) and, in tests, GTest::gtest/gmock/gtest_main.
 find_package(Threads REQUIRED)
 
 if(WIN32)
   # The Windows build takes its libraries from the prefix that
   # scripts/windows-deps.sh fills (cmake/mingw-w64-x86_64.cmake roots every
   # search there): static SRT and GLEW, nlohmann JSON's headers, GoogleTest.
-  # No pkg-config, no libavcodec (Media Foundation decodes), no EGL or libpng
-  # (the plug-in draws in the host's WGL context).
+  # No pkg-config, no libavcodec (Media Foundation decodes), no EGL (the
+  # plug-in draws in the host's WGL context); static zlib and libpng for the
+  # headless host.
   set(MIRANDEL_DEPS_HINT "run scripts/windows-deps.sh (or scripts/build-windows.sh)")
   find_package(OpenGL REQUIRED)
 
@@ -44,6 +46,19 @@ if(WIN32)
     INTERFACE_INCLUDE_DIRECTORIES "${MIRANDEL_SRT_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "ws2_32;Threads::Threads")
 
+  find_path(MIRANDEL_PNG_INCLUDE_DIR png.h)
+  find_library(MIRANDEL_PNG_LIBRARY NAMES png16)
+  find_library(MIRANDEL_ZLIB_LIBRARY NAMES z)
+  if(NOT MIRANDEL_PNG_INCLUDE_DIR OR NOT MIRANDEL_PNG_LIBRARY OR NOT MIRANDEL_ZLIB_LIBRARY)
+    message(FATAL_ERROR "static libpng and zlib not found in ${CMAKE_FIND_ROOT_PATH}: "
+      "${MIRANDEL_DEPS_HINT}")
+  endif()
+  add_library(mirandel::png STATIC IMPORTED)
+  set_target_properties(mirandel::png PROPERTIES
+    IMPORTED_LOCATION "${MIRANDEL_PNG_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${MIRANDEL_PNG_INCLUDE_DIR}"
+    INTERFACE_LINK_LIBRARIES "${MIRANDEL_ZLIB_LIBRARY}")
+
   if(MIRANDEL_BUILD_TESTS)
     find_package(GTest CONFIG)
     if(NOT GTest_FOUND)
@@ -63,6 +78,7 @@ else()
     # Only the tools, tests and benchmarks demultiplex, encode or rescale with FFmpeg.
     pkg_check_modules(AVTOOLS REQUIRED IMPORTED_TARGET libavformat libswscale libavcodec libavutil)
     pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
+    add_library(mirandel::png ALIAS PkgConfig::PNG)
   endif()
   if(MIRANDEL_BUILD_TESTS)
     find_package(GTest REQUIRED)

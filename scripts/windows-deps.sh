@@ -6,6 +6,8 @@
 #   GLEW       static (GLEW_STATIC), from Debian's glew source package
 #   JSON       nlohmann JSON's own include folder, from nlohmann-json3-dev
 #   GoogleTest gtest and gmock, from Debian's googletest package (/usr/src)
+#   zlib       static, from Debian's zlib source package  } the headless host's
+#   libpng     static, from Debian's libpng1.6 source     } PNG snapshots
 #
 # Each dependency is built once: a stamp under <prefix>/stamps records what
 # was built (source version, recipe, compiler), and a dependency is rebuilt
@@ -32,6 +34,8 @@ JOBS=${JOBS:-$(nproc)}
 # source when a newer revision replaces it, so an older one is the fallback.
 SRT_VERSIONS="1.5.1-1+deb12u2 1.5.1-1+deb12u1 1.5.1-1"
 GLEW_VERSIONS="2.2.0-4"
+ZLIB_VERSIONS="1:1.2.13.dfsg-1+deb12u1 1:1.2.13.dfsg-1"
+PNG_VERSIONS="1.6.39-2+deb12u6 1.6.39-2+deb12u5 1.6.39-2+deb12u4 1.6.39-2"
 
 # Bump when a recipe below changes, so existing builds are redone.
 RECIPE=1
@@ -143,6 +147,22 @@ cmake_install() {
     { tail -30 "$dir/install.log" >&2; die "installing $name failed (log: $dir/install.log)"; }
 }
 
+# c_archive LIB DIR "SOURCES" [CFLAGS...]: compiles the C files SOURCES of DIR
+# and archives them as $PREFIX/lib/LIB; the objects stay in $WORK/LIB-objects.
+c_archive() {
+  lib=$1 dir=$2 sources=$3
+  shift 3
+  objects=$WORK/$lib-objects
+  rm -rf "$objects"
+  mkdir -p "$objects" "$PREFIX/lib"
+  for c in $sources; do
+    x86_64-w64-mingw32-gcc-posix -O2 "$@" -c "$dir/$c" -o "$objects/${c%.c}.o" ||
+      die "compiling $c for $lib failed"
+  done
+  rm -f "$PREFIX/lib/$lib"
+  x86_64-w64-mingw32-ar rcs "$PREFIX/lib/$lib" "$objects"/*.o
+}
+
 elapsed() { echo "$(($(date +%s) - $1)) s"; }
 
 # --- SRT -------------------------------------------------------------------
@@ -221,6 +241,47 @@ else
   cmake_install googletest /usr/src/googletest -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
   stamp_write googletest "$key"
   say "GoogleTest $gtest_version: done in $(elapsed "$start")"
+fi
+
+# --- zlib and libpng ---------------------------------------------------------
+# For the headless host's PNG snapshots, the same libpng code as on Linux. Both
+# are a handful of C files with a ready configuration header (zconf.h, libpng's
+# prebuilt pnglibconf.h), compiled directly like GLEW.
+key="zlib [$ZLIB_VERSIONS] recipe $RECIPE compiler $COMPILER"
+if stamp_ok zlib "$key" lib/libz.a; then
+  say "zlib: up to date ($(cat "$STAMPS/zlib.version"))"
+else
+  start=$(date +%s)
+  fetch_source zlib "$ZLIB_VERSIONS"
+  say "zlib $FETCHED: building"
+  src=$WORK/zlib-src
+  c_archive libz.a "$src" "adler32.c compress.c crc32.c deflate.c gzclose.c gzlib.c gzread.c
+    gzwrite.c infback.c inffast.c inflate.c inftrees.c trees.c uncompr.c zutil.c"
+  mkdir -p "$PREFIX/include"
+  cp "$src/zlib.h" "$src/zconf.h" "$PREFIX/include/"
+  stamp_write zlib.version "$FETCHED"
+  stamp_write zlib "$key"
+  say "zlib $FETCHED: done in $(elapsed "$start")"
+fi
+
+# libpng is rebuilt whenever zlib is: the key names the zlib it was built on.
+key="libpng [$PNG_VERSIONS] recipe $RECIPE compiler $COMPILER zlib $(cat "$STAMPS/zlib.version")"
+if stamp_ok libpng "$key" lib/libpng16.a; then
+  say "libpng: up to date ($(cat "$STAMPS/libpng.version"))"
+else
+  start=$(date +%s)
+  fetch_source libpng1.6 "$PNG_VERSIONS"
+  say "libpng $FETCHED: building"
+  src=$WORK/libpng1.6-src
+  [ -f "$src/scripts/pnglibconf.h.prebuilt" ] || die "the libpng source has no pnglibconf.h.prebuilt"
+  cp "$src/scripts/pnglibconf.h.prebuilt" "$src/pnglibconf.h"
+  c_archive libpng16.a "$src" "png.c pngerror.c pngget.c pngmem.c pngpread.c pngread.c pngrio.c
+    pngrtran.c pngrutil.c pngset.c pngtrans.c pngwio.c pngwrite.c pngwtran.c pngwutil.c" \
+    -I"$PREFIX/include"
+  cp "$src/png.h" "$src/pngconf.h" "$src/pnglibconf.h" "$PREFIX/include/"
+  stamp_write libpng.version "$FETCHED"
+  stamp_write libpng "$key"
+  say "libpng $FETCHED: done in $(elapsed "$start")"
 fi
 
 say "all dependencies ready in $PREFIX"
