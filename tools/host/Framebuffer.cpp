@@ -1,7 +1,6 @@
 #include "tools/host/Framebuffer.h"
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
+#include "tools/host/GlApi.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,8 @@
 #pragma once
-// An offscreen desktop OpenGL core context for a headless host: EGL on Mesa's
-// surfaceless platform, no window system and no surface. Drawing goes into
-// framebuffer objects (Framebuffer.h).
+// An offscreen desktop OpenGL core context for a headless host. On Linux: EGL
+// on Mesa's surfaceless platform, no window system and no surface. On Windows:
+// WGL on a hidden window that is never shown. Drawing goes into framebuffer
+// objects (Framebuffer.h); GlApi.h declares the GL functions the host calls.
 #include <memory>
 #include <string>
 
@@ -19,7 +20,7 @@ class GlContext {
  public:
   // Creates an OpenGL 4.1 (or later) core profile context and makes it
   // current on the calling thread with no surface. Answers null and fills
-  // `error` when EGL, the platform or the context is unavailable.
+  // `error` when the platform or the context is unavailable.
   static std::unique_ptr<GlContext> create(std::string* error);
 
   // Releases and destroys the context. The thread that created it.
@@ -37,10 +38,11 @@ class GlContext {
   GlVersion version() const;
 
  private:
-  GlContext(void* display, void* context);
+  struct Handles;  // the platform's display, window and context handles
 
-  void* display_;
-  void* context_;
+  explicit GlContext(std::unique_ptr<Handles> handles);
+
+  std::unique_ptr<Handles> handles_;
 };
 
 }  // namespace mirandel::host

@@ -1,11 +1,13 @@
 // mirandel-host: loads an FFGL plug-in headlessly, instantiates one clip in an
 // offscreen OpenGL context and prints what a host would see of it.
 //
-//   mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
+//   mirandel-host <plugin> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
 //                 [--unload]
-//   mirandel-host <plugin.so> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
+//   mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
 //                 [--phone-ip ADDRESS] [--snapshots PREFIX] [--latency-log FILE]
 //                 [--first-picture-timeout SECONDS]
+//
+// <plugin> is the plug-in file: MirandelLink.so on Linux, MirandelLink.dll on Windows.
 //
 // --run draws live for SECONDS at --fps, printing the clip's "Status", "FPS" and "Picture"
 // texts as they change, writes snapshots PREFIX1.png ..., and ends with a summary that
@@ -57,9 +59,9 @@ struct Options {
 
 int usage(const char* why) {
   std::fprintf(stderr,
-               "%s\nusage: mirandel-host <plugin.so> [--viewport WxH] [--frames N] [--fps R] "
+               "%s\nusage: mirandel-host <plugin> [--viewport WxH] [--frames N] [--fps R] "
                "[--snapshot out.png] [--unload]\n"
-               "       mirandel-host <plugin.so> --run SECONDS [--viewport WxH] [--fps R] "
+               "       mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] "
                "[--fit fit|fill|stretch] [--phone-ip ADDRESS] [--snapshots PREFIX] "
                "[--latency-log FILE] [--first-picture-timeout SECONDS]\n",
                why);

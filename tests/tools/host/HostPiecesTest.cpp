@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
+#include "tools/host/GlApi.h"
 
 #include "support/TestSupport.h"
 #include "tools/host/FfglHost.h"
