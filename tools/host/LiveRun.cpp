@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "tools/host/ClockOffset.h"
 #include "tools/host/PngFile.h"
 
 namespace mirandel::host {
@@ -108,6 +109,10 @@ LiveRunResult runLive(const FfglHost& host, InstanceId instance, const Framebuff
     const RgbaImage region = target.readRegion(rect.x, rect.y, rect.width, rect.height);
     // Reading back waits for the frame to finish: this is when it would reach the glass.
     const auto drawnAt = Clock::now();
+    // The same moment on the phone's steady clock, which the stamps carry.
+    const std::int64_t drawnUs = options.phoneSteadyMinusSystemMicros
+                                     ? systemMicros() + *options.phoneSteadyMinusSystemMicros
+                                     : micros(drawnAt);
     result.frameMs.push_back(secondsBetween(begun, drawnAt) * 1000.0);
     const auto stamp = readDrawnStamp(region, rect, placement, picW, picH);
     if (stamp) {
@@ -117,7 +122,7 @@ LiveRunResult runLive(const FfglHost& host, InstanceId instance, const Framebuff
         }
         lastStamp = stamp->frame;
         ++result.picturesShown;
-        const std::int64_t drawnUs = micros(drawnAt);
+
         const double ms =
             static_cast<double>(drawnUs - static_cast<std::int64_t>(stamp->sentMicros)) / 1000.0;
         result.latencyMs.push_back(ms);

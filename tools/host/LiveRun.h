@@ -2,9 +2,11 @@
 // A live run of one clip, as a VJ host shows it: draws at the host's frame rate for a set
 // time, prints the clip's "Status", "FPS" and "Picture" texts as they change, keeps a few
 // snapshots, and measures glass-to-glass latency from the stamps the phone emulator draws
-// into its pictures (frame finished minus the stamp's send time, both on the steady clock).
+// into its pictures (frame finished minus the stamp's send time, both on the phone's steady
+// clock: the host's own, or the system clock carried over, see ClockOffset.h).
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ struct LiveRunOptions {
   std::string latencyLog;  // one line per picture shown: frame, sent µs, drawn µs; optional
   // End early when no picture has been shown this long after the start; 0 waits the full time.
   double firstPictureTimeout = 0;
+  // The phone's steady clock minus the system clock, in µs, when the host's steady clock is
+  // not the phone's: frames are then timed on the system clock plus this offset.
+  std::optional<std::int64_t> phoneSteadyMinusSystemMicros;
 };
 
 struct LiveRunResult {

@@ -5,7 +5,8 @@
 //                 [--unload]
 //   mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
 //                 [--phone-ip ADDRESS] [--snapshots PREFIX] [--latency-log FILE]
-//                 [--first-picture-timeout SECONDS]
+//                 [--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]
+//   mirandel-host --clock-offset
 //
 // <plugin> is the plug-in file: MirandelLink.so on Linux, MirandelLink.dll on Windows.
 //
@@ -14,6 +15,11 @@
 // includes the glass-to-glass latency read from the phone emulator's stamps. --phone-ip types
 // an address into "Phone IP" instead of letting the clip pick a discovered phone. It answers
 // 1 when no picture was shown.
+//
+// The stamps carry the phone's steady clock. When this host's steady clock is another one
+// (the Windows host under Wine: see ClockOffset.h), --phone-clock-offset gives the phone
+// side's steady clock minus the system clock, as `mirandel-host --clock-offset` prints it on
+// the phone's machine, and frames are timed through the system clock instead.
 //
 // The plug-in file stays mapped until the process ends unless --unload is
 // given: Mirandel Link's network worker may still be running when the file
@@ -24,12 +30,15 @@
 // Link broadcasts discovery probes), so run this inside a private network
 // namespace: unshare -n sh -c 'ip link set lo up; mirandel-host ...'
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "tools/host/ClockOffset.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
 #include "tools/host/LiveRun.h"
@@ -55,6 +64,7 @@ struct Options {
   std::string snapshotPrefix;
   std::string latencyLog;
   double firstPictureTimeout = 0;
+  std::optional<std::int64_t> phoneClockOffset;
 };
 
 int usage(const char* why) {
@@ -63,7 +73,9 @@ int usage(const char* why) {
                "[--snapshot out.png] [--unload]\n"
                "       mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] "
                "[--fit fit|fill|stretch] [--phone-ip ADDRESS] [--snapshots PREFIX] "
-               "[--latency-log FILE] [--first-picture-timeout SECONDS]\n",
+               "[--latency-log FILE] [--first-picture-timeout SECONDS] "
+               "[--phone-clock-offset MICROS]\n"
+               "       mirandel-host --clock-offset\n",
                why);
   return 2;
 }
@@ -107,6 +119,14 @@ int runLive(const FfglHost& host, InstanceId instance, const Options& opt) {
   live.snapshotPrefix = opt.snapshotPrefix;
   live.latencyLog = opt.latencyLog;
   live.firstPictureTimeout = opt.firstPictureTimeout;
+  live.phoneSteadyMinusSystemMicros = opt.phoneClockOffset;
+  if (opt.phoneClockOffset) {
+    const double apart = static_cast<double>(*opt.phoneClockOffset - steadyMinusSystemMicros());
+    std::printf(
+        "== stamps timed on the system clock: the phone's steady clock is %.1f ms %s "
+        "this host's\n",
+        std::abs(apart) / 1000.0, apart >= 0 ? "ahead of" : "behind");
+  }
   std::printf("== drawing %.0f s at %.0f fps into %ux%u (%s)\n", opt.runSeconds, opt.fps, opt.width,
               opt.height, opt.fit.c_str());
   std::fflush(stdout);
@@ -258,6 +278,13 @@ int main(int argc, char** argv) {
       opt.latencyLog = argv[++i];
     } else if (a == "--first-picture-timeout" && hasValue) {
       opt.firstPictureTimeout = std::strtod(argv[++i], nullptr);
+    } else if (a == "--phone-clock-offset" && hasValue) {
+      char* end = nullptr;
+      opt.phoneClockOffset = std::strtoll(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0') return usage("bad --phone-clock-offset");
+    } else if (a == "--clock-offset") {
+      std::printf("%lld\n", static_cast<long long>(steadyMinusSystemMicros()));
+      return 0;
     } else if (a == "--unload") {
       opt.unload = true;
     } else if (a == "-h" || a == "--help") {
