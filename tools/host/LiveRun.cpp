@@ -42,12 +42,16 @@ struct WatchedText {
 
 bool parsePictureText(const std::string& text, std::uint32_t* width, std::uint32_t* height,
                       double* transportMs) {
+  // The separator is matched as bytes, outside the scanf formats: Windows' C library reads
+  // bytes above 0x7F in a format through the code page, and then never matches them.
+  static const std::string kSeparator = " \xC2\xB7 ";  // " · "
   unsigned w = 0, h = 0;
   char codec[16] = {};
   double fps = 0, transport = 0;
-  if (std::sscanf(text.c_str(), "%ux%u %15s %lf fps \xC2\xB7 %lf ms transport", &w, &h, codec, &fps,
-                  &transport) != 5 ||
-      w == 0 || h == 0) {
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%ux%u %15s %lf fps%n", &w, &h, codec, &fps, &used) != 4 ||
+      w == 0 || h == 0 || text.compare(used, kSeparator.size(), kSeparator) != 0 ||
+      std::sscanf(text.c_str() + used + kSeparator.size(), "%lf ms transport", &transport) != 1) {
     return false;
   }
   *width = w;
