@@ -6,7 +6,8 @@
 #      once (scripts/windows-deps.sh);
 #   3. configures this tree with cmake/mingw-w64-x86_64.cmake into
 #      build/windows, builds it, and checks the DLL's exports and imports.
-# Environment: JOBS (default: nproc).
+# Environment: JOBS (default: nproc); TARGETS, the targets to build (default:
+# all of them, the tests included; e.g. "MirandelLink mirandel-host").
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -48,7 +49,8 @@ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_6
 
 say "building (log: $BUILD/build.log)"
 step=$(date +%s)
-cmake --build "$BUILD" -j "$JOBS" >"$BUILD/build.log" 2>&1 ||
+# shellcheck disable=SC2086
+cmake --build "$BUILD" -j "$JOBS" ${TARGETS:+--target $TARGETS} >"$BUILD/build.log" 2>&1 ||
   { grep -E 'error|Error' "$BUILD/build.log" | head -40 >&2; die "building failed (log: $BUILD/build.log)"; }
 [ -f "$BUILD/MirandelLink.dll" ] || die "the build ended without $BUILD/MirandelLink.dll"
 say "built after $(elapsed "$step")"

@@ -5,6 +5,9 @@
 #   scripts/install-deps.sh            the Linux build, tests, tools and benchmarks
 #   scripts/install-deps.sh --windows  cross-building the Windows DLL and its
 #                                      dependencies (scripts/build-windows.sh)
+#   scripts/install-deps.sh --wine     running Windows programs under Wine: the
+#                                      Windows demo and tests (WGL through Xvfb,
+#                                      Media Foundation through GStreamer)
 set -eu
 
 LINUX_PACKAGES="
@@ -30,13 +33,22 @@ WINDOWS_PACKAGES="
   googletest nlohmann-json3-dev
 "
 
+# 64-bit Wine only (every Windows program here is x64); Xvfb for WGL, which
+# Mesa's llvmpipe provides; GStreamer's decoders behind Wine's Media Foundation.
+WINE_PACKAGES="
+  wine wine64 xvfb
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-libav
+"
+
 PACKAGES=""
 if [ $# -eq 0 ]; then set -- --linux; fi
 for set_name in "$@"; do
   case "$set_name" in
     --linux) PACKAGES="$PACKAGES $LINUX_PACKAGES" ;;
     --windows) PACKAGES="$PACKAGES $WINDOWS_PACKAGES" ;;
-    *) echo "usage: scripts/install-deps.sh [--linux] [--windows]" >&2; exit 2 ;;
+    --wine) PACKAGES="$PACKAGES $WINE_PACKAGES" ;;
+    *) echo "usage: scripts/install-deps.sh [--linux] [--windows] [--wine]" >&2; exit 2 ;;
   esac
 done
 
