@@ -12,26 +12,48 @@
 # out/demo/snapshot-N.png and ends with a summary: pictures shown, frames drawn, receive to
 # decoded times and the glass-to-glass latency read from the stamps in the drawn pixels.
 #
-#   scripts/demo.sh [--codec h264|hevc] [--size WxH] [--duration S] [--fit fit|fill|stretch]
-#                   [--phone ADDRESS]
+# --windows does the same with the Windows DLL in the Windows host under Wine: WGL on Mesa's
+# llvmpipe through a private Xvfb, Media Foundation through Wine's GStreamer decoder, a
+# wineserver of its own started inside the host namespace (tests/support/in-wine.sh). The
+# phone is still the Linux emulator. The frame is the stream's size, 960x540 by default: the
+# largest that Wine's software decoder and llvmpipe keep up with on two cores, next to the
+# emulator's encoder (every picture shown at 30 a second, no frame late at 60; 1280x720
+# loses a few per cent of them, 1920x1080 a third). Output goes to out/demo-windows/.
+#
+#   scripts/demo.sh [--windows] [--codec h264|hevc] [--size WxH] [--duration S]
+#                   [--fit fit|fill|stretch] [--phone ADDRESS] [--out DIR]
+#                   [--no-build [--linux-build DIR] [--windows-build DIR]]
 #
 # --phone ADDRESS skips the emulator and the namespaces and shows a real phone at ADDRESS on
 # the machine's own network (the clip then also broadcasts discovery probes there).
+# --no-build installs and builds nothing and takes the programs from the given build folders
+# (default build/release and build/windows; the Windows one needs its Wine prefix,
+# scripts/wine-prefix.sh): how the Windows build's tests run the demo.
 # Needs root.
 set -eu
 cd "$(dirname "$0")/.."
 
+platform=linux
 codec=h264
-size=1920x1080
+size=""
 duration=20
 fit=fit
 phone=""
+out=""
+build_them=1
+linux_build=build/release
+windows_build=build/windows
 usage() {
-  echo "usage: scripts/demo.sh [--codec h264|hevc] [--size WxH] [--duration S]" \
-    "[--fit fit|fill|stretch] [--phone ADDRESS]" >&2
+  echo "usage: scripts/demo.sh [--windows] [--codec h264|hevc] [--size WxH] [--duration S]" \
+    "[--fit fit|fill|stretch] [--phone ADDRESS] [--out DIR]" \
+    "[--no-build [--linux-build DIR] [--windows-build DIR]]" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
+  case "$1" in
+    --windows) platform=windows; shift; continue ;;
+    --no-build) build_them=0; shift; continue ;;
+  esac
   [ $# -ge 2 ] || usage
   case "$1" in
     --codec) codec=$2 ;;
@@ -39,10 +61,19 @@ while [ $# -gt 0 ]; do
     --duration) duration=$2 ;;
     --fit) fit=$2 ;;
     --phone) phone=$2 ;;
+    --out) out=$2 ;;
+    --linux-build) linux_build=$2 ;;
+    --windows-build) windows_build=$2 ;;
     *) usage ;;
   esac
   shift 2
 done
+if [ -z "$size" ]; then
+  if [ "$platform" = windows ]; then size=960x540; else size=1920x1080; fi
+fi
+if [ -z "$out" ]; then
+  if [ "$platform" = windows ]; then out=out/demo-windows; else out=out/demo; fi
+fi
 case "$codec" in h264|hevc) ;; *) echo "demo: --codec is h264 or hevc" >&2; exit 2 ;; esac
 case "$fit" in fit|fill|stretch) ;; *) echo "demo: --fit is fit, fill or stretch" >&2; exit 2 ;; esac
 echo "$size" | grep -Eq '^[0-9]+x[0-9]+$' || { echo "demo: --size is WxH" >&2; exit 2; }
@@ -53,27 +84,71 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-scripts/install-deps.sh
+if [ "$build_them" = 1 ]; then
+  if [ "$platform" = windows ]; then
+    scripts/install-deps.sh --linux --windows --wine
+  else
+    scripts/install-deps.sh
+  fi
+  echo "=== configure $linux_build"
+  cmake -S . -B "$linux_build" -DMIRANDEL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  echo "=== build"
+  # The Windows run takes only the phone emulator from here, and the host for the phone
+  # side's clock offset.
+  cmake --build "$linux_build" -j "$(nproc)" --target MirandelLink mirandel-host mirandel-phone
+  if [ "$platform" = windows ]; then
+    echo "=== build the Windows DLL and host ($windows_build)"
+    TARGETS="MirandelLink mirandel-host" scripts/build-windows.sh
+    scripts/wine-prefix.sh "$windows_build/wine-prefix"
+  fi
+fi
+phone_program=$linux_build/tools/phone/mirandel-phone
+for f in "$phone_program" "$linux_build/tools/host/mirandel-host" "$linux_build/MirandelLink.so"; do
+  [ -x "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
+done
 
-build=build/release
-echo "=== configure $build"
-cmake -S . -B "$build" -DMIRANDEL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-echo "=== build"
-cmake --build "$build" -j "$(nproc)" --target MirandelLink mirandel-host mirandel-phone
-
-out=out/demo
 mkdir -p "$out"
 rm -f "$out"/snapshot-*.png
-host_cmd="$build/tools/host/mirandel-host $build/MirandelLink.so --run $duration --fps 60
-  --viewport 1920x1080 --fit $fit --snapshots $out/snapshot- --latency-log $out/latency.txt
-  --first-picture-timeout 20"
+host_options="--run $duration --fps 60 --fit $fit --snapshots $out/snapshot-
+  --latency-log $out/latency.txt --first-picture-timeout 20"
+if [ "$platform" = windows ]; then
+  for f in "$windows_build/MirandelLink.dll" "$windows_build/tools/host/mirandel-host.exe"; do
+    [ -f "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
+  done
+  # Under Wine the host's steady clock is CLOCK_MONOTONIC_RAW, not the phone's
+  # CLOCK_MONOTONIC; the stamps reach it through the system clock that both share
+  # (tools/host/ClockOffset.h).
+  phone_clock=$("$linux_build/tools/host/mirandel-host" --clock-offset)
+  host_cmd="tests/support/in-wine.sh --prefix $windows_build/wine-prefix --display
+    $windows_build/tools/host/mirandel-host.exe $windows_build/MirandelLink.dll $host_options
+    --viewport $size --phone-clock-offset $phone_clock"
+else
+  host_cmd="$linux_build/tools/host/mirandel-host $linux_build/MirandelLink.so $host_options
+    --viewport 1920x1080"
+fi
 # Every process is bounded: a stuck one cannot hang the demo.
 limit=$((duration + 40))
 
+# run_host [ip netns exec NS]: the host command, bounded, its status kept. Windows programs
+# end their lines with CR LF; the terminal gets them as Linux programs print them.
+run_host() {
+  status=0
+  if [ "$platform" = windows ]; then
+    rm -f "$out/host.status"
+    # shellcheck disable=SC2086
+    { "$@" timeout -k 5 "$limit" $host_cmd || echo $? >"$out/host.status"; } | tr -d '\r'
+    [ ! -f "$out/host.status" ] || status=$(cat "$out/host.status")
+  else
+    # shellcheck disable=SC2086
+    "$@" timeout -k 5 "$limit" $host_cmd || status=$?
+  fi
+}
+
 if [ -n "$phone" ]; then
   echo "=== real phone at $phone, on this machine's network"
-  # shellcheck disable=SC2086
-  exec timeout -k 5 "$limit" $host_cmd --phone-ip "$phone"
+  host_cmd="$host_cmd --phone-ip $phone"
+  run_host env
+  exit "$status"
 fi
 
 tag=$$
@@ -105,7 +180,7 @@ ip -n "$ns_host" link set veth-host up
 ip -n "$ns_phone" link set veth-phone up
 
 echo "=== phone: emulator streaming $size $codec (log: $out/phone.log)"
-ip netns exec "$ns_phone" timeout -k 5 "$limit" "$build/tools/phone/mirandel-phone" \
+ip netns exec "$ns_phone" timeout -k 5 "$limit" "$phone_program" \
   --name "Mirandel Demo Phone" --link wired --codec "$codec" --size "$size" --fps 30 \
   --bitrate 6000 >"$out/phone.log" 2>&1 &
 phone_pid=$!
@@ -120,10 +195,12 @@ until grep -q "listening" "$out/phone.log" 2>/dev/null; do
   sleep 0.1
 done
 
-echo "=== host: plug-in in the headless host, drawing for $duration s"
-status=0
-# shellcheck disable=SC2086
-ip netns exec "$ns_host" timeout -k 5 "$limit" $host_cmd || status=$?
+if [ "$platform" = windows ]; then
+  echo "=== host: the Windows DLL in the Windows host under Wine, drawing for $duration s"
+else
+  echo "=== host: plug-in in the headless host, drawing for $duration s"
+fi
+run_host ip netns exec "$ns_host"
 echo "=== phone side (last lines of $out/phone.log)"
 tail -n 4 "$out/phone.log"
 exit "$status"
