@@ -115,13 +115,9 @@ if [ "$platform" = windows ]; then
   for f in "$windows_build/MirandelLink.dll" "$windows_build/tools/host/mirandel-host.exe"; do
     [ -f "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
   done
-  # Under Wine the host's steady clock is CLOCK_MONOTONIC_RAW, not the phone's
-  # CLOCK_MONOTONIC; the stamps reach it through the system clock that both share
-  # (tools/host/ClockOffset.h).
-  phone_clock=$("$linux_build/tools/host/mirandel-host" --clock-offset)
   host_cmd="tests/support/in-wine.sh --prefix $windows_build/wine-prefix --display
     $windows_build/tools/host/mirandel-host.exe $windows_build/MirandelLink.dll $host_options
-    --viewport $size --phone-clock-offset $phone_clock"
+    --viewport $size"
 else
   host_cmd="$linux_build/tools/host/mirandel-host $linux_build/MirandelLink.so $host_options
     --viewport 1920x1080"
@@ -149,6 +145,13 @@ if [ -n "$phone" ]; then
   host_cmd="$host_cmd --phone-ip $phone"
   run_host env
   exit "$status"
+fi
+
+if [ "$platform" = windows ]; then
+  # Under Wine the host's steady clock is CLOCK_MONOTONIC_RAW, not the emulator's
+  # CLOCK_MONOTONIC; its stamps reach the host through the system clock that both share
+  # (tools/host/ClockOffset.h).
+  host_cmd="$host_cmd --phone-clock-offset $("$linux_build/tools/host/mirandel-host" --clock-offset)"
 fi
 
 tag=$$
