@@ -103,8 +103,14 @@ if [ "$build_them" = 1 ]; then
   fi
 fi
 phone_program=$linux_build/tools/phone/mirandel-phone
-for f in "$phone_program" "$linux_build/tools/host/mirandel-host" "$linux_build/MirandelLink.so"; do
-  [ -x "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
+needed="$phone_program $linux_build/tools/host/mirandel-host"
+if [ "$platform" = windows ]; then
+  needed="$needed $windows_build/MirandelLink.dll $windows_build/tools/host/mirandel-host.exe"
+else
+  needed="$needed $linux_build/MirandelLink.so"
+fi
+for f in $needed; do
+  [ -f "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
 done
 
 mkdir -p "$out"
@@ -112,9 +118,6 @@ rm -f "$out"/snapshot-*.png
 host_options="--run $duration --fps 60 --fit $fit --snapshots $out/snapshot-
   --latency-log $out/latency.txt --first-picture-timeout 20"
 if [ "$platform" = windows ]; then
-  for f in "$windows_build/MirandelLink.dll" "$windows_build/tools/host/mirandel-host.exe"; do
-    [ -f "$f" ] || { echo "demo: $f is missing (build it, or leave out --no-build)" >&2; exit 1; }
-  done
   host_cmd="tests/support/in-wine.sh --prefix $windows_build/wine-prefix --display
     $windows_build/tools/host/mirandel-host.exe $windows_build/MirandelLink.dll $host_options
     --viewport $size"
