@@ -126,7 +126,6 @@ LiveRunResult runLive(const FfglHost& host, InstanceId instance, const Framebuff
         }
         lastStamp = stamp->frame;
         ++result.picturesShown;
-
         const double ms =
             static_cast<double>(drawnUs - static_cast<std::int64_t>(stamp->sentMicros)) / 1000.0;
         result.latencyMs.push_back(ms);

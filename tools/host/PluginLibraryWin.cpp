@@ -6,11 +6,13 @@ namespace mirandel::host {
 
 namespace {
 
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+// Paths come as main's argv and the C library's file names take them: in the
+// ANSI code page.
+std::wstring wide(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
   if (n <= 0) return {};
   std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), n);
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), n);
   out.resize(static_cast<std::size_t>(n - 1));
   return out;
 }
