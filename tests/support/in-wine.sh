@@ -41,13 +41,18 @@ unshare --mount --propagation private sh -c '
   mount -t overlay overlay \
     -o "lowerdir=$prefix,upperdir=$scratch/upper,workdir=$scratch/work" /tmp/mirandel-wine
   export WINEPREFIX=/tmp/mirandel-wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # Ended by its process id: a non-interactive sh has no job control, so "kill %1"
+  # would leave it running.
+  xvfb=""
   if [ "$display" = 1 ]; then
     # Xvfb picks a free display and writes its number to the pipe.
     Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>"$scratch/xvfb.log" >"$scratch/display" &
+    xvfb=$!
     n=0
     until [ -s "$scratch/display" ]; do
       n=$((n + 1))
-      [ $n -le 200 ] || { cat "$scratch/xvfb.log" >&2; echo "in-wine: no Xvfb" >&2; exit 2; }
+      [ $n -le 200 ] ||
+        { cat "$scratch/xvfb.log" >&2; echo "in-wine: no Xvfb" >&2; kill "$xvfb"; exit 2; }
       sleep 0.05
     done
     export DISPLAY=":$(cat "$scratch/display")"
@@ -55,6 +60,9 @@ unshare --mount --propagation private sh -c '
   status=0
   wine "$program" "$@" || status=$?
   wineserver -k 2>/dev/null || true
-  [ "$display" = 1 ] && kill %1 2>/dev/null || true
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+  fi
   exit $status' in-wine "$prefix" "$scratch" "$display" "$program" "$@" || status=$?
 exit $status
