@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/ControlCodec.h"
+#include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 
 namespace mirandel {
@@ -173,16 +174,7 @@ TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
 TEST(ControlCodec, ToNumberIgnoresTheProcessLocale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous ? previous : "C";
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-    // Not installed: compile one into the build tree for this test.
-    const std::string dir = test::binaryPath("locales");
-    const std::string make = "[ -d '" + dir + "/de_DE.UTF-8' ] || { mkdir -p '" + dir +
-                             "' && localedef -i de_DE -f UTF-8 '" + dir +
-                             "/de_DE.UTF-8' >/dev/null 2>&1; }";
-    std::system(make.c_str());
-    ::setenv("LOCPATH", dir.c_str(), 1);
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no comma-decimal locale";
-  }
+  if (!test::useCommaDecimalLocale()) GTEST_SKIP() << "no comma-decimal locale";
   ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
   double v = 0;
   EXPECT_TRUE(toNumber(ControlArg::ofText("0.75"), v));

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +11,7 @@
 
 #include "link/ControlCodec.h"
 #include "link/LinkHub.h"
+#include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 #include "tools/phone/PhoneEmulator.h"
 
@@ -34,8 +33,7 @@ int threadCount() {
     return true;
   }();
   (void)settled;
-  return static_cast<int>(
-      std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+  return test::processThreadCount();
 }
 
 class LinkHubTest : public ::testing::Test {

@@ -1,0 +1,35 @@
+#pragma once
+// What tests need of the operating system beyond the standard library. One
+// implementation per platform (TestPlatformPosix.cpp, TestPlatformWin.cpp), so
+// that a test source reads the same for Linux and Windows.
+#include <cstddef>
+#include <cstdint>
+
+namespace mirandel::test {
+
+// How many threads this process has now.
+int processThreadCount();
+
+// Switches the C library's LC_NUMERIC to a German locale, whose decimal point
+// is a comma; false when the system has none to offer. The caller restores
+// the previous locale.
+bool useCommaDecimalLocale();
+
+// A buffer that ends at a page boundary followed by an inaccessible page, so a
+// kernel that reads or writes one byte too far faults at once.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t size);
+  ~GuardedBuffer();
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+  std::uint8_t* data() { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_, total_ = 0;
+  std::uint8_t* base_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+}  // namespace mirandel::test

@@ -1,0 +1,69 @@
+// 4:2:0 to BGRA against FFmpeg's libswscale (Linux: the tests link FFmpeg).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "video/Yuv420ToBgra.h"
+#include "video/test_convert_pictures.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace mirandel {
+namespace {
+
+using test::Format;
+using test::kFormats;
+using test::TestPicture;
+
+AVPixelFormat swscaleFormat(const Format& f) {
+  if (f.bitDepth == 10) {
+    return f.layout == ChromaLayout::kPlanar ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_P010LE;
+  }
+  return f.layout == ChromaLayout::kPlanar ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
+}
+
+// Random pictures in every format against libswscale's BT.709 conversion at
+// its accurate setting, chroma point-sampled like ours. Legal codes only:
+// libswscale wraps around on some limited-range codes beyond white.
+// Guards against a rule that strays from FFmpeg's: a wrong range, a wrong
+// scale for 10-bit samples, or P010 read as plain 16-bit values.
+TEST(ConvertLayout, EveryFormatStaysWithinOneLevelOfLibswscale) {
+  constexpr std::uint32_t kW = 256, kH = 256;
+  std::uint32_t seed = 99;
+  for (const Format& format : kFormats) {
+    TestPicture picture(format, kW, kH);
+    picture.randomise(seed, true);
+    const YuvPicture& p = picture.view();
+    std::vector<std::uint8_t> ours(kW * kH * 4);
+    convertToBgra(p, ours.data(), kW * 4);
+
+    SwsContext* sws = sws_getContext(kW, kH, swscaleFormat(format), kW, kH, AV_PIX_FMT_BGRA,
+                                     SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                     nullptr, nullptr);
+    ASSERT_NE(sws, nullptr) << format.name;
+    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(sws, bt709, format.range == ColorRange::kFull ? 1 : 0, bt709, 1, 0,
+                             1 << 16, 1 << 16);
+    std::vector<std::uint8_t> theirs(kW * kH * 4);
+    const std::uint8_t* src[4] = {p.y, p.u, p.v, nullptr};
+    const int srcStride[4] = {static_cast<int>(p.yStride), static_cast<int>(p.uStride),
+                              static_cast<int>(p.vStride), 0};
+    std::uint8_t* dst[4] = {theirs.data(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {kW * 4, 0, 0, 0};
+    sws_scale(sws, src, srcStride, 0, kH, dst, dstStride);
+    sws_freeContext(sws);
+
+    EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin(), [](int a, int b) {
+      return std::abs(a - b) <= 1;
+    })) << format.name;
+  }
+}
+
+}  // namespace
+}  // namespace mirandel
