@@ -1,8 +1,6 @@
 // 4:2:0 to BGRA: the integer rule, picture layouts, and the SIMD rows held
 // bit-exact against the scalar reference.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -10,21 +8,22 @@
 #include <cstring>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/TestPlatform.h"
 #include "video/PictureGeometry.h"
 #include "video/Yuv420ToBgra.h"
-
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
+#include "video/test_convert_pictures.h"
 
 namespace mirandel {
 namespace {
+
+using test::Format;
+using test::GuardedBuffer;
+using test::kFormats;
+using test::TestPicture;
 
 using Bgra = std::array<std::uint8_t, 4>;
 
@@ -151,147 +150,6 @@ TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult)
     }
   }
 }
-
-// ---- A buffer that ends at a page boundary followed by an inaccessible page, so a kernel that
-// reads or writes one byte too far faults at once.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(std::size_t size) : size_(size) {
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t rounded = (size + page - 1) / page * page;
-    total_ = rounded + page;
-    base_ = static_cast<std::uint8_t*>(
-        mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + rounded, page, PROT_NONE);
-    data_ = base_ + rounded - size;
-  }
-  ~GuardedBuffer() { munmap(base_, total_); }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  std::uint8_t* data() { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_, total_;
-  std::uint8_t *base_, *data_;
-};
-
-std::uint32_t noise(std::uint32_t& state) {
-  state = state * 1664525u + 1013904223u;
-  return state >> 8;
-}
-
-// The source formats the decoders hand out.
-struct Format {
-  const char* name;
-  ChromaLayout layout;
-  std::uint8_t bitDepth;
-  SampleAlignment alignment;
-  ColorRange range;
-};
-
-const Format kFormats[] = {
-    {"NV12", ChromaLayout::kInterleaved, 8, SampleAlignment::kLow, ColorRange::kLimited},
-    {"I420", ChromaLayout::kPlanar, 8, SampleAlignment::kLow, ColorRange::kLimited},
-    {"NV12 full range", ChromaLayout::kInterleaved, 8, SampleAlignment::kLow, ColorRange::kFull},
-    {"I420 full range", ChromaLayout::kPlanar, 8, SampleAlignment::kLow, ColorRange::kFull},
-    {"yuv420p10", ChromaLayout::kPlanar, 10, SampleAlignment::kLow, ColorRange::kLimited},
-    {"yuv420p10 full range", ChromaLayout::kPlanar, 10, SampleAlignment::kLow, ColorRange::kFull},
-    {"P010", ChromaLayout::kInterleaved, 10, SampleAlignment::kHigh, ColorRange::kLimited},
-    {"P010 full range", ChromaLayout::kInterleaved, 10, SampleAlignment::kHigh, ColorRange::kFull},
-};
-
-// A picture in one of the formats, in planes that end at guard pages with rows `pad` samples
-// longer than needed; with the plain sample values beside.
-class TestPicture {
- public:
-  TestPicture(const Format& f, std::uint32_t width, std::uint32_t height, std::size_t pad = 0)
-      : cw_((width + 1) / 2),
-        ys_(std::size_t{width} * height),
-        us_(std::size_t{cw_} * ((height + 1) / 2)),
-        vs_(us_.size()) {
-    const bool planar = f.layout == ChromaLayout::kPlanar;
-    p_ = {f.layout, f.bitDepth, f.alignment, f.range, width, height};
-    p_.y = plane(width, height, pad, p_.yStride);
-    p_.u = plane(planar ? cw_ : 2 * cw_, (height + 1) / 2, pad, p_.uStride);
-    if (planar) p_.v = plane(cw_, (height + 1) / 2, pad, p_.vStride);
-  }
-
-  const YuvPicture& view() const { return p_; }
-
-  // Plain values; `unused` goes into the bits of a 16-bit word that the depth leaves free (a
-  // decoder need not clear them).
-  void setLuma(std::uint32_t x, std::uint32_t row, int value, std::uint32_t unused = 0) {
-    ys_[std::size_t{row} * p_.width + x] = value;
-    put(0, row, x, value, unused);
-  }
-  void setChroma(std::uint32_t c, std::uint32_t row, int u, int v, std::uint32_t unused = 0) {
-    us_[std::size_t{row} * cw_ + c] = u;
-    vs_[std::size_t{row} * cw_ + c] = v;
-    const bool planar = p_.layout == ChromaLayout::kPlanar;
-    put(1, row, planar ? c : 2 * c, u, unused);
-    put(planar ? 2 : 1, row, planar ? c : 2 * c + 1, v, unused);
-  }
-
-  // Random samples: any code with the unused bits set at random, or only the range's legal
-  // codes (luma 16..235, chroma 16..240 at 8 bits) with the unused bits clear.
-  void randomise(std::uint32_t& seed, bool legalOnly) {
-    const int scale = 1 << (p_.bitDepth - 8);
-    const bool limited = legalOnly && p_.range == ColorRange::kLimited;
-    const auto draw = [&](int span) {
-      return (limited ? 16 * scale : 0) +
-             static_cast<int>(noise(seed) % (limited ? span * scale + 1 : 256 * scale));
-    };
-    const auto unused = [&] { return legalOnly ? 0 : noise(seed); };
-    for (std::uint32_t r = 0; r < p_.height; ++r) {
-      for (std::uint32_t x = 0; x < p_.width; ++x) setLuma(x, r, draw(219), unused());
-    }
-    for (std::uint32_t r = 0; r < (p_.height + 1) / 2; ++r) {
-      for (std::uint32_t c = 0; c < cw_; ++c) setChroma(c, r, draw(224), draw(224), unused());
-    }
-  }
-
-  // Each pixel by the rule, from the plain values.
-  std::vector<std::uint8_t> reference() const {
-    const YuvRule rule = yuvRule(p_.bitDepth, p_.range);
-    std::vector<std::uint8_t> out(ys_.size() * 4);
-    for (std::size_t i = 0; i < ys_.size(); ++i) {
-      const std::size_t c = i / p_.width / 2 * cw_ + i % p_.width / 2;
-      yuvToBgraPixel(rule, ys_[i], us_[c], vs_[c], out.data() + i * 4);
-    }
-    return out;
-  }
-
- private:
-  // A plane whose last row ends exactly at a guard page.
-  std::uint8_t* plane(std::uint32_t samples, std::uint32_t rows, std::size_t pad,
-                      std::size_t& stride) {
-    const std::size_t bytes = p_.bitDepth > 8 ? 2 : 1;
-    stride = (samples + pad) * bytes;
-    planes_.push_back(std::make_unique<GuardedBuffer>(stride * (rows - 1) + samples * bytes));
-    std::memset(planes_.back()->data(), 0xA5, planes_.back()->size());
-    return planes_.back()->data();
-  }
-  void put(std::size_t plane, std::uint32_t row, std::uint32_t i, int value, std::uint32_t unused) {
-    const std::size_t strides[] = {p_.yStride, p_.uStride, p_.vStride};
-    std::uint8_t* at = planes_[plane]->data() + row * strides[plane];
-    if (p_.bitDepth == 8) {
-      at[i] = static_cast<std::uint8_t>(value);
-      return;
-    }
-    const std::uint32_t free = 16 - p_.bitDepth, v = static_cast<std::uint32_t>(value);
-    unused &= (1u << free) - 1;
-    const std::uint32_t word =
-        p_.alignment == SampleAlignment::kHigh ? v << free | unused : v | unused << p_.bitDepth;
-    at[2 * i] = static_cast<std::uint8_t>(word);
-    at[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
-  }
-
-  YuvPicture p_;
-  std::uint32_t cw_;
-  std::vector<std::unique_ptr<GuardedBuffer>> planes_;
-  std::vector<int> ys_, us_, vs_;  // plain values, row by row
-};
 
 // Rows `row` and `row + 1` of the picture (out1 null: `row` alone, with its chroma row) by the
 // row function of one level, as the picture conversion walks them; false when this CPU or build
@@ -423,50 +281,6 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
         }
       }
     }
-  }
-}
-
-AVPixelFormat swscaleFormat(const Format& f) {
-  if (f.bitDepth == 10) {
-    return f.layout == ChromaLayout::kPlanar ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_P010LE;
-  }
-  return f.layout == ChromaLayout::kPlanar ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
-}
-
-// Random pictures in every format against libswscale's BT.709 conversion at
-// its accurate setting, chroma point-sampled like ours. Legal codes only:
-// libswscale wraps around on some limited-range codes beyond white.
-// Guards against a rule that strays from FFmpeg's: a wrong range, a wrong
-// scale for 10-bit samples, or P010 read as plain 16-bit values.
-TEST(ConvertLayout, EveryFormatStaysWithinOneLevelOfLibswscale) {
-  constexpr std::uint32_t kW = 256, kH = 256;
-  std::uint32_t seed = 99;
-  for (const Format& format : kFormats) {
-    TestPicture picture(format, kW, kH);
-    picture.randomise(seed, true);
-    const YuvPicture& p = picture.view();
-    std::vector<std::uint8_t> ours(kW * kH * 4);
-    convertToBgra(p, ours.data(), kW * 4);
-
-    SwsContext* sws = sws_getContext(kW, kH, swscaleFormat(format), kW, kH, AV_PIX_FMT_BGRA,
-                                     SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                     nullptr, nullptr);
-    ASSERT_NE(sws, nullptr) << format.name;
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(sws, bt709, format.range == ColorRange::kFull ? 1 : 0, bt709, 1, 0,
-                             1 << 16, 1 << 16);
-    std::vector<std::uint8_t> theirs(kW * kH * 4);
-    const std::uint8_t* src[4] = {p.y, p.u, p.v, nullptr};
-    const int srcStride[4] = {static_cast<int>(p.yStride), static_cast<int>(p.uStride),
-                              static_cast<int>(p.vStride), 0};
-    std::uint8_t* dst[4] = {theirs.data(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {kW * 4, 0, 0, 0};
-    sws_scale(sws, src, srcStride, 0, kH, dst, dstStride);
-    sws_freeContext(sws);
-
-    EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin(), [](int a, int b) {
-      return std::abs(a - b) <= 1;
-    })) << format.name;
   }
 }
 
