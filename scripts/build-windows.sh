@@ -7,7 +7,9 @@
 #   3. configures this tree with cmake/mingw-w64-x86_64.cmake into
 #      build/windows, builds it, and checks the DLL's exports and imports.
 # Environment: JOBS (default: nproc); TARGETS, the targets to build (default:
-# all of them, the tests included; e.g. "MirandelLink mirandel-host").
+# all of them, the tests included; e.g. "MirandelLink mirandel-host");
+# MIRANDEL_LINUX_BUILD, a Linux build folder with the phone emulator built, for
+# the two-host tests (without it there are none).
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -37,13 +39,18 @@ if command -v ccache >/dev/null 2>&1; then
   launchers="-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 fi
 
+linux_build=""
+if [ -n "${MIRANDEL_LINUX_BUILD:-}" ]; then
+  linux_build="-DMIRANDEL_LINUX_BUILD=$(realpath "$MIRANDEL_LINUX_BUILD")"
+fi
+
 mkdir -p "$BUILD"
 say "configuring $BUILD"
 # -O2: GCC 12's -O3 reports a false warning in this tree.
 # shellcheck disable=SC2086
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DMIRANDEL_WINDOWS_DEPS="$DEPS" -DMIRANDEL_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
-  "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" $launchers \
+  "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" $launchers $linux_build \
   >"$BUILD/configure.log" 2>&1 ||
   { tail -30 "$BUILD/configure.log" >&2; die "configuring failed (log: $BUILD/configure.log)"; }
 
