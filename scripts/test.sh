@@ -1,12 +1,14 @@
 #!/bin/sh
 # The whole test suite: installs dependencies, then builds and runs every test
 #   1. in a normal optimised build (with the benchmarks, which are built but not run),
-#   2. under AddressSanitizer + UndefinedBehaviorSanitizer,
-#   3. under ThreadSanitizer, for the parts where threads meet (link, video, clip),
-#   4. and runs each libFuzzer target for a bounded time (clang).
+#   2. in the Windows build (scripts/build-windows.sh), under Wine, with the phone
+#      emulator of the release build as the peer of the two-host tests,
+#   3. under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   4. under ThreadSanitizer, for the parts where threads meet (link, video, clip),
+#   5. and runs each libFuzzer target for a bounded time (clang).
 # Networked tests make their own private network namespaces (needs root).
 # Environment: JOBS (default: nproc), FUZZ_SECONDS (default 10), SKIP_STAGES
-# (e.g. "tsan fuzz" while iterating locally).
+# (e.g. "windows tsan fuzz" while iterating locally).
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -40,6 +42,27 @@ mkdir -p build
 # Line tables (-g1) are all a sanitizer report needs and build much faster
 # than full debug information; CI keeps no binaries to debug.
 run_suite release -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
+# The Windows DLL and its tests: the dependencies are built once into
+# build/windows/deps and the Wine prefix once per run; every Wine run starts
+# from that prefix in a private namespace, so ctest runs them in parallel.
+if skipped windows; then
+  echo "=== windows: skipped"
+else
+  start=$(date +%s)
+  phone=$ROOT/build/ci-release/tools/phone/mirandel-phone
+  if [ -x "$phone" ]; then
+    export MIRANDEL_LINUX_BUILD="$ROOT/build/ci-release"
+  else
+    echo "=== windows: no release build with the phone emulator, so no two-host tests"
+  fi
+  echo "=== windows: build"
+  scripts/build-windows.sh
+  echo "=== windows: Wine prefix"
+  scripts/wine-prefix.sh "$ROOT/build/windows/wine-prefix"
+  echo "=== windows: test"
+  (cd "$ROOT/build/windows" && ctest --output-on-failure -j "$JOBS" --timeout 300)
+  echo "=== windows: done in $(( $(date +%s) - start )) s"
+fi
 run_suite asan -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1" \
   -DMIRANDEL_SANITIZE=address,undefined -DMIRANDEL_BUILD_BENCH=OFF
 run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
