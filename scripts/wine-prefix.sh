@@ -17,12 +17,12 @@ echo "wine-prefix: making $dir ($version)"
 rm -rf "$dir"
 mkdir -p "$dir"
 # No Mono or Gecko: nothing here runs .NET or HTML, and their installers would
-# ask questions.
+# ask questions. The mount over the path is private to this run, as in
+# in-wine.sh; DIR itself may lie under /tmp.
+mkdir -p /tmp/mirandel-wine
 unshare --net --mount --propagation private sh -c '
   set -eu
   ip link set lo up
-  mount -t tmpfs tmpfs /tmp
-  mkdir /tmp/mirandel-wine
   mount --bind "$1" /tmp/mirandel-wine
   export WINEPREFIX=/tmp/mirandel-wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot -i >/dev/null 2>&1
