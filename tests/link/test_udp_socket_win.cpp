@@ -1,0 +1,43 @@
+// The Winsock side of the socket seam where Windows' rules differ from POSIX.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
+
+#include "link/LinkHub.h"
+#include "link/UdpSocket.h"
+
+namespace mirandel {
+namespace {
+
+// Another program's socket on the hub's receive port, asking for address
+// reuse as a careless one would; true when its bind succeeds.
+bool anotherProgramBindsWithReuse(std::uint16_t port) {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  const BOOL on = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool bound = ::bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+  ::closesocket(s);
+  return bound;
+}
+
+// Guards against the hub's receive port being shared: with SO_REUSEADDR
+// (the POSIX habit) instead of exclusive use, any program that binds port
+// 9001 later with SO_REUSEADDR shares it and silently takes the phones'
+// replies. Under Wine as on Windows such a bind must fail while the hub holds
+// the port, and succeed once it has let go.
+TEST(UdpSocketWin, NoOtherProgramCanBindTheHubsReceivePortWhileItHoldsIt) {
+  UdpSocket hub = UdpSocket::open();
+  ASSERT_TRUE(hub.prepareWellKnownPort());
+  ASSERT_TRUE(hub.bind(kClipControlPort));
+  EXPECT_FALSE(anotherProgramBindsWithReuse(kClipControlPort));
+  hub.close();
+  EXPECT_TRUE(anotherProgramBindsWithReuse(kClipControlPort));
+}
+
+}  // namespace
+}  // namespace mirandel
