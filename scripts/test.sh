@@ -58,6 +58,7 @@ else
   echo "=== windows: build"
   scripts/build-windows.sh
   echo "=== windows: Wine prefix"
+  scripts/install-deps.sh --wine
   scripts/wine-prefix.sh "$ROOT/build/windows/wine-prefix"
   echo "=== windows: test"
   (cd "$ROOT/build/windows" && ctest --output-on-failure -j "$JOBS" --timeout 300)
