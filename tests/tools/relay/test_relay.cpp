@@ -1,0 +1,228 @@
+// The fault relay: each direction's faults on a scripted packet sequence, then the CLI on real
+// sockets, whose report lines the soak script reads.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "tools/relay/Impairment.h"
+
+namespace mirandel::relay {
+namespace {
+
+struct Left {
+  std::uint32_t index;  // arrival order
+  Nanos arrived, left;
+};
+
+// Offers `count` packets, one every `spacing`, each carrying its index, and collects them in
+// leaving order, polled every 100 µs as the relay's thread would be woken.
+std::vector<Left> pass(const FaultSettings& settings, std::uint32_t count, Nanos spacing,
+                       Impairment* out = nullptr) {
+  Impairment line(settings, 1);
+  std::vector<Left> left;
+  std::vector<Datagram> due;
+  const auto take = [&](Nanos now) {
+    due.clear();
+    line.takeDue(now, due);
+    for (const Datagram& d : due) {
+      std::uint32_t index = 0;
+      std::memcpy(&index, d.bytes.data(), sizeof index);
+      left.push_back({index, static_cast<Nanos>(index) * spacing, now});
+    }
+  };
+  Nanos now = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    for (; now < static_cast<Nanos>(i) * spacing; now += 100'000) take(now);
+    std::vector<std::uint8_t> bytes(sizeof i);
+    std::memcpy(bytes.data(), &i, sizeof i);
+    line.offer(std::move(bytes), 1, static_cast<Nanos>(i) * spacing);
+  }
+  for (; line.nextDue(); now += 100'000) take(now);
+  if (out) *out = line;
+  return left;
+}
+
+// Guards each fault's contract, on 20 000 packets a millisecond apart: loss near its rate;
+// bursts exactly as long as asked; delay and jitter within their bounds and never reordering
+// (Wi-Fi delivers in order); reordering only by holding one packet back behind the next;
+// duplicates adjacent; the blackout exactly its window; and every packet accounted for.
+TEST(RelayFaults, EachFaultDoesWhatItSaysAndNoMore) {
+  constexpr std::uint32_t kCount = 20000;
+  constexpr Nanos kSpacing = kMillisecond;
+  const auto settings = [](auto set) {
+    FaultSettings f;
+    f.seed = 5;
+    set(f);
+    return f;
+  };
+  const struct Case {
+    const char* name;
+    FaultSettings faults;
+  } cases[] = {
+      {"loss", settings([](FaultSettings& f) { f.lossPercent = 5; })},
+      {"bursts", settings([](FaultSettings& f) { f.burstPercent = 1, f.burstLength = 6; })},
+      {"delay and jitter", settings([](FaultSettings& f) { f.delayMs = 20, f.jitterMs = 50; })},
+      {"reorder", settings([](FaultSettings& f) { f.reorderPercent = 3; })},
+      {"duplicate", settings([](FaultSettings& f) { f.duplicatePercent = 4; })},
+      {"blackout", settings([](FaultSettings& f) {
+         f.blackoutAtSeconds = 2, f.blackoutForSeconds = 3, f.delayMs = 5;
+       })},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Impairment line(c.faults, 1);
+    const std::vector<Left> left = pass(c.faults, kCount, kSpacing, &line);
+    const DirectionCounters& n = line.counters();
+    EXPECT_EQ(n.in, kCount);
+    EXPECT_EQ(n.out, left.size());
+    EXPECT_EQ(n.in + n.duplicated, n.out + n.dropped + n.burstDropped + n.blackedOut);
+    EXPECT_EQ(n.overflow, 0u);
+
+    std::uint32_t expected = 0, reordered = 0, duplicates = 0;
+    std::vector<bool> seen(kCount);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+      const Left& l = left[i];
+      const Nanos delay = l.left - l.arrived;
+      EXPECT_GE(delay, c.faults.delayMs * kMillisecond);
+      // A packet held back waits for the next one, a millisecond later; the last one, which
+      // nothing passes, up to the hold limit.
+      const Nanos slack = l.index + 1 == kCount ? kReorderHoldLimit : kMillisecond;
+      EXPECT_LE(delay, (c.faults.delayMs + c.faults.jitterMs) * kMillisecond + slack)
+          << "packet " << l.index;
+      if (i > 0 && l.index == left[i - 1].index) {
+        ++duplicates;
+        continue;
+      }
+      if (l.index < expected) {
+        // Held back: it must come right after the one packet that passed it.
+        EXPECT_EQ(left[i - 1].index, l.index + 1) << "packet " << l.index;
+        ++reordered;
+      }
+      expected = std::max(expected, l.index + 1);
+      seen[l.index] = true;
+    }
+    EXPECT_EQ(reordered, n.reordered);
+    EXPECT_EQ(duplicates, n.duplicated);
+    EXPECT_NEAR(reordered, kCount * c.faults.reorderPercent / 100, kCount * 0.01);
+    EXPECT_NEAR(duplicates, kCount * c.faults.duplicatePercent / 100, kCount * 0.01);
+    if (c.faults.lossPercent > 0) {
+      EXPECT_NEAR(n.dropped, kCount * 0.05, kCount * 0.01);
+    }
+    if (c.faults.burstLength > 0) {
+      EXPECT_EQ(n.burstDropped % 6, 0u);  // bursts do not overlap at this rate: whole ones
+      EXPECT_NEAR(n.burstDropped, kCount * 0.057, kCount * 0.015);
+      for (std::uint32_t i = 0, run = 0; i <= kCount; ++i) {
+        if (i < kCount && !seen[i]) {
+          ++run;
+        } else {
+          EXPECT_TRUE(run == 0 || run % 6 == 0) << "a burst of " << run << " before " << i;
+          run = 0;
+        }
+      }
+    }
+    if (c.faults.blackoutForSeconds > 0) {
+      EXPECT_EQ(n.blackedOut, 3000u);
+      for (std::uint32_t i = 0; i < kCount; ++i) EXPECT_EQ(seen[i], i < 2000 || i >= 5000) << i;
+    }
+  }
+}
+
+// Guards repeatability: one seed gives every packet the same fate however the packets are
+// timed; another seed, other fates.
+TEST(RelayFaults, OneSeedGivesTheSamePacketsTheSameFate) {
+  FaultSettings f;
+  f.lossPercent = 10;
+  f.duplicatePercent = 10;
+  f.seed = 42;
+  const auto indexes = [](const std::vector<Left>& left) {
+    std::vector<std::uint32_t> v;
+    for (const Left& l : left) v.push_back(l.index);
+    return v;
+  };
+  const auto once = indexes(pass(f, 2000, kMillisecond));
+  EXPECT_EQ(indexes(pass(f, 2000, 3 * kMillisecond)), once);
+  f.seed = 43;
+  EXPECT_NE(indexes(pass(f, 2000, kMillisecond)), once);
+}
+
+// A UDP socket bound to 127.0.0.1:port (0: any free port), with a receive timeout.
+int udpSocket(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const timeval wait{2, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  return fd;
+}
+
+// Guards the path and the command line the soak script relies on: each caller's datagrams
+// reach the far side from a socket of the caller's own, the answers come back to that caller
+// and no other, and at the end the relay prints one counter line per direction and its
+// timing line, in the documented shape.
+TEST(RelayCli, RelaysEachCallersExchangeBothWaysAndReportsItsCounters) {
+  const int far = udpSocket(7001);
+  std::thread echo([far] {
+    char b[64];
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    for (long n;
+         (n = recvfrom(far, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&from), &length)) > 0;
+         length = sizeof from) {
+      sendto(far, b, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), length);
+    }
+  });
+  const std::string command = test::binaryPath("tools/relay/mirandel-relay") +
+                              " --listen 127.0.0.1:7000 --to 127.0.0.1:7001 --seed 3 "
+                              "--duration 2";
+  FILE* relay = popen(command.c_str(), "r");
+  ASSERT_NE(relay, nullptr);
+  char line[512];
+  ASSERT_NE(fgets(line, sizeof line, relay), nullptr);  // listening once it has said so
+  EXPECT_EQ(std::string(line).rfind("mirandel-relay: 127.0.0.1:7000 -> 127.0.0.1:7001", 0), 0u)
+      << line;
+
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(7000);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int callers[] = {udpSocket(0), udpSocket(0)};
+  for (int round = 0; round < 10; ++round) {
+    for (int c = 0; c < 2; ++c) {
+      const std::string text = std::to_string(c) + ":" + std::to_string(round);
+      sendto(callers[c], text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      char b[64] = {};
+      ASSERT_GT(recv(callers[c], b, sizeof b - 1, 0), 0);
+      EXPECT_EQ(std::string(b), text);
+    }
+  }
+  std::string report;
+  while (fgets(line, sizeof line, relay)) report += line;
+  EXPECT_EQ(pclose(relay), 0);
+  shutdown(far, SHUT_RDWR);
+  echo.join();
+  for (int fd : {far, callers[0], callers[1]}) close(fd);
+  EXPECT_EQ(report.substr(0, report.find("relay timing")),
+            "relay forward: in 20 out 20 dropped 0 burst-dropped 0 duplicated 0 reordered 0 "
+            "blacked-out 0 overflow 0\n"
+            "relay back: in 20 out 20 dropped 0 burst-dropped 0 duplicated 0 reordered 0 "
+            "blacked-out 0 overflow 0\n");
+  EXPECT_NE(report.find("relay timing: 40 packets sent, lateness median "), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("; 2 callers\n"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace mirandel::relay
