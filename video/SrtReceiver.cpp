@@ -29,6 +29,7 @@ constexpr Nanos kStatisticsInterval = 500 * kMillisecond;
 constexpr Nanos kSilenceBeforeLoss = 4 * kSecond;
 constexpr int kConnectWaitSliceMs = 100;
 constexpr int kPauseSlices = 10;
+constexpr std::int32_t kMaxSequence = 0x7FFFFFFF;  // packet numbers wrap to 0 after this
 constexpr auto kPauseSlice = std::chrono::milliseconds(100);
 
 // The receiver whose session loop runs on this thread. stop() asks this instead of the thread
@@ -82,13 +83,14 @@ SrtReceiver::~SrtReceiver() {
 }
 
 void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latencyMs, DataFn onData,
-                        StateFn onState) {
+                        StateFn onState, LossFn onLoss) {
   stop();
   host_ = std::move(host);
   port_ = port;
   latencyMs_ = latencyMs;
   onData_ = std::move(onData);
   onState_ = std::move(onState);
+  onLoss_ = std::move(onLoss);
   stopRequested_ = false;
   lookup_.reset();
   {
@@ -210,8 +212,14 @@ bool SrtReceiver::runAttempt() {
   std::string reason;
   Nanos t0 = clock_();
   Nanos lastHeard = t0;
+  // Live mode sends each message as one packet, numbered. A number that skips ahead means the
+  // library dropped packets that came too late; the transport stream's own counters cannot
+  // always tell (they wrap every 16 packets), so the loss is reported as such.
+  std::int32_t lastSequence = -1;
   while (!stopRequested_) {
-    const int n = srt_recvmsg(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize);
+    SRT_MSGCTRL control = srt_msgctrl_default;
+    const int n =
+        srt_recvmsg2(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, &control);
     if (n == 0) {
       reason = "closed by the sender";
       break;
@@ -238,10 +246,14 @@ bool SrtReceiver::runAttempt() {
       }
     } else {
       lastHeard = clock_();
+      const bool lost = lastSequence >= 0 &&
+                        control.pktseq != (lastSequence == kMaxSequence ? 0 : lastSequence + 1);
+      lastSequence = control.pktseq;
       {
         std::lock_guard lock(mutex_);
         status_.bytesReceived += static_cast<std::uint64_t>(n);
       }
+      if (lost && onLoss_) onLoss_();
       if (onData_) onData_(buffer.data(), static_cast<std::size_t>(n));
     }
     const Nanos now = clock_();

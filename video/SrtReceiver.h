@@ -34,6 +34,9 @@ class SrtReceiver {
   using DataFn = std::function<void(const std::uint8_t* data, std::size_t size)>;
   // Told true after each connect and false after each session end.
   using StateFn = std::function<void(bool connected)>;
+  // Told, before the message that follows them, that messages were lost: the library dropped
+  // them because they came too late to be delivered.
+  using LossFn = std::function<void()>;
 
   // `clock` times the statistics sampling. The SRT library is started once per process here.
   explicit SrtReceiver(ClockFn clock = steadyClock());
@@ -44,7 +47,7 @@ class SrtReceiver {
   // Stops a running session, then connects to host:port on a new receive thread. Host thread.
   // Throws std::system_error when the thread cannot be created.
   void start(std::string host, std::int32_t port, std::int32_t latencyMs, DataFn onData,
-             StateFn onState);
+             StateFn onState, LossFn onLoss = {});
 
   // Idempotent; interrupts a blocking connect or receive, or the wait for a name lookup
   // (which is left to finish on its own thread), and returns when the thread has ended. Host thread
@@ -73,6 +76,7 @@ class SrtReceiver {
   std::int32_t latencyMs_ = 40;
   DataFn onData_;
   StateFn onState_;
+  LossFn onLoss_;
 
   NameLookup lookup_;   // waited on by the receive thread, abandoned by stop()
   std::thread thread_;  // host thread only

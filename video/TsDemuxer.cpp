@@ -179,6 +179,10 @@ void TsDemuxer::parsePmt(const std::uint8_t* payload, std::size_t length) {
 void TsDemuxer::pesStep(const std::uint8_t* payload, std::size_t length, bool unitStart,
                         bool randomAccess) {
   if (unitStart) {
+    // Damage before this packet belongs to what it ends: the open PES, or data dropped for want
+    // of one (discontinuity keeps the record). The new PES starts whole, unless it has no PTS
+    // and so continues a unit that lost data.
+    const bool lostBefore = pesCorrupt_;
     completePes();
     if (length < 9 || payload[0] != 0x00 || payload[1] != 0x00 || payload[2] != 0x01 ||
         std::size_t{payload[8]} + 9 > length) {
@@ -194,6 +198,7 @@ void TsDemuxer::pesStep(const std::uint8_t* payload, std::size_t length, bool un
       pesHasPts_ = false;
       pesPts_ = -1;
     }
+    pesCorrupt_ = lostBefore && !pesHasPts_;
     pesRandomAccess_ = randomAccess;
     const std::size_t packetLength = std::size_t{payload[4]} << 8 | payload[5];
     pesExpected_ = packetLength > headerDataLength + 3 ? packetLength - headerDataLength - 3 : 0;
@@ -266,6 +271,13 @@ void TsDemuxer::clearUnit() {
   au_.corrupt = false;
   au_.discontinuity = false;
   au_.completedAt = 0;
+}
+
+void TsDemuxer::noteLoss() {
+  carry_.clear();  // bytes on either side of a gap do not belong together
+  lastCc_ = -1;    // the next packet is new data, whatever its counter
+  pesCorrupt_ = true;
+  discontinuity_ = true;
 }
 
 void TsDemuxer::reset() {

@@ -35,6 +35,11 @@ class TsDemuxer {
   // PES or unit, so PAT and PMT must be seen again. Counters are kept.
   void reset();
 
+  // Receive thread, between feeds: the transport lost data before the next bytes. The
+  // continuity counters miss a loss of 16 packets (and take 15 for a repeat), so the open PES
+  // is marked corrupt and the next unit discontinuous whatever the counters say.
+  void noteLoss();
+
   // Receive thread (inside onAccessUnit or after feed/reset).
   CodecKind codec() const { return codec_; }
   const DemuxCounters& counters() const { return counters_; }

@@ -45,7 +45,7 @@ bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::
       receiver_.start(
           config.host, config.port, config.latencyMs,
           [this](const std::uint8_t* b, std::size_t n) { handleData(b, n); },
-          [this](bool c) { handleState(c); });
+          [this](bool c) { handleState(c); }, [this] { handleLoss(); });
       return true;
     }
   } catch (const std::exception& e) {
@@ -79,6 +79,10 @@ void VideoStream::handleState(bool connected) {
     std::lock_guard<std::mutex> lock(mutex_);
     demuxCounters_ = demuxer_->counters();
   }
+}
+
+void VideoStream::handleLoss() {
+  if (demuxer_) demuxer_->noteLoss();
 }
 
 void VideoStream::handleAccessUnit(AccessUnit& unit) {

@@ -58,6 +58,7 @@ class VideoStream {
   // Receive thread.
   void handleData(const std::uint8_t* bytes, std::size_t length);
   void handleState(bool connected);
+  void handleLoss();
   void handleAccessUnit(AccessUnit& unit);
   void handleFrame(const Frame& frame);
 

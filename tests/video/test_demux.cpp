@@ -223,8 +223,64 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
   }
 }
 
-// A PES start without a valid header drops its payload and poisons what comes next, so the
-// consumer waits for a key picture instead of decoding a picture missing its start.
+// A whole picture lost between two others (SRT drops pictures that come too late) is no damage
+// to the picture after it: the counter jump shows on that picture's first packet, yet its
+// unit must come out whole and only discontinuous, so a key picture there resumes decoding at
+// once. Marked corrupt, it was dropped and the picture stayed frozen for another key interval.
+TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) {
+  TsWriter w;
+  w.tables();
+  w.pes(pictureBytes(300, 1), 0);
+  w.marker();
+  const std::size_t lostFrom = w.out.size();
+  w.pes(pictureBytes(600, 2), 3000);
+  w.marker();
+  w.out.resize(lostFrom);
+  w.pes(pictureBytes(400, 3), 6000, /*key=*/true);
+  w.marker();
+  Collector c;
+  c.feed(w.out);
+  ASSERT_EQ(c.units.size(), 2u);
+  EXPECT_EQ(c.units[1].pts, 6000);
+  EXPECT_FALSE(c.units[1].corrupt);
+  EXPECT_TRUE(c.units[1].discontinuity);
+  EXPECT_TRUE(c.units[1].randomAccess);
+  EXPECT_EQ(c.units[1].bytes, pictureBytes(400, 3));
+}
+
+// The 4-bit continuity counter cannot see a loss of 16 packets, and takes the packet after a
+// loss of 15 for a repeat and drops it. The transport knows better (SRT numbers its packets):
+// told of the loss between two feeds, the demultiplexer marks the picture corrupt, keeps the
+// packet after the gap, and lets the next picture through clean.
+TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
+  for (const std::size_t lost : {16u, 15u}) {
+    SCOPED_TRACE(lost);
+    TsWriter w;
+    w.tables();
+    const std::size_t firstVideo = w.out.size() / 188;
+    const Bytes a = pictureBytes(184 * 24 - 14, 1), b = pictureBytes(500, 2);
+    w.pes(a, 0);
+    w.marker();
+    w.pes(b, 3000);
+    w.marker();
+    Collector c;
+    c.feed(packets(w.out, 0, firstVideo + 4));
+    c.demuxer.noteLoss();
+    c.feed(Bytes(w.out.begin() + static_cast<std::ptrdiff_t>((firstVideo + 4 + lost) * 188),
+                 w.out.end()));
+    ASSERT_EQ(c.units.size(), 2u);
+    EXPECT_TRUE(c.units[0].corrupt);
+    EXPECT_TRUE(c.units[0].discontinuity);
+    EXPECT_EQ(c.units[0].bytes.size(), a.size() - lost * 184);
+    EXPECT_FALSE(c.units[1].corrupt);
+    EXPECT_FALSE(c.units[1].discontinuity);
+    EXPECT_EQ(c.units[1].bytes, b);
+  }
+}
+
+// A PES start without a valid header drops its payload and flags what comes next as
+// discontinuous, so the consumer waits for a key picture instead of decoding a picture that
+// follows a lost one; the picture itself arrived whole.
 TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
   const Bytes badStarts[] = {
       {0x00, 0x00, 0x02, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05},  // wrong start code
@@ -246,7 +302,7 @@ TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
     c.feed(w.out);
     ASSERT_EQ(c.units.size(), 2u);
     EXPECT_FALSE(c.units[0].corrupt);
-    EXPECT_TRUE(c.units[1].corrupt);
+    EXPECT_FALSE(c.units[1].corrupt);
     EXPECT_TRUE(c.units[1].discontinuity);
     EXPECT_EQ(c.units[1].pts, 6000);
     EXPECT_EQ(c.units[1].bytes, pictureBytes(100, 3));

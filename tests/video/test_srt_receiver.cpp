@@ -1,7 +1,13 @@
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -10,6 +16,8 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/SilentNameServer.h"
@@ -30,12 +38,22 @@ struct Sink {
   std::vector<std::uint8_t> bytes;  // guarded by mutex; every message but the one-byte warm-ups
   std::size_t total = 0;            // guarded by mutex; the bytes of every message
   std::vector<bool> states;         // guarded by mutex
+  // Guarded by mutex; the first byte of every message and whether a loss was reported before it.
+  std::vector<std::pair<std::uint8_t, bool>> firsts;
+  bool lossReported = false;  // guarded by mutex
 
   SrtReceiver::DataFn data() {
     return [this](const std::uint8_t* p, std::size_t n) {
       std::lock_guard lock(mutex);
       total += n;
       if (n > 1) bytes.insert(bytes.end(), p, p + n);
+      firsts.emplace_back(p[0], std::exchange(lossReported, false));
+    };
+  }
+  SrtReceiver::LossFn loss() {
+    return [this] {
+      std::lock_guard lock(mutex);
+      lossReported = true;
     };
   }
   SrtReceiver::StateFn state() {
@@ -73,6 +91,103 @@ bool sendUntilReceived(test::SrtTestListener& listener, Sink& sink, std::size_t 
         return sink.size() >= atLeast;
       },
       milliseconds(5000), milliseconds(50));
+}
+
+// Relays UDP between a caller at 127.0.0.1:listenPort and 127.0.0.1:targetPort, swallowing
+// every SRT data packet, retransmissions included, whose payload begins with `doomed`: the
+// receiver asks for them again and again until their time to play has passed.
+class DoomingRelay {
+ public:
+  DoomingRelay(int listenPort, int targetPort, std::uint8_t doomed)
+      : front_(boundSocket(listenPort)), back_(boundSocket(0)), doomed_(doomed) {
+    target_.sin_family = AF_INET;
+    target_.sin_port = htons(static_cast<std::uint16_t>(targetPort));
+    target_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~DoomingRelay() {
+    stop_ = true;
+    thread_.join();
+    close(front_);
+    close(back_);
+  }
+
+ private:
+  static int boundSocket(int port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    return fd;
+  }
+  // A data packet has the top bit of its first word clear; its payload follows the 16-byte
+  // header.
+  bool doomed(const std::uint8_t* d, ssize_t n) const {
+    return n > 16 && (d[0] & 0x80) == 0 && d[16] == doomed_;
+  }
+  void run() {
+    sockaddr_in caller{};
+    std::uint8_t d[2048];
+    pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
+    while (!stop_) {
+      if (poll(fds, 2, 50) <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        socklen_t length = sizeof caller;
+        const ssize_t n =
+            recvfrom(front_, d, sizeof d, 0, reinterpret_cast<sockaddr*>(&caller), &length);
+        if (n > 0 && !doomed(d, n))
+          sendto(back_, d, static_cast<std::size_t>(n), 0,
+                 reinterpret_cast<const sockaddr*>(&target_), sizeof target_);
+      }
+      if (fds[1].revents & POLLIN) {
+        const ssize_t n = recv(back_, d, sizeof d, 0);
+        if (n > 0 && caller.sin_port != 0 && !doomed(d, n))
+          sendto(front_, d, static_cast<std::size_t>(n), 0,
+                 reinterpret_cast<const sockaddr*>(&caller), sizeof caller);
+      }
+    }
+  }
+
+  const int front_, back_;
+  const std::uint8_t doomed_;
+  sockaddr_in target_{};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Guards against the pipeline never hearing of messages that the library gave up on. Live
+// mode skips, silently, what has not arrived when its time to play comes, and a picture
+// skipped whole can pass the stream's own continuity check, so the next picture would be
+// decoded without its reference. The first message after the gap, and only it, must say so.
+TEST(SrtReceiver, FlagsTheFirstMessageAfterOnesTheLibraryGaveUpOn) {
+  test::SrtTestListener listener(9011);
+  DoomingRelay relay(9010, 9011, 0x66);
+  Sink sink;
+  SrtReceiver receiver;
+  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state(), sink.loss());
+  ASSERT_TRUE(listener.accept());
+  ASSERT_TRUE(sendUntilReceived(listener, sink, 4));
+  // Messages 0x10 to 0x1F, but the three from 0x15 on are swallowed.
+  for (std::uint8_t m = 0x10; m < 0x20; ++m) {
+    ASSERT_TRUE(listener.send({m >= 0x15 && m < 0x18 ? std::uint8_t{0x66} : m, 1, 2, 3}));
+    std::this_thread::sleep_for(milliseconds(2));  // pacing, not waiting
+  }
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard lock(sink.mutex);
+    return !sink.firsts.empty() && sink.firsts.back().first == 0x1F;
+  }));
+  std::vector<std::pair<std::uint8_t, bool>> after;
+  {
+    std::lock_guard lock(sink.mutex);
+    for (const auto& f : sink.firsts)
+      if (f.first != 0x47) after.push_back(f);  // the warm-up messages may have gaps of their own
+  }
+  std::vector<std::pair<std::uint8_t, bool>> expected;
+  for (std::uint8_t m = 0x10; m < 0x20; ++m)
+    if (m < 0x15 || m >= 0x18) expected.emplace_back(m, m == 0x18);
+  EXPECT_EQ(after, expected);
 }
 
 // Guards the byte path end to end against an SRT implementation we did not write: every
