@@ -9,15 +9,22 @@ namespace mirandel {
 namespace {
 constexpr Nanos kGrainRequestInterval = 5 * kSecond;
 constexpr Nanos kStreamRequestInterval = 4 * kSecond;
+// A link that went down after pictures came may be a phone application that restarted, and
+// one streams only when asked: it is asked every second until the link is back.
+constexpr Nanos kStreamRequestIntervalLinkLost = kSecond;
 constexpr double kNoFramesAfterMs = 2000.0;
 
 const char* codecName(CodecKind codec) {
   return codec == kCodecH264 ? "H.264" : codec == kCodecHevc ? "HEVC" : "-";
 }
 
-// Asking the phone for its stream again helps only while nothing arrives; a
-// stream whose pictures the decoder refuses is arriving.
-bool awaitingStream(const StreamStats& s) { return !s.hasFrames && s.decoderInfo.refusal.empty(); }
+// How often the phone is asked for its stream; 0 for not at all. Asking helps only while
+// nothing arrives: before the first picture, and when the link is lost after pictures came.
+// A stream whose pictures the decoder refuses is arriving.
+Nanos streamRequestInterval(const StreamStats& s) {
+  if (s.hasFrames) return s.connected ? 0 : kStreamRequestIntervalLinkLost;
+  return s.decoderInfo.refusal.empty() ? kStreamRequestInterval : 0;
+}
 }  // namespace
 
 std::int32_t MirandelLink::latencyMs() const {
@@ -61,7 +68,8 @@ void MirandelLink::updateStream() {
     lastGrainRequestAt_ = t;
     sendCommand("/mirandel/stream/grain", {ControlArg::ofInt(0)});
   }
-  if (awaitingStream(video_.stats()) && t - lastStreamRequestAt_ > kStreamRequestInterval) {
+  const Nanos interval = streamRequestInterval(video_.stats());
+  if (interval > 0 && t - lastStreamRequestAt_ > interval) {
     lastStreamRequestAt_ = t;
     sendCommand("/mirandel/stream", {ControlArg::ofInt(1)});
   }
@@ -81,9 +89,9 @@ void MirandelLink::updateStatusLine() {
       // this line with; 0x0 until the host first draws the clip.
       const std::uint32_t width = renderer_.textureWidth(), height = renderer_.textureHeight();
       char line[256];
-      std::snprintf(line, sizeof line,
-                    "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s", width, height,
-                    codecName(s.codec), s.fps, s.transportMs, s.decoderInfo.hardware ? "hw" : "sw",
+      std::snprintf(line, sizeof line, "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s",
+                    width, height, codecName(s.codec), s.fps, s.transportMs,
+                    s.decoderInfo.hardware ? "hw" : "sw",
                     s.msSinceLastFrame > kNoFramesAfterMs ? " \xC2\xB7 no frames" : "");
       text = line;
     }

@@ -188,6 +188,36 @@ TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
   }
 }
 
+// Guards against a phone whose stream stopped (its application restarted, say) never being
+// asked for it again: the request went out only until the first picture, so the new stream
+// never started and the picture stayed frozen. A stream that shows pictures is not asked for;
+// one whose link is down is asked every second.
+TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItAgainEverySecond) {
+  phone::StreamSender sender;
+  ASSERT_TRUE(sender.start(smallStream()));
+  ManualClock clock(100 * kSecond);
+  auto clip = clipAt("127.0.0.1", ClipEnvironment{nullptr, clock.fn()});
+  ASSERT_TRUE(waitForPictures(*clip));
+  const auto requests = [&] { return link_.sentTo("/mirandel/stream").size(); };
+  const std::size_t whileShowing = requests();
+  clock.advance(5 * kSecond);
+  clip->superviseClip();
+  EXPECT_EQ(requests(), whileShowing);
+
+  sender.stop();
+  ASSERT_TRUE(waitFor([&] {
+    clip->superviseClip();
+    return clip->pictureText().rfind("reconnecting (", 0) == 0;
+  })) << clip->pictureText();
+  const std::size_t onceDown = requests();
+  EXPECT_EQ(onceDown, whileShowing + 1);  // asked at once: the last request is long past
+  for (std::size_t i = 1; i <= 3; ++i) {
+    clock.advance(kSecond + kMillisecond);
+    clip->superviseClip();
+    EXPECT_EQ(requests(), onceDown + i);
+  }
+}
+
 // Guards the reason on the "Picture" line, once worked out only when the stream's state
 // changed: the first unusable address showed a bare dash, and a second one kept the reason of
 // the first.
