@@ -13,7 +13,9 @@
 
 #include "support/NetLab.h"
 #include "support/TestSupport.h"
+#include "tools/host/RgbaImage.h"
 #include "tools/phone/PhoneApp.h"
+#include "tools/phone/Stamp.h"
 
 namespace mirandel::test {
 
@@ -50,6 +52,14 @@ inline std::optional<PictureLine> parsePictureLine(const std::string& text) {
                 p.noFrames ? " \xC2\xB7 no frames" : "");
   if (text != rebuilt || (p.codec != "H.264" && p.codec != "HEVC")) return std::nullopt;
   return p;
+}
+
+// The stamp in a drawn frame (the host reads RGBA, the reader wants BGRA).
+inline std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
+  std::vector<std::uint8_t> bgra(image.pixels);
+  for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+  return phone::readStamp(bgra.data(), image.width * 4u, static_cast<int>(image.width),
+                          static_cast<int>(image.height));
 }
 
 // Phone options for tests: the sample rack and a small, cheap stream.

@@ -27,14 +27,6 @@ std::uint64_t steadyMicros() {
                                         .count());
 }
 
-// The stamp in a drawn frame (the host reads RGBA, the reader wants BGRA).
-std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
-  std::vector<std::uint8_t> bgra(image.pixels);
-  for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
-  return phone::readStamp(bgra.data(), image.width * 4u, static_cast<int>(image.width),
-                          static_cast<int>(image.height));
-}
-
 // The real plug-in loaded into the headless host, with a GL context current.
 struct PluginInHost {
   bool open() {

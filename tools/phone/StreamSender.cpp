@@ -18,6 +18,7 @@ namespace {
 constexpr std::size_t kPacket = TsMuxer::kPacketSize;
 constexpr std::size_t kPacketsPerMessage = 7;
 constexpr int kAcceptWaitMs = 100;
+constexpr std::size_t kSentRecords = 600;  // 20 s at 30 fps
 
 std::uint64_t steadyMicros() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -26,6 +27,12 @@ std::uint64_t steadyMicros() {
 }
 
 }  // namespace
+
+std::uint64_t pictureDigest(const std::uint8_t* data, std::size_t size) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  return h;
+}
 
 StreamSender::StreamSender() { startSrtOnce(); }
 
@@ -66,6 +73,7 @@ bool StreamSender::start(const StreamOptions& options) {
     std::lock_guard lock(mutex_);
     stats_ = SenderStats{};
     queuedFaults_.clear();
+    sent_.clear();
   }
   stopRequested_ = false;
   running_ = true;
@@ -100,6 +108,14 @@ void StreamSender::injectFault(PacketFault fault, int count) {
 SenderStats StreamSender::stats() const {
   std::lock_guard lock(mutex_);
   return stats_;
+}
+
+std::optional<SentPicture> StreamSender::sentPicture(std::int64_t pts90k) const {
+  std::lock_guard lock(mutex_);
+  for (auto it = sent_.rbegin(); it != sent_.rend(); ++it) {
+    if (it->pts90k == pts90k) return *it;
+  }
+  return std::nullopt;
 }
 
 // Accept thread. The library signals a listener's readiness only to the epolls subscribed at
@@ -165,6 +181,13 @@ void StreamSender::streamLoop() {
 
 // Stream thread.
 void StreamSender::sendPicture(const EncodedPicture& picture) {
+  const std::uint64_t digest = pictureDigest(picture.bytes.data(), picture.bytes.size());
+  {
+    std::lock_guard lock(mutex_);
+    const std::int64_t previous = sent_.empty() ? -1 : sent_.back().pts90k;
+    sent_.push_back({picture.pts90k, digest, picture.key, previous});
+    if (sent_.size() > kSentRecords) sent_.pop_front();
+  }
   muxed_.clear();
   muxer_->muxPicture(picture.bytes.data(), picture.bytes.size(), picture.pts90k, picture.key,
                      muxed_);

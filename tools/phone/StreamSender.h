@@ -4,7 +4,9 @@
 // per SRT message, with optional damage injected into the video packets.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -29,6 +31,18 @@ struct StreamOptions {
   FaultRates faults;
   std::uint32_t faultSeed = 1;
 };
+
+// What the stream sent for one picture, before any injected damage: a test's decoder checks the
+// units it is given against it.
+struct SentPicture {
+  std::int64_t pts90k = 0;
+  std::uint64_t digest = 0;  // pictureDigest of the coded picture's Annex-B bytes
+  bool key = false;
+  std::int64_t previousPts = -1;  // the picture sent before this one; -1 for the first
+};
+
+// FNV-1a (64 bits) of a coded picture.
+std::uint64_t pictureDigest(const std::uint8_t* data, std::size_t size);
 
 struct SenderStats {
   std::uint64_t picturesSent = 0;
@@ -57,6 +71,8 @@ class StreamSender {
   void injectFault(PacketFault fault, int count = 1);
   // Any thread.
   SenderStats stats() const;
+  // The picture with this PTS among the last 600 sent; nullopt when unknown. Any thread.
+  std::optional<SentPicture> sentPicture(std::int64_t pts90k) const;
   bool running() const { return running_.load(); }
 
  private:
@@ -86,6 +102,7 @@ class StreamSender {
   bool callerJoined_ = false;              // guarded by mutex_; forces a key picture
   std::vector<PacketFault> queuedFaults_;  // guarded by mutex_
   SenderStats stats_;                      // guarded by mutex_
+  std::deque<SentPicture> sent_;           // guarded by mutex_; oldest first
 };
 
 }  // namespace mirandel::phone
