@@ -32,21 +32,36 @@ std::array<bool, kBits> toBits(const Stamp& s) {
 
 int stampCellSize(int width) { return width >= 640 ? 16 : 8; }
 
-bool stampFits(int width, int height) {
-  const int c = stampCellSize(width);
-  return width >= (kColumns + 2) * c && height >= (kRows + 2) * c;
+int stampAreaWidth(int width) { return (kColumns + 2) * stampCellSize(width); }
+int stampAreaHeight(int width) { return (kRows + 2) * stampCellSize(width); }
+
+bool stampFits(int width, int height, StampCorner corner) {
+  const int areaW = stampAreaWidth(width), areaH = stampAreaHeight(width);
+  if (corner == StampCorner::kBottomRight) return width >= 2 * areaW && height >= areaH;
+  return width >= areaW && height >= areaH;
+}
+
+// Both are even for even picture sizes, which keeps the cells on whole chroma samples.
+int stampAreaLeft(int width, StampCorner corner) {
+  return corner == StampCorner::kBottomRight ? width - stampAreaWidth(width) : 0;
+}
+
+int stampAreaTop(int width, int height, StampCorner corner) {
+  return corner == StampCorner::kBottomRight ? height - stampAreaHeight(width) : 0;
 }
 
 void drawStamp(const Stamp& stamp, std::uint8_t* y, std::size_t yStride, std::uint8_t* u,
-               std::uint8_t* v, std::size_t chromaStride, int width, int height) {
-  if (!stampFits(width, height)) return;
+               std::uint8_t* v, std::size_t chromaStride, int width, int height,
+               StampCorner corner) {
+  if (!stampFits(width, height, corner)) return;
   const int c = stampCellSize(width);
+  const int left = stampAreaLeft(width, corner), top = stampAreaTop(width, height, corner);
   const auto bits = toBits(stamp);
   for (int row = 0; row < kRows; ++row) {
     for (int col = 0; col < kColumns; ++col) {
       const std::uint8_t level = bits[row * kColumns + col] ? 235 : 16;
-      const int x0 = (col + 1) * c;
-      const int y0 = (row + 1) * c;
+      const int x0 = left + (col + 1) * c;
+      const int y0 = top + (row + 1) * c;
       for (int yy = y0; yy < y0 + c; ++yy) {
         for (int xx = x0; xx < x0 + c; ++xx) y[yy * yStride + xx] = level;
       }
@@ -60,16 +75,17 @@ void drawStamp(const Stamp& stamp, std::uint8_t* y, std::size_t yStride, std::ui
   }
 }
 
-std::optional<Stamp> readStamp(const std::uint8_t* bgra, std::size_t stride, int width,
-                               int height) {
-  if (!bgra || !stampFits(width, height)) return std::nullopt;
+std::optional<Stamp> readStamp(const std::uint8_t* bgra, std::size_t stride, int width, int height,
+                               StampCorner corner) {
+  if (!bgra || !stampFits(width, height, corner)) return std::nullopt;
   const int c = stampCellSize(width);
+  const int left = stampAreaLeft(width, corner), top = stampAreaTop(width, height, corner);
   std::array<bool, kBits> bits{};
   for (int row = 0; row < kRows; ++row) {
     for (int col = 0; col < kColumns; ++col) {
       // The middle half of the cell, away from coding artefacts at its edges.
-      const int x0 = (col + 1) * c + c / 4;
-      const int y0 = (row + 1) * c + c / 4;
+      const int x0 = left + (col + 1) * c + c / 4;
+      const int y0 = top + (row + 1) * c + c / 4;
       unsigned sum = 0;
       for (int yy = y0; yy < y0 + c / 2; ++yy) {
         const std::uint8_t* p = bgra + yy * stride + x0 * 4;

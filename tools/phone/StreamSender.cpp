@@ -171,7 +171,8 @@ void StreamSender::streamLoop() {
     }
     if (paused_) continue;
     const Stamp stamp{static_cast<std::uint32_t>(index), steadyMicros()};
-    renderTestPattern(stamp, options_.encoder.width, options_.encoder.height, picture);
+    renderTestPattern(stamp, options_.encoder.width, options_.encoder.height, picture,
+                      options_.secondStamp);
     coded.clear();
     if (!encoder_->encode(picture, index, forceKey, coded)) continue;
     ++index;

@@ -28,6 +28,7 @@ struct StreamOptions {
   EncoderOptions encoder;  // codec, size, frame rate, bit rate, key interval
   bool markers = true;     // end-of-picture marker after each picture
   bool boundedPes = false;
+  bool secondStamp = false;  // the stamp in the bottom-right corner too (TestPattern.h)
   FaultRates faults;
   std::uint32_t faultSeed = 1;
 };

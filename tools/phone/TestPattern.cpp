@@ -13,7 +13,8 @@ std::uint8_t band(int v) {
 
 }  // namespace
 
-void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& out) {
+void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& out,
+                       bool secondStamp) {
   out.width = width;
   out.height = height;
   const int cw = width / 2;
@@ -42,6 +43,10 @@ void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& ou
     }
   }
   drawStamp(stamp, out.y.data(), width, out.u.data(), out.v.data(), cw, width, height);
+  if (secondStamp) {
+    drawStamp(stamp, out.y.data(), width, out.u.data(), out.v.data(), cw, width, height,
+              StampCorner::kBottomRight);
+  }
 }
 
 }  // namespace mirandel::phone

@@ -16,7 +16,11 @@ struct YuvPicture {
 };
 
 // Renders picture number `stamp.frame` of the moving pattern (diagonal colour bands drifting
-// and a white block sweeping across) with the stamp drawn in. Reuses `out`'s buffers.
-void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& out);
+// and a white block sweeping across) with the stamp drawn in the top-left corner and, with
+// `secondStamp`, in the bottom-right one too where it fits (Stamp.h). The second stamp is
+// asked for: its changing cells cost bits that a tight bit rate would take from the first.
+// Reuses `out`'s buffers.
+void renderTestPattern(const Stamp& stamp, int width, int height, YuvPicture& out,
+                       bool secondStamp = false);
 
 }  // namespace mirandel::phone

@@ -4,11 +4,12 @@
 //                  [--port P] [--reply-port P] [--verbose]
 //                  [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]
 //                  [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS]
-//                  [--srt-port P] [--stream-now] [--no-markers] [--grain A]
+//                  [--srt-port P] [--stream-now] [--no-markers] [--second-stamp] [--grain A]
 //                  [--status-ms MS] [--at SECONDS:ACTION ...]
 // "--link auto" leaves the link text out, so the clip judges the route by its address.
 // "--parts 0" (the default) answers describe requests whole. Script steps (--at) are listed
-// in tools/phone/PhoneScript.h.
+// in tools/phone/PhoneScript.h. "--second-stamp" draws the picture's stamp in the
+// bottom-right corner too, so a receiver can tell damaged pictures (tools/phone/Stamp.h).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -39,7 +40,8 @@ int usage() {
                "         [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]\n"
                "         [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS] "
                "[--srt-port P]\n"
-               "         [--stream-now] [--no-markers] [--grain A] [--status-ms MS] "
+               "         [--stream-now] [--no-markers] [--second-stamp] [--grain A] "
+               "[--status-ms MS] "
                "[--at SECONDS:ACTION ...]\n");
   return 2;
 }
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
       options.streamNow = true;
     } else if (a == "--no-markers") {
       options.stream.markers = false;
+    } else if (a == "--second-stamp") {
+      options.stream.secondStamp = true;
     } else if (!(v = value())) {
       return usage();
     } else if (a == "--name") {
