@@ -29,15 +29,16 @@ struct FrameRect {
   std::uint32_t x = 0, y = 0, width = 0, height = 0;
 };
 
-// The part of the frame that shows the stamp of a picW x picH picture; empty when the
-// picture cannot carry one or the stamp lies outside the frame.
+// The part of the frame that shows the stamp in `corner` of a picW x picH picture; empty when
+// the picture cannot carry one there or the stamp lies outside the frame.
 FrameRect stampRect(const Placement& placement, std::uint32_t frameW, std::uint32_t frameH,
-                    std::uint32_t picW, std::uint32_t picH);
+                    std::uint32_t picW, std::uint32_t picH,
+                    phone::StampCorner corner = phone::StampCorner::kTopLeft);
 
-// Reads the stamp from `region`, the RGBA pixels of frame rectangle `rect` (typically
-// stampRect read back), of a picture of picW x picH placed by `placement`.
-std::optional<phone::Stamp> readDrawnStamp(const RgbaImage& region, const FrameRect& rect,
-                                           const Placement& placement, std::uint32_t picW,
-                                           std::uint32_t picH);
+// Reads the stamp in `corner` from `region`, the RGBA pixels of frame rectangle `rect`
+// (typically stampRect read back), of a picture of picW x picH placed by `placement`.
+std::optional<phone::Stamp> readDrawnStamp(
+    const RgbaImage& region, const FrameRect& rect, const Placement& placement, std::uint32_t picW,
+    std::uint32_t picH, phone::StampCorner corner = phone::StampCorner::kTopLeft);
 
 }  // namespace mirandel::host

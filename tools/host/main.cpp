@@ -4,7 +4,8 @@
 //   mirandel-host <plugin> [--viewport WxH] [--frames N] [--fps R] [--snapshot out.png]
 //                 [--unload]
 //   mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
-//                 [--phone-ip ADDRESS] [--snapshots PREFIX] [--latency-log FILE]
+//                 [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] [--snapshots PREFIX]
+//                 [--latency-log FILE] [--timeline FILE] [--second-stamp]
 //                 [--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]
 //   mirandel-host --clock-offset
 //
@@ -15,6 +16,14 @@
 // includes the glass-to-glass latency read from the phone emulator's stamps. --phone-ip types
 // an address into "Phone IP" instead of letting the clip pick a discovered phone. It answers
 // 1 when no picture was shown.
+//
+// --clips N creates N clips, each drawn into a framebuffer of its own (the viewport's size)
+// in every frame; --phone-ip then gives one address per clip, separated by commas. The
+// summary has every clip's figures and this process's CPU time and peak resident memory, and
+// ends with one line per clip and one for them all. --timeline writes a line a second
+// (memory, CPU, each clip's median latency); --second-stamp counts pictures whose two stamps
+// disagree as damaged (the phones run with mirandel-phone --second-stamp). A run of several
+// clips answers 1 when a clip showed no picture or a damaged one.
 //
 // The stamps carry the phone's steady clock. When this host's steady clock is another one
 // (the Windows host under Wine: see ClockOffset.h), --phone-clock-offset gives the phone
@@ -34,9 +43,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/host/ClockOffset.h"
 #include "tools/host/FfglHost.h"
@@ -60,9 +71,12 @@ struct Options {
   bool unload = false;
   double runSeconds = 0;  // > 0: live run instead of the report
   std::string fit = "fit";
-  std::string phoneIp;
+  unsigned clips = 1;
+  std::vector<std::string> phoneIps;  // none, or one per clip
   std::string snapshotPrefix;
   std::string latencyLog;
+  std::string timeline;
+  bool secondStamp = false;
   double firstPictureTimeout = 0;
   std::optional<std::int64_t> phoneClockOffset;
 };
@@ -72,9 +86,9 @@ int usage(const char* why) {
                "%s\nusage: mirandel-host <plugin> [--viewport WxH] [--frames N] [--fps R] "
                "[--snapshot out.png] [--unload]\n"
                "       mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] "
-               "[--fit fit|fill|stretch] [--phone-ip ADDRESS] [--snapshots PREFIX] "
-               "[--latency-log FILE] [--first-picture-timeout SECONDS] "
-               "[--phone-clock-offset MICROS]\n"
+               "[--fit fit|fill|stretch] [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] "
+               "[--snapshots PREFIX] [--latency-log FILE] [--timeline FILE] [--second-stamp] "
+               "[--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]\n"
                "       mirandel-host --clock-offset\n",
                why);
   return 2;
@@ -100,17 +114,26 @@ FitMode fitMode(const std::string& name) {
   return name == "fill" ? FitMode::kFill : name == "stretch" ? FitMode::kStretch : FitMode::kFit;
 }
 
-// The live run: the clip finds (or is given) its phone and draws its stream.
-int runLive(const FfglHost& host, InstanceId instance, const Options& opt) {
+// The live run: each clip finds (or is given) its phone and draws its stream.
+int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, const Options& opt) {
   std::string error;
-  auto target = Framebuffer::create(opt.width, opt.height, &error);
-  if (!target) {
-    std::fprintf(stderr, "no framebuffer: %s\n", error.c_str());
-    return 1;
-  }
-  if (!opt.phoneIp.empty()) {
-    host.setText(instance, 1, opt.phoneIp.c_str());
-    std::printf("== Phone IP set to %s\n", opt.phoneIp.c_str());
+  std::vector<std::unique_ptr<Framebuffer>> targets;
+  std::vector<LiveClip> clips;
+  for (std::size_t i = 0; i < instances.size(); ++i) {
+    targets.push_back(Framebuffer::create(opt.width, opt.height, &error));
+    if (!targets.back()) {
+      std::fprintf(stderr, "no framebuffer: %s\n", error.c_str());
+      return 1;
+    }
+    clips.push_back({instances[i], targets.back().get()});
+    if (i < opt.phoneIps.size()) {
+      host.setText(instances[i], 1, opt.phoneIps[i].c_str());
+      if (instances.size() > 1) {
+        std::printf("== clip %zu: Phone IP set to %s\n", i + 1, opt.phoneIps[i].c_str());
+      } else {
+        std::printf("== Phone IP set to %s\n", opt.phoneIps[i].c_str());
+      }
+    }
   }
   LiveRunOptions live;
   live.seconds = opt.runSeconds;
@@ -118,6 +141,8 @@ int runLive(const FfglHost& host, InstanceId instance, const Options& opt) {
   live.fit = fitMode(opt.fit);
   live.snapshotPrefix = opt.snapshotPrefix;
   live.latencyLog = opt.latencyLog;
+  live.timeline = opt.timeline;
+  live.secondStamp = opt.secondStamp;
   live.firstPictureTimeout = opt.firstPictureTimeout;
   live.phoneSteadyMinusSystemMicros = opt.phoneClockOffset;
   if (opt.phoneClockOffset) {
@@ -127,12 +152,25 @@ int runLive(const FfglHost& host, InstanceId instance, const Options& opt) {
         "this host's\n",
         std::abs(apart) / 1000.0, apart >= 0 ? "ahead of" : "behind");
   }
-  std::printf("== drawing %.0f s at %.0f fps into %ux%u (%s)\n", opt.runSeconds, opt.fps, opt.width,
-              opt.height, opt.fit.c_str());
+  if (clips.size() > 1) {
+    std::printf("== drawing %zu clips %.0f s at %.0f fps, each into %ux%u (%s)\n", clips.size(),
+                opt.runSeconds, opt.fps, opt.width, opt.height, opt.fit.c_str());
+  } else {
+    std::printf("== drawing %.0f s at %.0f fps into %ux%u (%s)\n", opt.runSeconds, opt.fps,
+                opt.width, opt.height, opt.fit.c_str());
+  }
   std::fflush(stdout);
-  const LiveRunResult result = runLive(host, instance, *target, live, stdout);
-  printLiveSummary(result, opt.fps, stdout);
-  return result.picturesShown > 0 && result.framesFailed == 0 ? 0 : 1;
+  ProcessFigures process;
+  const std::vector<LiveRunResult> results = runLiveClips(host, clips, live, stdout, &process);
+  if (results.size() == 1) {
+    printLiveSummary(results[0], opt.fps, stdout);
+    return results[0].picturesShown > 0 && results[0].framesFailed == 0 ? 0 : 1;
+  }
+  printClipsSummary(results, process, opt.fps, stdout);
+  for (const LiveRunResult& r : results) {
+    if (r.picturesShown == 0 || r.framesFailed != 0 || r.picturesDamaged != 0) return 1;
+  }
+  return 0;
 }
 
 int run(const Options& opt) {
@@ -175,10 +213,20 @@ int run(const Options& opt) {
   }
   std::printf("== clip instantiated with viewport %ux%u\n", opt.width, opt.height);
   if (opt.runSeconds > 0) {
-    const int status = runLive(host, *instance, opt);
+    std::vector<InstanceId> instances{*instance};
+    while (instances.size() < opt.clips) {
+      auto another = host.instantiate({0, 0, opt.width, opt.height});
+      if (!another) {
+        std::fprintf(stderr, "instantiate (code 18) failed for clip %zu\n", instances.size() + 1);
+        break;
+      }
+      instances.push_back(*another);
+    }
+    if (opt.clips > 1) std::printf("== %zu clips instantiated\n", instances.size());
+    const int status = instances.size() == opt.clips ? runLive(host, instances, opt) : 1;
     std::printf("== host log\n");
     printLog();
-    host.deinstantiate(*instance);
+    for (InstanceId i : instances) host.deinstantiate(i);
     host.deinitialise();
     host.setLogCallback(nullptr);
     return status;
@@ -271,7 +319,22 @@ int main(int argc, char** argv) {
         return usage("bad --fit");
       }
     } else if (a == "--phone-ip" && hasValue) {
-      opt.phoneIp = argv[++i];
+      opt.phoneIps.clear();
+      std::string list = argv[++i];
+      for (std::size_t from = 0;;) {
+        const std::size_t comma = list.find(',', from);
+        opt.phoneIps.push_back(list.substr(from, comma - from));
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+      }
+    } else if (a == "--clips" && hasValue) {
+      const long n = std::strtol(argv[++i], nullptr, 10);
+      if (n < 1 || n > 16) return usage("bad --clips (1 to 16)");
+      opt.clips = static_cast<unsigned>(n);
+    } else if (a == "--timeline" && hasValue) {
+      opt.timeline = argv[++i];
+    } else if (a == "--second-stamp") {
+      opt.secondStamp = true;
     } else if (a == "--snapshots" && hasValue) {
       opt.snapshotPrefix = argv[++i];
     } else if (a == "--latency-log" && hasValue) {
@@ -296,6 +359,9 @@ int main(int argc, char** argv) {
     }
   }
   if (opt.plugin.empty()) return usage("no plug-in file given");
+  if (!opt.phoneIps.empty() && opt.phoneIps.size() != opt.clips) {
+    return usage("--phone-ip needs one address per clip");
+  }
   if (!opt.snapshot.empty() && opt.frames == 0) opt.frames = 1;
   return run(opt);
 }

@@ -44,29 +44,31 @@ TEST(LatencySummary, MedianP95AndMaxFollowTheirRanks) {
 }
 
 // Guards against a parser that mistakes the receiver's words for a picture size, or loses the
-// transport figure when the line carries the no-frames flag.
-TEST(PictureText, SizeAndTransportAreReadOnlyFromAStreamingLine) {
+// transport figure when the line carries the no-frames flag, or the frame rate that the
+// multi-clip run adds up to the pictures decoded.
+TEST(PictureText, SizeRateAndTransportAreReadOnlyFromAStreamingLine) {
   struct Case {
     std::string text;
     bool ok;
     std::uint32_t w, h;
-    double transport;
+    double fps, transport;
   } cases[] = {
-      {"1920x1080 H.264 30 fps \xC2\xB7 12.5 ms transport \xC2\xB7 sw", true, 1920, 1080, 12.5},
+      {"1920x1080 H.264 30 fps \xC2\xB7 12.5 ms transport \xC2\xB7 sw", true, 1920, 1080, 30, 12.5},
       {"1080x1920 HEVC 0 fps \xC2\xB7 3.0 ms transport \xC2\xB7 hw \xC2\xB7 no frames", true, 1080,
-       1920, 3.0},
-      {"connecting to 169.254.77.2:9010", false, 0, 0, 0},
-      {"connected", false, 0, 0, 0},
-      {"\xE2\x80\x94", false, 0, 0, 0},
-      {"0x0 - 0 fps \xC2\xB7 1.0 ms transport \xC2\xB7 sw", false, 0, 0, 0},
+       1920, 0, 3.0},
+      {"connecting to 169.254.77.2:9010", false, 0, 0, 0, 0},
+      {"connected", false, 0, 0, 0, 0},
+      {"\xE2\x80\x94", false, 0, 0, 0, 0},
+      {"0x0 - 0 fps \xC2\xB7 1.0 ms transport \xC2\xB7 sw", false, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     std::uint32_t w = 0, h = 0;
-    double t = 0;
-    ASSERT_EQ(parsePictureText(c.text, &w, &h, &t), c.ok) << c.text;
+    double t = 0, fps = -1;
+    ASSERT_EQ(parsePictureText(c.text, &w, &h, &t, &fps), c.ok) << c.text;
     if (!c.ok) continue;
     EXPECT_EQ(w, c.w) << c.text;
     EXPECT_EQ(h, c.h) << c.text;
+    EXPECT_DOUBLE_EQ(fps, c.fps) << c.text;
     EXPECT_DOUBLE_EQ(t, c.transport) << c.text;
   }
 }
@@ -99,7 +101,8 @@ RgbaImage drawLikeTheClip(const phone::YuvPicture& picture, std::uint32_t frameW
 }
 
 // Guards against looking for the stamp in the wrong place once the clip scales, letterboxes
-// or pillarboxes the picture: every latency sample of such a run would be lost.
+// or pillarboxes the picture: every latency sample of such a run would be lost, and with the
+// second stamp looked for in the wrong place every intact picture would count as damaged.
 TEST(DrawnStamp, ReadsBackThroughEveryPlacementThatKeepsTheCornerInView) {
   struct Case {
     int picW, picH;
@@ -116,19 +119,24 @@ TEST(DrawnStamp, ReadsBackThroughEveryPlacementThatKeepsTheCornerInView) {
       {1080, 1920, 1920, 1080, FitMode::kFill, false},   // top cropped: corner gone
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.picW) + "x" + std::to_string(c.picH) + " in " +
-                 std::to_string(c.frameW) + "x" + std::to_string(c.frameH) + " mode " +
-                 std::to_string(static_cast<int>(c.fit)));
-    const phone::Stamp stamp{4242, 987654321012ull};
-    phone::YuvPicture picture;
-    phone::renderTestPattern(stamp, c.picW, c.picH, picture);
-    const Placement p = placePicture(c.frameW, c.frameH, c.picW, c.picH, c.fit);
-    const FrameRect rect = stampRect(p, c.frameW, c.frameH, c.picW, c.picH);
-    const RgbaImage region = drawLikeTheClip(picture, c.frameW, c.frameH, c.fit, rect);
-    const auto read = rect.width ? readDrawnStamp(region, rect, p, c.picW, c.picH) : std::nullopt;
-    ASSERT_EQ(read.has_value(), c.readable);
-    if (read) {
-      EXPECT_EQ(*read, stamp);
+    for (const phone::StampCorner corner :
+         {phone::StampCorner::kTopLeft, phone::StampCorner::kBottomRight}) {
+      SCOPED_TRACE(std::to_string(c.picW) + "x" + std::to_string(c.picH) + " in " +
+                   std::to_string(c.frameW) + "x" + std::to_string(c.frameH) + " mode " +
+                   std::to_string(static_cast<int>(c.fit)) + " corner " +
+                   std::to_string(static_cast<int>(corner)));
+      const phone::Stamp stamp{4242, 987654321012ull};
+      phone::YuvPicture picture;
+      phone::renderTestPattern(stamp, c.picW, c.picH, picture, true);
+      const Placement p = placePicture(c.frameW, c.frameH, c.picW, c.picH, c.fit);
+      const FrameRect rect = stampRect(p, c.frameW, c.frameH, c.picW, c.picH, corner);
+      const RgbaImage region = drawLikeTheClip(picture, c.frameW, c.frameH, c.fit, rect);
+      const auto read =
+          rect.width ? readDrawnStamp(region, rect, p, c.picW, c.picH, corner) : std::nullopt;
+      ASSERT_EQ(read.has_value(), c.readable);
+      if (read) {
+        EXPECT_EQ(*read, stamp);
+      }
     }
   }
 }
