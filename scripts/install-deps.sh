@@ -2,7 +2,8 @@
 # Installs the Debian packages that a build needs. Non-interactive and
 # idempotent: packages already present are left alone and apt is not even asked.
 #
-#   scripts/install-deps.sh            the Linux build, tests, tools and benchmarks
+#   scripts/install-deps.sh            the Linux build, tests, tools and benchmarks, and
+#                                      gnuplot (without X) for the soak's chart
 #   scripts/install-deps.sh --windows  cross-building the Windows DLL and its
 #                                      dependencies (scripts/build-windows.sh)
 #   scripts/install-deps.sh --wine     running Windows programs under Wine: the
@@ -21,6 +22,7 @@ LINUX_PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev
   liblo-tools
   iproute2 nftables util-linux
+  gnuplot-nox
 "
 
 # mingw-w64 with the posix thread model; dpkg-dev unpacks the Debian source
