@@ -77,6 +77,7 @@ struct ClipRun {
   bool unstampedRun = false;  // the previous frame showed a picture without a readable stamp
   double lastNewPictureAt = -1;
   std::vector<double> tickLatencyMs;  // pictures shown since the last timeline line
+  LatencyHistogram latency, frame, transport;
   std::vector<RgbaImage> snapshots;
   double nextSnapshotAt = -1;
   LiveRunResult result;
@@ -113,7 +114,9 @@ void drawClip(const RunContext& c, ClipRun& run, std::size_t index, double t) {
   const std::int64_t drawnUs = c.options.phoneSteadyMinusSystemMicros
                                    ? systemMicros() + *c.options.phoneSteadyMinusSystemMicros
                                    : micros(drawnAt);
-  result.frameMs.push_back(secondsBetween(begun, drawnAt) * 1000.0);
+  const double frameMs = secondsBetween(begun, drawnAt) * 1000.0;
+  run.frame.add(frameMs);
+  if (c.options.keepSamples) result.frameMs.push_back(frameMs);
   const auto stamp = readDrawnStamp(region, rect, placement, run.picW, run.picH);
   if (stamp) {
     run.unstampedRun = false;
@@ -130,7 +133,8 @@ void drawClip(const RunContext& c, ClipRun& run, std::size_t index, double t) {
       ++result.picturesShown;
       const double ms =
           static_cast<double>(drawnUs - static_cast<std::int64_t>(stamp->sentMicros)) / 1000.0;
-      result.latencyMs.push_back(ms);
+      run.latency.add(ms);
+      if (c.options.keepSamples) result.latencyMs.push_back(ms);
       run.tickLatencyMs.push_back(ms);
       if (c.log) {
         if (c.severalClips) std::fprintf(c.log, "%zu ", index + 1);
@@ -202,7 +206,8 @@ void drawClip(const RunContext& c, ClipRun& run, std::size_t index, double t) {
         run.picH = ph;
         run.sizeKnown = true;
         run.fpsFigure = fps;
-        result.transportMs.push_back(transport);
+        run.transport.add(transport);
+        if (c.options.keepSamples) result.transportMs.push_back(transport);
         if (t - w.printedAt < kPictureLineInterval) continue;
       } else {
         run.fpsFigure = 0;
@@ -343,7 +348,12 @@ std::vector<LiveRunResult> runLiveClips(const FfglHost& host, const std::vector<
         std::fprintf(out, "snapshot %s failed: %s\n", path.c_str(), error.c_str());
       }
     }
-    results.push_back(std::move(run.result));
+    LiveRunResult& r = run.result;
+    // Exact figures where every value was kept.
+    r.latency = options.keepSamples ? summarise(r.latencyMs) : run.latency.summary();
+    r.frame = options.keepSamples ? summarise(r.frameMs) : run.frame.summary();
+    r.transport = options.keepSamples ? summarise(r.transportMs) : run.transport.summary();
+    results.push_back(std::move(r));
   }
   return results;
 }
@@ -366,11 +376,11 @@ void printLiveSummary(const LiveRunResult& r, double fps, std::FILE* out) {
     std::fprintf(out, "first picture:       %.2f s after the clip was created\n", r.firstPictureAt);
   }
   std::fprintf(out, "host frame time:     %s  (draw and stamp read-back)\n",
-               formatSummary(summarise(r.frameMs)).c_str());
+               formatSummary(r.frame).c_str());
   std::fprintf(out, "receive to decoded:  %s  (the \"Picture\" text's transport figure)\n",
-               formatSummary(summarise(r.transportMs)).c_str());
+               formatSummary(r.transport).c_str());
   std::fprintf(out, "glass to glass:      %s  (stamp send to frame drawn)\n",
-               formatSummary(summarise(r.latencyMs)).c_str());
+               formatSummary(r.latency).c_str());
   for (const std::string& f : r.snapshotFiles)
     std::fprintf(out, "snapshot:            %s\n", f.c_str());
 }
@@ -401,9 +411,9 @@ void printClipsSummary(const std::vector<LiveRunResult>& results, const ProcessF
       std::fprintf(out, "first picture:       %.2f s after the run began\n", r.firstPictureAt);
     }
     std::fprintf(out, "host frame time:     %s  (this clip's draw and stamp read-back)\n",
-                 formatSummary(summarise(r.frameMs)).c_str());
-    std::fprintf(out, "receive to decoded:  %s\n", formatSummary(summarise(r.transportMs)).c_str());
-    std::fprintf(out, "glass to glass:      %s\n", formatSummary(summarise(r.latencyMs)).c_str());
+                 formatSummary(r.frame).c_str());
+    std::fprintf(out, "receive to decoded:  %s\n", formatSummary(r.transport).c_str());
+    std::fprintf(out, "glass to glass:      %s\n", formatSummary(r.latency).c_str());
     for (const std::string& f : r.snapshotFiles)
       std::fprintf(out, "snapshot:            %s\n", f.c_str());
   }
@@ -418,7 +428,7 @@ void printClipsSummary(const std::vector<LiveRunResult>& results, const ProcessF
     shown += r.picturesShown;
     damaged += r.picturesDamaged;
     std::fprintf(out, "clip %zu: shown %u, damaged %u, reconnects %u, p95 %.1f ms\n", k + 1,
-                 r.picturesShown, r.picturesDamaged, r.reconnects, summarise(r.latencyMs).p95);
+                 r.picturesShown, r.picturesDamaged, r.reconnects, r.latency.p95);
   }
   std::fprintf(out, "all clips: %zu clips, %u pictures shown, %u damaged, peak memory %.0f MB\n",
                results.size(), shown, damaged, process.peakResidentMb);

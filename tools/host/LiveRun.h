@@ -38,6 +38,9 @@ struct LiveRunOptions {
   // --second-stamp): a picture shown with corners that disagree, or with no readable stamp,
   // counts as damaged.
   bool secondStamp = false;
+  // Keep every latency, transport and frame time in the result; without, only their figures
+  // are kept, in fixed memory (LatencyHistogram), for runs as long as a soak's.
+  bool keepSamples = true;
   // One line a second: time, this process's resident memory and CPU use over that second,
   // and each clip's median latency over it ("NaN" when it showed no new picture). Optional.
   std::string timeline;
@@ -62,9 +65,10 @@ struct LiveRunResult {
   unsigned reconnects = 0;          // times the "Picture" text turned to "reconnecting (…)"
   double firstPictureAt = -1;       // seconds after the start; -1 when none was shown
   double longestGap = 0;            // seconds between two new pictures, after the first
-  std::vector<double> latencyMs;    // per picture shown
-  std::vector<double> frameMs;      // ProcessOpenGL plus the stamp read-back, per frame
-  std::vector<double> transportMs;  // from each distinct "Picture" text
+  std::vector<double> latencyMs;    // per picture shown (with keepSamples)
+  std::vector<double> frameMs;      // ProcessOpenGL plus the stamp read-back, per frame (same)
+  std::vector<double> transportMs;  // from each distinct "Picture" text (same)
+  LatencySummary latency, frame, transport;  // of those series, kept or not
   std::vector<std::string> snapshotFiles;
 };
 

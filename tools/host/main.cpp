@@ -143,6 +143,8 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
   live.latencyLog = opt.latencyLog;
   live.timeline = opt.timeline;
   live.secondStamp = opt.secondStamp;
+  // Several clips make a soak, whose memory figure must not grow with the figures it takes.
+  live.keepSamples = clips.size() == 1;
   live.firstPictureTimeout = opt.firstPictureTimeout;
   live.phoneSteadyMinusSystemMicros = opt.phoneClockOffset;
   if (opt.phoneClockOffset) {
