@@ -3,8 +3,8 @@
 # relay, into ONE headless host process that draws all of them at 60 fps, for a set time.
 #
 #   scripts/soak.sh [--clips N] [--duration S] [--size WxH] [--loss PCT] [--jitter MS]
-#                   [--blackout-at S --blackout-for S] [--bitrate KBPS] [--seed N]
-#                   [--out DIR] [--no-build] [--build DIR] [--relay PROGRAM]
+#                   [--blackout-at S --blackout-for S] [--latency MS] [--bitrate KBPS]
+#                   [--seed N] [--out DIR] [--no-build] [--build DIR] [--relay PROGRAM]
 #
 # Namespaces, all made here and removed at the end: one for the host, and one per phone,
 # joined to the host's by a veth pair of its own (phone K is 10.79.K.2, the host's end
@@ -19,7 +19,9 @@
 # clip gives each its own loss pattern (seeded --seed + K - 1) and its own counters.
 #
 # Each clip gets its phone's address typed into "Phone IP" (the phones have identities of
-# their own, so no clip moves to another's phone). The phones draw their stamp in both
+# their own, so no clip moves to another's phone). --latency sets every clip's "Latency", the
+# SRT receive latency (20 to 500 ms; the clip's default is 40): what a VJ raises on a network
+# whose jitter eats that budget, since SRT gives up on whatever comes later. The phones draw their stamp in both
 # corners (mirandel-phone --second-stamp): the host reads both back from every picture drawn
 # and counts a picture whose corners disagree, or that shows no readable stamp, as damaged.
 #
@@ -49,6 +51,7 @@ jitter=0
 blackout_at=""
 blackout_for=""
 bitrate=1500
+latency=""
 seed=1
 out=out/soak
 build_them=1
@@ -56,7 +59,7 @@ build=build/release
 relay=""
 usage() {
   echo "usage: scripts/soak.sh [--clips N] [--duration S] [--size WxH] [--loss PCT]" \
-    "[--jitter MS] [--blackout-at S --blackout-for S] [--bitrate KBPS] [--seed N]" \
+    "[--jitter MS] [--blackout-at S --blackout-for S] [--latency MS] [--bitrate KBPS] [--seed N]" \
     "[--out DIR] [--no-build] [--build DIR] [--relay PROGRAM]" >&2
   exit 2
 }
@@ -74,6 +77,7 @@ while [ $# -gt 0 ]; do
     --blackout-at) blackout_at=$2 ;;
     --blackout-for) blackout_for=$2 ;;
     --bitrate) bitrate=$2 ;;
+    --latency) latency=$2 ;;
     --seed) seed=$2 ;;
     --out) out=$2 ;;
     --build) build=$2 ;;
@@ -96,6 +100,13 @@ if [ -n "$blackout_at$blackout_for" ]; then
     { echo "soak: --blackout-at and --blackout-for go together, in whole seconds" >&2; exit 2; }
   [ $((blackout_at + blackout_for + 8)) -le "$duration" ] ||
     { echo "soak: the blackout must end 8 s before the run does" >&2; exit 2; }
+fi
+host_params=""
+if [ -n "$latency" ]; then
+  whole "$latency" && [ "$latency" -ge 20 ] && [ "$latency" -le 500 ] ||
+    { echo "soak: --latency is 20 to 500 ms" >&2; exit 2; }
+  # The parameter runs from 0 to 1 over 20 to 500 ms.
+  host_params="--param Latency=$(awk -v ms="$latency" 'BEGIN { printf "%.6f", (ms - 20) / 480 }')"
 fi
 if [ "$(id -u)" -ne 0 ]; then
   echo "soak: needs root (it makes network namespaces)" >&2
@@ -143,6 +154,7 @@ trap 'exit 130' INT TERM
 faults="--loss $loss --jitter $jitter"
 [ -z "$blackout_at" ] || faults="$faults --blackout-at $blackout_at --blackout-for $blackout_for"
 echo "=== $clips phones streaming $size H.264 at $bitrate kb/s, each through a relay ($faults)"
+[ -z "$latency" ] || echo "=== the clips' SRT latency: $latency ms"
 ip netns add "$ns_host"
 ip -n "$ns_host" link set lo up
 addresses=""
@@ -189,7 +201,8 @@ done
 
 echo "=== host: $clips clips in one headless host, drawing for $duration s (log: $out/host.log)"
 status=0
-ip netns exec "$ns_host" timeout -k 5 "$limit" "$host_program" "$build/MirandelLink.so" \
+# shellcheck disable=SC2086
+ip netns exec "$ns_host" timeout -k 5 "$limit" "$host_program" "$build/MirandelLink.so" $host_params \
   --run "$duration" --fps 60 --clips "$clips" --phone-ip "$addresses" --viewport "$size" \
   --second-stamp --timeline "$out/timeline.txt" --latency-log "$out/latency.txt" \
   --first-picture-timeout 20 >"$out/host.log" 2>&1 || status=$?
@@ -226,7 +239,7 @@ if command -v gnuplot >/dev/null 2>&1 && [ -s "$out/timeline.txt" ]; then
   {
     echo 'set terminal pngcairo size 1200,800 font "sans,10"'
     echo "set output '$out/soak.png'"
-    echo 'set multiplot layout 2,1 title "'"soak: $clips clips, $size, loss $loss %, jitter $jitter ms${blackout_at:+, blackout at $blackout_at s for $blackout_for s}"'"'
+    echo 'set multiplot layout 2,1 title "'"soak: $clips clips, $size, loss $loss %, jitter $jitter ms${blackout_at:+, blackout at $blackout_at s for $blackout_for s}${latency:+, SRT latency $latency ms}"'"'
     echo 'set grid'
     echo "set xrange [0:$duration]"
     # The same margins in both panels, so that their time axes line up.

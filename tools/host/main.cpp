@@ -5,7 +5,7 @@
 //                 [--unload]
 //   mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] [--fit fit|fill|stretch]
 //                 [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] [--snapshots PREFIX]
-//                 [--latency-log FILE] [--timeline FILE] [--second-stamp]
+//                 [--latency-log FILE] [--timeline FILE] [--second-stamp] [--param NAME=VALUE]
 //                 [--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]
 //   mirandel-host --clock-offset
 //
@@ -23,7 +23,8 @@
 // ends with one line per clip and one for them all. --timeline writes a line a second
 // (memory, CPU, each clip's median latency); --second-stamp counts pictures whose two stamps
 // disagree as damaged (the phones run with mirandel-phone --second-stamp). A run of several
-// clips answers 1 when a clip showed no picture or a damaged one.
+// clips answers 1 when a clip showed no picture or a damaged one. --param sets a standard
+// parameter of every clip, by name, before the run (--param Latency=0.375).
 //
 // The stamps carry the phone's steady clock. When this host's steady clock is another one
 // (the Windows host under Wine: see ClockOffset.h), --phone-clock-offset gives the phone
@@ -77,6 +78,7 @@ struct Options {
   std::string latencyLog;
   std::string timeline;
   bool secondStamp = false;
+  std::vector<std::pair<std::string, float>> params;  // standard parameters set by name
   double firstPictureTimeout = 0;
   std::optional<std::int64_t> phoneClockOffset;
 };
@@ -88,6 +90,7 @@ int usage(const char* why) {
                "       mirandel-host <plugin> --run SECONDS [--viewport WxH] [--fps R] "
                "[--fit fit|fill|stretch] [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] "
                "[--snapshots PREFIX] [--latency-log FILE] [--timeline FILE] [--second-stamp] "
+               "[--param NAME=VALUE] "
                "[--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]\n"
                "       mirandel-host --clock-offset\n",
                why);
@@ -134,6 +137,17 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
         std::printf("== Phone IP set to %s\n", opt.phoneIps[i].c_str());
       }
     }
+  }
+  for (const auto& [name, value] : opt.params) {
+    std::uint32_t index = 0;
+    const std::uint32_t count = host.parameterCount();
+    while (index < count && count != kFail && host.parameterName(index) != name) ++index;
+    if (index >= count || count == kFail || host.parameterType(index) != kTypeStandard) {
+      std::fprintf(stderr, "no standard parameter named \"%s\"\n", name.c_str());
+      return 1;
+    }
+    for (InstanceId i : instances) host.setFloat(i, index, value);
+    std::printf("== %s set to %g\n", name.c_str(), static_cast<double>(value));
   }
   LiveRunOptions live;
   live.seconds = opt.runSeconds;
@@ -337,6 +351,17 @@ int main(int argc, char** argv) {
       opt.timeline = argv[++i];
     } else if (a == "--second-stamp") {
       opt.secondStamp = true;
+    } else if (a == "--param" && hasValue) {
+      const std::string setting = argv[++i];
+      const std::size_t equals = setting.find('=');
+      char* end = nullptr;
+      const float value =
+          equals == std::string::npos ? 0.0f : std::strtof(setting.c_str() + equals + 1, &end);
+      if (equals == 0 || equals == std::string::npos || end == setting.c_str() + equals + 1 ||
+          *end != '\0' || !(value >= 0.0f && value <= 1.0f)) {
+        return usage("bad --param (NAME=VALUE, the value from 0 to 1)");
+      }
+      opt.params.emplace_back(setting.substr(0, equals), value);
     } else if (a == "--snapshots" && hasValue) {
       opt.snapshotPrefix = argv[++i];
     } else if (a == "--latency-log" && hasValue) {
