@@ -4,7 +4,7 @@
 #
 #   scripts/soak.sh [--clips N] [--duration S] [--size WxH] [--loss PCT] [--jitter MS]
 #                   [--blackout-at S --blackout-for S] [--latency MS] [--bitrate KBPS]
-#                   [--seed N] [--out DIR] [--no-build] [--build DIR] [--relay PROGRAM]
+#                   [--seed N] [--out DIR] [--no-build] [--build DIR]
 #
 # Namespaces, all made here and removed at the end: one for the host, and one per phone,
 # joined to the host's by a veth pair of its own (phone K is 10.79.K.2, the host's end
@@ -56,11 +56,10 @@ seed=1
 out=out/soak
 build_them=1
 build=build/release
-relay=""
 usage() {
   echo "usage: scripts/soak.sh [--clips N] [--duration S] [--size WxH] [--loss PCT]" \
     "[--jitter MS] [--blackout-at S --blackout-for S] [--latency MS] [--bitrate KBPS] [--seed N]" \
-    "[--out DIR] [--no-build] [--build DIR] [--relay PROGRAM]" >&2
+    "[--out DIR] [--no-build] [--build DIR]" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
@@ -81,7 +80,6 @@ while [ $# -gt 0 ]; do
     --seed) seed=$2 ;;
     --out) out=$2 ;;
     --build) build=$2 ;;
-    --relay) relay=$2 ;;
     *) usage ;;
   esac
   shift 2
@@ -121,7 +119,7 @@ if [ "$build_them" = 1 ]; then
   cmake --build "$build" -j "$(nproc)" --target MirandelLink mirandel-host mirandel-phone \
     mirandel-relay
 fi
-[ -n "$relay" ] || relay=$build/tools/relay/mirandel-relay
+relay=$build/tools/relay/mirandel-relay
 phone_program=$build/tools/phone/mirandel-phone
 host_program=$build/tools/host/mirandel-host
 for f in "$phone_program" "$host_program" "$build/MirandelLink.so" "$relay"; do
@@ -212,7 +210,7 @@ sed -n '/^== clip 1$/,/^== host log$/p' "$out/host.log" |
 [ "$status" = 0 ] || echo "soak: the host answered $status (see $out/host.log)"
 
 # The relays print their counters as they end.
-for p in $relay_pids; do kill -INT "$p" 2>/dev/null || true; done
+for p in $relay_pids; do kill -TERM "$p" 2>/dev/null || true; done
 for p in $relay_pids; do wait "$p" 2>/dev/null || true; done
 relay_pids=""
 echo "== relays"
