@@ -156,6 +156,7 @@ echo "=== $clips phones streaming $size H.264 at $bitrate kb/s, each through a r
 ip netns add "$ns_host"
 ip -n "$ns_host" link set lo up
 addresses=""
+started=$(date +%s)
 k=1
 while [ "$k" -le "$clips" ]; do
   ns=mirandel-soak-phone$k-$tag
@@ -209,6 +210,31 @@ sed -n '/^== clip 1$/,/^== host log$/p' "$out/host.log" |
   grep -Ev '^clip [0-9]+:|^all clips:|^== host log'
 [ "$status" = 0 ] || echo "soak: the host answered $status (see $out/host.log)"
 
+# What the phones and relays cost, each a process of its own (the program that timeout runs)
+# and so outside the host's figures above, yet on the same cores: it shows how much of the
+# machine the senders took.
+cpu_of() {
+  child=$(pgrep -P "$1" | head -n 1)
+  if [ -n "$child" ] && [ -r "/proc/$child/stat" ]; then
+    # User and system time, fields 14 and 15: the 12th and 13th after the command's name.
+    sed 's/^.*) //' "/proc/$child/stat" |
+      awk -v hz="$(getconf CLK_TCK)" -v s="$elapsed" \
+        '{ t = ($12 + $13) / hz; printf "%.1f s (%.0f %% of one core)", t, 100 * t / s }'
+  else
+    echo "unknown"
+  fi
+}
+elapsed=$(($(date +%s) - started))
+echo "== senders: processes of their own, outside the host's figures; over $elapsed s"
+# shellcheck disable=SC2086
+set -- $pids
+k=1
+for r in $relay_pids; do
+  echo "phone $k: CPU $(cpu_of "$1"); relay $k: CPU $(cpu_of "$r")"
+  shift
+  k=$((k + 1))
+done
+
 # The relays print their counters as they end.
 for p in $relay_pids; do kill -TERM "$p" 2>/dev/null || true; done
 for p in $relay_pids; do wait "$p" 2>/dev/null || true; done
@@ -216,7 +242,12 @@ relay_pids=""
 echo "== relays"
 k=1
 while [ "$k" -le "$clips" ]; do
-  echo "relay $k: $(tail -n 1 "$out/relay$k.log")"
+  # "relay forward: ...", "relay back: ...", "relay timing: ..." become "relay K forward: ...".
+  if grep -q '^relay ' "$out/relay$k.log"; then
+    grep '^relay ' "$out/relay$k.log" | sed "s/^relay /relay $k /"
+  else
+    echo "relay $k: no counters (see $out/relay$k.log)"
+  fi
   k=$((k + 1))
 done
 
