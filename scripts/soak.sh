@@ -21,9 +21,10 @@
 # Each clip gets its phone's address typed into "Phone IP" (the phones have identities of
 # their own, so no clip moves to another's phone). --latency sets every clip's "Latency", the
 # SRT receive latency (20 to 500 ms; the clip's default is 40): what a VJ raises on a network
-# whose jitter eats that budget, since SRT gives up on whatever comes later. The phones draw their stamp in both
-# corners (mirandel-phone --second-stamp): the host reads both back from every picture drawn
-# and counts a picture whose corners disagree, or that shows no readable stamp, as damaged.
+# whose jitter eats that budget, since SRT gives up on whatever comes later. The phones draw
+# their stamp in both corners (mirandel-phone --second-stamp): the host reads both back from
+# every picture drawn and counts a picture whose corners disagree, or that shows no readable
+# stamp, as damaged.
 #
 # Figures (the host's summary): per clip, pictures sent (the stamp numbers spanned), decoded
 # (the "Picture" text's fps figure added up once a second), shown (distinct stamps drawn),
@@ -201,13 +202,13 @@ done
 echo "=== host: $clips clips in one headless host, drawing for $duration s (log: $out/host.log)"
 status=0
 # shellcheck disable=SC2086
-ip netns exec "$ns_host" timeout -k 5 "$limit" "$host_program" "$build/MirandelLink.so" $host_params \
-  --run "$duration" --fps 60 --clips "$clips" --phone-ip "$addresses" --viewport "$size" \
-  --second-stamp --timeline "$out/timeline.txt" --latency-log "$out/latency.txt" \
-  --first-picture-timeout 20 >"$out/host.log" 2>&1 || status=$?
+ip netns exec "$ns_host" timeout -k 5 "$limit" "$host_program" "$build/MirandelLink.so" \
+  $host_params --run "$duration" --fps 60 --clips "$clips" --phone-ip "$addresses" \
+  --viewport "$size" --second-stamp --timeline "$out/timeline.txt" \
+  --latency-log "$out/latency.txt" --first-picture-timeout 20 >"$out/host.log" 2>&1 || status=$?
 # The host's figures; its texts as they changed and the plug-in's log stay in host.log.
 sed -n '/^== clip 1$/,/^== host log$/p' "$out/host.log" |
-  grep -Ev '^clip [0-9]+:|^all clips:|^== host log'
+  grep -Ev '^clip [0-9]+:|^all clips:|^== host log' || true
 [ "$status" = 0 ] || echo "soak: the host answered $status (see $out/host.log)"
 
 # What the phones and relays cost, each a process of its own (the program that timeout runs)
@@ -239,7 +240,7 @@ done
 for p in $relay_pids; do kill -TERM "$p" 2>/dev/null || true; done
 for p in $relay_pids; do wait "$p" 2>/dev/null || true; done
 relay_pids=""
-echo "== relays"
+echo "== relays (forward: the clip's packets to its phone; back: the phone's, the stream)"
 k=1
 while [ "$k" -le "$clips" ]; do
   # "relay forward: ...", "relay back: ...", "relay timing: ..." become "relay K forward: ...".

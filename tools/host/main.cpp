@@ -18,13 +18,13 @@
 // 1 when no picture was shown.
 //
 // --clips N creates N clips, each drawn into a framebuffer of its own (the viewport's size)
-// in every frame; --phone-ip then gives one address per clip, separated by commas. The
-// summary has every clip's figures and this process's CPU time and peak resident memory, and
-// ends with one line per clip and one for them all. --timeline writes a line a second
+// in every frame; --phone-ip then gives one address per clip, separated by commas. With
+// --clips (1 too), the summary has every clip's figures and this process's CPU time and peak
+// resident memory, and ends with one line per clip and one for them all, and the run answers
+// 1 when a clip showed no picture or a damaged one. --timeline writes a line a second
 // (memory, CPU, each clip's median latency); --second-stamp counts pictures whose two stamps
-// disagree as damaged (the phones run with mirandel-phone --second-stamp). A run of several
-// clips answers 1 when a clip showed no picture or a damaged one. --param sets a standard
-// parameter of every clip, by name, before the run (--param Latency=0.375).
+// disagree as damaged (the phones run with mirandel-phone --second-stamp). --param sets a
+// standard parameter of every clip, by name, before the run (--param Latency=0.375).
 //
 // The stamps carry the phone's steady clock. When this host's steady clock is another one
 // (the Windows host under Wine: see ClockOffset.h), --phone-clock-offset gives the phone
@@ -73,6 +73,7 @@ struct Options {
   double runSeconds = 0;  // > 0: live run instead of the report
   std::string fit = "fit";
   unsigned clips = 1;
+  bool clipsGiven = false;            // --clips, even 1: a soak, with its summary
   std::vector<std::string> phoneIps;  // none, or one per clip
   std::string snapshotPrefix;
   std::string latencyLog;
@@ -157,8 +158,8 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
   live.latencyLog = opt.latencyLog;
   live.timeline = opt.timeline;
   live.secondStamp = opt.secondStamp;
-  // Several clips make a soak, whose memory figure must not grow with the figures it takes.
-  live.keepSamples = clips.size() == 1;
+  // A soak's memory figure must not grow with the figures it takes.
+  live.keepSamples = !opt.clipsGiven;
   live.firstPictureTimeout = opt.firstPictureTimeout;
   live.phoneSteadyMinusSystemMicros = opt.phoneClockOffset;
   if (opt.phoneClockOffset) {
@@ -178,7 +179,7 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
   std::fflush(stdout);
   ProcessFigures process;
   const std::vector<LiveRunResult> results = runLiveClips(host, clips, live, stdout, &process);
-  if (results.size() == 1) {
+  if (!opt.clipsGiven) {
     printLiveSummary(results[0], opt.fps, stdout);
     return results[0].picturesShown > 0 && results[0].framesFailed == 0 ? 0 : 1;
   }
@@ -347,6 +348,7 @@ int main(int argc, char** argv) {
       const long n = std::strtol(argv[++i], nullptr, 10);
       if (n < 1 || n > 16) return usage("bad --clips (1 to 16)");
       opt.clips = static_cast<unsigned>(n);
+      opt.clipsGiven = true;
     } else if (a == "--timeline" && hasValue) {
       opt.timeline = argv[++i];
     } else if (a == "--second-stamp") {
