@@ -31,9 +31,9 @@
 # units dropped (sent but never decoded), damaged pictures shown, reconnects ("reconnecting"
 # in the "Picture" text) and glass-to-glass latency; for the host process alone its CPU time
 # and peak resident memory, read by the process itself, so the phones' encoders and the
-# relays, separate processes, stay out of them. Then each relay's counters, a chart of
-# latency and memory over time (DIR/soak.png, gnuplot), and last exactly one line per clip
-# and one for the run:
+# relays, separate processes, stay out of them. Then the CPU those took on the same cores,
+# each relay's counters, a chart of latency and memory over time (DIR/soak.png, gnuplot),
+# and last exactly one line per clip and one for the run:
 #   clip K: shown P, damaged D, reconnects R, p95 L ms
 #   soak: N clips, P pictures shown, D damaged, peak memory M MB
 #
