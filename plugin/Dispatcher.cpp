@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace mirandel {
 namespace {
@@ -48,6 +49,11 @@ bool alwaysAnswersPointer(FFUInt32 code) {
   }
 }
 
+// The order of the live-instance list.
+bool byAddress(const std::unique_ptr<CFFGLPlugin>& entry, const CFFGLPlugin* address) {
+  return std::less<const CFFGLPlugin*>()(entry.get(), address);
+}
+
 void copyText(const std::string& text, const GetParameterGroupStruct& target) {
   const std::size_t n = std::min<std::size_t>(text.size(), target.targetBufferSize);
   std::memcpy(target.targetBuffer, text.data(), n);
@@ -55,17 +61,38 @@ void copyText(const std::string& text, const GetParameterGroupStruct& target) {
 
 }  // namespace
 
-Dispatcher::Dispatcher(const CFFGLPluginInfo* info, std::function<bool()> loadGL)
-    : info_(info), loadGL_(std::move(loadGL)) {}
+Dispatcher::Dispatcher(const CFFGLPluginInfo* info, std::function<bool()> loadGL,
+                       std::function<void()> release)
+    : info_(info), loadGL_(std::move(loadGL)), release_(std::move(release)) {}
 
 Dispatcher::~Dispatcher() = default;
 
 FFMixed Dispatcher::dispatch(FFUInt32 code, FFMixed input, FFInstanceID instance) noexcept {
   try {
-    return route(code, input, static_cast<CFFGLPlugin*>(instance));
+    return route(code, input, instance);
   } catch (...) {
     return answersPointer(code, input.UIntValue) ? pointer(nullptr) : word(FF_FAIL);
   }
+}
+
+std::size_t Dispatcher::instanceCount() const {
+  std::lock_guard lock(instancesMutex_);
+  return instances_.size();
+}
+
+CFFGLPlugin* Dispatcher::liveInstance(FFInstanceID handle) const {
+  if (!handle) return nullptr;
+  // Compared as an address only: a handle that is not ours is never
+  // dereferenced.
+  const auto* address = static_cast<const CFFGLPlugin*>(handle);
+  std::lock_guard lock(instancesMutex_);
+  auto it = std::lower_bound(instances_.begin(), instances_.end(), address, byAddress);
+  return it != instances_.end() && it->get() == address ? it->get() : nullptr;
+}
+
+void Dispatcher::releaseWhenEmpty() {
+  if (prototype_ || instanceCount() != 0 || !release_) return;
+  release_();
 }
 
 bool Dispatcher::answersPointer(FFUInt32 code, FFUInt32 index) const noexcept {
@@ -130,7 +157,31 @@ FFMixed Dispatcher::instantiate(const FFGLViewportStruct* viewport) {
     object->DeInitGL();
     return word(FF_FAIL);
   }
-  return pointer(object.release());
+  CFFGLPlugin* handle = object.get();
+  std::lock_guard lock(instancesMutex_);
+  instances_.insert(std::lower_bound(instances_.begin(), instances_.end(), handle, byAddress),
+                    std::move(object));
+  return pointer(handle);
+}
+
+FFMixed Dispatcher::deinstantiate(CFFGLPlugin* instance) {
+  std::unique_ptr<CFFGLPlugin> owned;
+  {
+    std::lock_guard lock(instancesMutex_);
+    auto it = std::lower_bound(instances_.begin(), instances_.end(), instance, byAddress);
+    if (it == instances_.end() || it->get() != instance) return word(FF_FAIL);
+    owned = std::move(*it);
+    instances_.erase(it);
+  }
+  // Out of the list first: whatever happens below, the handle is dead.
+  if (owned->IsConnected()) {
+    owned->Disconnect();
+    owned->SetConnected(false);
+  }
+  owned->DeInitGL();
+  owned.reset();
+  releaseWhenEmpty();
+  return word(FF_SUCCESS);
 }
 
 FFResult Dispatcher::collectEvents(CFFGLPlugin& plugin, GetParamEventsStruct& events) {
@@ -153,10 +204,15 @@ FFResult Dispatcher::collectEvents(CFFGLPlugin& plugin, GetParamEventsStruct& ev
   return FF_SUCCESS;
 }
 
-FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance) {
+FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, FFInstanceID handle) {
   void* in = input.PointerValue;
   const FFUInt32 n = input.UIntValue;
   const FFMixed fail = word(FF_FAIL);
+  CFFGLPlugin* const instance = liveInstance(handle);
+  // A handle that names no live instance: refused, and where the answer is a
+  // pointer with null, which a host can tell from a text.
+  const bool deadHandle = handle && !instance;
+  const FFMixed refused = answersPointer(code, n) ? pointer(nullptr) : fail;
 
   switch (code) {
     case FF_GET_INFO:
@@ -172,6 +228,7 @@ FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance) {
       if (!info_) return fail;
       prototype_.reset();
       if (PluginStaticHook hook = info_->GetDeinitialiseHook()) hook();
+      releaseWhenEmpty();
       return word(FF_SUCCESS);
     }
 
@@ -292,6 +349,7 @@ FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance) {
     case FF_GET_PARAMETER_ELEMENT_NAME:
     case FF_GET_PARAMETER_ELEMENT_VALUE:
     case FF_GET_PARAMETER_VISIBILITY: {
+      if (deadHandle) return refused;
       CFFGLPlugin* target = instance ? instance : ensurePrototype();
       if (code == FF_GET_NUM_PARAMETER_ELEMENTS || code == FF_GET_PARAMETER_VISIBILITY) {
         const ParamInfo* p = target ? target->FindParamInfo(n) : nullptr;
@@ -313,7 +371,7 @@ FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance) {
   }
 
   // Everything else needs an instance.
-  if (!instance) return fail;
+  if (!instance) return deadHandle ? refused : fail;
 
   switch (code) {
     case FF_GET_PARAMETER_DISPLAY:
@@ -351,15 +409,8 @@ FFMixed Dispatcher::route(FFUInt32 code, FFMixed input, CFFGLPlugin* instance) {
       return word(instance->ProcessOpenGL(static_cast<ProcessOpenGLStruct*>(in)));
     }
 
-    case FF_DEINSTANTIATE_GL: {
-      std::unique_ptr<CFFGLPlugin> owned(instance);
-      if (owned->IsConnected()) {
-        owned->Disconnect();
-        owned->SetConnected(false);
-      }
-      owned->DeInitGL();
-      return word(FF_SUCCESS);
-    }
+    case FF_DEINSTANTIATE_GL:
+      return deinstantiate(instance);
 
     case FF_SET_TIME: {
       if (!in) return fail;

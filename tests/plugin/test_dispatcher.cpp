@@ -16,6 +16,7 @@ using Calls = std::vector<std::string>;
 // What the plug-in below does, set by each test.
 struct Knobs {
   int alive = 0;
+  int releases = 0;     // calls of the dispatcher's release callback
   std::string failIn;   // calls beginning with this answer FF_FAIL
   std::string throwIn;  // calls beginning with this throw
   Calls calls;          // the factory, GL loading and the plug-in's operations, in order
@@ -129,8 +130,8 @@ class DispatcherTest : public ::testing::Test {
   }
 
   void* instance_ = nullptr;
-  std::unique_ptr<mirandel::Dispatcher> dispatcher_ =
-      std::make_unique<mirandel::Dispatcher>(&info(), [] { return note("loadGL") == FF_SUCCESS; });
+  std::unique_ptr<mirandel::Dispatcher> dispatcher_ = std::make_unique<mirandel::Dispatcher>(
+      &info(), [] { return note("loadGL") == FF_SUCCESS; }, [] { ++knobs.releases; });
 };
 
 // Codes that cannot be answered must fail cleanly and never reach an object:
@@ -396,6 +397,138 @@ TEST_F(DispatcherTest, HostValuesReachTheInstance) {
   EXPECT_EQ(plugin(instance)->CurrentViewport().height, 200u);
   EXPECT_EQ(plugin(instance)->FindParamInfo(2)->elements[1].value, 4.0f);
   EXPECT_EQ(call(FF_GET_INPUT_STATUS, num(0), instance).UIntValue, FF_FAIL);
+}
+
+// Guards against following a host's handle that names no live instance: an
+// instance already destroyed by code 19 (a dangling pointer: calling through
+// it is a use after free), the prototype (never initialised for drawing) and
+// an address that was never an instance. Every instance code must refuse it
+// without touching any object, with null where the answer is a pointer, and
+// codes answered by an instance or the prototype must not fall back to the
+// prototype's answer either.
+TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollowed) {
+  void* destroyed = instantiate();
+  ASSERT_NE(destroyed, nullptr);
+  instance_ = nullptr;
+  ASSERT_EQ(call(FF_DEINSTANTIATE_GL, num(0), destroyed).UIntValue, FF_SUCCESS);
+  void* prototype = dispatcher_->prototype();
+  // Never an instance: a host's stale copy, here bytes that would fault as an
+  // object (its "vtable" is null).
+  alignas(16) static unsigned char neverAnInstance[256] = {};
+  const int aliveBefore = knobs.alive;
+
+  SetParameterStruct setValue{0, flt(0.5f)}, setText{1, ptr("10.0.0.9")};
+  GetParameterElementNameStruct element{2, 0};
+  SetParameterElementValueStruct setElement{2, 0, 1.0f};
+  double seconds = 1.0;
+  SetBeatinfoStruct beat{120.0f, 0.0f};
+  SetHostinfoStruct host{"Host", "1"};
+  FFGLViewportStruct vp{0, 0, 64, 64};
+  ParamEventStruct entries[4] = {};
+  GetParamEventsStruct events{4, entries};
+  char buffer[8] = {};
+  GetParameterGroupStruct displayName{2, buffer, sizeof buffer};
+  int frame = 0;
+  const struct {
+    FFUInt32 code;
+    FFMixed in;
+    bool pointerAnswer;
+  } codes[] = {
+      {FF_GET_PARAMETER_DISPLAY, num(0), true},
+      {FF_SET_PARAMETER, ptr(&setValue), false},
+      {FF_SET_PARAMETER, ptr(&setText), false},
+      {FF_GET_PARAMETER, num(0), false},
+      {FF_GET_PARAMETER, num(1), true},
+      {FF_GET_INPUT_STATUS, num(0), false},
+      {FF_PROCESS_OPENGL, ptr(&frame), false},
+      {FF_DEINSTANTIATE_GL, num(0), false},
+      {FF_SET_TIME, ptr(&seconds), false},
+      {FF_CONNECT, num(0), false},
+      {FF_DISCONNECT, num(0), false},
+      {FF_RESIZE, ptr(&vp), false},
+      {FF_GET_NUM_PARAMETER_ELEMENTS, num(2), false},
+      {FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element), true},
+      {FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element), false},
+      {FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&setElement), false},
+      {FF_SET_BEAT_INFO, ptr(&beat), false},
+      {FF_SET_HOST_INFO, ptr(&host), false},
+      {FF_SET_SAMPLE_RATE, num(48000), false},
+      {FF_GET_PARAMETER_VISIBILITY, num(2), false},
+      {FF_GET_PARAMETER_EVENTS, ptr(&events), false},
+      {FF_ENABLE_PLUGIN_CAP, num(16), false},
+      {FF_GET_PARAMETER_DISPLAY_NAME, ptr(&displayName), false},
+  };
+  knobs.calls.clear();
+  for (void* handle : {destroyed, prototype, static_cast<void*>(neverAnInstance)}) {
+    for (const auto& c : codes) {
+      SCOPED_TRACE("code " + std::to_string(c.code) +
+                   (handle == destroyed   ? " destroyed"
+                    : handle == prototype ? " prototype"
+                                          : " other"));
+      const FFMixed answer = call(c.code, c.in, handle);
+      if (c.pointerAnswer) {
+        EXPECT_EQ(answer.PointerValue, nullptr);
+      } else {
+        EXPECT_EQ(answer.UIntValue, FF_FAIL);
+      }
+    }
+  }
+  EXPECT_EQ(knobs.calls, Calls{});
+  EXPECT_EQ(knobs.alive, aliveBefore);
+  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+  EXPECT_EQ(events.numEvents, 4u) << "the record was written";
+}
+
+// Guards the bookkeeping of live instances through the ways hosts end them:
+// de-initialising (code 2) while clips live takes only the prototype, and the
+// clips keep answering; each instance can be destroyed once; a failed
+// instantiation leaves nothing to refuse or release later. The release
+// callback comes exactly when the plug-in holds no object any more, after
+// code 2 or the last code 19, whichever is later.
+TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenTheLastGoes) {
+  void* first = instantiate();
+  instance_ = nullptr;
+  void* second = instantiate();
+  instance_ = nullptr;
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(dispatcher_->prototype(), nullptr);
+  EXPECT_EQ(knobs.alive, 2);
+  EXPECT_EQ(knobs.releases, 0);
+
+  knobs.calls.clear();
+  SetParameterStruct value{0, flt(0.25f)};
+  int frame = 0;
+  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&value), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, num(2), first).UIntValue, 2u);
+  // Setting a value needs the parameter's type, which the prototype knows:
+  // one is made again for it.
+  EXPECT_EQ(knobs.calls, (Calls{"factory", "SetFloat 0 0.250000", "Connect", "ProcessOpenGL"}));
+
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), first).UIntValue, FF_FAIL) << "destroyed twice";
+  EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(knobs.releases, 0) << "released while an instance lives";
+  knobs.failIn = "InitGL";
+  EXPECT_EQ(instantiate(), nullptr);
+  knobs.failIn = "";
+  EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(knobs.releases, 0);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), second).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(knobs.releases, 1);
+  EXPECT_EQ(knobs.alive, 0);
+  EXPECT_EQ(dispatcher_->instanceCount(), 0u);
+
+  // Instances made after a release are counted afresh.
+  void* third = instantiate();
+  instance_ = nullptr;
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), third).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(knobs.releases, 1) << "the prototype still lives";
+  EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(knobs.releases, 2);
 }
 
 TEST(DispatcherWithoutRecord, EveryCodeFails) {
