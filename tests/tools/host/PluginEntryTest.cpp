@@ -3,11 +3,14 @@
 // out by the host's own ABI view, so a layout slip in the plug-in shows. How
 // each code decides its answer (null records, missing instances, unknown
 // codes) is the dispatcher's own tests' business; here every record crosses
-// the boundary with the real clip's definitions and answers.
+// the boundary with the real clip's definitions and answers, and so do the
+// values and call orders of careless hosts.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -329,6 +332,192 @@ TEST_F(PluginEntry, ClipWithoutAPictureDrawsATransparentFrame) {
   const DrawAnswer a = host_->drawFrame(clip_, *target);
   EXPECT_EQ(a.result, kSuccess);
   EXPECT_EQ(a.image.pixels, std::vector<std::uint8_t>(64u * 36u * 4u, 0));
+}
+
+std::uint64_t bitsOf(FfWord w) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &w, sizeof bits);
+  return bits;
+}
+
+// Guards against the real clip trusting what a host hands it: indexes past
+// its 62 parameters (and the largest 32-bit one), floats that are not numbers
+// or out of every range, null, invalid UTF-8 and oversized texts, zero and
+// huge viewports, a capacity larger than what is pending. Each answer must be
+// the defined refusal (FF_FAIL, 0, or null for pointers) or a success that
+// leaves the clip usable: after the sweep it still draws and answers.
+TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUsable) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr std::uint32_t kHuge = 0xFFFFFFFFu;
+  enum class Want { Fail, Success, Zero, Null };
+  struct Case {
+    std::uint32_t code;
+    FfWord input;
+    bool toClip;
+    Want want;
+  };
+  const auto n = [](std::uint32_t v) { return FfglHost::number(v); };
+  const auto p = [](const void* v) { return FfglHost::pointer(v); };
+  const auto setValue = [](std::uint32_t index, float value) {
+    SetParameterRecord r{index, 0, 0};
+    std::memcpy(&r.value, &value, sizeof value);
+    return r;
+  };
+  const auto setText = [](std::uint32_t index, const char* text) {
+    return SetParameterRecord{index, 0, reinterpret_cast<std::uintptr_t>(text)};
+  };
+  const std::string longText(64 * 1024, '9');
+  SetParameterRecord sets[] = {
+      setValue(0, kNaN),
+      setValue(0, 1e9f),
+      setValue(7, -kInf),
+      setValue(11, 1e30f),
+      setValue(10, -5.0f),
+      setValue(62, 0.5f),
+      setValue(kHuge, kNaN),
+      setText(1, nullptr),
+      setText(1, "\xC3\x28\xFF\xFE"),
+      setText(1, longText.c_str()),
+      setText(3, nullptr),
+      setText(13, "\xFF"),
+  };
+  ElementRecord elements[] = {{0, kHuge}, {kHuge, 0}, {62, 0}};
+  SetElementRecord setElements[] = {{kHuge, 0, 1.0f}, {9, 3, 1.0f}};
+  IndexPairRecord pairs[] = {{kHuge, kHuge}, {9, 0}};
+  RangeRecord range{kHuge, 7.0f, 7.0f};
+  ThumbnailRecord thumbnail{kHuge, kHuge, reinterpret_cast<void*>(std::uintptr_t{16})};
+  BeatRecord beat{kNaN, kInf};
+  HostInfoRecord hostInfo{nullptr, nullptr};
+  double time = std::nan("");
+  ViewportRecord zero{0, 0, 0, 0}, huge{kHuge, kHuge, kHuge, kHuge};
+  std::vector<EventEntry> entries(64);
+  EventsRecord events{kHuge, 0, entries.data()};
+  std::vector<char> text(80, 'X');
+  TextBufferRecord buffers[] = {{kHuge, 0, text.data(), kHuge}, {0, 0, nullptr, 8}};
+
+  std::vector<Case> cases;
+  for (std::uint32_t index : {62u, kHuge}) {
+    for (bool toClip : {false, true}) {
+      cases.push_back({kGetNumElements, n(index), toClip, Want::Fail});
+      cases.push_back({kGetParameterVisibility, n(index), toClip, Want::Fail});
+    }
+    cases.push_back({kGetParameterName, n(index), false, Want::Null});
+    cases.push_back({kGetParameterDefault, n(index), false, Want::Fail});
+    cases.push_back({kGetParameterType, n(index), false, Want::Fail});
+    cases.push_back({kGetParameterUsage, n(index), false, Want::Fail});
+    cases.push_back({kGetNumFileExtensions, n(index), false, Want::Zero});
+    cases.push_back({kGetNumElementSeparators, n(index), false, Want::Zero});
+    cases.push_back({kGetPluginCaps, n(index), false, Want::Zero});
+    cases.push_back({kGetParameterDisplay, n(index), true, Want::Null});
+    cases.push_back({kGetParameter, n(index), true, Want::Zero});  // the float 0
+    cases.push_back({kGetInputStatus, n(index), true, Want::Fail});
+    cases.push_back({kEnablePluginCap, n(index), true, Want::Fail});
+  }
+  cases.push_back({kSetSampleRate, n(kHuge), true, Want::Success});
+  // Taken whatever the value: the clip limits it or drops it itself, and
+  // with no effect current even an index it lacks is ignored quietly.
+  for (const SetParameterRecord& r : sets)
+    cases.push_back({kSetParameter, p(&r), true, Want::Success});
+  for (const ElementRecord& r : elements) {
+    for (bool toClip : {false, true}) {
+      cases.push_back({kGetElementName, p(&r), toClip, Want::Null});
+      cases.push_back({kGetElementValue, p(&r), toClip, Want::Fail});
+    }
+  }
+  for (const SetElementRecord& r : setElements)
+    cases.push_back({kSetElementValue, p(&r), true, Want::Fail});
+  for (const IndexPairRecord& r : pairs) {
+    cases.push_back({kGetFileExtension, p(&r), false, Want::Null});
+    cases.push_back({kGetSeparatorPosition, p(&r), false, Want::Fail});
+  }
+  cases.push_back({kGetRange, p(&range), false, Want::Success});
+  cases.push_back({kGetThumbnail, p(&thumbnail), true, Want::Fail});
+  cases.push_back({kSetBeatInfo, p(&beat), true, Want::Success});
+  cases.push_back({kSetHostInfo, p(&hostInfo), true, Want::Success});
+  cases.push_back({kSetTime, p(&time), true, Want::Success});
+  cases.push_back({kGetParameterEvents, p(&events), true, Want::Success});
+  cases.push_back({kGetParameterGroup, p(&buffers[0]), false, Want::Success});
+  cases.push_back({kGetParameterDisplayName, p(&buffers[0]), true, Want::Success});
+  for (bool toClip : {false, true}) {
+    cases.push_back({kGetParameterGroup, p(&buffers[1]), toClip, Want::Fail});
+    cases.push_back({kGetParameterDisplayName, p(&buffers[1]), toClip, Want::Fail});
+  }
+  for (const ViewportRecord* v : {&zero, &huge})
+    cases.push_back({kResize, p(v), true, Want::Success});
+  cases.push_back({kResize, p(&zero), true, Want::Success});
+
+  for (const Case& c : cases) {
+    const FfWord answer = host_->call(c.code, c.input, c.toClip ? clip_ : nullptr);
+    const std::uint32_t low = static_cast<std::uint32_t>(bitsOf(answer));
+    SCOPED_TRACE("code " + std::to_string(c.code) +
+                 (c.toClip ? " on the clip" : " on the prototype"));
+    switch (c.want) {
+      case Want::Fail:
+        EXPECT_EQ(low, kFail);
+        break;
+      case Want::Success:
+      case Want::Zero:
+        EXPECT_EQ(low, 0u);
+        break;
+      case Want::Null:
+        EXPECT_EQ(bitsOf(answer), 0u);
+        break;
+    }
+  }
+  EXPECT_EQ(range.min, 0.0f);
+  EXPECT_EQ(range.max, 1.0f);
+  EXPECT_EQ(thumbnail.width + thumbnail.height, 0u);
+  EXPECT_LE(events.count, 62u) << "more events than parameters";
+  EXPECT_EQ(std::string(text.begin(), text.end()), std::string(80, 'X'))
+      << "parameter 0xFFFFFFFF has no group or display name to copy";
+
+  // What the host reads back is bounded and terminated, and the clip, given a
+  // zero viewport last, still draws.
+  const auto phoneIp = host_->getText(clip_, 1);
+  ASSERT_TRUE(phoneIp);
+  EXPECT_EQ(*phoneIp, std::string(511, '9'));
+  EXPECT_EQ(host_->getFloat(clip_, 7), 0.25f) << "-inf is no zoom level";
+  EXPECT_EQ(host_->getFloat(clip_, 10), 0.0f) << "-5 limited to the first option";
+  EXPECT_EQ(host_->parameterDisplay(clip_, 11), std::string("500 ms")) << "1e30 limited to 1";
+  std::string error;
+  auto target = Framebuffer::create(16, 16, &error);
+  ASSERT_TRUE(target) << error;
+  EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
+  EXPECT_TRUE(host_->getText(clip_, 3));
+}
+
+// Guards against the order mistakes hosts make, through the real entry
+// point: an instance id used after code 19 destroyed it (drawing, setting
+// parameters, reading texts, destroying it again) is a dangling pointer that
+// the plug-in used to follow; and code 2 while a clip lives must take only the
+// prototype, leaving the clip working and the parameter questions answered by
+// a new prototype.
+TEST_F(PluginEntry, CallOrderMistakesAreRefusedAndLeaveTheLiveClipWorking) {
+  const auto gone = host_->instantiate({0, 0, 32, 18});
+  ASSERT_TRUE(gone);
+  ASSERT_EQ(host_->deinstantiate(*gone), kSuccess);
+  std::string error;
+  auto target = Framebuffer::create(32, 18, &error);
+  ASSERT_TRUE(target) << error;
+  EXPECT_EQ(host_->draw(*gone, *target), kFail);
+  EXPECT_EQ(host_->setFloat(*gone, 9, 1.0f), kFail);
+  EXPECT_EQ(host_->setText(*gone, 1, "10.77.0.2"), kFail);
+  EXPECT_EQ(host_->getText(*gone, 3), std::nullopt);
+  EXPECT_EQ(host_->parameterDisplay(*gone, 11), std::nullopt);
+  EXPECT_EQ(host_->parameterEvents(*gone, 64).result, kFail);
+  EXPECT_EQ(host_->resize(*gone, {0, 0, 8, 8}), kFail);
+  EXPECT_EQ(host_->connect(*gone), kFail);
+  EXPECT_EQ(host_->deinstantiate(*gone), kFail);
+
+  ASSERT_EQ(host_->deinitialise(), kSuccess);
+  EXPECT_EQ(host_->setFloat(clip_, 9, 1.0f), kSuccess);
+  EXPECT_EQ(host_->getFloat(clip_, 9), 1.0f);
+  EXPECT_EQ(host_->getText(clip_, 3), std::string(kSearching));
+  EXPECT_EQ(host_->parameterDisplay(clip_, 11), std::string("40 ms"));
+  EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
+  EXPECT_EQ(host_->parameterCount(), 62u);
+  EXPECT_EQ(host_->parameterName(3), std::string("Status"));
 }
 
 // Guards against a clip being handed to the host although the plug-in could
