@@ -2,16 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/TestSupport.h"
 #include "video/SrtStartup.h"
-
-extern char** environ;
 
 namespace mirandel::test {
 
@@ -77,24 +72,6 @@ bool SrtTestListener::send(const std::vector<std::uint8_t>& message) {
 void SrtTestListener::closePeer() {
   if (peer_ != SRT_INVALID_SOCK) srt_close(peer_);
   peer_ = SRT_INVALID_SOCK;
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0) pid_ = pid;
-}
-
-ChildProcess::~ChildProcess() { kill(SIGKILL); }
-
-void ChildProcess::kill(int signal) {
-  if (pid_ <= 0) return;
-  ::kill(pid_, signal);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
 }
 
 UdpSender::UdpSender(int port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)), port_(port) {}

@@ -1,12 +1,15 @@
 #pragma once
-// Test-side SRT peers: a minimal listener written straight on the library, a child process
-// running an independent sender, and a UDP socket that swallows everything sent to it. The
-// phone emulator's own stream for these tests is set up by TestStream.h.
+// Test-side SRT peers: a minimal listener written straight on the library, and a UDP socket
+// that swallows everything sent to it. An independent sender runs as a ChildProcess
+// (support/TestPlatform.h); the phone emulator's own stream for these tests is set up by
+// TestStream.h.
 #include <srt/srt.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/TestPlatform.h"
 
 namespace mirandel::test {
 
@@ -29,18 +32,6 @@ class SrtTestListener {
   SRTSOCKET listener_ = SRT_INVALID_SOCK;
   SRTSOCKET peer_ = SRT_INVALID_SOCK;
   std::vector<SRTSOCKET> earlierPeers_;
-};
-
-// A child process, killed (SIGKILL) and reaped on destruction unless already gone.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
-  ~ChildProcess();
-  void kill(int signal);
-  int pid() const { return pid_; }
-
- private:
-  int pid_ = -1;
 };
 
 // Sends datagrams to 127.0.0.1:port.

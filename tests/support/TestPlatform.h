@@ -4,6 +4,8 @@
 // that a test source reads the same for Linux and Windows.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace mirandel::test {
 
@@ -30,6 +32,25 @@ class GuardedBuffer {
   std::size_t size_, total_ = 0;
   std::uint8_t* base_ = nullptr;
   std::uint8_t* data_ = nullptr;
+};
+
+// A child process running a program (argv[0], looked up in PATH when it names
+// no folder), killed and reaped on destruction unless already gone.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  // POSIX: sends `signal` and reaps the child. Windows: ends it (the signal is
+  // ignored).
+  void kill(int signal);
+  // Positive while the child runs.
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+  void* handle_ = nullptr;  // Windows: the process handle
 };
 
 }  // namespace mirandel::test

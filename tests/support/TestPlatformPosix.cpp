@@ -1,5 +1,8 @@
 // Linux side of the tests' platform helpers.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -10,6 +13,8 @@
 
 #include "support/TestPlatform.h"
 #include "support/TestSupport.h"
+
+extern char** environ;
 
 namespace mirandel::test {
 
@@ -41,5 +46,23 @@ GuardedBuffer::GuardedBuffer(std::size_t size) : size_(size) {
 }
 
 GuardedBuffer::~GuardedBuffer() { munmap(base_, total_); }
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0) pid_ = pid;
+}
+
+ChildProcess::~ChildProcess() { kill(SIGKILL); }
+
+void ChildProcess::kill(int signal) {
+  if (pid_ <= 0) return;
+  ::kill(pid_, signal);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
 
 }  // namespace mirandel::test
