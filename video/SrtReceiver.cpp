@@ -72,7 +72,7 @@ bool connectUnlessStopped(SRTSOCKET s, const sockaddr_in& address,
 
 }  // namespace
 
-SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) { startSrtOnce(); }
+SrtReceiver::SrtReceiver(ClockFn clock) : clock_(std::move(clock)) {}
 
 SrtReceiver::~SrtReceiver() {
   try {
@@ -100,8 +100,10 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
   }
   running_ = true;
   try {
+    joinSrtSessions(*this);
     thread_ = std::thread([this] { sessionLoop(); });
   } catch (...) {
+    leaveSrtSessions(*this);
     running_ = false;
     throw;
   }
@@ -120,6 +122,7 @@ void SrtReceiver::stop() {
     thread_.join();
     thread_ = std::thread();
   }
+  leaveSrtSessions(*this);
   running_ = false;
 }
 

@@ -38,7 +38,8 @@ class SrtReceiver {
   // them because they came too late to be delivered.
   using LossFn = std::function<void()>;
 
-  // `clock` times the statistics sampling. The SRT library is started once per process here.
+  // `clock` times the statistics sampling. The SRT library is started by start() when it is not
+  // running (video/SrtStartup.h).
   explicit SrtReceiver(ClockFn clock = steadyClock());
   ~SrtReceiver();
   SrtReceiver(const SrtReceiver&) = delete;
@@ -51,7 +52,8 @@ class SrtReceiver {
 
   // Idempotent; interrupts a blocking connect or receive, or the wait for a name lookup
   // (which is left to finish on its own thread), and returns when the thread has ended. Host thread
-  // only: from the receive thread (inside a callback) it throws std::system_error with
+  // only, and the exit hook of video/SrtStartup.h on the thread that calls exit(): from the
+  // receive thread (inside a callback) it throws std::system_error with
   // resource_deadlock_would_occur.
   void stop();
 

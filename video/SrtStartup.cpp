@@ -2,26 +2,110 @@
 
 #include <srt/srt.h>
 
+#include <algorithm>
 #include <mutex>
+#include <vector>
+
+#include "video/SrtReceiver.h"
 
 namespace mirandel {
 
 namespace {
+
 // syslog's LOG_CRIT. At its default level the library writes a line to stderr for every
 // idle receive timeout and every refused connect, which would flood the host's console; the
 // receiver reports those through its status text instead.
 constexpr int kSrtLogLevel = 2;
+
+// All constant-initialised and never destroyed, so that a receiver destroyed late at exit, or
+// the exit hook, never finds them gone.
+std::mutex gMutex;
+bool gStarted = false;                           // guarded by gMutex
+bool gPinned = false;                            // guarded by gMutex; a startSrtOnce user exists
+std::vector<SrtReceiver*>* gSessions = nullptr;  // guarded by gMutex; made once, kept
+
+void stopAtExit();
+
+// gMutex held.
+void startLocked() {
+  if (gStarted) return;
+  srt_startup();
+  srt_setloglevel(kSrtLogLevel);
+  gStarted = true;
+#ifndef _WIN32
+  // Registered after the library made its global state (inside srt_startup), so that at exit
+  // it runs before the library's teardown. Once per process: a restarted library keeps the
+  // state it made the first time.
+  static const bool registered = [] {
+    struct Hook {
+      ~Hook() { stopAtExit(); }
+    };
+    static Hook hook;
+    return true;
+  }();
+  (void)registered;
+#endif
+}
+
+// gMutex held.
+bool stopLocked() {
+  if (!gStarted) return true;
+  if (gPinned || (gSessions && !gSessions->empty())) return false;
+  // Joins the library's threads; nothing of ours runs on them.
+  srt_cleanup();
+  gStarted = false;
+  return true;
+}
+
+// The thread that calls exit(), normally the host's. Receive threads are stopped one by one
+// without the lock: stop() leaves the list itself.
+[[maybe_unused]] void stopAtExit() {
+  std::vector<SrtReceiver*> live;
+  {
+    std::lock_guard lock(gMutex);
+    if (gSessions) live = *gSessions;
+  }
+  for (SrtReceiver* receiver : live) {
+    try {
+      receiver->stop();
+    } catch (...) {
+      // exit() called from that receiver's own thread: it cannot be joined, and it is not
+      // inside the library while it runs this.
+    }
+  }
+  std::lock_guard lock(gMutex);
+  stopLocked();
+}
+
 }  // namespace
 
 void startSrtOnce() {
-  // srt_cleanup is deliberately never called: the library is started once and lives until
-  // the process ends, when its own teardown (with the start-up count at one) joins its
-  // threads and frees every socket left.
-  static std::once_flag once;
-  std::call_once(once, [] {
-    srt_startup();
-    srt_setloglevel(kSrtLogLevel);
-  });
+  std::lock_guard lock(gMutex);
+  gPinned = true;
+  startLocked();
+}
+
+void joinSrtSessions(SrtReceiver& receiver) {
+  std::lock_guard lock(gMutex);
+  startLocked();
+  if (!gSessions) gSessions = new std::vector<SrtReceiver*>();
+  if (std::find(gSessions->begin(), gSessions->end(), &receiver) == gSessions->end())
+    gSessions->push_back(&receiver);
+}
+
+void leaveSrtSessions(SrtReceiver& receiver) {
+  std::lock_guard lock(gMutex);
+  if (gSessions) std::erase(*gSessions, &receiver);
+}
+
+bool stopSrtWhenUnused() {
+  std::lock_guard lock(gMutex);
+  return stopLocked();
+}
+
+bool srtStarted() {
+  std::lock_guard lock(gMutex);
+  return gStarted;
 }
 
 }  // namespace mirandel

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "support/SrtTestPeer.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
@@ -117,6 +118,40 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   EXPECT_EQ(line->height, kHeight);
   EXPECT_EQ(line->codec, "H.264");
   EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+}
+
+// Guards against a host that quits with clips still streaming: exit() runs the
+// SRT library's static teardown, which closes every socket and frees the
+// library's state while the clips' receive threads are still inside it, and
+// the process crashed on its way out. The host here is a forked child that
+// streams from the emulator (a process of its own, so that nothing else in
+// the child uses SRT) and calls exit() as soon as a picture is drawn.
+TEST(HostExit, ExitingWhileAClipStreamsEndsTheProcessCleanly) {
+  ChildProcess phone(
+      {MIRANDEL_PHONE_PROGRAM, "--stream-now", "--size", "320x240", "--bitrate", "400"});
+  ASSERT_GT(phone.pid(), 0);
+  EXPECT_EXIT(
+      {
+        PluginInHost plugin;
+        if (!plugin.open()) std::_Exit(2);
+        host::FfglHost& host = *plugin.host;
+        auto target = host::Framebuffer::create(320, 240, &plugin.error);
+        const auto clip = host.instantiate({0, 0, 320, 240});
+        if (!target || !clip || host.setText(*clip, 1, "127.0.0.1") != host::kSuccess) {
+          std::_Exit(3);
+        }
+        const bool drawn = waitFor(
+            [&] {
+              const host::DrawAnswer a = host.drawFrame(*clip, *target);
+              for (std::size_t i = 3; i < a.image.pixels.size(); i += 4)
+                if (a.image.pixels[i] != 0) return true;
+              return false;
+            },
+            seconds(15), milliseconds(5));
+        if (!drawn) std::_Exit(4);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -22,9 +22,11 @@
 
 #include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
+#include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 #include "video/NameLookup.h"
 #include "video/SrtReceiver.h"
+#include "video/SrtStartup.h"
 
 namespace mirandel {
 namespace {
@@ -356,6 +358,39 @@ TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestartsWithFreshCounters) {
   EXPECT_EQ(receiver.status().reconnects, 0u);
   EXPECT_TRUE(statusIs(receiver, "cannot resolve fe80::1", milliseconds(3000)))
       << receiver.status().statusText;
+}
+
+// Guards the library's stop and restart around receive sessions, as the plug-in stops it when
+// it is de-initialised with no clip left: while a session runs it must not stop (it would close
+// the socket under the receive thread); once none is left, srt_cleanup must end every thread
+// of the library; and the next session must start it again and receive. The sender is a
+// process of its own, so that nothing else in this one holds the library.
+TEST(SrtReceiver, TheLibraryStopsOnlyWithNoSessionLeftAndStartsAgainForTheNext) {
+  test::ChildProcess sender(
+      {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
+  std::thread([] {}).join();  // a sanitizer's helper thread starts with the first thread
+  const int before = test::processThreadCount();
+  test::UdpSender udp(5000);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Sink sink;
+    SrtReceiver receiver;
+    receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
+    EXPECT_TRUE(srtStarted());
+    ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(5000)))
+        << receiver.status().statusText;
+    EXPECT_FALSE(stopSrtWhenUnused());
+    ASSERT_TRUE(waitFor(
+        [&] {
+          udp.send({0x47, 1, 2, 3});
+          return sink.size() > 0;
+        },
+        milliseconds(5000), milliseconds(50)));
+    receiver.stop();
+    EXPECT_TRUE(stopSrtWhenUnused());
+    EXPECT_FALSE(srtStarted());
+    EXPECT_EQ(test::processThreadCount(), before);
+  }
 }
 
 // Guards against a self-join: stop from inside a callback would deadlock, so it must fail
