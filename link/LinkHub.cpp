@@ -50,16 +50,21 @@ struct Inbox {
 }  // namespace
 
 // Teardown design. The state lives in a Core shared by the LinkHub facade and
-// the worker thread. The worker is detached, never joined: joining a thread
-// from a library's unload path deadlocks on Windows (the loader lock is held
-// while the exiting thread needs it). Instead teardown only sets `stop`, wakes
-// the blocked receive and forgets the subscribers; the worker notices within
-// one loop turn, drops its reference and, being the last owner, destroys the
-// tables and closes the sockets itself. Nothing is freed while the worker can
-// still reach it, and teardown never waits for the worker.
+// the worker thread. Final teardown (shutdown(), the destructor, the unload
+// hook) never joins the worker: joining a thread from a library's unload path
+// deadlocks on Windows (the loader lock is held while the exiting thread needs
+// it). Instead it only sets `stop`, wakes the blocked receive, forgets the
+// subscribers and detaches the worker; the worker notices within one loop
+// turn, drops its reference and, being the last owner, destroys the tables and
+// closes the sockets itself. Nothing is freed while the worker can still reach
+// it, and that teardown never waits for the worker.
 // The worker may therefore still be running when the host unloads the
 // library, so the library never leaves memory before the process ends: linked
 // with -z nodelete on Linux, pinned by its DllMain on Windows.
+// The one wait is stopWhenUnused(), called from a host call (never under the
+// loader lock) once no clip is left: it joins the worker, so that a
+// de-initialised plug-in leaves no thread of the hub behind, and puts the hub
+// back as it was before its first use.
 struct LinkHub::Core {
   explicit Core(LinkHubOptions o)
       : options(std::move(o)),
@@ -91,6 +96,9 @@ struct LinkHub::Core {
   std::map<std::string, Nanos> describeSends;      // guarded by mutex
   int runningCallback = 0;                         // guarded by mutex; 0 = none
   std::thread::id workerId;                        // guarded by mutex
+  // Joinable from startLocked() until shutdown() detaches it or
+  // stopWhenUnused() takes it to join it; guarded by mutex.
+  std::thread worker;
 
   const std::vector<std::uint8_t> probe;
 
@@ -128,9 +136,8 @@ std::string LinkHub::Core::startLocked(const std::shared_ptr<Core>& self) {
   receiveOpen = bound;
   sendSocket = UdpSocket::open();
   sendSocket.setBroadcast(true);
-  std::thread worker(&Core::run, self);
+  worker = std::thread(&Core::run, self);
   workerId = worker.get_id();
-  worker.detach();
   return problem;
 }
 
@@ -263,9 +270,46 @@ void LinkHub::shutdown() {
     core_->callbacks.clear();
     core_->inboxes.clear();
     core_->searching.clear();
+    if (core_->worker.joinable()) core_->worker.detach();
   }
   core_->changed.notify_all();
   core_->receiveSocket.interrupt();
+}
+
+bool LinkHub::stopWhenUnused() {
+  std::thread worker;
+  {
+    std::lock_guard lock(core_->mutex);
+    // Shut down for good (its worker, if any, left to end on its own), or
+    // still in use.
+    if (core_->stop || !core_->callbacks.empty()) return false;
+    if (!core_->started) return true;
+    // From the worker itself (a wake-up callback): it cannot wait for itself.
+    if (core_->workerId == std::this_thread::get_id()) return false;
+    core_->stop = true;
+    worker = std::move(core_->worker);
+  }
+  core_->changed.notify_all();
+  core_->receiveSocket.interrupt();
+  worker.join();
+
+  // Back to the state before the first start; no other thread can reach the
+  // sockets or tables now.
+  std::lock_guard lock(core_->mutex);
+  Core& c = *core_;
+  c.receiveSocket.close();
+  c.sendSocket.close();
+  c.receiveOpen = false;
+  c.inboxes.clear();
+  c.searching.clear();
+  c.lastProbe = 0;
+  c.probeDue = true;
+  c.devices = DeviceTable({c.options.maxDevices, c.options.maxRoutesPerDevice});
+  c.describeSends.clear();
+  c.workerId = {};
+  c.started = false;
+  c.stop = false;
+  return true;
 }
 
 int LinkHub::subscribe(std::function<void()> wake) {

@@ -39,7 +39,9 @@ struct LinkHubOptions {
 class LinkHub final : public LinkPort {
  public:
   // The process-wide hub, created on first use (also when first calls race).
-  // It lives until the library is unloaded. Any thread.
+  // It lives until the library is unloaded; its worker runs from the first
+  // clip on until the plug-in is de-initialised with no clip left
+  // (stopWhenUnused), or else until unload. Any thread.
   static LinkHub& instance();
 
   // A private hub (tests, tools). Opens nothing until the first subscribe or
@@ -59,9 +61,18 @@ class LinkHub final : public LinkPort {
   void probeNow() override;
   void sendTo(const std::string& destination, const ControlMessage& message) override;
 
-  // Sets stop, wakes the worker and forgets every subscriber; the worker frees
-  // the hub's state when it ends. Idempotent. Any thread.
+  // Sets stop, wakes the worker and forgets every subscriber, for good; the
+  // worker frees the hub's state when it ends, and nothing waits for it.
+  // Idempotent. Any thread.
   void shutdown();
+
+  // When no clip is subscribed: stops the worker, waits until it has ended and
+  // closes the sockets and forgets the devices, so that the hub is as it was
+  // before its first use; the next subscribe, probeNow or sendTo starts it
+  // again. Answers false and changes nothing while a clip is subscribed, and
+  // after shutdown(). Host thread, while no other call on this hub runs; never
+  // from a wake-up callback, and never under a loader lock (it joins a thread).
+  bool stopWhenUnused();
 
   // Diagnostics for tests: how many times the worker has gone round its loop,
   // whether the receive socket is open, and what an id's inbox holds now.

@@ -316,6 +316,39 @@ TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
   EXPECT_TRUE(again.bind(kClipControlPort));  // no reuse option: only if ours is closed
 }
 
+// Guards the hub's way back to its first state, taken when the plug-in is de-initialised with
+// no clip left: while a clip is subscribed it must refuse (it would cut that clip off); once
+// unused, its worker must be gone when it returns (joined, not left running detached) with its
+// port free, and the next clip must find a working hub again, probing and receiving. Three
+// rounds, as a host rescanning its plug-ins does.
+TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNextClip) {
+  const int before = threadCount();
+  LinkHub hub(options());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t probesBefore = probes();
+    const int id = hub.subscribe([] {});
+    hub.setSearching(id, true);
+    hub.drainInbox(id);
+    EXPECT_EQ(threadCount(), before + 1);
+    ASSERT_TRUE(waitFor([&] { return probes() > probesBefore; }));
+    ASSERT_TRUE(waitFor([&] {
+      send(numbered(round));
+      return !hub.drainInbox(id).empty();
+    }));
+    EXPECT_FALSE(hub.stopWhenUnused());
+    ASSERT_TRUE(hub.receiving());
+    hub.unsubscribe(id);
+    EXPECT_TRUE(hub.stopWhenUnused());
+    EXPECT_EQ(threadCount(), before);
+    EXPECT_FALSE(hub.receiving());
+    UdpSocket port = UdpSocket::open();
+    EXPECT_TRUE(port.bind(kClipControlPort)) << "the hub still holds its port";
+  }
+  hub.shutdown();
+  EXPECT_FALSE(hub.stopWhenUnused()) << "a hub shut down for good has nothing to stop";
+}
+
 // Guards the process-wide accessor against creating two hubs when first
 // calls race.
 TEST(LinkHub, TheProcessHubIsCreatedOnceEvenWhenFirstCallsRace) {
