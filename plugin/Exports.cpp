@@ -1,6 +1,7 @@
 // The plug-in's two exported functions and its information record. Everything
 // else in the library is hidden.
 #include "clip/MirandelLink.h"
+#include "clip/ProcessServices.h"
 #include "plugin/Dispatcher.h"
 #include "plugin/FFGL.h"
 #include "plugin/GLLoader.h"
@@ -23,9 +24,12 @@ const CFFGLPluginInfo gPluginInfo(
 
 // Never destroyed: at unload, other statics (the link hub) may already be
 // gone, and a prototype destroyed then would reach them. Hosts free the
-// prototype with code 2.
+// prototype with code 2. Once the plug-in is de-initialised and its last
+// clip is gone, the shared services stop with their threads, so that a host
+// that unloads the plug-in (or rescans its plug-ins) keeps no thread of ours.
 mirandel::Dispatcher& dispatcher() {
-  static mirandel::Dispatcher* d = new mirandel::Dispatcher(&gPluginInfo, &mirandel::loadGLEntryPoints);
+  static mirandel::Dispatcher* d = new mirandel::Dispatcher(
+      &gPluginInfo, &mirandel::loadGLEntryPoints, [] { mirandel::stopProcessServices(); });
   return *d;
 }
 

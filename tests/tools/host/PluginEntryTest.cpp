@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
@@ -558,6 +559,63 @@ TEST(PluginUnload, UnloadingAfterDeinitialiseLeavesNoThreadInUnmappedCode) {
         std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// The Picture text once the clip's stream is connected (with or without pictures yet).
+bool streamConnected(const std::string& picture) {
+  return picture.rfind("connected", 0) == 0 || picture.find(" fps ") != std::string::npos;
+}
+
+// Guards against the plug-in's own threads outliving its de-initialisation: hosts rescan their
+// plug-ins by loading, using and unloading them, again and again, and the hub's worker (detached,
+// with its sockets), the SRT library's threads and the receive threads must all be gone once
+// the host has destroyed its clips and de-initialised the plug-in, so that nothing of ours runs
+// while the host unloads it; and everything must start again on the next load. A hundred
+// rounds, each with a clip that streams from the emulator where there is one (Linux), or at
+// least starts its stream (Windows), counted against the threads before the first load.
+TEST(PluginReload, LoadingUsingAndUnloadingAHundredTimesLeavesNoThreadAfterDeinitialise) {
+#ifdef MIRANDEL_PHONE_PROGRAM
+  test::ChildProcess phone(
+      {MIRANDEL_PHONE_PROGRAM, "--stream-now", "--size", "160x120", "--bitrate", "200"});
+  ASSERT_GT(phone.pid(), 0);
+  constexpr bool kStreams = true;
+#else
+  constexpr bool kStreams = false;
+#endif
+  std::string error;
+  auto gl = GlContext::create(&error);
+  ASSERT_TRUE(gl) << error;
+  auto target = Framebuffer::create(64, 36, &error);
+  ASSERT_TRUE(target) << error;
+  target->clear(0, 0, 0, 0);
+  target->read();  // the GL driver starts its own threads by now
+  const int threads = test::processThreadCount();
+
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    auto library = PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error);
+    ASSERT_TRUE(library) << error;
+    FfglHost host(*library);
+    ASSERT_EQ(host.parameterCount(), 62u);
+    const auto clip = host.instantiate({0, 0, 64, 36});
+    ASSERT_TRUE(clip);
+    ASSERT_EQ(host.setText(*clip, 1, "127.0.0.1"), kSuccess);
+    ASSERT_EQ(host.draw(*clip, *target), kSuccess);
+    if (kStreams) {
+      ASSERT_TRUE(test::waitFor(
+          [&] {
+            host.draw(*clip, *target);
+            return streamConnected(host.getText(*clip, 13).value_or(""));
+          },
+          std::chrono::seconds(10), std::chrono::milliseconds(5)))
+          << host.getText(*clip, 13).value_or("?");
+    }
+    EXPECT_TRUE(host.getText(*clip, 3));
+    EXPECT_EQ(host.deinstantiate(*clip), kSuccess);
+    EXPECT_EQ(host.deinitialise(), kSuccess);
+    // Every thread of ours has been joined by the time code 2 answers.
+    ASSERT_EQ(test::processThreadCount(), threads);
+  }
 }
 
 }  // namespace
