@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "support/SrtTestPeer.h"
+#include "support/TestPlatform.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
