@@ -51,7 +51,10 @@ void startLocked() {
 bool stopLocked() {
   if (!gStarted) return true;
   if (gPinned || (gSessions && !gSessions->empty())) return false;
-  // Joins the library's threads; nothing of ours runs on them.
+  // Joins the library's threads, a few tens of milliseconds (they notice the stop at their next
+  // poll). The lock stays held on purpose, as around srt_startup: the library never calls back
+  // into this module, and a session starting meanwhile must find the library either running or
+  // fully stopped.
   srt_cleanup();
   gStarted = false;
   return true;
