@@ -291,7 +291,9 @@ bool LinkHub::stopWhenUnused() {
   }
   core_->changed.notify_all();
   core_->receiveSocket.interrupt();
-  worker.join();
+  // Not joinable when starting the worker failed (startLocked had thrown after marking the hub
+  // started): there is nothing to wait for, and the hub must still go back to its first state.
+  if (worker.joinable()) worker.join();
 
   // Back to the state before the first start; no other thread can reach the
   // sockets or tables now.
