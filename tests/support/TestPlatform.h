@@ -34,23 +34,25 @@ class GuardedBuffer {
   std::uint8_t* data_ = nullptr;
 };
 
+#ifndef _WIN32
 // A child process running a program (argv[0], looked up in PATH when it names
-// no folder), killed and reaped on destruction unless already gone.
+// no folder), killed and reaped on destruction unless already gone. Linux
+// only: the programs the tests run this way (the phone emulator, SRT tools)
+// are Linux programs, and Wine can start one but cannot end it.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  // POSIX: sends `signal` and reaps the child. Windows: ends it (the signal is
-  // ignored).
+  // Sends `signal` and reaps the child.
   void kill(int signal);
   // Positive while the child runs.
   int pid() const { return pid_; }
 
  private:
   int pid_ = -1;
-  void* handle_ = nullptr;  // Windows: the process handle
 };
+#endif
 
 }  // namespace mirandel::test

@@ -46,30 +46,4 @@ GuardedBuffer::GuardedBuffer(std::size_t size) : size_(size) {
 
 GuardedBuffer::~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-  // One command line, each argument quoted (none of ours holds a quote).
-  std::string line;
-  for (const std::string& a : argv) line += (line.empty() ? "\"" : " \"") + a + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return;
-  CloseHandle(process.hThread);
-  handle_ = process.hProcess;
-  pid_ = static_cast<int>(process.dwProcessId);
-}
-
-ChildProcess::~ChildProcess() { kill(0); }
-
-void ChildProcess::kill(int) {
-  if (handle_ == nullptr) return;
-  TerminateProcess(static_cast<HANDLE>(handle_), 1);
-  WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
-  CloseHandle(static_cast<HANDLE>(handle_));
-  handle_ = nullptr;
-  pid_ = -1;
-}
-
 }  // namespace mirandel::test
