@@ -1,5 +1,7 @@
 // The plug-in's two exported functions and its information record. Everything
 // else in the library is hidden.
+#include <new>
+
 #include "clip/MirandelLink.h"
 #include "clip/ProcessServices.h"
 #include "plugin/Dispatcher.h"
@@ -27,8 +29,11 @@ const CFFGLPluginInfo gPluginInfo(
 // prototype with code 2. Once the plug-in is de-initialised and its last
 // clip is gone, the shared services stop with their threads, so that a host
 // that unloads the plug-in (or rescans its plug-ins) keeps no thread of ours.
+// Built in static storage rather than on the heap: nothing may throw out of
+// plugMain, and the first call has no dispatcher yet to catch for it.
 mirandel::Dispatcher& dispatcher() {
-  static mirandel::Dispatcher* d = new mirandel::Dispatcher(
+  alignas(mirandel::Dispatcher) static unsigned char storage[sizeof(mirandel::Dispatcher)];
+  static mirandel::Dispatcher* d = ::new (storage) mirandel::Dispatcher(
       &gPluginInfo, &mirandel::loadGLEntryPoints, [] { mirandel::stopProcessServices(); });
   return *d;
 }
