@@ -203,8 +203,8 @@ void MirandelLink::handleControlFeedback(const IncomingMessage& m) {
       optionChanged = control.optionValue != arg.text;
       control.optionValue = arg.text;
     }
-  } else if (number(arg, v)) {
-    control.normalized = v;
+  } else if (number(arg, v) && !std::isnan(v)) {
+    control.normalized = limitPosition(v);
   }
 
   if (effectIndex != currentEffect_) return;

@@ -2,6 +2,7 @@
 // The phone's effect rack as the clip holds it: plain records filled from the
 // phone's JSON description and updated by its control feedback. Nothing in
 // them points elsewhere, so they are copied freely.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -51,6 +52,11 @@ struct RackEffect {
   std::string heroModeField;                            // option control choosing the hero
   std::map<std::string, std::string> heroesByMode;      // option value → hero field
 };
+
+// A continuous control's position as the clip keeps it: the phone's number
+// limited to 0..1, the only values a host slider holds. Not for NaN, which
+// names no position at all.
+inline double limitPosition(double v) { return std::clamp(v, 0.0, 1.0); }
 
 // Whether the control or action `name` is shown under the effect's current
 // option values. Called on the host's thread.

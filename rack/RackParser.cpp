@@ -75,7 +75,7 @@ RackControl readControl(const Json& object) {
   if (const Json* normalized = member(object, "normalized")) {
     if (!normalized->is_number()) throw Unreadable{};
     control.hasNormalized = true;
-    control.normalized = normalized->get<double>();
+    control.normalized = limitPosition(normalized->get<double>());
   }
   if (control.type == "bool") {
     if (const Json* value = member(object, "value")) {

@@ -213,6 +213,26 @@ TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.6f);
 }
 
+// Guards against numbers from the network reaching the host outside a
+// slider's range (the host sent 1.84 for a 0..1 slider): positions in feedback
+// and in descriptions are held to 0..1, and feedback that names no number (a
+// String "nan" reads as NaN) leaves the position as it was.
+TEST_F(ClipTest, PhonePositionsOutsideZeroToOneAreHeldToTheSlidersRange) {
+  connectWithRack();
+  const struct {
+    ControlArg sent;
+    float shown;
+  } cases[] = {
+      {F(1.84f), 1.0f}, {F(-2.0f), 0.0f}, {S("0.25"), 0.25f}, {S("nan"), 0.25f}, {S("1e40"), 1.0f}};
+  for (const auto& c : cases) {
+    receive("/mirandel/grain/size", {c.sent});
+    EXPECT_EQ(clip_->GetFloatParameter(22), c.shown) << c.sent.text << c.sent.floatValue;
+  }
+  receive("/mirandel/describe", {S(R"({"effects": [{"name": "Grain", "address": "grain",
+      "hero": "amount", "params": [{"field": "amount", "normalized": 7.5}]}]})")});
+  EXPECT_EQ(clip_->GetFloatParameter(15), 1.0f);
+}
+
 // Changing the mode control re-maps the effect, whether the phone or the host
 // changes it: the hero follows the mode; the same value again is no change.
 // For 300 ms after a re-map slider writes are the host's stale values and are
