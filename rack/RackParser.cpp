@@ -174,14 +174,17 @@ RackEffect readEffect(const Json& object) {
 }  // namespace
 
 std::optional<DescribeReply> parseDescribeReply(std::string_view text) {
+  if (text.size() > kMaxDescriptionBytes) return std::nullopt;
   try {
     // Strict: comments are a syntax error like any other.
     const Json document = Json::parse(text.begin(), text.end(), nullptr,
                                       /*allow_exceptions=*/true, /*ignore_comments=*/false);
     if (!document.is_object()) return std::nullopt;
     DescribeReply reply;
-    if (const Json* effects = member(document, "effects"))
+    if (const Json* effects = member(document, "effects")) {
+      if (effects->size() > kMaxRackEffects) return std::nullopt;
       for (const Json& effect : *effects) reply.effects.push_back(readEffect(effect));
+    }
     reply.name = stringOr(document, "name", "Mirandel");
     reply.version = stringOr(document, "version", "");
     if (const Json* active = member(document, "active"))

@@ -1,5 +1,9 @@
 // The clip's conversation with its phone and the mapping of the phone's rack,
 // driven through a scripted link and a hand-driven clock.
+#include <string>
+#include <vector>
+
+#include "rack/RackParser.h"
 #include "tests/clip/SessionFixture.h"
 
 namespace mirandel::test {
@@ -340,13 +344,15 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
 // and controls that no longer existed: the next slot write read out of
 // bounds. A reply that fails anywhere must change nothing but the status, and
 // a shorter list that does install must not leave the current effect past its
-// end.
+// end. A description beyond what a sane rack holds (a thousand effects, half
+// a megabyte) would hold the host's thread up for hundreds of milliseconds
+// and is refused the same way.
 TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
   stepAfter(2 * kSecond);
   takeEvents();
-  const char* replies[] = {
+  std::vector<std::string> replies = {
       "",
       "[1,2]",
       R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})",
@@ -356,9 +362,15 @@ TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
       R"({"effects":[{"name":"A","address":"a"}],"version":true})",
       R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})",
   };
+  std::string many = R"({"effects":[{})";
+  for (std::size_t i = 0; i < kMaxRackEffects; ++i) many += R"(,{"name":"A","address":"a"})";
+  replies.push_back(many + "]}");
+  replies.push_back(R"({"effects":[{"name":")" + std::string(kMaxDescriptionBytes, 'x') +
+                    R"(","address":"a"}]})");
   float value = 0.1f;
-  for (const char* json : replies) {
-    receive("/mirandel/describe", {S(json)});
+  for (const std::string& reply : replies) {
+    const std::string json = reply.substr(0, 80);
+    receive("/mirandel/describe", {S(reply)});
     EXPECT_EQ(clip_->statusText(), "Bad describe reply") << json;
     auto events = takeEvents();
     events.erase(param::kPicture);  // the stream's own line may change meanwhile
