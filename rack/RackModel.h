@@ -21,18 +21,21 @@ struct RackControl {
   bool boolValue = false;               // current state of a "bool" control
   std::string optionValue;              // current choice of an "option" control
   std::vector<std::string> optionList;  // the choices of an "option" control, in order
+  friend bool operator==(const RackControl&, const RackControl&) = default;
 };
 
 // A titled group of control or action names, in display order.
 struct LayoutSection {
   std::string title;
   std::vector<std::string> fields;
+  friend bool operator==(const LayoutSection&, const LayoutSection&) = default;
 };
 
 // Shows a control or action only while an option control has one of `values`.
 struct ShowCondition {
   std::string controlField;
   std::vector<std::string> values;
+  friend bool operator==(const ShowCondition&, const ShowCondition&) = default;
 };
 
 // One effect of the phone's rack.
@@ -51,6 +54,7 @@ struct RackEffect {
   std::map<std::string, std::string> actionLabels;      // action name → display text
   std::string heroModeField;                            // option control choosing the hero
   std::map<std::string, std::string> heroesByMode;      // option value → hero field
+  friend bool operator==(const RackEffect&, const RackEffect&) = default;
 };
 
 // A continuous control's position as the clip keeps it: the phone's number
