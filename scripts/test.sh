@@ -8,7 +8,7 @@
 #   5. under ThreadSanitizer, for the parts where threads meet (link, video, clip),
 #   6. and runs each libFuzzer target for a bounded time (clang).
 # Networked tests make their own private network namespaces (needs root).
-# Environment: JOBS (default: nproc), FUZZ_SECONDS (default 10), SKIP_STAGES
+# Environment: JOBS (default: nproc), FUZZ_SECONDS (default 8), SKIP_STAGES
 # (e.g. "soak windows tsan fuzz" while iterating locally).
 set -eu
 cd "$(dirname "$0")/.."
@@ -90,6 +90,7 @@ if skipped fuzz; then
   echo "=== fuzz: skipped"
 else
   echo "=== fuzz"
-  FUZZ_SECONDS=${FUZZ_SECONDS:-10} FUZZ_JOBS=$JOBS scripts/fuzz.sh
+  # About 50 s in all for the six targets and the making of their seeds.
+  FUZZ_SECONDS=${FUZZ_SECONDS:-8} FUZZ_JOBS=$JOBS scripts/fuzz.sh
 fi
 echo "=== all stages passed"
