@@ -10,8 +10,6 @@
 
 namespace mirandel::test {
 
-namespace {
-
 sockaddr_in loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -20,7 +18,12 @@ sockaddr_in loopback(int port) {
   return a;
 }
 
-}  // namespace
+int boundLoopbackUdp(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  const sockaddr_in a = loopback(port);
+  bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  return fd;
+}
 
 SrtTestListener::SrtTestListener(int port) {
   startSrtOnce();
@@ -81,10 +84,7 @@ void UdpSender::send(const std::vector<std::uint8_t>& datagram) {
   sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
 }
 
-UdpBlackHole::UdpBlackHole(int port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-  const sockaddr_in a = loopback(port);
-  bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-}
+UdpBlackHole::UdpBlackHole(int port) : fd_(boundLoopbackUdp(port)) {}
 UdpBlackHole::~UdpBlackHole() { close(fd_); }
 
 }  // namespace mirandel::test

@@ -3,6 +3,7 @@
 // that swallows everything sent to it. An independent sender runs as a ChildProcess
 // (support/TestPlatform.h); the phone emulator's own stream for these tests is set up by
 // TestStream.h.
+#include <netinet/in.h>
 #include <srt/srt.h>
 
 #include <cstdint>
@@ -33,6 +34,12 @@ class SrtTestListener {
   SRTSOCKET peer_ = SRT_INVALID_SOCK;
   std::vector<SRTSOCKET> earlierPeers_;
 };
+
+// 127.0.0.1:port.
+sockaddr_in loopback(int port);
+
+// A UDP socket bound to 127.0.0.1:port (0: any free port); the caller closes it.
+int boundLoopbackUdp(int port);
 
 // Sends datagrams to 127.0.0.1:port.
 class UdpSender {

@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -101,10 +100,10 @@ bool sendUntilReceived(test::SrtTestListener& listener, Sink& sink, std::size_t 
 class DoomingRelay {
  public:
   DoomingRelay(int listenPort, int targetPort, std::uint8_t doomed)
-      : front_(boundSocket(listenPort)), back_(boundSocket(0)), doomed_(doomed) {
-    target_.sin_family = AF_INET;
-    target_.sin_port = htons(static_cast<std::uint16_t>(targetPort));
-    target_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      : front_(test::boundLoopbackUdp(listenPort)),
+        back_(test::boundLoopbackUdp(0)),
+        doomed_(doomed),
+        target_(test::loopback(targetPort)) {
     thread_ = std::thread([this] { run(); });
   }
   ~DoomingRelay() {
@@ -115,15 +114,6 @@ class DoomingRelay {
   }
 
  private:
-  static int boundSocket(int port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    return fd;
-  }
   // A data packet has the top bit of its first word clear; its payload follows the 16-byte
   // header.
   bool doomed(const std::uint8_t* d, ssize_t n) const {
@@ -154,7 +144,7 @@ class DoomingRelay {
 
   const int front_, back_;
   const std::uint8_t doomed_;
-  sockaddr_in target_{};
+  const sockaddr_in target_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

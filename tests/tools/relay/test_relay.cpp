@@ -2,8 +2,6 @@
 // sockets, whose report lines the soak script reads.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/SrtTestPeer.h"
 #include "support/TestSupport.h"
 #include "tools/relay/Impairment.h"
 
@@ -156,13 +155,8 @@ TEST(RelayFaults, OneSeedGivesTheSamePacketsTheSameFate) {
 }
 
 // A UDP socket bound to 127.0.0.1:port (0: any free port), with a receive timeout.
-int udpSocket(std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+int udpSocket(int port) {
+  const int fd = test::boundLoopbackUdp(port);
   const timeval wait{2, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   return fd;
@@ -194,15 +188,13 @@ TEST(RelayCli, RelaysEachCallersExchangeBothWaysAndReportsItsCounters) {
   EXPECT_EQ(std::string(line).rfind("mirandel-relay: 127.0.0.1:7000 -> 127.0.0.1:7001", 0), 0u)
       << line;
 
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(7000);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = test::loopback(7000);
   const int callers[] = {udpSocket(0), udpSocket(0)};
   for (int round = 0; round < 10; ++round) {
     for (int c = 0; c < 2; ++c) {
       const std::string text = std::to_string(c) + ":" + std::to_string(round);
-      sendto(callers[c], text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      sendto(callers[c], text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+             sizeof to);
       char b[64] = {};
       ASSERT_GT(recv(callers[c], b, sizeof b - 1, 0), 0);
       EXPECT_EQ(std::string(b), text);
