@@ -22,6 +22,35 @@ Corners readCorners(const Frame& f) {
           readStamp(f.data, f.stride, w, h, StampCorner::kBottomRight)};
 }
 
+struct Decoded {
+  std::vector<Stamp> sent;
+  std::vector<Corners> read;
+};
+
+// Encodes `count` stamped pictures, the second stamp drawn when `second`, and decodes them
+// with the clip's own decoder; with `cutLast` the last unit loses its second half on the way.
+Decoded encodeAndDecode(const EncoderOptions& o, int count, bool second, bool cutLast = false) {
+  Decoded d;
+  VideoEncoder encoder(o);
+  const auto decoder = makeDecoder([&](const Frame& f) { d.read.push_back(readCorners(f)); });
+  YuvPicture picture;
+  for (int i = 0; i < count; ++i) {
+    d.sent.push_back({static_cast<std::uint32_t>(0x80000000u + i * 7919u),
+                      0x0123456789ABCDEFull + static_cast<std::uint64_t>(i) * 33333});
+    renderTestPattern(d.sent.back(), o.width, o.height, picture, second);
+    std::vector<EncodedPicture> coded;
+    EXPECT_TRUE(encoder.encode(picture, i, false, coded));
+    for (EncodedPicture& p : coded) {
+      AccessUnit unit;
+      unit.bytes = std::move(p.bytes);
+      const bool cut = cutLast && i + 1 == count;
+      if (cut) unit.bytes.resize(unit.bytes.size() / 2);
+      EXPECT_TRUE(decoder->decode(unit, o.codec) || cut) << "picture " << i;
+    }
+  }
+  return d;
+}
+
 // Guards the latency measurement's foundation: a stamp drawn into the pattern must survive a
 // real encode at a modest bit rate and read back, from the pictures the clip's own decoder
 // delivers, as exactly the frame number and time sent, and so must the second stamp where it
@@ -43,28 +72,12 @@ TEST(StreamStamp, SurvivesEncodingAndDecodesExactlyAndIsNeverInvented) {
     o.height = c.height;
     o.bitrateKbps = c.kbps;
     o.keyInterval = 10;
-    VideoEncoder encoder(o);
-    std::vector<Corners> read;
-    const auto decoder = makeDecoder([&](const Frame& f) { read.push_back(readCorners(f)); });
-    std::vector<Stamp> sent;
-    YuvPicture picture;
-    for (int i = 0; i < 12; ++i) {
-      sent.push_back({static_cast<std::uint32_t>(0x80000000u + i * 7919u),
-                      0x0123456789ABCDEFull + static_cast<std::uint64_t>(i) * 33333});
-      renderTestPattern(sent.back(), o.width, o.height, picture, c.second);
-      std::vector<EncodedPicture> coded;
-      ASSERT_TRUE(encoder.encode(picture, i, false, coded));
-      for (EncodedPicture& p : coded) {
-        AccessUnit unit;
-        unit.bytes = std::move(p.bytes);
-        ASSERT_TRUE(decoder->decode(unit, c.codec));
-      }
-    }
-    ASSERT_EQ(read.size(), sent.size());
-    for (std::size_t i = 0; i < read.size(); ++i) {
-      ASSERT_TRUE(read[i].top.has_value()) << "picture " << i;
-      EXPECT_EQ(*read[i].top, sent[i]);
-      EXPECT_EQ(read[i].bottom, c.second ? read[i].top : std::nullopt) << "picture " << i;
+    const Decoded d = encodeAndDecode(o, 12, c.second);
+    ASSERT_EQ(d.read.size(), d.sent.size());
+    for (std::size_t i = 0; i < d.read.size(); ++i) {
+      ASSERT_TRUE(d.read[i].top.has_value()) << "picture " << i;
+      EXPECT_EQ(*d.read[i].top, d.sent[i]);
+      EXPECT_EQ(d.read[i].bottom, c.second ? d.read[i].top : std::nullopt) << "picture " << i;
     }
   }
   std::vector<std::uint8_t> grey(320 * 240 * 4, 128), white(320 * 240 * 4, 255);
@@ -82,27 +95,12 @@ TEST(StreamStamp, APictureDecodedFromAUnitMissingItsTailHasCornersThatDisagree) 
   o.width = 640;
   o.height = 360;
   o.bitrateKbps = 1500;
-  VideoEncoder encoder(o);
-  std::vector<Corners> read;
-  const auto decoder = makeDecoder([&](const Frame& f) { read.push_back(readCorners(f)); });
-  YuvPicture picture;
-  std::vector<Stamp> sent;
-  for (int i = 0; i < 2; ++i) {
-    sent.push_back({static_cast<std::uint32_t>(100 + i), 5000000ull + i * 33333ull});
-    renderTestPattern(sent.back(), o.width, o.height, picture, true);
-    std::vector<EncodedPicture> coded;
-    ASSERT_TRUE(encoder.encode(picture, i, false, coded));
-    ASSERT_EQ(coded.size(), 1u);
-    AccessUnit unit;
-    unit.bytes = std::move(coded[0].bytes);
-    if (i == 1) unit.bytes.resize(unit.bytes.size() / 2);  // the second half never arrived
-    decoder->decode(unit, kCodecH264);
-  }
-  ASSERT_EQ(read.size(), 2u) << "the decoder must conceal the damaged picture for this test";
-  ASSERT_EQ(read[0].top, sent[0]);
-  ASSERT_EQ(read[0].bottom, sent[0]);
-  EXPECT_EQ(read[1].top, sent[1]);
-  EXPECT_NE(read[1].bottom, read[1].top);
+  const Decoded d = encodeAndDecode(o, 2, true, /*cutLast=*/true);
+  ASSERT_EQ(d.read.size(), 2u) << "the decoder must conceal the damaged picture for this test";
+  ASSERT_EQ(d.read[0].top, d.sent[0]);
+  ASSERT_EQ(d.read[0].bottom, d.sent[0]);
+  EXPECT_EQ(d.read[1].top, d.sent[1]);
+  EXPECT_NE(d.read[1].bottom, d.read[1].top);
 }
 
 }  // namespace
