@@ -126,7 +126,6 @@ class CheckedDecoder : public Decoder {
 // What the host has shown so far, judged frame by frame.
 struct ShownPictures {
   unsigned pictures = 0;    // distinct stamped pictures
-  unsigned damaged = 0;     // on screen with no readable stamp, an older stamp, or out of place
   int worstBlockError = 0;  // over the pictures that passed
   std::uint64_t lastSentMicros = 0;
   double longestCallMs = 0;  // the longest host call made
@@ -203,8 +202,8 @@ class ClipThroughRelay : public PhoneLab {
     const auto stamp = stampOf(drawn);
     if (stamp && stamp->sentMicros == shown_.lastSentMicros) return;  // still the same picture
     const int error = stamp ? worstBlockError(drawn, *stamp) : 255;
+    // A picture with no readable stamp, an older stamp, or blocks out of place fails the test.
     if (!stamp || stamp->sentMicros < shown_.lastSentMicros || error > kDamagedBlockError) {
-      ++shown_.damaged;
       ADD_FAILURE() << "damaged picture shown: "
                     << (stamp ? "frame " + std::to_string(stamp->frame) + ", block error " +
                                     std::to_string(error)
@@ -279,7 +278,6 @@ TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
       static_cast<unsigned long long>(relayed.back.in), shown_.longestCallMs);
   EXPECT_EQ(units_.damaged, 0u);
   EXPECT_EQ(units_.brokenChain, 0u);
-  EXPECT_EQ(shown_.damaged, 0u);
   EXPECT_GT(stats.droppedUnits, 0u) << "the faults never cost a unit";
   EXPECT_GT(units_.resumed, 0u);
   EXPECT_GT(shown_.pictures, 30u);
@@ -305,7 +303,6 @@ TEST_F(ClipThroughRelay, APhoneProcessKilledAndStartedAgainIsShownAgainWithinTwo
   std::printf("loss noticed %.0f ms after the kill; picture back %.0f ms after the restart\n",
               noticedMs, backMs);
   EXPECT_LT(backMs, 2000.0);
-  EXPECT_EQ(shown_.damaged, 0u);
 }
 
 // Guards the phone that vanishes for 10 s (the relay passes nothing either way) and returns:
@@ -331,7 +328,7 @@ TEST_F(ClipThroughRelay, APhoneGoneForTenSecondsComesBackWithoutHoldingUpTheHost
   std::printf("picture back %.0f ms after the blackout; longest host call during it %.1f ms\n",
               backMs, shown_.longestCallMs);
   EXPECT_LT(shown_.longestCallMs, 500.0) << "a host call was held up";  // a hang guard
-  EXPECT_EQ(units_.damaged + units_.brokenChain + shown_.damaged, 0u);
+  EXPECT_EQ(units_.damaged + units_.brokenChain, 0u);
 }
 
 }  // namespace
