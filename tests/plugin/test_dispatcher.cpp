@@ -221,16 +221,19 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
 
 TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, num(2))), "Mode");
-  EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(9)).PointerValue, nullptr);
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_DEFAULT, num(0))), 0.5f);
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_DEFAULT, num(1))), "10.0.0.1");
-  EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, num(9)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, num(1)).UIntValue, FF_TYPE_TEXT);
-  EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, num(9)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PARAMETER_USAGE, num(0)).UIntValue, 0u);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, num(2)).UIntValue, 2u);
   EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(2)).UIntValue, 1u);
-  EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(9)).UIntValue, FF_FAIL);
+  // One past the last index, and the largest.
+  for (FFUInt32 past : {3u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(past)).PointerValue, nullptr) << past;
+    for (FFUInt32 code : {FF_GET_PARAMETER_DEFAULT, FF_GET_PARAMETER_TYPE, FF_GET_PARAMETER_USAGE,
+                          FF_GET_PARAMETER_VISIBILITY})
+      EXPECT_EQ(call(code, num(past)).UIntValue, FF_FAIL) << code << " " << past;
+  }
   GetParameterElementNameStruct element{2, 1};
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element))), "B");
   EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element))), 1.0f);

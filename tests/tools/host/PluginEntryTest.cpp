@@ -403,10 +403,6 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
       cases.push_back({kGetNumElements, n(index), toClip, Want::Fail});
       cases.push_back({kGetParameterVisibility, n(index), toClip, Want::Fail});
     }
-    cases.push_back({kGetParameterName, n(index), false, Want::Null});
-    cases.push_back({kGetParameterDefault, n(index), false, Want::Fail});
-    cases.push_back({kGetParameterType, n(index), false, Want::Fail});
-    cases.push_back({kGetParameterUsage, n(index), false, Want::Fail});
     cases.push_back({kGetNumFileExtensions, n(index), false, Want::Zero});
     cases.push_back({kGetNumElementSeparators, n(index), false, Want::Zero});
     cases.push_back({kGetPluginCaps, n(index), false, Want::Zero});
@@ -444,9 +440,8 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
     cases.push_back({kGetParameterGroup, p(&buffers[1]), toClip, Want::Fail});
     cases.push_back({kGetParameterDisplayName, p(&buffers[1]), toClip, Want::Fail});
   }
-  for (const ViewportRecord* v : {&zero, &huge})
+  for (const ViewportRecord* v : {&zero, &huge, &zero})  // zero last: the clip draws after it
     cases.push_back({kResize, p(v), true, Want::Success});
-  cases.push_back({kResize, p(&zero), true, Want::Success});
 
   for (const Case& c : cases) {
     const FfWord answer = host_->call(c.code, c.input, c.toClip ? clip_ : nullptr);
@@ -488,33 +483,19 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
   EXPECT_TRUE(host_->getText(clip_, 3));
 }
 
-// Guards against the order mistakes hosts make, through the real entry
-// point: an instance id used after code 19 destroyed it (drawing, setting
-// parameters, reading texts, destroying it again; the dispatcher's tests go
-// through every code) is a dangling pointer that the plug-in used to follow;
-// and code 2 while a clip lives must take only the
-// prototype, leaving the clip working and the parameter questions answered by
-// a new prototype.
-TEST_F(PluginEntry, CallOrderMistakesAreRefusedAndLeaveTheLiveClipWorking) {
-  const auto gone = host_->instantiate({0, 0, 32, 18});
-  ASSERT_TRUE(gone);
-  ASSERT_EQ(host_->deinstantiate(*gone), kSuccess);
+// Guards against code 2 while a clip lives taking more than the prototype through the real
+// entry point: the clip must keep answering and drawing. (A handle used after code 19, and
+// the prototype remade for later definition questions, are the dispatcher's tests' business.)
+TEST_F(PluginEntry, DeinitialisingWhileAClipLivesLeavesTheClipWorking) {
   std::string error;
   auto target = Framebuffer::create(32, 18, &error);
   ASSERT_TRUE(target) << error;
-  EXPECT_EQ(host_->draw(*gone, *target), kFail);
-  EXPECT_EQ(host_->setFloat(*gone, 9, 1.0f), kFail);
-  EXPECT_EQ(host_->getText(*gone, 3), std::nullopt);
-  EXPECT_EQ(host_->deinstantiate(*gone), kFail);
-
   ASSERT_EQ(host_->deinitialise(), kSuccess);
   EXPECT_EQ(host_->setFloat(clip_, 9, 1.0f), kSuccess);
   EXPECT_EQ(host_->getFloat(clip_, 9), 1.0f);
   EXPECT_EQ(host_->getText(clip_, 3), std::string(kSearching));
   EXPECT_EQ(host_->parameterDisplay(clip_, 11), std::string("40 ms"));
   EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
-  EXPECT_EQ(host_->parameterCount(), 62u);
-  EXPECT_EQ(host_->parameterName(3), std::string("Status"));
 }
 
 // Guards against a clip being handed to the host although the plug-in could
