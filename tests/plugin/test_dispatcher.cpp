@@ -233,6 +233,12 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
     for (FFUInt32 code : {FF_GET_PARAMETER_DEFAULT, FF_GET_PARAMETER_TYPE, FF_GET_PARAMETER_USAGE,
                           FF_GET_PARAMETER_VISIBILITY})
       EXPECT_EQ(call(code, num(past)).UIntValue, FF_FAIL) << code << " " << past;
+    for (FFUInt32 code : {FF_GET_NUM_FILE_PARAMETER_EXTENSIONS, FF_GET_NUM_ELEMENT_SEPARATORS})
+      EXPECT_EQ(call(code, num(past)).UIntValue, 0u) << code << " " << past;
+    GetFileParameterExtensionStruct extension{past, 0};
+    EXPECT_EQ(call(FF_GET_FILE_PARAMETER_EXTENSION, ptr(&extension)).PointerValue, nullptr);
+    GetElementSeparatorStruct separator{past, 0};
+    EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, ptr(&separator)).UIntValue, FF_FAIL) << past;
   }
   GetParameterElementNameStruct element{2, 1};
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element))), "B");
