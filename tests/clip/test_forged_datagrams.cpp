@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "clip/MirandelLink.h"
@@ -142,11 +143,8 @@ TEST(ForgedDatagrams, OtherSendersChangeNothingButTheCappedDeviceTable) {
   EXPECT_EQ(devices.size(), options.maxDevices);
   for (const DeviceRecord& d : devices) EXPECT_LE(d.routes.size(), options.maxRoutesPerDevice);
   const ClipView after(clip);
-  EXPECT_EQ(after.phone, before.phone);
-  EXPECT_EQ(after.status, before.status);
-  EXPECT_EQ(after.fps, before.fps);
-  EXPECT_EQ(after.grain, before.grain);
-  EXPECT_EQ(after.currentEffect, before.currentEffect);
+  EXPECT_EQ(std::tie(after.phone, after.status, after.fps, after.grain, after.currentEffect),
+            std::tie(before.phone, before.status, before.fps, before.grain, before.currentEffect));
   EXPECT_TRUE(after.effects == before.effects);
   for (const auto& [id, view] : before.params) {
     SCOPED_TRACE(clip.FindParamInfo(id)->name);
