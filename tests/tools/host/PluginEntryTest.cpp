@@ -501,29 +501,6 @@ TEST(PluginWithoutGl, InstantiationFailsWhenNoContextIsCurrent) {
       ::testing::ExitedWithCode(0), "");
 }
 
-// Guards against the plug-in's own threads outliving its code: a host that
-// unloads the plug-in after de-initialising it must not crash afterwards.
-TEST(PluginUnload, UnloadingAfterDeinitialiseLeavesNoThreadInUnmappedCode) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        std::string error;
-        auto library = PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error);
-        if (!library) std::_Exit(2);
-        {
-          FfglHost host(*library);
-          if (host.initialise() != kSuccess || host.parameterCount() != 62) std::_Exit(3);
-          host.deinitialise();
-        }
-        library.reset();  // dlclose: the plug-in's static teardown runs, then it is unmapped
-        // Nothing to wait for but the absence of a crash: give the plug-in's
-        // worker more than its receive timeout to wake up and run.
-        test::waitFor([] { return false; }, std::chrono::milliseconds(1500));
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
 // The Picture text once the clip's stream is connected (with or without pictures yet).
 bool streamConnected(const std::string& picture) {
   return picture.rfind("connected", 0) == 0 || picture.find(" fps ") != std::string::npos;
