@@ -107,7 +107,6 @@ TEST_F(ClipStream, TwoHundredClipsMadeAndDestroyedWhileTheyStreamLeaveNothingBeh
     live.pop_front();
   }
   live.clear();
-  EXPECT_GE(sender.stats().callersAccepted, 100u);
   // The library ends a closed connection's threads a little later, on its own.
   EXPECT_TRUE(
       waitFor([&] { return processThreadCount() <= threadsBefore; }, std::chrono::seconds(10)))
