@@ -468,12 +468,11 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
       {FF_GET_PARAMETER_DISPLAY_NAME, ptr(&displayName), false},
   };
   knobs.calls.clear();
-  for (void* handle : {destroyed, prototype, static_cast<void*>(neverAnInstance)}) {
+  const std::pair<void*, const char*> handles[] = {
+      {destroyed, "destroyed"}, {prototype, "prototype"}, {neverAnInstance, "other"}};
+  for (const auto& [handle, name] : handles) {
     for (const auto& c : codes) {
-      SCOPED_TRACE("code " + std::to_string(c.code) +
-                   (handle == destroyed   ? " destroyed"
-                    : handle == prototype ? " prototype"
-                                          : " other"));
+      SCOPED_TRACE("code " + std::to_string(c.code) + " " + name);
       const FFMixed answer = call(c.code, c.in, handle);
       if (c.pointerAnswer) {
         EXPECT_EQ(answer.PointerValue, nullptr);
