@@ -55,6 +55,7 @@ void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
   if (taken) ++frameCounter_;
 
   ffglex::ScopedSamplerActivation unit(0);
+  ffglex::ScopedSamplerObjectUnbinding textureOwnFiltering(0);
   ffglex::Scoped2DTextureBinding bind(texture_);
   if (taken && width != 0 && height != 0) upload(width, height);
 
@@ -75,6 +76,11 @@ void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
     ffglex::ScopedCapability noStencilTest(GL_STENCIL_TEST, false);
     ffglex::ScopedCapability noScissor(GL_SCISSOR_TEST, false);
     ffglex::ScopedColorMask allChannels(true, true, true, true);
+    // The picture's bytes are already sRGB-encoded, as the host's own
+    // pictures are: with sRGB writes on, GL would encode them a second time
+    // into an sRGB framebuffer and wash the picture out. Off, it stores them
+    // as they are, whatever the framebuffer's encoding.
+    ffglex::ScopedCapability noSrgbEncoding(GL_FRAMEBUFFER_SRGB, false);
     quad_.Draw();
   }
 }

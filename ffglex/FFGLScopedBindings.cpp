@@ -85,6 +85,17 @@ void ScopedTextureBinding::EndScope() {
   glBindTexture(target_, static_cast<GLuint>(previous_));
 }
 
+ScopedSamplerObjectUnbinding::ScopedSamplerObjectUnbinding(GLuint unit)
+    : unit_(unit), previous_(currentInteger(GL_SAMPLER_BINDING)) {
+  if (previous_ != 0) glBindSampler(unit_, 0);
+}
+ScopedSamplerObjectUnbinding::~ScopedSamplerObjectUnbinding() { EndScope(); }
+void ScopedSamplerObjectUnbinding::EndScope() {
+  if (previous_ == 0) return;
+  glBindSampler(unit_, static_cast<GLuint>(previous_));
+  previous_ = 0;
+}
+
 ScopedVAOBinding::ScopedVAOBinding(GLuint vertexArray)
     : previous_(currentInteger(GL_VERTEX_ARRAY_BINDING)), bound_(true) {
   glBindVertexArray(vertexArray);

@@ -49,6 +49,24 @@ class ScopedTextureBinding {
   bool bound_ = false;
 };
 
+// Unbinds any sampler object from `unit` for the scope: a host's sampler
+// overrides the texture's own filtering, and one with a mipmapping
+// minification filter makes a texture without mipmaps incomplete (drawn
+// black). GL reads the binding of the active unit, so `unit` must be active
+// (open it inside the unit's ScopedSamplerActivation).
+class ScopedSamplerObjectUnbinding {
+ public:
+  explicit ScopedSamplerObjectUnbinding(GLuint unit);
+  ~ScopedSamplerObjectUnbinding();
+  void EndScope();
+  ScopedSamplerObjectUnbinding(const ScopedSamplerObjectUnbinding&) = delete;
+  ScopedSamplerObjectUnbinding& operator=(const ScopedSamplerObjectUnbinding&) = delete;
+
+ private:
+  GLuint unit_;
+  GLint previous_ = 0;
+};
+
 class Scoped2DTextureBinding : public ScopedTextureBinding {
  public:
   explicit Scoped2DTextureBinding(GLuint texture) : ScopedTextureBinding(GL_TEXTURE_2D, texture) {}

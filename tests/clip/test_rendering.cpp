@@ -76,9 +76,10 @@ class Rendering : public ::testing::Test {
     if (clip_) clip_->DeInitGL();
   }
 
-  void start(std::uint32_t vw, std::uint32_t vh) {
+  void start(std::uint32_t vw, std::uint32_t vh,
+             Framebuffer::Encoding encoding = Framebuffer::Encoding::kPlain) {
     std::string error;
-    fbo_ = Framebuffer::create(vw, vh, &error);
+    fbo_ = Framebuffer::create(vw, vh, &error, encoding);
     ASSERT_NE(fbo_, nullptr) << error;
     clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
     clip_->SetIdentity(clip_.get());
@@ -149,32 +150,35 @@ constexpr GLenum kHostState[] = {
     GL_UNPACK_ALIGNMENT, GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_PIXELS, GL_UNPACK_SKIP_ROWS,
     GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SWAP_BYTES, GL_PIXEL_UNPACK_BUFFER_BINDING,
     GL_CURRENT_PROGRAM, GL_VERTEX_ARRAY_BINDING, GL_ARRAY_BUFFER_BINDING, GL_ACTIVE_TEXTURE,
-    GL_TEXTURE_BINDING_2D};
+    GL_TEXTURE_BINDING_2D, GL_FRAMEBUFFER_SRGB};
 // clang-format on
 
 std::vector<std::array<GLint, 4>> readHostState() {
-  std::vector<std::array<GLint, 4>> state(std::size(kHostState) + 1, {0, 0, 0, 0});
+  std::vector<std::array<GLint, 4>> state(std::size(kHostState) + 2, {0, 0, 0, 0});
   for (std::size_t i = 0; i < std::size(kHostState); ++i)
     glGetIntegerv(kHostState[i], state[i].data());
   // The clip draws from unit 0, whichever unit the host left active.
   GLint active = 0;
   glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
   glActiveTexture(GL_TEXTURE0);
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, state.back().data());
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, state[std::size(kHostState)].data());
+  glGetIntegerv(GL_SAMPLER_BINDING, state[std::size(kHostState) + 1].data());
   glActiveTexture(static_cast<GLenum>(active));
   return state;
 }
 
 // A host draws its own layers before the clip and may leave culling (of both
 // windings), blending, depth, stencil and scissor tests, a colour mask, pixel
-// unpack settings or a pixel unpack buffer set, and its own objects bound.
-// None of it may change the picture (a culled quad drew nothing; unpack
-// alignment, row length or skips sheared it and made GL read past the end of
-// the picture), and the host must find every value as it left it (bindings
-// used to come back as 0), with no GL error left behind. GL's defaults come
-// first: there the clip must not leave anything of its own switched on.
+// unpack settings or a pixel unpack buffer set, a sampler object on unit 0,
+// sRGB writes into its sRGB framebuffer, and its own objects bound. None of it
+// may change the picture (a culled quad drew nothing; unpack alignment, row
+// length or skips sheared it and made GL read past the end of the picture; a
+// mipmapping sampler drew it black; sRGB writes washed it out), and the host
+// must find every value as it left it (bindings used to come back as 0), with
+// no GL error left behind. GL's defaults come first: there the clip must not
+// leave anything of its own switched on.
 TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
-  start(37, 23);
+  start(37, 23, Framebuffer::Encoding::kSrgb);
   // Without depth and stencil buffers their tests pass whatever their settings.
   GLuint depthStencil = 0;
   glGenRenderbuffers(1, &depthStencil);
@@ -186,7 +190,9 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
                             depthStencil);
   ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
 
-  GLuint buffers[2], vertexArray = 0, textures[2];
+  GLuint buffers[2], vertexArray = 0, textures[2], sampler = 0;
+  glGenSamplers(1, &sampler);
+  glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   glGenBuffers(2, buffers);
   glGenVertexArrays(1, &vertexArray);
   glGenTextures(2, textures);
@@ -225,6 +231,8 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
       glBindVertexArray(vertexArray);
       glBindBuffer(GL_ARRAY_BUFFER, buffers[1]);
       glBindTexture(GL_TEXTURE_2D, textures[0]);
+      glBindSampler(0, sampler);
+      glEnable(GL_FRAMEBUFFER_SRGB);
       glActiveTexture(GL_TEXTURE3);
       glBindTexture(GL_TEXTURE_2D, textures[1]);
     }
@@ -239,7 +247,7 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
     for (std::size_t i = 0; i < after.size(); ++i)
       EXPECT_EQ(after[i], before[i])
           << "GL state 0x" << std::hex << (i < std::size(kHostState) ? kHostState[i] : 0u)
-          << " (0x0: the 2D texture of unit 0)";
+          << " (0x0: the 2D texture, then the sampler, of unit 0)";
     EXPECT_EQ(wrongPixels(fbo_->read(), p), 0) << "pixels differing from the picture";
   }
 }

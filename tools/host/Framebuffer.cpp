@@ -8,7 +8,7 @@
 namespace mirandel::host {
 
 std::unique_ptr<Framebuffer> Framebuffer::create(std::uint32_t width, std::uint32_t height,
-                                                 std::string* error) {
+                                                 std::string* error, Encoding encoding) {
   if (width == 0 || height == 0) {
     if (error != nullptr) *error = "a framebuffer needs a non-zero size";
     return nullptr;
@@ -16,8 +16,9 @@ std::unique_ptr<Framebuffer> Framebuffer::create(std::uint32_t width, std::uint3
   GLuint texture = 0;
   glGenTextures(1, &texture);
   glBindTexture(GL_TEXTURE_2D, texture);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(width),
-               static_cast<GLsizei>(height), 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  glTexImage2D(GL_TEXTURE_2D, 0, encoding == Encoding::kSrgb ? GL_SRGB8_ALPHA8 : GL_RGBA8,
+               static_cast<GLsizei>(width), static_cast<GLsizei>(height), 0, GL_RGBA,
+               GL_UNSIGNED_BYTE, nullptr);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
   glBindTexture(GL_TEXTURE_2D, 0);

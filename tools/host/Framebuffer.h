@@ -1,5 +1,6 @@
 #pragma once
-// A framebuffer object with one RGBA8 colour texture, standing in for the
+// A framebuffer object with one RGBA8 colour texture (or SRGB8_ALPHA8, as
+// hosts that blend in linear light make their layers), standing in for the
 // host's render target. Every operation needs a current GL context and runs on
 // its thread.
 #include <cstdint>
@@ -12,10 +13,12 @@ namespace mirandel::host {
 
 class Framebuffer {
  public:
+  enum class Encoding { kPlain, kSrgb };
   // Answers null and fills `error` when the size is zero or the object is
   // incomplete.
   static std::unique_ptr<Framebuffer> create(std::uint32_t width, std::uint32_t height,
-                                             std::string* error);
+                                             std::string* error,
+                                             Encoding encoding = Encoding::kPlain);
   ~Framebuffer();
 
   Framebuffer(const Framebuffer&) = delete;
