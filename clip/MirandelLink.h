@@ -11,6 +11,7 @@
 #include "clip/DescribeParts.h"
 #include "clip/FrameSlot.h"
 #include "clip/PictureRenderer.h"
+#include "clip/PressEdge.h"
 #include "clip/Slots.h"
 #include "link/ControlMessage.h"
 #include "link/DeviceRecord.h"
@@ -103,7 +104,7 @@ class MirandelLink : public CFFGLPlugin {
   // is not a finite number, or names no phone or effect on offer. Text
   // parameters and unknown indexes pass unchanged.
   std::optional<float> limitHostValue(FFUInt32 index, float value) const;
-  FFResult setSlotParameter(FFUInt32 index, float value);
+  FFResult setSlotParameter(FFUInt32 index, float value, bool pressBegins);
   bool recentEffectSwitch(Nanos t) const;
 
   // Video: the stream step and the "Picture" status line.
@@ -129,6 +130,9 @@ class MirandelLink : public CFFGLPlugin {
   std::array<ToggleSlot, kToggleSlots> toggles_{};
   OptionSlot option_{};
   std::array<ActionSlot, kActionSlots> actions_{};
+  // Held buttons and double clicks: the events, quick toggles and actions
+  // send once per press.
+  std::array<PressEdge, kParamCount> presses_{};
   std::array<std::int32_t, kQuickToggles> quickBindings_{-1, -1, -1, -1, -1};
 
   // Clip state.

@@ -52,6 +52,8 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
   const float v = *limited;
   const Nanos t = now();
   const bool recentSwitch = recentEffectSwitch(t);
+  // Every write counts towards a press, also one that a suppression window drops.
+  const bool pressBegins = index < kParamCount && presses_[index].begins(v, t);
   switch (index) {
     case param::kDevice: {
       deviceValue_ = v;
@@ -66,7 +68,7 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
     case param::kPicture:
       break;  // text parameters never arrive here from a conforming host
     case param::kRescan:
-      if (v != 0.0f) {
+      if (pressBegins) {
         lastProbeAt_ = t;
         link_->probeNow();
       }
@@ -76,10 +78,10 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
       if (!feedbackGuard_) sendCommand("/mirandel/rec", {ControlArg::ofInt(recording_ ? 1 : 0)});
       return FF_SUCCESS;
     case param::kSnap:
-      if (v != 0.0f) sendCommand("/mirandel/snap");
+      if (pressBegins) sendCommand("/mirandel/snap");
       return FF_SUCCESS;
     case param::kFlipCamera:
-      if (v != 0.0f) sendCommand("/mirandel/flip");
+      if (pressBegins) sendCommand("/mirandel/flip");
       return FF_SUCCESS;
     case param::kZoom:
       zoom_ = v;
@@ -105,7 +107,7 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
       latency_ = v;
       return FF_SUCCESS;
     case param::kReconnect:
-      if (v != 0.0f) restartRequested_ = true;
+      if (pressBegins) restartRequested_ = true;
       return FF_SUCCESS;
     case param::kEffect: {
       effectValue_ = v;
@@ -120,10 +122,10 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
     default:
       break;
   }
-  return setSlotParameter(index, v);
+  return setSlotParameter(index, v, pressBegins);
 }
 
-FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v) {
+FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v, bool pressBegins) {
   if (currentEffect_ < 0) return FF_SUCCESS;
   const Nanos t = now();
   const bool recentSwitch = recentEffectSwitch(t);
@@ -149,9 +151,9 @@ FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v) {
     case SlotKind::Toggle: {
       ToggleSlot& tg = toggles_[ref.slot];
       if (ref.slot < kQuickToggles && tg.quickAction >= 0) {
-        // A quick action is a momentary button: it fires on press and falls
-        // back to off.
-        if (v != 0.0f && !feedbackGuard_) sendCommand(prefix + effect.actions[tg.quickAction]);
+        // A quick action is a momentary button: it fires once per press and
+        // falls back to off.
+        if (pressBegins && !feedbackGuard_) sendCommand(prefix + effect.actions[tg.quickAction]);
         tg.value = false;
         if (v != 0.0f) RaiseParamEvent(tg.hostIndex, FF_EVENT_FLAG_VALUE);
         return FF_SUCCESS;
@@ -180,7 +182,7 @@ FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v) {
     }
     case SlotKind::Action: {
       const ActionSlot& a = actions_[ref.slot];
-      if (v != 0.0f && a.action >= 0) sendCommand(prefix + effect.actions[a.action]);
+      if (pressBegins && a.action >= 0) sendCommand(prefix + effect.actions[a.action]);
       return FF_SUCCESS;
     }
     case SlotKind::None:

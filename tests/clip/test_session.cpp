@@ -189,6 +189,56 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   EXPECT_EQ(clip_->currentEffect(), 2);
 }
 
+// Hosts write an event's 1 on every frame while its button is held, some write
+// two calls for one click, and some never write the release: holding Action1
+// for 30 frames sent its action 30 times. Each press must send one command,
+// on the buttons that send one (actions, quick toggles bound to an action,
+// Snap, Flip camera), and a press must still begin after a release or after
+// a pause of more than 250 ms.
+TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
+  connectWithRack();
+  struct Write {
+    Nanos after;
+    float value;
+  };
+  std::vector<Write> held30Frames(30, Write{16 * kMillisecond, 1.0f});
+  held30Frames.push_back({16 * kMillisecond, 0.0f});
+  const struct {
+    const char* gesture;
+    std::vector<Write> writes;
+    std::size_t presses;
+  } gestures[] = {
+      {"held for 30 frames at 60 Hz", held30Frames, 1},
+      {"held by a host drawing at 5 Hz",
+       {{0, 1.0f}, {200 * kMillisecond, 1.0f}, {200 * kMillisecond, 1.0f}},
+       1},
+      {"one click as two calls", {{0, 1.0f}, {0, 1.0f}, {16 * kMillisecond, 0.0f}}, 1},
+      {"pressed, released, pressed",
+       {{0, 1.0f}, {16 * kMillisecond, 0.0f}, {16 * kMillisecond, 1.0f}},
+       2},
+      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2},
+  };
+  const struct {
+    std::uint32_t index;
+    const char* address;
+  } buttons[] = {{58, "/mirandel/grain/reset"},
+                 {17, "/mirandel/grain/randomize"},
+                 {param::kSnap, "/mirandel/snap"},
+                 {param::kFlipCamera, "/mirandel/flip"}};
+  for (const auto& b : buttons) {
+    for (const auto& g : gestures) {
+      SCOPED_TRACE(std::string(b.address) + ", " + g.gesture);
+      for (const Write& w : g.writes) {
+        advance(w.after);
+        clip_->SetFloatParameter(b.index, w.value);
+      }
+      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(g.presses, ControlMessage{b.address, {}}));
+      clip_->SetFloatParameter(b.index, 0.0f);
+      advance(kSecond);
+    }
+  }
+}
+
 // The phone's own changes must reach the host without a command echoed back,
 // also when the host writes the new value back; a control of another effect
 // changes only the rack model. The phone in turn echoes what the clip sent:

@@ -81,7 +81,8 @@ class ClipAndPhone : public PhoneLab {
   // route), so the phone's log can be checked for what did not come.
   void flushClipToPhone() {
     const std::uint64_t snaps = phone->snaps();
-    clip->SetFloatParameter(param::kSnap, 1.0f);
+    clip->SetFloatParameter(param::kSnap, 1.0f);  // one click
+    clip->SetFloatParameter(param::kSnap, 0.0f);
     ASSERT_TRUE(waitFor([&] { return phone->snaps() > snaps; }));
   }
   std::optional<PictureLine> pictureLine() {
