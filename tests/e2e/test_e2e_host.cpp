@@ -13,6 +13,7 @@
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
+#include "tools/host/LiveRun.h"
 #include "tools/host/PluginLibrary.h"
 #include "tools/phone/Stamp.h"
 
@@ -117,6 +118,61 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   EXPECT_EQ(line->width, kWidth);
   EXPECT_EQ(line->height, kHeight);
   EXPECT_EQ(line->codec, "H.264");
+  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+}
+
+// Guards the plug-in against what real hosts do, all at once: the clip made before the
+// plug-in is initialised, drawn at 144 Hz as a layer and as a preview of another size with a
+// Resize before each draw, the host's GL state left set before every draw into sRGB layers
+// (a mipmapping sampler drew the picture black, sRGB writes washed it out), buttons held on
+// every frame and clicked as two calls (a held action went out on every frame), and the
+// plug-in de-initialised while the clip lives. The picture must come through undamaged, each
+// press must send one command, and the clip must still go cleanly.
+TEST_F(PhoneLab, WithTheHabitsOfRealHostsThePictureIsIntactAndEachPressSendsOneCommand) {
+  constexpr std::uint32_t kWidth = 320, kHeight = 240;
+  auto options = phoneOptions();
+  options.stream.secondStamp = true;
+  startPhone(options);
+  PluginInHost plugin;
+  ASSERT_TRUE(plugin.open()) << plugin.error;
+  host::FfglHost& host = *plugin.host;
+  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
+  ASSERT_TRUE(clip);
+  ASSERT_EQ(host.initialise(), host::kSuccess);
+  ASSERT_EQ(host.setText(*clip, 1, kWifiPhone), host::kSuccess);
+  auto layer =
+      host::Framebuffer::create(kWidth, kHeight, &plugin.error, host::Framebuffer::Encoding::kSrgb);
+  ASSERT_TRUE(layer) << plugin.error;
+
+  constexpr std::uint32_t kSnap = 5, kFlipCamera = 6, kAction1 = 58;
+  host::LiveRunOptions run;
+  run.seconds = 8;
+  run.fps = 144;
+  run.snapshots = 0;
+  run.secondStamp = true;
+  run.habits.previewWidth = 96;
+  run.habits.previewHeight = 72;
+  run.habits.pressedEvents = {kSnap, kFlipCamera, kAction1};
+  run.habits.glLeftovers = true;
+  const host::LiveRunResult r = host::runLive(host, *clip, *layer, run, stdout);
+  EXPECT_EQ(r.framesFailed, 0u);
+  EXPECT_GT(r.picturesShown, 100u);
+  EXPECT_EQ(r.picturesDamaged, 0u);
+  EXPECT_EQ(r.framesUnstamped, 0u);
+  ASSERT_EQ(r.presses, 5u);
+  // Snap and Flip camera send whenever a phone is connected, and the messages of one host
+  // call go out in order: the flip of the last press has arrived once the snap has.
+  ASSERT_TRUE(waitFor([&] { return phone->snaps() == r.presses; }));
+  EXPECT_TRUE(
+      waitFor([&] { return phone->control().receivedCount("/mirandel/flip") == r.presses; }));
+  // Action1 is the rack's "reset", whose presses in the moments after the rack came are
+  // dropped with every other slot write.
+  const std::size_t resets = phone->control().receivedCount("/mirandel/grain/reset");
+  EXPECT_GE(resets, 1u);
+  EXPECT_LE(resets, r.presses);
+
+  EXPECT_EQ(host.deinitialise(), host::kSuccess);
+  EXPECT_EQ(host.draw(*clip, *layer), host::kSuccess);
   EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -78,6 +79,7 @@ struct ClipRun {
   double lastNewPictureAt = -1;
   std::vector<double> tickLatencyMs;  // pictures shown since the last timeline line
   LatencyHistogram latency, frame, transport;
+  std::unique_ptr<Framebuffer> preview;  // with habits.previewWidth
   std::vector<RgbaImage> snapshots;
   double nextSnapshotAt = -1;
   LiveRunResult result;
@@ -90,6 +92,54 @@ struct RunContext {
   std::FILE* log;
   bool severalClips;
   double snapshotSpacing;
+  const HostGlLeftovers* leftovers;  // with habits.glLeftovers
+};
+
+ViewportRecord viewportOf(const Framebuffer& f) { return {0, 0, f.width(), f.height()}; }
+
+// The presses of habits.pressedEvents: one gesture a second, alternately held and clicked
+// twice. Host thread.
+class PressPlayer {
+ public:
+  explicit PressPlayer(const HostHabits& habits)
+      : habits_(habits), nextAt_(habits.pressFromSeconds) {}
+
+  // The writes of the frame at `t` to every clip; answers whether a press began.
+  bool play(const FfglHost& host, const std::vector<ClipRun>& runs, double t) {
+    if (habits_.pressedEvents.empty()) return false;
+    std::vector<float> writes;
+    bool began = false;
+    if (release_) {
+      writes = {0.0f};
+      release_ = false;
+    } else if (heldFrames_ > 0) {
+      writes = {1.0f};
+      release_ = --heldFrames_ == 0;
+    } else if (t >= nextAt_) {
+      began = true;
+      nextAt_ += 1.0;
+      if (clickNext_) {
+        writes = {1.0f, 1.0f};
+        release_ = true;
+      } else {
+        writes = {1.0f};
+        heldFrames_ = habits_.holdFrames - 1;
+        release_ = heldFrames_ == 0;
+      }
+      clickNext_ = !clickNext_;
+    }
+    for (const ClipRun& run : runs)
+      for (std::uint32_t index : habits_.pressedEvents)
+        for (float v : writes) host.setFloat(run.clip.instance, index, v);
+    return began;
+  }
+
+ private:
+  const HostHabits& habits_;
+  double nextAt_;
+  unsigned heldFrames_ = 0;
+  bool release_ = false;
+  bool clickNext_ = false;
 };
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -101,6 +151,14 @@ void drawClip(const RunContext& c, ClipRun& run, std::size_t index, double t) {
   LiveRunResult& result = run.result;
   const auto begun = Clock::now();
   c.host.setTime(instance, t);
+  if (run.preview) {
+    // A host's preview of the layer: the same clip drawn at another size in the same frame.
+    c.host.resize(instance, viewportOf(*run.preview));
+    if (c.leftovers) c.leftovers->leave();
+    if (c.host.draw(instance, *run.preview) != kSuccess) ++result.framesFailed;
+    c.host.resize(instance, viewportOf(target));
+  }
+  if (c.leftovers) c.leftovers->leave();
   if (c.host.draw(instance, target) != kSuccess) ++result.framesFailed;
   ++result.framesDrawn;
 
@@ -232,7 +290,16 @@ std::vector<LiveRunResult> runLiveClips(const FfglHost& host, const std::vector<
     run.picW = clips[i].target->width();
     run.picH = clips[i].target->height();
     host.setFloat(clips[i].instance, kFitIndex, static_cast<float>(options.fit));
+    if (options.habits.previewWidth != 0 && options.habits.previewHeight != 0) {
+      run.preview =
+          Framebuffer::create(options.habits.previewWidth, options.habits.previewHeight, nullptr,
+                              options.habits.glLeftovers ? Framebuffer::Encoding::kSrgb
+                                                         : Framebuffer::Encoding::kPlain);
+    }
   }
+  std::optional<HostGlLeftovers> leftovers;
+  if (options.habits.glLeftovers) leftovers.emplace();
+  PressPlayer presses(options.habits);
 
   std::FILE* log = nullptr;
   if (!options.latencyLog.empty()) {
@@ -258,7 +325,8 @@ std::vector<LiveRunResult> runLiveClips(const FfglHost& host, const std::vector<
       out,
       log,
       clips.size() > 1,
-      options.snapshots > 1 ? options.seconds / (options.snapshots + 1) : options.seconds};
+      options.snapshots > 1 ? options.seconds / (options.snapshots + 1) : options.seconds,
+      leftovers ? &*leftovers : nullptr};
 
   const ProcessUsage usageAtStart = processUsage();
   ProcessUsage usageAtTick = usageAtStart;
@@ -318,6 +386,8 @@ std::vector<LiveRunResult> runLiveClips(const FfglHost& host, const std::vector<
         schedule = begun - std::chrono::duration_cast<Clock::duration>(period * f);
       }
     }
+    if (presses.play(host, runs, t))
+      for (ClipRun& run : runs) ++run.result.presses;
     for (std::size_t i = 0; i < runs.size(); ++i) drawClip(context, runs[i], i, t);
     if (t >= nextTickAt) {
       tick(t, 1.0);
@@ -381,6 +451,8 @@ void printLiveSummary(const LiveRunResult& r, double fps, std::FILE* out) {
                formatSummary(r.transport).c_str());
   std::fprintf(out, "glass to glass:      %s  (stamp send to frame drawn)\n",
                formatSummary(r.latency).c_str());
+  if (r.presses != 0)
+    std::fprintf(out, "presses:             %u of each pressed button\n", r.presses);
   for (const std::string& f : r.snapshotFiles)
     std::fprintf(out, "snapshot:            %s\n", f.c_str());
 }

@@ -13,6 +13,7 @@
 
 #include "tools/host/DrawnStamp.h"
 #include "tools/host/FfglHost.h"
+#include "tools/host/HostHabits.h"
 #include "tools/host/LatencySummary.h"
 #include "tools/host/ProcessUsage.h"
 
@@ -44,6 +45,8 @@ struct LiveRunOptions {
   // One line a second: time, this process's resident memory and CPU use over that second,
   // and each clip's median latency over it ("NaN" when it showed no new picture). Optional.
   std::string timeline;
+  // What this host does that a plain one does not.
+  HostHabits habits;
 };
 
 // One clip of a run and the framebuffer it is drawn into, a layer of the host's.
@@ -63,6 +66,7 @@ struct LiveRunResult {
   unsigned picturesDamaged = 0;     // with secondStamp: shown with disagreeing or no stamps
   unsigned framesUnstamped = 0;     // frames with a picture on screen but no readable stamp
   unsigned reconnects = 0;          // times the "Picture" text turned to "reconnecting (…)"
+  unsigned presses = 0;             // of each of habits.pressedEvents
   double firstPictureAt = -1;       // seconds after the start; -1 when none was shown
   double longestGap = 0;            // seconds between two new pictures, after the first
   std::vector<double> latencyMs;    // per picture shown (with keepSamples)

@@ -7,6 +7,8 @@
 //                 [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] [--snapshots PREFIX]
 //                 [--latency-log FILE] [--timeline FILE] [--second-stamp] [--param NAME=VALUE]
 //                 [--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]
+//                 [--instantiate-first] [--deinitialise-first] [--preview WxH]
+//                 [--press NAME[,NAME...]] [--gl-leftovers]
 //   mirandel-host --clock-offset
 //
 // <plugin> is the plug-in file: MirandelLink.so on Linux, MirandelLink.dll on Windows.
@@ -30,6 +32,15 @@
 // (the Windows host under Wine: see ClockOffset.h), --phone-clock-offset gives the phone
 // side's steady clock minus the system clock, as `mirandel-host --clock-offset` prints it on
 // the phone's machine, and frames are timed through the system clock instead.
+//
+// Habits of real hosts, each on its own: --instantiate-first makes the clips before
+// initialising the plug-in (code 18 before code 34), --deinitialise-first de-initialises
+// while the clips live and de-instantiates them after, --preview WxH draws every clip a second
+// time each frame at that size as its preview, with a Resize before each draw, --press holds
+// the named event parameters (1 on every frame for 30 frames) and clicks them as two calls,
+// alternately once a second from the third second, and --gl-leftovers leaves a host's GL
+// state set before every draw (a mipmapping sampler, sRGB writes into sRGB layers, culling,
+// blending, scissor, colour mask, unpack state). --fps 144 draws as a 144 Hz host.
 //
 // The plug-in file stays mapped until the process ends unless --unload is
 // given: Mirandel Link's network worker may still be running when the file
@@ -82,6 +93,10 @@ struct Options {
   std::vector<std::pair<std::string, float>> params;  // standard parameters set by name
   double firstPictureTimeout = 0;
   std::optional<std::int64_t> phoneClockOffset;
+  bool instantiateFirst = false;
+  bool deinitialiseFirst = false;
+  std::vector<std::string> pressed;  // event parameters, by name
+  HostHabits habits;
 };
 
 int usage(const char* why) {
@@ -92,7 +107,9 @@ int usage(const char* why) {
                "[--fit fit|fill|stretch] [--clips N] [--phone-ip ADDRESS[,ADDRESS...]] "
                "[--snapshots PREFIX] [--latency-log FILE] [--timeline FILE] [--second-stamp] "
                "[--param NAME=VALUE] "
-               "[--first-picture-timeout SECONDS] [--phone-clock-offset MICROS]\n"
+               "[--first-picture-timeout SECONDS] [--phone-clock-offset MICROS] "
+               "[--instantiate-first] [--deinitialise-first] [--preview WxH] "
+               "[--press NAME[,NAME...]] [--gl-leftovers]\n"
                "       mirandel-host --clock-offset\n",
                why);
   return 2;
@@ -114,6 +131,28 @@ void printLog() {
   for (const auto& line : LogCollector::take()) std::printf("log: %s\n", line.c_str());
 }
 
+// The index of the parameter of that name and type; nullopt when there is none.
+std::optional<std::uint32_t> parameterNamed(const FfglHost& host, const std::string& name,
+                                            std::uint32_t type) {
+  const std::uint32_t count = host.parameterCount();
+  for (std::uint32_t index = 0; index < count && count != kFail; ++index)
+    if (host.parameterName(index) == name) {
+      if (host.parameterType(index) != type) return std::nullopt;
+      return index;
+    }
+  return std::nullopt;
+}
+
+std::vector<std::string> commaList(const std::string& list) {
+  std::vector<std::string> items;
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = list.find(',', from);
+    items.push_back(list.substr(from, comma - from));
+    if (comma == std::string::npos) return items;
+    from = comma + 1;
+  }
+}
+
 FitMode fitMode(const std::string& name) {
   return name == "fill" ? FitMode::kFill : name == "stretch" ? FitMode::kStretch : FitMode::kFit;
 }
@@ -124,7 +163,9 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
   std::vector<std::unique_ptr<Framebuffer>> targets;
   std::vector<LiveClip> clips;
   for (std::size_t i = 0; i < instances.size(); ++i) {
-    targets.push_back(Framebuffer::create(opt.width, opt.height, &error));
+    targets.push_back(Framebuffer::create(
+        opt.width, opt.height, &error,
+        opt.habits.glLeftovers ? Framebuffer::Encoding::kSrgb : Framebuffer::Encoding::kPlain));
     if (!targets.back()) {
       std::fprintf(stderr, "no framebuffer: %s\n", error.c_str());
       return 1;
@@ -140,17 +181,24 @@ int runLive(const FfglHost& host, const std::vector<InstanceId>& instances, cons
     }
   }
   for (const auto& [name, value] : opt.params) {
-    std::uint32_t index = 0;
-    const std::uint32_t count = host.parameterCount();
-    while (index < count && count != kFail && host.parameterName(index) != name) ++index;
-    if (index >= count || count == kFail || host.parameterType(index) != kTypeStandard) {
+    const auto index = parameterNamed(host, name, kTypeStandard);
+    if (!index) {
       std::fprintf(stderr, "no standard parameter named \"%s\"\n", name.c_str());
       return 1;
     }
-    for (InstanceId i : instances) host.setFloat(i, index, value);
+    for (InstanceId i : instances) host.setFloat(i, *index, value);
     std::printf("== %s set to %g\n", name.c_str(), static_cast<double>(value));
   }
   LiveRunOptions live;
+  live.habits = opt.habits;
+  for (const std::string& name : opt.pressed) {
+    const auto index = parameterNamed(host, name, kTypeEvent);
+    if (!index) {
+      std::fprintf(stderr, "no event parameter named \"%s\"\n", name.c_str());
+      return 1;
+    }
+    live.habits.pressedEvents.push_back(*index);
+  }
   live.seconds = opt.runSeconds;
   live.fps = opt.fps;
   live.fit = fitMode(opt.fit);
@@ -208,10 +256,12 @@ int run(const Options& opt) {
     return 1;
   }
   std::printf("== plug-in\n%s", formatInfo(*info).c_str());
-  if (host.initialise() != kSuccess) {
+  const auto initialise = [&] {
+    if (host.initialise() == kSuccess) return true;
     std::fprintf(stderr, "initialise (code 34) failed\n");
-    return 1;
-  }
+    return false;
+  };
+  if (!opt.instantiateFirst && !initialise()) return 1;
 
   auto gl = GlContext::create(&error);
   if (!gl) {
@@ -229,6 +279,7 @@ int run(const Options& opt) {
     return 1;
   }
   std::printf("== clip instantiated with viewport %ux%u\n", opt.width, opt.height);
+  if (opt.instantiateFirst && !initialise()) return 1;
   if (opt.runSeconds > 0) {
     std::vector<InstanceId> instances{*instance};
     while (instances.size() < opt.clips) {
@@ -243,8 +294,9 @@ int run(const Options& opt) {
     const int status = instances.size() == opt.clips ? runLive(host, instances, opt) : 1;
     std::printf("== host log\n");
     printLog();
+    if (opt.deinitialiseFirst) host.deinitialise();
     for (InstanceId i : instances) host.deinstantiate(i);
-    host.deinitialise();
+    if (!opt.deinitialiseFirst) host.deinitialise();
     host.setLogCallback(nullptr);
     return status;
   }
@@ -305,8 +357,9 @@ int run(const Options& opt) {
 
   std::printf("== host log\n");
   printLog();
+  if (opt.deinitialiseFirst) host.deinitialise();
   host.deinstantiate(*instance);
-  host.deinitialise();
+  if (!opt.deinitialiseFirst) host.deinitialise();
   host.setLogCallback(nullptr);
   return status;
 }
@@ -336,14 +389,18 @@ int main(int argc, char** argv) {
         return usage("bad --fit");
       }
     } else if (a == "--phone-ip" && hasValue) {
-      opt.phoneIps.clear();
-      std::string list = argv[++i];
-      for (std::size_t from = 0;;) {
-        const std::size_t comma = list.find(',', from);
-        opt.phoneIps.push_back(list.substr(from, comma - from));
-        if (comma == std::string::npos) break;
-        from = comma + 1;
-      }
+      opt.phoneIps = commaList(argv[++i]);
+    } else if (a == "--instantiate-first") {
+      opt.instantiateFirst = true;
+    } else if (a == "--deinitialise-first") {
+      opt.deinitialiseFirst = true;
+    } else if (a == "--preview" && hasValue) {
+      if (!parseSize(argv[++i], &opt.habits.previewWidth, &opt.habits.previewHeight))
+        return usage("bad --preview");
+    } else if (a == "--press" && hasValue) {
+      opt.pressed = commaList(argv[++i]);
+    } else if (a == "--gl-leftovers") {
+      opt.habits.glLeftovers = true;
     } else if (a == "--clips" && hasValue) {
       const long n = std::strtol(argv[++i], nullptr, 10);
       if (n < 1 || n > 16) return usage("bad --clips (1 to 16)");
