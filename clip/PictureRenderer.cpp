@@ -76,6 +76,7 @@ void PictureRenderer::draw(FrameSlot& slot, const FFGLViewportStruct& viewport,
     ffglex::ScopedCapability noStencilTest(GL_STENCIL_TEST, false);
     ffglex::ScopedCapability noScissor(GL_SCISSOR_TEST, false);
     ffglex::ScopedColorMask allChannels(true, true, true, true);
+    ffglex::ScopedFillPolygons filled;
     // The picture's bytes are already sRGB-encoded, as the host's own
     // pictures are: with sRGB writes on, GL would encode them a second time
     // into an sRGB framebuffer and wash the picture out. Off, it stores them

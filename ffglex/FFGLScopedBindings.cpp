@@ -150,6 +150,19 @@ void ScopedColorMask::EndScope() {
   glColorMask(host_[0], host_[1], host_[2], host_[3]);
 }
 
+ScopedFillPolygons::ScopedFillPolygons() {
+  GLint modes[2] = {GL_FILL, GL_FILL};
+  glGetIntegerv(GL_POLYGON_MODE, modes);
+  host_ = modes[0];
+  if (host_ != GL_FILL) glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+}
+ScopedFillPolygons::~ScopedFillPolygons() { EndScope(); }
+void ScopedFillPolygons::EndScope() {
+  if (host_ == GL_FILL) return;
+  glPolygonMode(GL_FRONT_AND_BACK, static_cast<GLenum>(host_));
+  host_ = GL_FILL;
+}
+
 ScopedUnpackState::ScopedUnpackState() : active_(true) {
   for (Store& s : stores_) {
     s.host = currentInteger(s.name);

@@ -134,6 +134,20 @@ class ScopedColorMask {
   bool changed_ = false;
 };
 
+// Filled polygons for the scope: a host that draws wireframes of its own and
+// leaves the mode set would get the picture's outline only.
+class ScopedFillPolygons {
+ public:
+  ScopedFillPolygons();
+  ~ScopedFillPolygons();
+  void EndScope();
+  ScopedFillPolygons(const ScopedFillPolygons&) = delete;
+  ScopedFillPolygons& operator=(const ScopedFillPolygons&) = delete;
+
+ private:
+  GLint host_ = GL_FILL;  // the core profile keeps one mode for both faces
+};
+
 // Pixel uploads read tightly packed rows straight from client memory: no row
 // alignment padding, no row length or skips, no byte swapping and no pixel
 // unpack buffer. Any of these left set by the host would make GL read the

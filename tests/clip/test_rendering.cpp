@@ -150,7 +150,7 @@ constexpr GLenum kHostState[] = {
     GL_UNPACK_ALIGNMENT, GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_PIXELS, GL_UNPACK_SKIP_ROWS,
     GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SWAP_BYTES, GL_PIXEL_UNPACK_BUFFER_BINDING,
     GL_CURRENT_PROGRAM, GL_VERTEX_ARRAY_BINDING, GL_ARRAY_BUFFER_BINDING, GL_ACTIVE_TEXTURE,
-    GL_TEXTURE_BINDING_2D, GL_FRAMEBUFFER_SRGB};
+    GL_TEXTURE_BINDING_2D, GL_FRAMEBUFFER_SRGB, GL_POLYGON_MODE};
 // clang-format on
 
 std::vector<std::array<GLint, 4>> readHostState() {
@@ -168,15 +168,16 @@ std::vector<std::array<GLint, 4>> readHostState() {
 }
 
 // A host draws its own layers before the clip and may leave culling (of both
-// windings), blending, depth, stencil and scissor tests, a colour mask, pixel
-// unpack settings or a pixel unpack buffer set, a sampler object on unit 0,
-// sRGB writes into its sRGB framebuffer, and its own objects bound. None of it
-// may change the picture (a culled quad drew nothing; unpack alignment, row
-// length or skips sheared it and made GL read past the end of the picture; a
-// mipmapping sampler drew it black; sRGB writes washed it out), and the host
-// must find every value as it left it (bindings used to come back as 0), with
-// no GL error left behind. GL's defaults come first: there the clip must not
-// leave anything of its own switched on.
+// windings), wireframe polygons, blending, depth, stencil and scissor tests, a
+// colour mask, pixel unpack settings or a pixel unpack buffer set, a sampler
+// object on unit 0, sRGB writes into its sRGB framebuffer, and its own objects
+// bound. None of it may change the picture (a culled quad drew nothing; a
+// wireframe one its outline; unpack alignment, row length or skips sheared it
+// and made GL read past the end of the picture; a mipmapping sampler drew it
+// black; sRGB writes washed it out), and the host must find every value as it
+// left it (bindings used to come back as 0), with no GL error left behind.
+// GL's defaults come first: there the clip must not leave anything of its own
+// switched on.
 TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
   start(37, 23, Framebuffer::Encoding::kSrgb);
   // Without depth and stencil buffers their tests pass whatever their settings.
@@ -219,6 +220,7 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
       glStencilFunc(GL_NEVER, 1, 0xFF);
       glScissor(1, 2, 3, 4);
       glColorMask(GL_FALSE, GL_TRUE, GL_FALSE, GL_TRUE);
+      glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
       for (const auto& [store, value] : {std::pair{GL_UNPACK_ALIGNMENT, 8},
                                          {GL_UNPACK_ROW_LENGTH, 41},
                                          {GL_UNPACK_IMAGE_HEIGHT, 29},

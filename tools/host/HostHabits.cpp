@@ -21,6 +21,7 @@ void HostGlLeftovers::leave() const {
   glEnable(GL_FRAMEBUFFER_SRGB);
   glEnable(GL_CULL_FACE);
   glCullFace(GL_FRONT_AND_BACK);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_ZERO, GL_ONE);
   glEnable(GL_SCISSOR_TEST);

@@ -23,7 +23,7 @@ struct HostHabits {
 
 // What hosts are seen to leave set before calling a plug-in: a sampler object
 // with a mipmapping minification filter on unit 0, sRGB writes on, culling of
-// both windings, blending that keeps the destination, a one-pixel scissor, a
+// both windings, wireframe polygons, blending that keeps the destination, a one-pixel scissor, a
 // colour mask, unpack alignment and row length, and another texture unit
 // active. Host thread, with the context current for its whole life.
 class HostGlLeftovers {
