@@ -9,6 +9,7 @@
 #include "plugin/GLLoader.h"
 #include "plugin/Log.h"
 #include "plugin/PluginInfo.h"
+#include "plugin/Version.h"
 
 #if defined(_WIN32)
 #define MIRANDEL_EXPORT extern "C" __declspec(dllexport)
@@ -19,7 +20,8 @@
 namespace {
 
 const CFFGLPluginInfo gPluginInfo(
-    &mirandel::createMirandelLink, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE,
+    &mirandel::createMirandelLink, "MRD1", "Mirandel Link", 2, 1, MIRANDEL_VERSION_MAJOR,
+    MIRANDEL_VERSION_MINOR, FF_SOURCE,
     "A Mirandel iPhone as a source: its live output over SRT, its controls as this clip's "
     "parameters.",
     "Mirandel \xE2\x80\x94 https://mirandel.app");
