@@ -2,6 +2,8 @@
 // Host indexes of the clip's fixed parameters.
 #include <cstdint>
 
+#include "plugin/ShownTexts.h"  // the texts the clip shows
+
 namespace mirandel::param {
 
 inline constexpr std::uint32_t kDevice = 0;
@@ -25,9 +27,3 @@ inline constexpr std::uint32_t kOption1 = 21;
 inline constexpr std::uint32_t kAction1 = 58;
 
 }  // namespace mirandel::param
-
-namespace mirandel::text {
-// UTF-8: U+2026 HORIZONTAL ELLIPSIS, U+2014 EM DASH.
-inline constexpr const char* kSearching = "Searching\xE2\x80\xA6";
-inline constexpr const char* kDash = "\xE2\x80\x94";
-}  // namespace mirandel::text
