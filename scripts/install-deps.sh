@@ -9,6 +9,8 @@
 #   scripts/install-deps.sh --wine     running Windows programs under Wine: the
 #                                      Windows demo and tests (WGL through Xvfb,
 #                                      Media Foundation through GStreamer)
+#   scripts/install-deps.sh --package  making and checking the release archives
+#                                      (scripts/package.sh)
 set -eu
 
 LINUX_PACKAGES="
@@ -43,6 +45,10 @@ WINE_PACKAGES="
   gstreamer1.0-libav
 "
 
+PACKAGE_PACKAGES="
+  zip unzip
+"
+
 PACKAGES=""
 if [ $# -eq 0 ]; then set -- --linux; fi
 for set_name in "$@"; do
@@ -50,7 +56,8 @@ for set_name in "$@"; do
     --linux) PACKAGES="$PACKAGES $LINUX_PACKAGES" ;;
     --windows) PACKAGES="$PACKAGES $WINDOWS_PACKAGES" ;;
     --wine) PACKAGES="$PACKAGES $WINE_PACKAGES" ;;
-    *) echo "usage: scripts/install-deps.sh [--linux] [--windows] [--wine]" >&2; exit 2 ;;
+    --package) PACKAGES="$PACKAGES $PACKAGE_PACKAGES" ;;
+    *) echo "usage: scripts/install-deps.sh [--linux] [--windows] [--wine] [--package]" >&2; exit 2 ;;
   esac
 done
 

@@ -4,6 +4,8 @@
 #   2. runs the soak's short form with the release build's programs (scripts/soak.sh),
 #   3. in the Windows build (scripts/build-windows.sh), under Wine, with the phone
 #      emulator of the release build as the peer of the two-host tests,
+#   3b. makes the release archives from those two builds and checks them (scripts/package.sh,
+#      scripts/check-package.sh),
 #   4. under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   5. under ThreadSanitizer, for the parts where threads meet (link, video, clip),
 #   6. and runs each libFuzzer target for a bounded time (clang).
@@ -79,6 +81,18 @@ else
   echo "=== windows: test"
   (cd "$ROOT/build/windows" && ctest --output-on-failure -j "$JOBS" --timeout 300)
   echo "=== windows: done in $(( $(date +%s) - start )) s"
+fi
+# The release archives, made from the release and Windows builds above and read back as a
+# VJ gets them: checksums, each archive's files, the plug-ins, the guide and the notices.
+if skipped package || skipped windows; then
+  echo "=== package: skipped"
+else
+  start=$(date +%s)
+  echo "=== package"
+  scripts/package.sh --no-build --linux-build "$ROOT/build/ci-release" --out "$ROOT/build/ci-dist"
+  scripts/check-package.sh "$ROOT/build/ci-dist" --windows-build "$ROOT/build/windows" \
+    --linux-build "$ROOT/build/ci-release"
+  echo "=== package: done in $(( $(date +%s) - start )) s"
 fi
 run_suite asan -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1" \
   -DMIRANDEL_SANITIZE=address,undefined -DMIRANDEL_BUILD_BENCH=OFF

@@ -284,4 +284,31 @@ else
   say "libpng $FETCHED: done in $(elapsed "$start")"
 fi
 
+# --- Licences of what the plug-in DLL links in --------------------------------
+# The release's notices (scripts/package.sh) quote each library's licence with the source
+# version the build used: its Debian copyright file and its own licence text, kept in
+# share/licenses/NAME. A prefix built before they were kept gets them from the same source
+# version, downloaded again without building.
+licences() {
+  name=$1
+  dest=$PREFIX/share/licenses/$name
+  version=$(cat "$STAMPS/$name.version")
+  if [ -f "$dest/copyright" ] && [ "$(cat "$dest/version" 2>/dev/null)" = "$version" ]; then
+    return
+  fi
+  src=$WORK/$name-src
+  # The source tree left by the build is that version's.
+  if [ ! -f "$src/debian/copyright" ]; then fetch_source "$name" "$version"; fi
+  rm -rf "$dest"
+  mkdir -p "$dest"
+  cp "$src/debian/copyright" "$dest/copyright"
+  for f in LICENSE LICENSE.txt; do
+    if [ -f "$src/$f" ]; then cp "$src/$f" "$dest/$f"; fi
+  done
+  printf '%s\n' "$version" >"$dest/version"
+  say "$name $version: licence kept in $dest"
+}
+licences srt
+licences glew
+
 say "all dependencies ready in $PREFIX"
