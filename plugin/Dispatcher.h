@@ -35,6 +35,13 @@ class Dispatcher {
   std::size_t instanceCount() const;
 
  private:
+  // What one call brings its code's handler.
+  struct Call {
+    void* in;               // the input word as a pointer
+    FFUInt32 n;             // and as a number
+    CFFGLPlugin* instance;  // the live instance the handle names, or null
+  };
+  struct Routes;  // the handler of each code (DispatcherRoutes.cpp)
   FFMixed route(FFUInt32 code, FFMixed input, FFInstanceID handle);
   // Whether the answer to `code` for parameter `index` is a pointer, so that
   // its failure must be null; values and defaults are for text and file
