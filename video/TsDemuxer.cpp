@@ -1,5 +1,6 @@
 #include "video/TsDemuxer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -9,8 +10,6 @@ namespace {
 constexpr std::uint8_t kSync = 0x47;
 constexpr int kPatPid = 0x0000;
 constexpr int kNullPid = 0x1FFF;
-constexpr char kMarker[] = "Mirandel:AU-end";
-constexpr std::size_t kMarkerLength = sizeof(kMarker) - 1;
 
 constexpr std::uint8_t kStreamTypeH264 = 0x1B;
 constexpr std::uint8_t kStreamTypeHevc = 0x24;
@@ -87,7 +86,8 @@ void TsDemuxer::parsePacket(const std::uint8_t* p) {
   const std::size_t length = kPacketSize - offset;
 
   if (pid == kNullPid) {
-    if (length >= kMarkerLength && std::memcmp(payload, kMarker, kMarkerLength) == 0) {
+    if (length >= kPictureEndMarker.size() &&
+        std::memcmp(payload, kPictureEndMarker.data(), kPictureEndMarker.size()) == 0) {
       ++counters_.markers;
       completePes();
       if (auOpen_) emitUnit();
@@ -296,6 +296,23 @@ void TsDemuxer::reset() {
   pesCorrupt_ = false;
   auOpen_ = false;
   clearUnit();
+}
+
+std::vector<AccessUnit> unitsOfRecording(const std::vector<std::uint8_t>& ts, CodecKind* codec) {
+  std::vector<AccessUnit> units;
+  TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
+  constexpr std::size_t kMessage = 7 * TsDemuxer::kPacketSize;
+  for (std::size_t i = 0; i < ts.size(); i += kMessage) {
+    demuxer.feed(ts.data() + i, std::min(kMessage, ts.size() - i));
+  }
+  std::uint8_t marker[TsDemuxer::kPacketSize] = {0x47, 0x1F, 0xFF, 0x10};
+  std::memcpy(marker + 4, kPictureEndMarker.data(), kPictureEndMarker.size());
+  demuxer.feed(marker, sizeof marker);
+  if (codec != nullptr) *codec = demuxer.codec();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i].completedAt = static_cast<Nanos>(i + 1) * kMillisecond;
+  }
+  return units;
 }
 
 }  // namespace mirandel

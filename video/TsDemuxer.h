@@ -6,12 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "plugin/Clock.h"
 #include "video/AccessUnit.h"
 
 namespace mirandel {
+
+// What the phone's end-of-picture null packet carries first in its payload.
+inline constexpr std::string_view kPictureEndMarker = "Mirandel:AU-end";
 
 class TsDemuxer {
  public:
@@ -78,5 +82,10 @@ class TsDemuxer {
   bool auOpen_ = false;
   AccessUnit au_;
 };
+
+// Every unit of a whole recorded stream, fed as the receiver would (seven packets a message),
+// the last one completed by a marker after the end; unit i is stamped completedAt (i + 1) ms.
+// For tools and tests that decode a file.
+std::vector<AccessUnit> unitsOfRecording(const std::vector<std::uint8_t>& ts, CodecKind* codec);
 
 }  // namespace mirandel

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "video/TsDemuxer.h"
+
 namespace mirandel::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -90,7 +92,7 @@ inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength
 
 inline Bytes markerPacket() {
   Bytes payload(184, 0xFF);
-  std::memcpy(payload.data(), "Mirandel:AU-end", 15);
+  std::memcpy(payload.data(), kPictureEndMarker.data(), kPictureEndMarker.size());
   return tsPacket(0x1FFF, 0, payload);
 }
 

@@ -56,24 +56,8 @@ std::vector<std::uint8_t> readFixture(const std::string& file) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The stream's units as the pipeline receives them, each stamped with a
-// completedAt of its own.
 std::vector<AccessUnit> unitsOf(const std::string& name, CodecKind& codec) {
-  std::vector<AccessUnit> units;
-  TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
-  const std::vector<std::uint8_t> ts = readFixture(name + ".ts");
-  for (std::size_t i = 0; i < ts.size(); i += 7 * 188) {
-    demuxer.feed(ts.data() + i, std::min<std::size_t>(7 * 188, ts.size() - i));
-  }
-  // The last picture ends at the phone's end-of-picture marker.
-  std::uint8_t marker[188] = {0x47, 0x1F, 0xFF, 0x10};
-  std::memcpy(marker + 4, "Mirandel:AU-end", 15);
-  demuxer.feed(marker, sizeof marker);
-  codec = demuxer.codec();
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i].completedAt = static_cast<Nanos>(i + 1) * kMillisecond;
-  }
-  return units;
+  return unitsOfRecording(readFixture(name + ".ts"), &codec);
 }
 
 // One picture's planes as the backend handed them on, chroma deinterleaved.

@@ -2,6 +2,7 @@
 // A plug-in file loaded into the process, with its two entry points resolved.
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tools/host/FfglAbi.h"
 
@@ -39,7 +40,11 @@ class PluginLibrary {
 
  private:
   PluginLibrary(void* handle, std::string path, PlugMainFn plugMain,
-                SetLogCallbackFn setLogCallback);
+                SetLogCallbackFn setLogCallback)
+      : handle_(handle),
+        path_(std::move(path)),
+        plugMain_(plugMain),
+        setLogCallback_(setLogCallback) {}
 
   void* handle_;
   std::string path_;

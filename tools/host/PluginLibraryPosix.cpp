@@ -35,13 +35,6 @@ std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path, std:
                         reinterpret_cast<SetLogCallbackFn>(setLog)));
 }
 
-PluginLibrary::PluginLibrary(void* handle, std::string path, PlugMainFn plugMain,
-                             SetLogCallbackFn setLogCallback)
-    : handle_(handle),
-      path_(std::move(path)),
-      plugMain_(plugMain),
-      setLogCallback_(setLogCallback) {}
-
 PluginLibrary::~PluginLibrary() {
   if (handle_ != nullptr) dlclose(handle_);
 }

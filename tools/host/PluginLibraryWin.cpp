@@ -74,13 +74,6 @@ std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path, std:
   return std::unique_ptr<PluginLibrary>(new PluginLibrary(module, path, main, setLog));
 }
 
-PluginLibrary::PluginLibrary(void* handle, std::string path, PlugMainFn plugMain,
-                             SetLogCallbackFn setLogCallback)
-    : handle_(handle),
-      path_(std::move(path)),
-      plugMain_(plugMain),
-      setLogCallback_(setLogCallback) {}
-
 PluginLibrary::~PluginLibrary() {
   if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
 }

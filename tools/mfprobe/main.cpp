@@ -35,18 +35,8 @@ namespace {
 
 std::vector<AccessUnit> readUnits(const char* path, CodecKind& codec) {
   std::ifstream in(path, std::ios::binary);
-  const std::vector<std::uint8_t> ts{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-  std::vector<AccessUnit> units;
-  TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); });
-  for (std::size_t i = 0; i < ts.size(); i += 7 * 188) {
-    demuxer.feed(ts.data() + i, std::min<std::size_t>(7 * 188, ts.size() - i));
-  }
-  std::uint8_t marker[188] = {0x47, 0x1F, 0xFF, 0x10};
-  std::memcpy(marker + 4, "Mirandel:AU-end", 15);
-  demuxer.feed(marker, sizeof marker);
-  codec = demuxer.codec();
-  return units;
+  return unitsOfRecording({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()},
+                          &codec);
 }
 
 void listDecoders(const GUID& subtype, const char* name) {

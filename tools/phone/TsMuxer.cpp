@@ -1,5 +1,7 @@
 #include "tools/phone/TsMuxer.h"
 
+#include "video/TsDemuxer.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,7 +12,6 @@ namespace {
 constexpr std::size_t kPayloadSize = 184;
 constexpr std::uint16_t kPatPid = 0x0000;
 constexpr std::uint16_t kNullPid = 0x1FFF;
-constexpr char kMarker[] = "Mirandel:AU-end";
 
 constexpr std::array<std::uint32_t, 256> makeCrcTable() {
   std::array<std::uint32_t, 256> table{};
@@ -105,7 +106,7 @@ void TsMuxer::writeMarker(std::vector<std::uint8_t>& out) {
   std::uint8_t* p = appendPacket(out);
   writeHeader(p, kNullPid, false, false, 0);
   std::memset(p + 4, 0xFF, kPayloadSize);
-  std::memcpy(p + 4, kMarker, sizeof kMarker - 1);
+  std::memcpy(p + 4, kPictureEndMarker.data(), kPictureEndMarker.size());
 }
 
 void TsMuxer::muxPicture(const std::uint8_t* data, std::size_t size, std::int64_t pts90k, bool key,
