@@ -14,6 +14,7 @@
 
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
+#include "support/ExitWhileStreaming.h"
 #include "support/FakeLink.h"
 #include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
@@ -116,33 +117,27 @@ TEST_F(ClipStream, TwoHundredClipsMadeAndDestroyedWhileTheyStreamLeaveNothingBeh
 // Guards against a host that quits with clips still streaming: exit() runs the SRT library's
 // static teardown, which closes every socket and frees the library's state while the clips'
 // receive threads are still inside it, and the process crashed on its way out (here seen as
-// LeakSanitizer's own crash). The exiting process is a forked child whose only SRT user is its
-// clips; the emulator streams from a process of its own.
+// LeakSanitizer's own crash).
 TEST(ClipExit, ExitingWhileClipsStreamEndsTheProcessCleanly) {
-  ChildProcess phone(
-      {MIRANDEL_PHONE_PROGRAM, "--stream-now", "--size", "320x240", "--bitrate", "400"});
-  ASSERT_GT(phone.pid(), 0);
-  EXPECT_EXIT(
-      {
-        FakeLink link;
-        std::vector<std::unique_ptr<MirandelLink>> clips;
-        for (int i = 0; i < 2; ++i) {
-          clips.push_back(std::make_unique<MirandelLink>(ClipEnvironment{&link}));
-          clips.back()->SetTextParameter(param::kPhoneIp, "127.0.0.1");
-        }
-        const bool streaming = waitFor(
-            [&] {
-              bool all = true;
-              for (auto& clip : clips) {
-                clip->superviseClip();
-                all = all && clip->streamStats().hasFrames;
-              }
-              return all;
-            },
-            std::chrono::seconds(15));
-        std::exit(streaming ? 0 : 3);
-      },
-      ::testing::ExitedWithCode(0), "");
+  expectCleanExitWhileStreaming(MIRANDEL_PHONE_PROGRAM, [] {
+    FakeLink link;
+    std::vector<std::unique_ptr<MirandelLink>> clips;
+    for (int i = 0; i < 2; ++i) {
+      clips.push_back(std::make_unique<MirandelLink>(ClipEnvironment{&link}));
+      clips.back()->SetTextParameter(param::kPhoneIp, "127.0.0.1");
+    }
+    const bool streaming = waitFor(
+        [&] {
+          bool all = true;
+          for (auto& clip : clips) {
+            clip->superviseClip();
+            all = all && clip->streamStats().hasFrames;
+          }
+          return all;
+        },
+        std::chrono::seconds(15));
+    std::exit(streaming ? 0 : 3);
+  });
 }
 
 // Guards the restart conditions of the stream step and the latency option: a Latency change,
