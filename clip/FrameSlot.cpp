@@ -13,7 +13,7 @@ bool FrameSlot::deliver(const std::uint8_t* pixels, std::size_t stride, std::uin
   if (width != 0 && height != 0 &&
       (!pixels || stride < row || height > std::numeric_limits<std::size_t>::max() / stride))
     return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   back_.resize(row * height);
   if (stride == row) {
     if (!back_.empty()) std::memcpy(back_.data(), pixels, back_.size());
@@ -30,7 +30,7 @@ bool FrameSlot::deliver(const std::uint8_t* pixels, std::size_t stride, std::uin
 
 bool FrameSlot::take(std::vector<std::uint8_t>& front, std::uint32_t& width,
                      std::uint32_t& height) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!newPicture_) return false;
   back_.swap(front);
   width = width_;
@@ -40,7 +40,7 @@ bool FrameSlot::take(std::vector<std::uint8_t>& front, std::uint32_t& width,
 }
 
 void FrameSlot::lastSize(std::uint32_t& width, std::uint32_t& height) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   width = width_;
   height = height_;
 }

@@ -3,9 +3,9 @@
 // thread: a double buffer where only the newest picture survives.
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
+#include "base/ThreadSafety.h"
 #include "plugin/Clock.h"
 
 namespace mirandel {
@@ -26,12 +26,12 @@ class FrameSlot {
   void lastSize(std::uint32_t& width, std::uint32_t& height) const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::uint8_t> back_;  // guarded by mutex_
-  std::uint32_t width_ = 0;         // guarded by mutex_
-  std::uint32_t height_ = 0;        // guarded by mutex_
-  Nanos decodedAt_ = 0;             // guarded by mutex_
-  bool newPicture_ = false;         // guarded by mutex_
+  mutable Mutex mutex_;
+  std::vector<std::uint8_t> back_ GUARDED_BY(mutex_);
+  std::uint32_t width_ GUARDED_BY(mutex_) = 0;
+  std::uint32_t height_ GUARDED_BY(mutex_) = 0;
+  Nanos decodedAt_ GUARDED_BY(mutex_) = 0;
+  bool newPicture_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace mirandel

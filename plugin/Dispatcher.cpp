@@ -47,7 +47,7 @@ FFMixed Dispatcher::dispatch(FFUInt32 code, FFMixed input, FFInstanceID instance
 }
 
 std::size_t Dispatcher::instanceCount() const {
-  std::lock_guard lock(instancesMutex_);
+  MutexLock lock(instancesMutex_);
   return instances_.size();
 }
 
@@ -56,7 +56,7 @@ CFFGLPlugin* Dispatcher::liveInstance(FFInstanceID handle) const {
   // Compared as an address only: a handle that is not ours is never
   // dereferenced.
   const auto* address = static_cast<const CFFGLPlugin*>(handle);
-  std::lock_guard lock(instancesMutex_);
+  MutexLock lock(instancesMutex_);
   auto it = std::lower_bound(instances_.begin(), instances_.end(), address, byAddress);
   return it != instances_.end() && it->get() == address ? it->get() : nullptr;
 }
@@ -129,7 +129,7 @@ FFMixed Dispatcher::instantiate(const FFGLViewportStruct* viewport) {
     return word(FF_FAIL);
   }
   CFFGLPlugin* handle = object.get();
-  std::lock_guard lock(instancesMutex_);
+  MutexLock lock(instancesMutex_);
   instances_.insert(std::lower_bound(instances_.begin(), instances_.end(), handle, byAddress),
                     std::move(object));
   return pointer(handle);
@@ -138,7 +138,7 @@ FFMixed Dispatcher::instantiate(const FFGLViewportStruct* viewport) {
 FFMixed Dispatcher::deinstantiate(CFFGLPlugin* instance) {
   std::unique_ptr<CFFGLPlugin> owned;
   {
-    std::lock_guard lock(instancesMutex_);
+    MutexLock lock(instancesMutex_);
     auto it = std::lower_bound(instances_.begin(), instances_.end(), instance, byAddress);
     if (it == instances_.end() || it->get() != instance) return word(FF_FAIL);
     owned = std::move(*it);

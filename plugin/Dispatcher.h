@@ -4,9 +4,9 @@
 // the host: nothing thrown below escapes it.
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "base/ThreadSafety.h"
 #include "plugin/FFGL.h"
 #include "plugin/Plugin.h"
 #include "plugin/PluginInfo.h"
@@ -68,8 +68,8 @@ class Dispatcher {
   // different instances from different threads at once, so the list has a
   // lock of its own, held for the lookup only, never during a call into an
   // instance.
-  mutable std::mutex instancesMutex_;
-  std::vector<std::unique_ptr<CFFGLPlugin>> instances_;  // guarded by instancesMutex_
+  mutable Mutex instancesMutex_;
+  std::vector<std::unique_ptr<CFFGLPlugin>> instances_ GUARDED_BY(instancesMutex_);
   bool glLoadAttempted_ = false;
   bool glLoadSucceeded_ = false;
 };

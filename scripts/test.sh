@@ -1,5 +1,6 @@
 #!/bin/sh
 # The whole test suite: installs dependencies, then builds and runs every test
+#   0. builds the plug-in with clang's thread-safety analysis (compile-only),
 #   1. in a normal optimised build (with the benchmarks, which are built but not run),
 #   2. runs the soak's short form with the release build's programs (scripts/soak.sh),
 #   3. in the Windows build (scripts/build-windows.sh), under Wine, with the phone
@@ -11,7 +12,7 @@
 #   6. and runs each libFuzzer target for a bounded time (clang).
 # Networked tests make their own private network namespaces (needs root).
 # Environment: JOBS (default: nproc), FUZZ_SECONDS (default 8), SKIP_STAGES
-# (e.g. "soak windows tsan fuzz" while iterating locally).
+# (e.g. "threads soak windows tsan fuzz" while iterating locally).
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -42,6 +43,22 @@ run_suite() {
 }
 
 mkdir -p build
+# Locks checked by the compiler: the plug-in built with clang's thread-safety analysis, every
+# finding an error. Compile-only; the sanitizer stages below run the code.
+if skipped threads; then
+  echo "=== threads: skipped"
+else
+  start=$(date +%s)
+  echo "=== threads"
+  dir=$ROOT/build/ci-threads
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g0" "-DCMAKE_CXX_FLAGS=-Wthread-safety" \
+    -DMIRANDEL_WERROR=ON -DMIRANDEL_BUILD_TESTS=OFF -DMIRANDEL_BUILD_TOOLS=OFF \
+    -DMIRANDEL_BUILD_BENCH=OFF >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j "$JOBS" --target MirandelLink >"$dir.build.log" 2>&1 ||
+    { grep -E "error" "$dir.build.log" | head -40; exit 1; }
+  echo "=== threads: done in $(( $(date +%s) - start )) s"
+fi
 # Line tables (-g1) are all a sanitizer report needs and build much faster
 # than full debug information; CI keeps no binaries to debug.
 run_suite release -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"

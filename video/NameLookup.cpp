@@ -32,11 +32,11 @@ std::atomic<int> gLookupsInFlight{0};
 }  // namespace
 
 struct NameLookup::Answer {
-  std::mutex mutex;
-  std::condition_variable changed;
+  Mutex mutex;
+  ConditionVariable changed;
   std::atomic<bool> done{false};  // written under mutex; read without it to decide on reuse
-  bool found = false;             // guarded by mutex
-  std::uint32_t address = 0;      // guarded by mutex; network byte order
+  bool found GUARDED_BY(mutex) = false;
+  std::uint32_t address GUARDED_BY(mutex) = 0;  // network byte order
 };
 
 NameLookup::Result NameLookup::resolve(const std::string& host, std::uint32_t& address) {
@@ -48,7 +48,7 @@ NameLookup::Result NameLookup::resolve(const std::string& host, std::uint32_t& a
 
   std::shared_ptr<Answer> answer;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (abandoned_) return Result::Abandoned;
     if (newest_ && newestHost_ == host && !newest_->done) {
       answer = newest_;
@@ -73,12 +73,12 @@ NameLookup::Result NameLookup::resolve(const std::string& host, std::uint32_t& a
           }
           if (found) freeaddrinfo(found);
           {
-            std::lock_guard answered(answer->mutex);
+            MutexLock answered(answer->mutex);
             answer->found = ok;
             answer->address = ipv4;
             answer->done = true;
           }
-          answer->changed.notify_all();
+          answer->changed.notifyAll();
           --gLookupsInFlight;
         }).detach();
       } catch (const std::exception&) {
@@ -91,7 +91,7 @@ NameLookup::Result NameLookup::resolve(const std::string& host, std::uint32_t& a
     }
   }
 
-  std::unique_lock lock(answer->mutex);
+  MutexLock lock(answer->mutex);
   answer->changed.wait(lock, [&] { return answer->done || abandoned_; });
   if (abandoned_) return Result::Abandoned;
   if (!answer->found) return Result::NotFound;
@@ -105,14 +105,14 @@ void NameLookup::abandon() {
   abandoned_ = true;
   std::shared_ptr<Answer> waitedOn;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     waitedOn = newest_;
   }
   if (!waitedOn) return;
   // Taking the answer's mutex orders this wake-up after a waiter's check of abandoned_, so the
   // waiter is either woken here or sees the flag before it sleeps.
-  { std::lock_guard lock(waitedOn->mutex); }
-  waitedOn->changed.notify_all();
+  { MutexLock lock(waitedOn->mutex); }
+  waitedOn->changed.notifyAll();
 }
 
 }  // namespace mirandel

@@ -13,8 +13,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "base/ThreadSafety.h"
 
 namespace mirandel {
 
@@ -48,9 +49,9 @@ class NameLookup {
   struct Answer;  // shared with the lookup thread
 
   std::atomic<bool> abandoned_{false};
-  std::mutex mutex_;
-  std::shared_ptr<Answer> newest_;  // guarded by mutex_; the last lookup started
-  std::string newestHost_;          // guarded by mutex_; the name it looks up
+  Mutex mutex_;
+  std::shared_ptr<Answer> newest_ GUARDED_BY(mutex_);  // the last lookup started
+  std::string newestHost_ GUARDED_BY(mutex_);          // the name it looks up
 };
 
 }  // namespace mirandel

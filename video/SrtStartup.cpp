@@ -3,9 +3,9 @@
 #include <srt/srt.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
+#include "base/ThreadSafety.h"
 #include "video/SrtReceiver.h"
 
 namespace mirandel {
@@ -19,15 +19,14 @@ constexpr int kSrtLogLevel = 2;
 
 // All constant-initialised and never destroyed, so that a receiver destroyed late at exit, or
 // the exit hook, never finds them gone.
-std::mutex gMutex;
-bool gStarted = false;                           // guarded by gMutex
-bool gPinned = false;                            // guarded by gMutex; a startSrtOnce user exists
-std::vector<SrtReceiver*>* gSessions = nullptr;  // guarded by gMutex; made once, kept
+constinit Mutex gMutex;
+bool gStarted GUARDED_BY(gMutex) = false;
+bool gPinned GUARDED_BY(gMutex) = false;                            // a startSrtOnce user exists
+std::vector<SrtReceiver*>* gSessions GUARDED_BY(gMutex) = nullptr;  // made once, kept
 
-void stopAtExit();
+void stopAtExit() EXCLUDES(gMutex);
 
-// gMutex held.
-void startLocked() {
+void startLocked() REQUIRES(gMutex) {
   if (gStarted) return;
   srt_startup();
   srt_setloglevel(kSrtLogLevel);
@@ -47,8 +46,7 @@ void startLocked() {
 #endif
 }
 
-// gMutex held.
-bool stopLocked() {
+bool stopLocked() REQUIRES(gMutex) {
   if (!gStarted) return true;
   if (gPinned || (gSessions && !gSessions->empty())) return false;
   // Joins the library's threads, a few tens of milliseconds (they notice the stop at their next
@@ -62,10 +60,10 @@ bool stopLocked() {
 
 // The thread that calls exit(), normally the host's. Receive threads are stopped one by one
 // without the lock: stop() leaves the list itself.
-[[maybe_unused]] void stopAtExit() {
+[[maybe_unused]] void stopAtExit() EXCLUDES(gMutex) {
   std::vector<SrtReceiver*> live;
   {
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     if (gSessions) live = *gSessions;
   }
   for (SrtReceiver* receiver : live) {
@@ -76,20 +74,20 @@ bool stopLocked() {
       // inside the library while it runs this.
     }
   }
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   stopLocked();
 }
 
 }  // namespace
 
 void startSrtOnce() {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   gPinned = true;
   startLocked();
 }
 
 void joinSrtSessions(SrtReceiver& receiver) {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   startLocked();
   if (!gSessions) gSessions = new std::vector<SrtReceiver*>();
   if (std::find(gSessions->begin(), gSessions->end(), &receiver) == gSessions->end())
@@ -97,17 +95,17 @@ void joinSrtSessions(SrtReceiver& receiver) {
 }
 
 void leaveSrtSessions(SrtReceiver& receiver) {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   if (gSessions) std::erase(*gSessions, &receiver);
 }
 
 bool stopSrtWhenUnused() {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   return stopLocked();
 }
 
 bool srtStarted() {
-  std::lock_guard lock(gMutex);
+  MutexLock lock(gMutex);
   return gStarted;
 }
 
