@@ -2,7 +2,7 @@
 // Host indexes of the clip's fixed parameters.
 #include <cstdint>
 
-#include "plugin/ShownTexts.h"  // the texts the clip shows
+#include "base/ShownTexts.h"  // the texts the clip shows
 
 namespace mirandel::param {
 

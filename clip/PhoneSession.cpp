@@ -28,7 +28,7 @@ void MirandelLink::connectToPhone(const std::string& address) {
   effects_.clear();
   currentEffect_ = -1;
   resetSlots();
-  statusText_ = "Connecting to " + address + "\xE2\x80\xA6";
+  statusText_ = text::fillText(text::kConnectingTo, {address});
   RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
   requestDescribe();
   sendCommand("/mirandel/stream/quality");
@@ -134,18 +134,25 @@ void MirandelLink::handleStatus(const IncomingMessage& m) {
   }
   const double measured = values[0], target = values[1], drop = values[2], zoom = values[3],
                recording = values[4], recSeconds = values[5];
-  const char* health = drop >= 2 ? "DROPPING" : drop >= 1 ? "degraded" : "ok";
+  const char* health = drop >= 2   ? text::kHealthDropping
+                       : drop >= 1 ? text::kHealthDegraded
+                                   : text::kHealthOk;
 
-  char text[96];
+  char rates[2][32];
+  std::snprintf(rates[0], sizeof rates[0], "%.1f", measured);
+  std::snprintf(rates[1], sizeof rates[1], "%.0f", target);
+  std::string line;
   if (recording == 0.0) {
-    std::snprintf(text, sizeof text, "%.1f / %.0f fps \xC2\xB7 %s", measured, target, health);
+    line = text::fillText(text::kCamera, {rates[0], rates[1], health});
   } else {
     const std::int32_t s = truncateToInt(recSeconds).value_or(0);
-    std::snprintf(text, sizeof text, "%.1f / %.0f fps \xC2\xB7 %s \xC2\xB7 REC %d:%02d", measured,
-                  target, health, s / 60, s - 60 * (s / 60));
+    char clock[2][16];
+    std::snprintf(clock[0], sizeof clock[0], "%d", s / 60);
+    std::snprintf(clock[1], sizeof clock[1], "%02d", s - 60 * (s / 60));
+    line = text::fillText(text::kCameraRecording, {rates[0], rates[1], health, clock[0], clock[1]});
   }
-  if (fpsText_ != text) {
-    fpsText_ = text;
+  if (fpsText_ != line) {
+    fpsText_ = std::move(line);
     RaiseParamEvent(param::kFps, FF_EVENT_FLAG_VALUE);
   }
 

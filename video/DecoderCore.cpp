@@ -1,5 +1,7 @@
 #include "video/DecoderCore.h"
 
+#include "base/ShownTexts.h"
+
 #include <algorithm>
 #include <string>
 
@@ -160,10 +162,10 @@ void DecoderCore::setRefusal(std::string text) {
 void DecoderCore::refuse(const PictureRefusal& refusal) {
   badPicture_ = true;
   if (!refusal.format.empty()) {
-    setRefusal("unsupported picture format: " + refusal.format);
+    setRefusal(text::fillText(text::kUnsupportedFormat, {refusal.format}));
   } else if (refusal.width != 0 && refusal.height != 0) {
-    setRefusal("picture too large: " + std::to_string(refusal.width) + "x" +
-               std::to_string(refusal.height));
+    setRefusal(text::fillText(text::kPictureTooLarge,
+                              {std::to_string(refusal.width), std::to_string(refusal.height)}));
   }
 }
 

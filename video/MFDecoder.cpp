@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ShownTexts.h"
 #include "video/AnnexB.h"
 #include "video/ComPtr.h"
 #include "video/DecoderCore.h"
@@ -285,7 +286,7 @@ class MFBackend final : public DecoderBackend {
     joinComApartment();
     const MediaFoundation& mf = mediaFoundation();
     if (FAILED(mf.started)) {
-      openFailure_ = "no Media Foundation";
+      openFailure_ = text::kNoMediaFoundation;
       return false;
     }
 
@@ -303,11 +304,11 @@ class MFBackend final : public DecoderBackend {
     for (UINT32 i = 0; i < count; ++i) found[i]->Release();
     CoTaskMemFree(found);
     if (count == 0) {
-      openFailure_ = "no " + name + " decoder";
+      openFailure_ = text::fillText(text::kNoDecoder, {name});
       return false;
     }
     if (FAILED(hr) || !transform) {
-      openFailure_ = name + " decoder did not start";
+      openFailure_ = text::fillText(text::kDecoderDidNotStart, {name});
       return false;
     }
     requestLowLatency(transform);
@@ -320,7 +321,7 @@ class MFBackend final : public DecoderBackend {
         FAILED(type->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1)) ||
         FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive)) ||
         FAILED(transform->SetInputType(0, type.get(), 0))) {
-      openFailure_ = name + " decoder refused the stream";
+      openFailure_ = text::fillText(text::kDecoderRefused, {name});
       return false;
     }
     transform_ = std::move(transform);
@@ -328,7 +329,7 @@ class MFBackend final : public DecoderBackend {
     std::string offered;
     if (!selectOutput(offered)) {
       close();
-      openFailure_ = name + " decoder offers neither NV12 nor P010";
+      openFailure_ = text::fillText(text::kDecoderNoOutput, {name});
       return false;
     }
     transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);

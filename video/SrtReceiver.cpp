@@ -1,5 +1,7 @@
 #include "video/SrtReceiver.h"
 
+#include "base/ShownTexts.h"
+
 #include <srt/srt.h>
 
 #include <chrono>
@@ -96,7 +98,7 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
   {
     std::lock_guard lock(mutex_);
     status_ = ReceiverStatus{};
-    status_.statusText = "connecting";
+    status_.statusText = text::kLinkConnecting;
   }
   running_ = true;
   try {
@@ -158,14 +160,14 @@ void SrtReceiver::sessionLoop() {
 
 // Receive thread. One connect and, when it succeeds, one session.
 bool SrtReceiver::runAttempt() {
-  const std::string target = host_ + ":" + std::to_string(port_);
+  const std::string port = std::to_string(port_);
 
   std::uint32_t ipv4 = 0;
   switch (lookup_.resolve(host_, ipv4)) {
     case NameLookup::Result::Abandoned:
       return false;
     case NameLookup::Result::NotFound:
-      setState(false, "cannot resolve " + host_);
+      setState(false, text::fillText(text::kLinkCannotResolve, {host_}));
       return true;
     case NameLookup::Result::Found:
       break;
@@ -177,7 +179,7 @@ bool SrtReceiver::runAttempt() {
 
   const SRTSOCKET s = srt_create_socket();
   if (s == SRT_INVALID_SOCK) {
-    setState(false, std::string("socket: ") + srt_getlasterror_str());
+    setState(false, text::fillText(text::kLinkSocket, {srt_getlasterror_str()}));
     return true;
   }
   setIntOption(s, SRTO_RCVLATENCY, latencyMs_);
@@ -193,13 +195,13 @@ bool SrtReceiver::runAttempt() {
     closePublishedSocket();
     return false;
   }
-  setState(false, "connecting to " + target);
+  setState(false, text::fillText(text::kLinkConnectingTo, {host_, port}));
 
   std::string failure;
   if (!connectUnlessStopped(s, address, stopRequested_, failure)) {
     closePublishedSocket();
     if (stopRequested_) return false;
-    setState(false, "no answer from " + target + " (" + failure + ")");
+    setState(false, text::fillText(text::kLinkNoAnswer, {host_, port, failure}));
     return true;
   }
   setIntOption(s, SRTO_RCVSYN, 1);
@@ -208,7 +210,7 @@ bool SrtReceiver::runAttempt() {
     std::lock_guard lock(mutex_);
     if (status_.bytesReceived > 0) ++status_.reconnects;
   }
-  setState(true, "connected");
+  setState(true, text::kLinkConnected);
   if (onState_) onState_(true);
 
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
@@ -224,7 +226,7 @@ bool SrtReceiver::runAttempt() {
     const int n =
         srt_recvmsg2(s, reinterpret_cast<char*>(buffer.data()), kReceiveBufferSize, &control);
     if (n == 0) {
-      reason = "closed by the sender";
+      reason = text::kClosedBySender;
       break;
     }
     if (n < 0) {
@@ -233,8 +235,8 @@ bool SrtReceiver::runAttempt() {
         // The library reports a sender's orderly close and a peer gone silent alike as a
         // broken connection. Only a peer that vanished leaves the link silent for its whole
         // idle timeout, so the silence before the break tells the two apart.
-        reason =
-            clock_() - lastHeard >= kSilenceBeforeLoss ? "connection lost" : "closed by the sender";
+        reason = clock_() - lastHeard >= kSilenceBeforeLoss ? text::kConnectionLost
+                                                            : text::kClosedBySender;
         break;
       }
       // A blocking receive with a timeout reports an idle period as SRT_ETIMEOUT; the
@@ -244,7 +246,7 @@ bool SrtReceiver::runAttempt() {
         break;
       }
       if (srt_getsockstate(s) != SRTS_CONNECTED) {
-        reason = "connection lost";
+        reason = text::kConnectionLost;
         break;
       }
     } else {
@@ -268,7 +270,8 @@ bool SrtReceiver::runAttempt() {
   }
 
   closePublishedSocket();
-  setState(false, stopRequested_ ? std::string("stopped") : "reconnecting (" + reason + ")");
+  setState(false, stopRequested_ ? std::string(text::kLinkStopped)
+                                 : text::fillText(text::kLinkReconnecting, {reason}));
   if (onState_) onState_(false);
   return !stopRequested_;
 }

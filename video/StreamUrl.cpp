@@ -1,5 +1,7 @@
 #include "video/StreamUrl.h"
 
+#include "base/ShownTexts.h"
+
 #include <cctype>
 
 namespace mirandel {
@@ -28,13 +30,13 @@ bool parseStreamUrl(std::string_view text, std::string& host, std::int32_t& port
   for (char c : text) {
     if (!std::isspace(static_cast<unsigned char>(c))) s.push_back(c);
   }
-  if (s.empty()) return fail(why, "no address");
+  if (s.empty()) return fail(why, text::kNoAddress);
 
   std::string_view rest(s);
   constexpr std::string_view kScheme = "srt://";
   if (rest.substr(0, kScheme.size()) == kScheme) rest.remove_prefix(kScheme.size());
   rest = rest.substr(0, rest.find_first_of("?/"));
-  if (rest.empty()) return fail(why, "no address");
+  if (rest.empty()) return fail(why, text::kNoAddress);
 
   std::string_view hostPart = rest;
   const auto colon = rest.find(':');
@@ -49,11 +51,11 @@ bool parseStreamUrl(std::string_view text, std::string& host, std::int32_t& port
         value = value * 10 + (c - '0');
         if (value > 65535) break;
       }
-      if (value < 1 || value > 65535) return fail(why, "port out of range (1 to 65535)");
+      if (value < 1 || value > 65535) return fail(why, text::kPortOutOfRange);
       port = static_cast<std::int32_t>(value);
     }
   }
-  if (hostPart.empty()) return fail(why, "no host");
+  if (hostPart.empty()) return fail(why, text::kNoHost);
   host.assign(hostPart);
   return true;
 }

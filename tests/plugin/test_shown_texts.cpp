@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/ShownTexts.h"
+#include "base/ShownTexts.h"
 #include "support/TestSupport.h"
 
 namespace mirandel::text {

@@ -1,4 +1,4 @@
-#include "plugin/ShownTexts.h"
+#include "base/ShownTexts.h"
 
 namespace mirandel::text {
 
