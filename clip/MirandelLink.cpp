@@ -35,7 +35,6 @@ MirandelLink::MirandelLink(ClipEnvironment env)
   // Every generic parameter starts unbound and hidden; the host learns that
   // through one visibility event each.
   resetSlots();
-  quickBindings_.fill(-1);
   for (std::uint32_t i :
        {param::kEffect, param::kRec, param::kSnap, param::kFlipCamera, param::kZoom, param::kFps})
     SetParamVisibility(i, false, false);
@@ -221,13 +220,12 @@ char* MirandelLink::GetTextParameter(FFUInt32 index) {
 char* MirandelLink::GetParameterDisplay(FFUInt32 index) {
   superviseClip();
   if (index == param::kZoom) {
-    std::snprintf(displayAnswer_, sizeof displayAnswer_, "%.2f\xC3\x97",
-                  0.5 * std::pow(2.0, 4.0 * static_cast<double>(zoom_)));
+    std::snprintf(displayAnswer_, sizeof displayAnswer_, "%.2f\xC3\x97", scale::zoomFactor(zoom_));
     return displayAnswer_;
   }
   if (index == param::kLatency) {
     std::snprintf(displayAnswer_, sizeof displayAnswer_, "%d ms",
-                  static_cast<int>(latency_ * 480.0f + 0.5f) + 20);
+                  static_cast<int>(scale::latencyMs(latency_)));
     return displayAnswer_;
   }
   const SlotRef ref = slotOf(index);

@@ -133,11 +133,9 @@ class MirandelLink : public CFFGLPlugin {
   // Held buttons and double clicks: the events, quick toggles and actions
   // send once per press.
   std::array<PressEdge, kParamCount> presses_{};
-  std::array<std::int32_t, kQuickToggles> quickBindings_{-1, -1, -1, -1, -1};
 
   // Clip state.
   bool relayoutRequested_ = false;
-  Nanos commandDebounceAt_ = 0;
   int subscriptionId_ = -1;
   std::string phoneAddress_;
   std::string phoneIpText_;

@@ -161,7 +161,7 @@ void MirandelLink::handleStatus(const IncomingMessage& m) {
   const bool echo = lastZoomSent_ >= 0.0f && std::fabs(z - lastZoomSent_) < 0.02f;
   // A zoom factor that is not a positive finite number has no level.
   if (now() - lastZoomSentAt_ >= kZoomEchoWindow && !echo && std::isfinite(z) && z > 0.0f) {
-    const float level = std::clamp(std::log2(2.0f * z) / 4.0f, 0.0f, 1.0f);
+    const float level = scale::zoomLevel(z);
     if (std::fabs(level - zoom_) > 0.002f) {
       zoom_ = level;
       RaiseParamEvent(param::kZoom, FF_EVENT_FLAG_VALUE);

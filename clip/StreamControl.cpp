@@ -27,9 +27,7 @@ Nanos streamRequestInterval(const StreamStats& s) {
 }
 }  // namespace
 
-std::int32_t MirandelLink::latencyMs() const {
-  return 20 + static_cast<std::int32_t>(latency_ * 480.0f + 0.5f);
-}
+std::int32_t MirandelLink::latencyMs() const { return scale::latencyMs(latency_); }
 
 void MirandelLink::updateStream() {
   StreamConfig config;

@@ -15,7 +15,6 @@ namespace {
 constexpr Nanos kEffectSwitchWindow = 1500 * kMillisecond;
 constexpr Nanos kRelayoutWindow = 300 * kMillisecond;
 
-float zoomFactor(float level) { return static_cast<float>(0.5 * std::pow(2.0, 4.0 * level)); }
 }  // namespace
 
 bool MirandelLink::recentEffectSwitch(Nanos t) const {
@@ -86,7 +85,7 @@ FFResult MirandelLink::SetFloatParameter(FFUInt32 index, float raw) {
     case param::kZoom:
       zoom_ = v;
       if (!feedbackGuard_ && !recentSwitch) {
-        const float z = zoomFactor(v);
+        const auto z = static_cast<float>(scale::zoomFactor(v));
         lastZoomSent_ = z;
         lastZoomSentAt_ = t;
         sendCommand("/mirandel/zoom", {ControlArg::ofFloat(z)});
