@@ -19,7 +19,7 @@ constexpr int kSrtLogLevel = 2;
 
 // All constant-initialised and never destroyed, so that a receiver destroyed late at exit, or
 // the exit hook, never finds them gone.
-constinit Mutex gMutex;
+Mutex gMutex;
 bool gStarted GUARDED_BY(gMutex) = false;
 bool gPinned GUARDED_BY(gMutex) = false;                            // a startSrtOnce user exists
 std::vector<SrtReceiver*>* gSessions GUARDED_BY(gMutex) = nullptr;  // made once, kept
