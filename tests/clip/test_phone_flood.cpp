@@ -71,5 +71,34 @@ INSTANTIATE_TEST_SUITE_P(
             "TwentyOfOneNamedBy60000Bytes", {}, newEffects(1, std::string(60000, 'n')), 20, 8, 11}),
     [](const ::testing::TestParamInfo<Flood>& flood) { return std::string(flood.param.name); });
 
+using DescriptionFlood = PhoneOnLoopback;
+
+// Guards against a description that counts nothing but its bytes: 524,276
+// bytes held 174,745 controls, took 96 ms of the host's thread to install,
+// and made every feedback message scan them all (1,000 feedback datagrams of
+// 32 bytes cost 682 ms in one step). It must be refused as a bad reply,
+// whole or in parts, and the burst after it must change nothing either.
+TEST_F(DescriptionFlood, AHugeNumberOfControlsIsRefusedAndTheFeedbackAfterItChangesNothing) {
+  std::string text = R"({"effects":[{"address":"fx","params":[{})";
+  for (int c = 1; c < 174745; ++c) text += ",{}";
+  text += "]}]}";
+  ASSERT_EQ(text.size(), 524276u);
+  ClipView expected(clip_);
+  expected.status = expected.params[param::kStatus].text = "Bad describe reply";
+
+  constexpr std::size_t kPart = 60000;
+  const auto parts = static_cast<std::int32_t>((text.size() + kPart - 1) / kPart);
+  for (std::int32_t i = 0; i < parts; ++i)
+    fromPhone({"/mirandel/describe/part",
+               {I(1), I(parts), I(i), S(text.substr(static_cast<std::size_t>(i) * kPart, kPart))}});
+  for (int k = 0; k < 1000; ++k) {
+    const ControlMessage feedback{"/mirandel/fx/missing" + std::to_string(k % 10), {F(0.5f)}};
+    ASSERT_EQ(encode(feedback).size(), 32u);
+    fromPhone(feedback);
+  }
+  takeUpAll();
+  expectSameView(ClipView(clip_), expected, clip_);
+}
+
 }  // namespace
 }  // namespace mirandel::test
