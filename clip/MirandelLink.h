@@ -100,6 +100,8 @@ class MirandelLink : public CFFGLPlugin {
   void reannounceValues();
   bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
+  // "Bad describe reply" in Status; nothing else changes.
+  void refuseDescribeReply();
   // The host's write limited to the parameter's range; nullopt when the value
   // is not a finite number, or names no phone or effect on offer. Text
   // parameters and unknown indexes pass unchanged.

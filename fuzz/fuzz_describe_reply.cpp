@@ -2,8 +2,9 @@
 // parsing, installing or merging, the Effect menu, the mapping of the active
 // effect onto the host parameters, the requests for effects still loading,
 // and what the host and the phone do with the mapped slots afterwards. Nothing
-// may crash, the current effect must always name a real effect, and every
-// number the host reads must lie in its parameter's range.
+// may crash, the current effect must always name a real effect, the effect
+// list must stay within a sane rack's bounds however the replies merge, and
+// every number the host reads must lie in its parameter's range.
 //
 // The clip talks to a scripted link, and its phone address names port 0,
 // which no stream can use, so its supervision never starts a video pipeline.
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "clip/MirandelLink.h"
+#include "rack/RackBounds.h"
 #include "support/FakeLink.h"
 
 namespace mirandel {
@@ -133,6 +135,7 @@ class Driver {
     const std::int32_t current = clip_.currentEffect();
     check(current >= -1 && current < static_cast<std::int32_t>(clip_.effects().size()),
           "the current effect names no effect");
+    check(withinBounds(tallyOf(clip_.effects())), "an effect list beyond the rack's bounds");
     for (const test::FakeLink::Sent& s : link_.sent)
       check(s.destination == kPhone, "a message to another address");
     link_.sent.clear();

@@ -1,6 +1,7 @@
 // Arbitrary text as a rack description: the parser must never throw or read
-// out of bounds, and every effect it accepts must plan onto the slots with
-// bindings that point inside the effect.
+// out of bounds, what it accepts must lie within a sane rack's bounds, and
+// every effect it accepts must plan onto the slots with bindings that point
+// inside the effect.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "clip/DescribeParts.h"
 #include "rack/LayoutPlan.h"
+#include "rack/RackBounds.h"
 #include "rack/RackParser.h"
 
 namespace {
@@ -33,6 +35,7 @@ const std::vector<mirandel::RackEffect> kNoEffects;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::optional<mirandel::DescribeReply> reply = mirandel::parseDescribeReply(text);
+  if (reply) check(mirandel::withinBounds(mirandel::tallyOf(reply->effects)));
   for (const mirandel::RackEffect& effect : reply ? reply->effects : kNoEffects) {
     const mirandel::SlotPlan plan = mirandel::planLayout(effect);
     for (const auto& b : plan.sliders) checkBinding(effect, b);

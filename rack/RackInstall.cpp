@@ -1,9 +1,11 @@
 // Installing a rack description into the clip: the effect list, the "Effect"
 // menu, the status line and the mapping of the active effect. Host thread.
 #include <algorithm>
+#include <utility>
 
 #include "clip/MirandelLink.h"
 #include "plugin/Log.h"
+#include "rack/RackMerge.h"
 #include "rack/RackParser.h"
 
 namespace mirandel {
@@ -25,36 +27,30 @@ void MirandelLink::setEffectMenu() {
   SetParamElements(param::kEffect, names, values, true);
 }
 
+void MirandelLink::refuseDescribeReply() {
+  statusText_ = kBadReply;
+  RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
+}
+
 void MirandelLink::handleDescribeReply(const std::string& text) {
   // The reply is read whole first: one that fails anywhere leaves the effect
   // list, the menus and the mapping exactly as they were.
   const std::optional<DescribeReply> parsed = parseDescribeReply(text);
   if (!parsed) {
-    statusText_ = kBadReply;
-    RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
+    refuseDescribeReply();
     return;
   }
   const DescribeReply& reply = *parsed;
 
-  // A full list, a list naming effects still to be described, or one at least
-  // as long as ours replaces ours; a shorter list of described effects is an
-  // answer about single effects and is merged by address.
-  const bool replace = effects_.empty() || effects_.size() <= reply.effects.size() ||
-                       std::any_of(reply.effects.begin(), reply.effects.end(),
-                                   [](const RackEffect& e) { return !e.controlsLoaded; });
-  if (replace) {
-    effects_ = reply.effects;
-  } else {
-    for (const RackEffect& incoming : reply.effects) {
-      bool matched = false;
-      for (RackEffect& e : effects_)
-        if (e.address == incoming.address) {
-          e = incoming;
-          matched = true;
-        }
-      if (!matched) effects_.push_back(incoming);
-    }
+  // A merge that would hold more than one description may is refused like
+  // an unreadable reply: a phone sending merge after merge would otherwise
+  // grow the list, the menu and every look-up without end.
+  std::optional<std::vector<RackEffect>> updated = mergedRack(effects_, reply.effects);
+  if (!updated) {
+    refuseDescribeReply();
+    return;
   }
+  effects_ = std::move(*updated);
 
   setEffectMenu();
   const bool any = !effects_.empty();

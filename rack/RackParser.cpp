@@ -15,6 +15,21 @@ using Json = nlohmann::json;
 // Raised inside the parser for a value of the wrong JSON type; never leaves it.
 struct Unreadable {};
 
+// What the description has asked for so far, counted before each list is
+// read: a list that would pass a bound fails the reply before any of it is
+// converted. Counts the list's JSON elements, also those skipped, since each
+// costs work to look at.
+class Budget {
+ public:
+  void take(std::size_t RackTally::*what, std::size_t count) {
+    tally_.*what += count;
+    if (!withinBounds(tally_)) throw Unreadable{};
+  }
+
+ private:
+  RackTally tally_;
+};
+
 const Json* member(const Json& object, const char* key) {
   const auto it = object.find(key);
   return it == object.end() ? nullptr : &*it;
@@ -66,7 +81,7 @@ std::vector<std::string> conditionValues(const Json& value) {
   return values;
 }
 
-RackControl readControl(const Json& object) {
+RackControl readControl(const Json& object, Budget& budget) {
   if (!object.is_object()) throw Unreadable{};
   RackControl control;
   control.field = stringOr(object, "field", "");
@@ -87,6 +102,7 @@ RackControl readControl(const Json& object) {
     // Range-for over a JSON value: an object gives its member values, a
     // single value counts as one element, null as none.
     if (const Json* options = member(object, "options")) {
+      budget.take(&RackTally::options, options->size());
       for (const Json& option : *options) {
         if (!option.is_string()) throw Unreadable{};
         control.optionList.push_back(option.get<std::string>());
@@ -106,37 +122,43 @@ void readToggles(const Json& toggles, RackEffect& effect) {
   }
 }
 
-void readShowConditions(const Json& when, RackEffect& effect) {
+void readShowConditions(const Json& when, RackEffect& effect, Budget& budget) {
   if (!when.is_object()) return;
+  budget.take(&RackTally::layoutFields, when.size());
   for (const auto& [name, condition] : when.items()) {
     if (!condition.is_object() || condition.empty()) continue;
     // The library keeps members sorted by key, so "first" is the smallest key.
     const auto first = condition.begin();
+    budget.take(&RackTally::layoutFields, first.value().size());
     effect.showConditions[name] = ShowCondition{first.key(), conditionValues(first.value())};
   }
 }
 
-void readHeroByMode(const Json& heroByMode, RackEffect& effect) {
+void readHeroByMode(const Json& heroByMode, RackEffect& effect, Budget& budget) {
   if (!heroByMode.is_object()) return;
   effect.heroModeField = stringOr(heroByMode, "field", "");
   const Json* heroes = member(heroByMode, "heroes");
   if (heroes == nullptr || !heroes->is_object()) return;
+  budget.take(&RackTally::layoutFields, heroes->size());
   for (const auto& [mode, field] : heroes->items())
     if (field.is_string()) effect.heroesByMode[mode] = field.get<std::string>();
 }
 
-void readActionLabels(const Json& labels, RackEffect& effect) {
+void readActionLabels(const Json& labels, RackEffect& effect, Budget& budget) {
   if (!labels.is_object()) return;
+  budget.take(&RackTally::actions, labels.size());
   for (const auto& [action, label] : labels.items())
     if (label.is_string()) effect.actionLabels[action] = label.get<std::string>();
 }
 
-void readLayout(const Json& layout, RackEffect& effect) {
+void readLayout(const Json& layout, RackEffect& effect, Budget& budget) {
+  budget.take(&RackTally::layoutFields, layout.size());
   for (const Json& section : layout) {
     if (!section.is_object()) throw Unreadable{};
     LayoutSection out;
     out.title = stringOr(section, "section", "");
     if (const Json* fields = member(section, "fields")) {
+      budget.take(&RackTally::layoutFields, fields->size());
       for (const Json& field : *fields)
         if (field.is_string()) out.fields.push_back(field.get<std::string>());
     }
@@ -144,7 +166,7 @@ void readLayout(const Json& layout, RackEffect& effect) {
   }
 }
 
-RackEffect readEffect(const Json& object) {
+RackEffect readEffect(const Json& object, Budget& budget) {
   if (!object.is_object()) throw Unreadable{};
   RackEffect effect;
   const Json* params = member(object, "params");
@@ -155,19 +177,24 @@ RackEffect readEffect(const Json& object) {
   effect.address = stringOr(object, "address", "");
   effect.hero = stringOrEmpty(object, "hero");
   effect.heroLabel = stringOrEmpty(object, "heroLabel");
-  if (params != nullptr)
-    for (const Json& control : *params) effect.controls.push_back(readControl(control));
+  if (params != nullptr) {
+    budget.take(&RackTally::controls, params->size());
+    for (const Json& control : *params) effect.controls.push_back(readControl(control, budget));
+  }
   if (const Json* actions = member(object, "actions")) {
+    budget.take(&RackTally::actions, actions->size());
     for (const Json& action : *actions) {
       if (!action.is_string()) throw Unreadable{};
       effect.actions.push_back(action.get<std::string>());
     }
   }
   if (const Json* toggles = member(object, "toggles")) readToggles(*toggles, effect);
-  if (const Json* when = member(object, "when")) readShowConditions(*when, effect);
-  if (const Json* heroByMode = member(object, "heroByMode")) readHeroByMode(*heroByMode, effect);
-  if (const Json* labels = member(object, "actionLabels")) readActionLabels(*labels, effect);
-  if (const Json* layout = member(object, "layout")) readLayout(*layout, effect);
+  if (const Json* when = member(object, "when")) readShowConditions(*when, effect, budget);
+  if (const Json* heroByMode = member(object, "heroByMode"))
+    readHeroByMode(*heroByMode, effect, budget);
+  if (const Json* labels = member(object, "actionLabels"))
+    readActionLabels(*labels, effect, budget);
+  if (const Json* layout = member(object, "layout")) readLayout(*layout, effect, budget);
   return effect;
 }
 
@@ -182,8 +209,9 @@ std::optional<DescribeReply> parseDescribeReply(std::string_view text) {
     if (!document.is_object()) return std::nullopt;
     DescribeReply reply;
     if (const Json* effects = member(document, "effects")) {
-      if (effects->size() > kMaxRackEffects) return std::nullopt;
-      for (const Json& effect : *effects) reply.effects.push_back(readEffect(effect));
+      Budget budget;
+      budget.take(&RackTally::effects, effects->size());
+      for (const Json& effect : *effects) reply.effects.push_back(readEffect(effect, budget));
     }
     reply.name = stringOr(document, "name", "Mirandel");
     reply.version = stringOr(document, "version", "");

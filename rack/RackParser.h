@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rack/RackBounds.h"
 #include "rack/RackModel.h"
 
 namespace mirandel {
@@ -24,16 +25,8 @@ struct DescribeReply {
   std::optional<std::int64_t> active;
 };
 
-// What a sane rack holds at most. The phone's racks hold a dozen effects in a
-// few kilobytes; a description beyond either bound is refused as unreadable,
-// since reading it on the host's thread would hold the host up: 10 MB take a
-// quarter of a second to parse, and half a megabyte of empty effects, 170,000
-// of them, as long to install. No host could show such a list anyway.
-inline constexpr std::size_t kMaxDescriptionBytes = std::size_t{512} << 10;
-inline constexpr std::size_t kMaxRackEffects = 1000;
-
 // Parses one complete description; nullopt when any part of it is unreadable
-// or when it passes the bounds above. Called on the host's thread.
+// or when it passes a bound of RackBounds.h. Called on the host's thread.
 std::optional<DescribeReply> parseDescribeReply(std::string_view text);
 
 }  // namespace mirandel

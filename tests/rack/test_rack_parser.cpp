@@ -232,4 +232,53 @@ TEST(DescribeReplyParsing, ReadsShowConditions) {
   }
 }
 
+// `n` copies of `item`, comma-separated.
+std::string repeated(const std::string& item, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += (i > 0 ? "," : "") + item;
+  return s;
+}
+
+// A phone chooses every count in a description: 174,745 empty controls in
+// half a megabyte took 96 ms of the host's thread to install, and every
+// feedback message afterwards scanned them all. Controls, choices, actions
+// and layout fields are bounded over the whole description, across effects:
+// the most of each is read, one more refuses the reply.
+TEST(DescribeReplyParsing, RefusesMoreControlsOptionsActionsOrLayoutFieldsThanARackHolds) {
+  using namespace mirandel;
+  const struct {
+    const char* what;
+    std::size_t bound;
+    // A description holding `n` of them, spread over two effects.
+    std::string (*description)(std::size_t n);
+  } cases[] = {
+      {"controls", kMaxRackControls,
+       [](std::size_t n) {
+         return R"({"effects": [{"params": [)" + repeated("{}", n / 2) + R"(]}, {"params": [)" +
+                repeated("{}", n - n / 2) + "]}]}";
+       }},
+      {"options", kMaxRackOptions,
+       [](std::size_t n) {
+         return R"({"effects": [{"params": [{"type": "option", "options": [)" +
+                repeated(R"("a")", n - 1) +
+                R"(]}]}, {"params": [{"type": "option", "options": "b"}]}]})";
+       }},
+      {"actions", kMaxRackActions,
+       [](std::size_t n) {
+         return R"({"effects": [{"actions": [)" + repeated(R"("go")", n - 1) +
+                R"(]}, {"actionLabels": {"go": "Go"}}]})";
+       }},
+      {"layout fields", kMaxRackLayoutFields,
+       [](std::size_t n) {
+         // Two sections, a show rule naming one value and a hero by mode, then fields.
+         return R"({"effects": [{"layout": [{"fields": [)" + repeated(R"("f")", n - 5) +
+                R"(]}, {}], "when": {"f": {"mode": "a"}}}, {"heroByMode": {"heroes": {"a": "f"}}}]})";
+       }},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(parseDescribeReply(c.description(c.bound)).has_value()) << c.what;
+    EXPECT_FALSE(parseDescribeReply(c.description(c.bound + 1)).has_value()) << c.what;
+  }
+}
+
 }  // namespace

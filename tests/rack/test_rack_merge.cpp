@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rack/RackMerge.h"
+#include "rack/RackParser.h"
+
+namespace {
+
+using mirandel::mergedRack;
+using mirandel::RackEffect;
+
+std::vector<RackEffect> effectsOf(const std::string& json) {
+  const auto reply = mirandel::parseDescribeReply(json);
+  EXPECT_TRUE(reply.has_value()) << json;
+  return reply ? reply->effects : std::vector<RackEffect>{};
+}
+
+// "name:address" of each effect, in list order.
+std::vector<std::string> namesOf(const std::vector<RackEffect>& effects) {
+  std::vector<std::string> out;
+  for (const RackEffect& e : effects) out.push_back(e.name + ":" + e.address);
+  return out;
+}
+
+// Merging by a table of positions instead of comparing every pair: the
+// positions must name what the pairwise merge did. Every entry of an address
+// is overwritten, a new address is appended once and a later effect of that
+// address in the same reply overwrites the appended one; a list at least as
+// long, or one naming an effect still loading, replaces.
+TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
+  const std::string list = R"({"effects": [{"name": "A1", "address": "a", "params": []},
+      {"name": "B", "address": "b", "params": []}, {"name": "A2", "address": "a", "params": []},
+      {"name": "C", "address": "c", "params": []}]})";
+  const struct {
+    const char* reply;
+    std::vector<std::string> merged;
+  } cases[] = {
+      {R"({"effects": [{"name": "A", "address": "a", "params": []}]})",
+       {"A:a", "B:b", "A:a", "C:c"}},
+      {R"({"effects": [{"name": "D1", "address": "d", "params": []},
+           {"name": "D2", "address": "d", "params": []}, {"name": "X", "address": "b",
+           "params": []}]})",
+       {"A1:a", "X:b", "A2:a", "C:c", "D2:d"}},
+      {R"({"effects": [{"name": "L", "address": "b"}]})", {"L:b"}},
+      {R"({"effects": [{"name": "P", "address": "p", "params": []}, {"name": "Q", "address": "q",
+           "params": []}, {"name": "R", "address": "r", "params": []}, {"name": "S",
+           "address": "s", "params": []}]})",
+       {"P:p", "Q:q", "R:r", "S:s"}},
+  };
+  for (const auto& c : cases) {
+    const auto merged = mergedRack(effectsOf(list), effectsOf(c.reply));
+    ASSERT_TRUE(merged.has_value()) << c.reply;
+    EXPECT_EQ(namesOf(*merged), c.merged) << c.reply;
+  }
+}
+
+}  // namespace
