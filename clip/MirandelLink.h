@@ -168,6 +168,7 @@ class MirandelLink : public CFFGLPlugin {
   bool restartRequested_ = false;
   Nanos lastGrainRequestAt_ = 0;
   Nanos lastStreamRequestAt_ = 0;
+  std::uint64_t streamConnectionsSeen_ = 0;  // the pipeline's connection count at the last step
   std::int32_t fitMode_ = 0;
   std::int32_t quality_ = 1;
   float latency_ = 1.0f / 24.0f;

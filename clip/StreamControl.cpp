@@ -12,18 +12,29 @@ constexpr Nanos kStreamRequestInterval = 4 * kSecond;
 // A link that went down after pictures came may be a phone application that restarted, and
 // one streams only when asked: it is asked every second until the link is back.
 constexpr Nanos kStreamRequestIntervalLinkLost = kSecond;
+// A phone application may also keep its SRT listener open from launch and stream only once
+// asked; after it restarts the clip may be connected to it again before any request got
+// through, so a connection is no sign of a stream. Asked while connected and without a
+// picture for longer than this, every second.
+constexpr Nanos kStreamRequestIntervalNoPicture = kSecond;
+constexpr double kNoPictureBeforeAskingMs = 1000.0;
 constexpr double kNoFramesAfterMs = 2000.0;
 
 const char* codecName(CodecKind codec) {
   return codec == kCodecH264 ? "H.264" : codec == kCodecHevc ? "HEVC" : "-";
 }
 
-// How often the phone is asked for its stream; 0 for not at all. Asking helps only while
-// nothing arrives: before the first picture, and when the link is lost after pictures came.
-// A stream whose pictures the decoder refuses is arriving.
-Nanos streamRequestInterval(const StreamStats& s) {
-  if (s.hasFrames) return s.connected ? 0 : kStreamRequestIntervalLinkLost;
-  return s.decoderInfo.refusal.empty() ? kStreamRequestInterval : 0;
+// Whether the phone is asked for its stream now. Every new connection asks at once: the phone
+// at its other end may be waiting to be asked. Otherwise asking helps only while nothing
+// arrives; a stream whose pictures the decoder refuses is arriving.
+bool streamRequestDue(const StreamStats& s, bool newConnection, Nanos sinceLastRequest) {
+  if (newConnection) return true;
+  if (!s.decoderInfo.refusal.empty()) return false;
+  if (s.connected) {
+    return s.msWithoutPicture > kNoPictureBeforeAskingMs &&
+           sinceLastRequest > kStreamRequestIntervalNoPicture;
+  }
+  return sinceLastRequest > (s.hasFrames ? kStreamRequestIntervalLinkLost : kStreamRequestInterval);
 }
 }  // namespace
 
@@ -57,6 +68,7 @@ void MirandelLink::updateStream() {
         },
         &why);
     streamUnusableReason_ = streamActive_ ? std::string() : "video cannot start (" + why + ")";
+    streamConnectionsSeen_ = 0;
     if (!streamActive_) return;
   }
   if (!wanted) return;
@@ -66,8 +78,10 @@ void MirandelLink::updateStream() {
     lastGrainRequestAt_ = t;
     sendCommand("/mirandel/stream/grain", {ControlArg::ofInt(0)});
   }
-  const Nanos interval = streamRequestInterval(video_.stats());
-  if (interval > 0 && t - lastStreamRequestAt_ > interval) {
+  const StreamStats stats = video_.stats();
+  const bool newConnection = stats.connections != streamConnectionsSeen_;
+  streamConnectionsSeen_ = stats.connections;
+  if (streamRequestDue(stats, newConnection, t - lastStreamRequestAt_)) {
     lastStreamRequestAt_ = t;
     sendCommand("/mirandel/stream", {ControlArg::ofInt(1)});
   }

@@ -32,6 +32,8 @@ bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::
     droppedUnits_ = 0;
     frameTimes_.clear();
     hasFrames_ = false;
+    connected_ = false;
+    connections_ = 0;
     transportMs_ = 0;
   }
   // This runs inside a host call: whatever fails here (no thread to be had, no decoder) is
@@ -75,9 +77,16 @@ void VideoStream::handleState(bool connected) {
     if (decoder_) decoder_->reset();
     waitingForKey_ = true;
   }
-  if (demuxer_) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    demuxCounters_ = demuxer_->counters();
+  const Nanos now = clock_();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (demuxer_) demuxCounters_ = demuxer_->counters();
+  connected_ = connected;
+  if (connected) {
+    // Pictures of an earlier connection say nothing about this one: a phone application
+    // that restarted may be listening without streaming until it is asked.
+    hasFrames_ = false;
+    connectedAt_ = now;
+    ++connections_;
   }
 }
 
@@ -129,6 +138,11 @@ StreamStats VideoStream::stats() const {
   s.fps = static_cast<double>(frameTimes_.size());
   s.hasFrames = hasFrames_;
   s.msSinceLastFrame = hasFrames_ ? static_cast<double>(now - lastFrameAt_) / 1e6 : 0.0;
+  s.connections = connections_;
+  if (connected_) {
+    const Nanos since = hasFrames_ ? lastFrameAt_ : connectedAt_;
+    s.msWithoutPicture = static_cast<double>(now - since) / 1e6;
+  }
   s.transportMs = transportMs_;
   return s;
 }

@@ -25,8 +25,14 @@ struct StreamStats : ReceiverStatus {
   CodecKind codec = kCodecNone;
   std::uint64_t droppedUnits = 0;
   double fps = 0;  // pictures decoded within the last second
+  // A picture was decoded on the current connection, or on the last one while the link is
+  // down; false again at each new connection.
   bool hasFrames = false;
   double msSinceLastFrame = 0;
+  std::uint64_t connections = 0;  // connects since the pipeline started
+  // While connected: since the last picture, or since the connection when none came on it.
+  // 0 while not connected.
+  double msWithoutPicture = 0;
   double transportMs = 0;
 };
 
@@ -79,6 +85,9 @@ class VideoStream {
   mutable std::deque<Nanos> frameTimes_;  // guarded by mutex_; at most 240, oldest first
   bool hasFrames_ = false;                // guarded by mutex_
   Nanos lastFrameAt_ = 0;                 // guarded by mutex_
+  bool connected_ = false;                // guarded by mutex_
+  Nanos connectedAt_ = 0;                 // guarded by mutex_
+  std::uint64_t connections_ = 0;         // guarded by mutex_
   double transportMs_ = 0;                // guarded by mutex_
 };
 

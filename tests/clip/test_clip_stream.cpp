@@ -232,7 +232,7 @@ TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
         std::chrono::seconds(10)))
         << clip->pictureText();
     const std::size_t requests = link_.sentTo("/mirandel/stream").size();
-    EXPECT_EQ(requests, 1u);
+    EXPECT_EQ(requests, 2u);  // at the start and on the connection
     for (int i = 0; i < 4; ++i) {
       clock.advance(5 * kSecond);
       clip->superviseClip();
@@ -243,20 +243,32 @@ TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
 }
 
 // Guards against a phone whose stream stopped (its application restarted, say) never being
-// asked for it again: the request went out only until the first picture, so the new stream
-// never started and the picture stayed frozen. A stream that shows pictures is not asked for;
-// one whose link is down is asked every second.
-TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItAgainEverySecond) {
+// asked for it again. The request went out only until the first picture, so a new stream never
+// started; then only while the link was down, so a phone that listens from launch and streams
+// only once asked, which the clip reached again before any request did, stayed silent. A stream
+// that shows pictures is not asked for; a link that is down is asked every second; a new
+// connection is asked at once, and every second while it brings no picture.
+TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItUntilPicturesComeAgain) {
   phone::StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream()));
   ManualClock clock(100 * kSecond);
   auto clip = clipAt("127.0.0.1", ClipEnvironment{nullptr, clock.fn()});
   ASSERT_TRUE(waitForPictures(*clip));
   const auto requests = [&] { return link_.sentTo("/mirandel/stream").size(); };
-  const std::size_t whileShowing = requests();
-  clock.advance(5 * kSecond);
-  clip->superviseClip();
-  EXPECT_EQ(requests(), whileShowing);
+  const auto stepAfter = [&](Nanos elapsed) {
+    clock.advance(elapsed);
+    clip->superviseClip();
+    return requests();
+  };
+  // With pictures flowing: a step right after a picture, long after the last request.
+  const auto pictureFlowsWithoutARequest = [&] {
+    const std::size_t before = requests();
+    clock.advance(5 * kSecond);
+    ASSERT_TRUE(waitFor([&] { return clip->streamStats().msSinceLastFrame == 0.0; }));
+    EXPECT_EQ(stepAfter(0), before);
+  };
+  pictureFlowsWithoutARequest();
+  const std::size_t showing = requests();
 
   sender.stop();
   ASSERT_TRUE(waitFor([&] {
@@ -264,12 +276,28 @@ TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItAgainEverySecond) {
     return clip->pictureText().rfind("reconnecting (", 0) == 0;
   })) << clip->pictureText();
   const std::size_t onceDown = requests();
-  EXPECT_EQ(onceDown, whileShowing + 1);  // asked at once: the last request is long past
-  for (std::size_t i = 1; i <= 3; ++i) {
-    clock.advance(kSecond + kMillisecond);
+  EXPECT_EQ(onceDown, showing + 1);  // asked at once: the last request is long past
+  for (std::size_t i = 1; i <= 2; ++i) EXPECT_EQ(stepAfter(kSecond + kMillisecond), onceDown + i);
+
+  // Listening again, but streaming only once asked.
+  sender.pause(true);
+  ASSERT_TRUE(sender.start(smallStream()));
+  ASSERT_TRUE(waitFor([&] {
     clip->superviseClip();
-    EXPECT_EQ(requests(), onceDown + i);
-  }
+    return requests() > onceDown + 2;
+  })) << clip->pictureText();
+  const std::size_t onConnection = requests();
+  EXPECT_EQ(onConnection, onceDown + 3);
+  EXPECT_EQ(clip->pictureText(), "connected");
+  EXPECT_EQ(stepAfter(kSecond), onConnection) << "exactly 1 s without a picture is not yet due";
+  for (std::size_t i = 1; i <= 2; ++i)
+    EXPECT_EQ(stepAfter(kSecond + kMillisecond), onConnection + i);
+  sender.pause(false);
+  ASSERT_TRUE(waitFor([&] {
+    clip->superviseClip();
+    return clip->streamStats().hasFrames;
+  })) << clip->pictureText();
+  pictureFlowsWithoutARequest();
 }
 
 // Guards the reason on the "Picture" line, once worked out only when the stream's state

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,11 +95,14 @@ class PhoneLab : public ::testing::Test {
         lab.addLink("h0", std::string(kWiredClip) + "/16", "p0", std::string(kWiredPhone) + "/16"));
   }
   // Starts the phone inside the peer namespace, so its sockets (the SRT
-  // listener too, opened later on its own thread) belong there.
-  void startPhone(phone::PhoneAppOptions options) {
+  // listener too, opened later on its own thread) belong there. `prepare`
+  // gets the phone before it starts.
+  void startPhone(phone::PhoneAppOptions options,
+                  const std::function<void(phone::PhoneApp&)>& prepare = {}) {
     bool started = false;
     lab.runInPeer([&] {
       phone = std::make_unique<phone::PhoneApp>(std::move(options));
+      if (prepare) prepare(*phone);
       started = phone->start();
     });
     ASSERT_TRUE(started);

@@ -4,7 +4,8 @@
 // phone's own patch, and the move to a better (wired) route. On the video
 // path: the phone streams when the clip asks, the clip decodes it and shows
 // the "Picture" line, survives damaged packets without handing a broken unit
-// to its decoder, and notices a stall.
+// to its decoder, notices a stall, and gets the stream back from a phone
+// application that restarted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -276,6 +277,37 @@ TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecSurvivesDamageAndFlagsAPause)
     const auto line = pictureLine();
     return line && !line->noFrames;
   })) << text;
+}
+
+// Guards against a phone application that restarted never streaming again, with the clip left
+// as it was. An application that opens its SRT listener only once asked is asked every second
+// while the link is down. One that listens from launch and streams only once asked took the
+// clip's new connection before any request reached it, and was never asked again (2 of 9
+// restarts stayed at "no frames" until the user pressed Reconnect); here its requests are lost
+// until the clip is connected, which makes that order certain. Either way the pictures must
+// come back by themselves.
+TEST_F(ClipAndPhone, APhoneApplicationThatRestartsStreamsAgainWithoutAReconnect) {
+  for (const bool listenEarly : {false, true}) {
+    SCOPED_TRACE(listenEarly ? "listening from launch" : "listening once asked");
+    clip.reset();
+    phone.reset();
+    auto options = phoneOptions();
+    options.listenEarly = listenEarly;
+    startPhone(options);
+    makeClip();
+    ASSERT_TRUE(until([&] { return clip->streamStats().hasFrames; })) << clip->pictureText();
+    phone.reset();
+    ASSERT_TRUE(until([&] { return !clip->streamStats().connected; })) << clip->pictureText();
+    const std::uint64_t decoded = clip->streamStats().decoderInfo.framesOut;
+    startPhone(options, [&](phone::PhoneApp& app) {
+      if (!listenEarly) return;
+      app.control().setReceiveFilter([&app](const IncomingMessage& m) {
+        return m.address != "/mirandel/stream" || app.stream().stats().callersConnected > 0;
+      });
+    });
+    ASSERT_TRUE(until([&] { return clip->streamStats().decoderInfo.framesOut > decoded + 10; }))
+        << clip->pictureText();
+  }
 }
 
 }  // namespace

@@ -55,8 +55,9 @@ struct FrameSink {
 // emulator to the phone's stream format: packet-aligned messages, no continuity errors, every
 // unit cut by an end-of-picture marker rather than by the next picture. Guards what the status
 // line relies on: the fps figure counts the pictures of the last second, so a 30 fps stream that
-// has run for over a second reads about 30, not a running total; across a phone restart
-// hasFrames stays true, the reconnect is counted, and pictures flow again without a new start.
+// has run for over a second reads about 30, not a running total; while the phone is gone
+// hasFrames stays true (it speaks of the last connection), the reconnect is counted, and
+// pictures flow again without a new start.
 // Then stop, which the clip's destructor and every restart go through: it must end the live
 // session at once, keep the statistics, deliver no picture afterwards and be repeatable.
 // (HEVC through the pipeline, and the stall after a pause, are read off the clip's Picture line

@@ -120,7 +120,9 @@ PhoneApp::~PhoneApp() { stop(); }
 
 bool PhoneApp::start() {
   if (!control_.start()) return false;
-  if (options_.streamNow && !startStream()) {
+  const bool streamReady =
+      options_.streamNow ? startStream() : !options_.listenEarly || listenForStream();
+  if (!streamReady) {
     control_.stop();
     return false;
   }
@@ -257,9 +259,23 @@ void PhoneApp::handlePatch(const IncomingMessage& m) {
   event("clip patched to " + std::to_string(index) + " (" + name + ")");
 }
 
+// Owner's thread, from start(): callers are taken in at once, and get the stream's first
+// (key) picture once it is asked for.
+bool PhoneApp::listenForStream() {
+  stream_.pause(true);
+  if (!stream_.start(options_.stream)) {
+    event("stream: cannot listen");
+    return false;
+  }
+  event("listening on SRT port " + std::to_string(options_.stream.port) + ", streaming once asked");
+  return true;
+}
+
 bool PhoneApp::startStream() {
   if (streamWanted_.exchange(true)) return true;
-  if (!stream_.start(options_.stream)) {
+  if (options_.listenEarly && !options_.streamNow) {
+    stream_.pause(false);
+  } else if (!stream_.start(options_.stream)) {
     streamWanted_ = false;  // the next request tries again
     event("stream: cannot start");
     return false;

@@ -7,7 +7,8 @@
 // Threads: handlers run on the emulator's thread; the status ticker has a
 // thread of its own; the owner calls start/stop and the own-change operations.
 // The stream's SRT listener is opened on whichever thread first asks for the
-// stream, so the owner starts the phone in the namespace it should live in.
+// stream (by start() with streamNow or listenEarly), so the owner starts the
+// phone in the namespace it should live in.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +44,9 @@ struct PhoneAppOptions {
   float grainAmount = 0.08f;
   StreamOptions stream;
   bool streamNow = false;  // stream from start(), without waiting to be asked
+  // Listen for SRT callers from start(), but send nothing to them until asked by
+  // "/mirandel/stream", as a phone application may; ignored with streamNow.
+  bool listenEarly = false;
   std::chrono::milliseconds statusInterval{1000};
   // One line per notable event; may be empty. Emulator or ticker thread.
   std::function<void(const std::string&)> onEvent;
@@ -58,9 +62,10 @@ class PhoneApp {
   PhoneApp(const PhoneApp&) = delete;
   PhoneApp& operator=(const PhoneApp&) = delete;
 
-  // Opens the control socket (and the stream with streamNow) in the calling
-  // thread's network namespace and starts the threads. False when the control
-  // port or the early stream cannot be opened. Owner's thread.
+  // Opens the control socket (and the stream with streamNow, or its listener
+  // with listenEarly) in the calling thread's network namespace and starts the
+  // threads. False when the control port or the early stream cannot be
+  // opened. Owner's thread.
   bool start();
   // Idempotent. Owner's thread.
   void stop();
@@ -110,6 +115,7 @@ class PhoneApp {
   void handleOther(const IncomingMessage& m);
   void sendDescription(const std::string& to, const std::string& text);
   bool startStream();
+  bool listenForStream();
   void tick();
   void noteClip(const std::string& sender);
   void event(const std::string& line) const;

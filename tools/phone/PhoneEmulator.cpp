@@ -69,6 +69,11 @@ void PhoneEmulator::setSendFilter(SendFilter filter) {
   filter_ = std::move(filter);
 }
 
+void PhoneEmulator::setReceiveFilter(ReceiveFilter filter) {
+  std::lock_guard lock(mutex_);
+  receiveFilter_ = std::move(filter);
+}
+
 void PhoneEmulator::setSendDelay(std::chrono::milliseconds delay) {
   std::lock_guard lock(mutex_);
   delay_ = delay;
@@ -136,6 +141,12 @@ void PhoneEmulator::run() {
     ControlMessage message;
     if (!decode(buffer.data(), static_cast<std::size_t>(size), message)) continue;
     IncomingMessage incoming{sender, message.address, std::move(message.args)};
+    ReceiveFilter filter;
+    {
+      std::lock_guard lock(mutex_);
+      filter = receiveFilter_;
+    }
+    if (filter && !filter(incoming)) continue;
     Handler handler;
     {
       std::lock_guard lock(mutex_);

@@ -40,6 +40,9 @@ class PhoneEmulator {
   using Handler = std::function<void(PhoneEmulator&, const IncomingMessage&)>;
   // Decides about one outgoing message: return false to drop it.
   using SendFilter = std::function<bool(const std::string& to, const ControlMessage&)>;
+  // Decides about one received message before it is recorded or handled: return false to
+  // drop it, as if it never arrived. Runs on the emulator's thread.
+  using ReceiveFilter = std::function<bool(const IncomingMessage&)>;
 
   explicit PhoneEmulator(PhoneConfig config = {});
   ~PhoneEmulator();
@@ -64,6 +67,7 @@ class PhoneEmulator {
   // Extra messages sent right after every "/mirandel/here" answer. Any thread.
   void addExtraReply(ControlMessage message);
   void setSendFilter(SendFilter filter);
+  void setReceiveFilter(ReceiveFilter filter);
   void setSendDelay(std::chrono::milliseconds delay);
   // The answer to a probe from `asker`, as configured. Any thread.
   ControlMessage hereReply(const std::string& asker) const;
@@ -96,6 +100,7 @@ class PhoneEmulator {
   Handler fallback_;                                               // guarded by mutex_
   std::vector<ControlMessage> extraReplies_;                       // guarded by mutex_
   SendFilter filter_;                                              // guarded by mutex_
+  ReceiveFilter receiveFilter_;                                    // guarded by mutex_
   std::chrono::milliseconds delay_{0};                             // guarded by mutex_
   std::vector<Pending> pending_;                                   // guarded by mutex_
   std::vector<IncomingMessage> received_;                          // guarded by mutex_

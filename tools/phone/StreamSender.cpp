@@ -162,6 +162,7 @@ void StreamSender::streamLoop() {
     next += period;
     std::this_thread::sleep_until(next);
     if (Clock::now() - next > 4 * period) next = Clock::now();  // do not race to catch up
+    if (paused_) continue;  // a caller that joined meanwhile still gets its key picture
     bool forceKey = false;
     {
       std::lock_guard lock(mutex_);
@@ -169,7 +170,6 @@ void StreamSender::streamLoop() {
       forceKey = callerJoined_;
       callerJoined_ = false;
     }
-    if (paused_) continue;
     const Stamp stamp{static_cast<std::uint32_t>(index), steadyMicros()};
     renderTestPattern(stamp, options_.encoder.width, options_.encoder.height, picture,
                       options_.secondStamp);

@@ -66,7 +66,9 @@ class StreamSender {
   bool start(const StreamOptions& options);
   // Idempotent; closes every connection and joins both threads. Control thread.
   void stop();
-  // While paused nothing is encoded or sent; the connections stay open. Any thread.
+  // While paused nothing is encoded or sent; the connections stay open, and new callers are
+  // taken in and get a key picture first once it resumes. A pause set before start() holds from
+  // the start. Any thread.
   void pause(bool paused);
   // Damages the next `count` video packets with `fault`. Any thread.
   void injectFault(PacketFault fault, int count = 1);

@@ -4,12 +4,14 @@
 //                  [--port P] [--reply-port P] [--verbose]
 //                  [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]
 //                  [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS]
-//                  [--srt-port P] [--stream-now] [--no-markers] [--second-stamp] [--grain A]
-//                  [--status-ms MS] [--at SECONDS:ACTION ...]
+//                  [--srt-port P] [--stream-now | --listen-early] [--no-markers] [--second-stamp]
+//                  [--grain A] [--status-ms MS] [--at SECONDS:ACTION ...]
 // "--link auto" leaves the link text out, so the clip judges the route by its address.
 // "--parts 0" (the default) answers describe requests whole. Script steps (--at) are listed
 // in tools/phone/PhoneScript.h. "--second-stamp" draws the picture's stamp in the
 // bottom-right corner too, so a receiver can tell damaged pictures (tools/phone/Stamp.h).
+// "--listen-early" takes SRT callers from launch but streams only once asked, as a phone
+// application may; by default the listener opens at the first "/mirandel/stream".
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,8 +42,8 @@ int usage() {
                "         [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]\n"
                "         [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS] "
                "[--srt-port P]\n"
-               "         [--stream-now] [--no-markers] [--second-stamp] [--grain A] "
-               "[--status-ms MS] "
+               "         [--stream-now | --listen-early] [--no-markers] [--second-stamp] "
+               "[--grain A] [--status-ms MS] "
                "[--at SECONDS:ACTION ...]\n");
   return 2;
 }
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
       verbose = true;
     } else if (a == "--stream-now") {
       options.streamNow = true;
+    } else if (a == "--listen-early") {
+      options.listenEarly = true;
     } else if (a == "--no-markers") {
       options.stream.markers = false;
     } else if (a == "--second-stamp") {
@@ -169,7 +173,10 @@ int main(int argc, char** argv) {
   }
   if (!phone->start()) {
     std::fprintf(stderr, "mirandel-phone: cannot listen on UDP port %u%s\n",
-                 options.control.listenPort, options.streamNow ? " or start the stream" : "");
+                 options.control.listenPort,
+                 options.streamNow     ? " or start the stream"
+                 : options.listenEarly ? " or listen for SRT"
+                                       : "");
     return 1;
   }
   std::signal(SIGINT, onSignal);
