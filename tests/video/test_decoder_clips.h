@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "video/AccessUnit.h"
+#include "video/ColorSpace.h"
 
 namespace mirandel::test {
 
@@ -25,7 +26,15 @@ struct ClipSpec {
   // A flat grey picture instead of the test pattern: cheap to encode at
   // sizes that only need to be refused.
   bool flat = false;
+  // The colour description flagged in the stream's VUI; codes left at 2
+  // (unspecified) are not passed to the encoder. fullRange here is unused.
+  ColorCodes color;
+  // Another lavfi source in place of the test pattern ("smptehdbars").
+  std::string source;
 };
+
+// What the decoder should make of the clip's pictures.
+ColorSpace colorSpaceOf(const ClipSpec& spec);
 
 // Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) into
 // `dir` unless the file is there already; answers its path, or "" when ffmpeg
