@@ -21,19 +21,31 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
                                  ? ""
                                  : "-c" + std::to_string(c.primaries) + "." +
                                        std::to_string(c.transfer) + "." + std::to_string(c.matrix);
-  const std::string name = std::string(hevc ? "hevc" : "h264") + "-" + size + "-" +
-                           std::to_string(spec.frames) + "-" + spec.pixFmt +
-                           (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") + colors +
-                           (spec.source.empty() ? "" : "-" + spec.source) +
-                           (ts     ? "-bframes-aac.ts"
-                            : hevc ? ".hevc"
-                                   : ".h264");
+  const std::string name =
+      std::string(hevc ? "hevc" : "h264") + "-" + size + "-" + std::to_string(spec.frames) + "-" +
+      spec.pixFmt + (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") + colors +
+      (spec.source.empty() ? "" : "-" + spec.source) + (spec.gstreamer ? "-gst" : "") +
+      (ts     ? "-bframes-aac.ts"
+       : hevc ? ".hevc"
+              : ".h264");
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/" + name;
   if (std::filesystem::exists(path)) return path;
   // Several test processes may want the same clip at once: each writes its
   // own file and renames it into place.
   const std::string partial = path + ".part" + std::to_string(getpid());
+  if (spec.gstreamer) {
+    const std::string pipeline =
+        "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(spec.frames) +
+        " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(spec.width) +
+        ",height=" + std::to_string(spec.height) +
+        " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
+        " ! filesink location='" +
+        partial + "'";
+    if (std::system(pipeline.c_str()) != 0) return "";
+    std::filesystem::rename(partial, path);
+    return path;
+  }
   const std::string source =
       spec.flat ? "color=c=gray:" : (spec.source.empty() ? "testsrc2" : spec.source) + "=";
   std::string command =

@@ -31,12 +31,16 @@ struct ClipSpec {
   ColorCodes color;
   // Another lavfi source in place of the test pattern ("smptehdbars").
   std::string source;
+  // Made by GStreamer instead (gst-launch-1.0: videotestsrc's colour bars through x264enc,
+  // which flags the colour description it chooses itself), H.264 8-bit only.
+  bool gstreamer = false;
 };
 
 // What the decoder should make of the clip's pictures.
 ColorSpace colorSpaceOf(const ClipSpec& spec);
 
-// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) into
+// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) with ffmpeg, or
+// colour bars with GStreamer, into
 // `dir` unless the file is there already; answers its path, or "" when ffmpeg
 // failed.
 std::string makeClip(const ClipSpec& spec, const std::string& dir);
