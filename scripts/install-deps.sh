@@ -20,6 +20,8 @@ LINUX_PACKAGES="
   nlohmann-json3-dev
   libglew-dev libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev ffmpeg
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly
+  libzimg-dev
   libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   liblo-tools

@@ -184,9 +184,13 @@ class LavcBackend final : public DecoderBackend {
     p.layout = ChromaLayout::kPlanar;
     p.bitDepth = f.format == AV_PIX_FMT_YUV420P10LE ? 10 : 8;
     p.alignment = SampleAlignment::kLow;
-    p.range = f.format == AV_PIX_FMT_YUVJ420P || f.color_range == AVCOL_RANGE_JPEG
-                  ? ColorRange::kFull
-                  : ColorRange::kLimited;
+    // libavcodec's colour fields carry the VUI's codes as they are.
+    ColorCodes codes;
+    codes.primaries = static_cast<std::uint8_t>(f.color_primaries);
+    codes.transfer = static_cast<std::uint8_t>(f.color_trc);
+    codes.matrix = static_cast<std::uint8_t>(f.colorspace);
+    codes.fullRange = f.format == AV_PIX_FMT_YUVJ420P || f.color_range == AVCOL_RANGE_JPEG;
+    setColorSpace(p, colorSpaceOf(codes, static_cast<std::uint32_t>(f.height)));
     p.width = static_cast<std::uint32_t>(f.width);
     p.height = static_cast<std::uint32_t>(f.height);
     p.y = f.data[0];

@@ -223,7 +223,49 @@ struct OutputFormat {
   std::uint32_t apertureHeight = 0;
   // MF_MT_VIDEO_NOMINAL_RANGE, when it names 0..255 or 16..235.
   std::optional<ColorRange> range;
+  // MF_MT_YUV_MATRIX, MF_MT_TRANSFER_FUNCTION and MF_MT_VIDEO_PRIMARIES as
+  // the stream's codes would give them, when the type names them.
+  std::optional<std::uint8_t> matrix, transfer, primaries;
 };
+
+// Media Foundation's names for a stream's colour description, as the VUI's
+// codes (ColorSpace.h); nothing for "unknown" or an attribute not there.
+std::optional<std::uint8_t> matrixCode(UINT32 v) {
+  switch (v) {
+    case MFVideoTransferMatrix_BT709:
+      return 1;
+    case MFVideoTransferMatrix_BT601:
+      return 6;
+    case MFVideoTransferMatrix_SMPTE240M:
+      return 7;
+    case MFVideoTransferMatrix_BT2020_10:
+    case MFVideoTransferMatrix_BT2020_12:
+      return 9;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Every transfer other than PQ and HLG is an SDR curve to the conversion.
+std::optional<std::uint8_t> transferCode(UINT32 v) {
+  if (v == MFVideoTransFunc_Unknown) return std::nullopt;
+  if (v == MFVideoTransFunc_2084) return 16;
+  if (v == MFVideoTransFunc_HLG) return 18;
+  return 1;
+}
+
+// Every set of primaries other than BT.2020's is shown as BT.709's.
+std::optional<std::uint8_t> primariesCode(UINT32 v) {
+  if (v == MFVideoPrimaries_Unknown || v == MFVideoPrimaries_reserved) return std::nullopt;
+  return v == MFVideoPrimaries_BT2020 ? 9 : 1;
+}
+
+std::optional<std::uint8_t> readCode(IMFMediaType& type, const GUID& key,
+                                     std::optional<std::uint8_t> (*code)(UINT32)) {
+  UINT32 v = 0;
+  if (FAILED(type.GetUINT32(key, &v))) return std::nullopt;
+  return code(v);
+}
 
 // Reads a display area attribute; the area must lie inside the frame. An
 // area covering the whole frame says nothing the frame size does not.
@@ -268,6 +310,9 @@ OutputFormat readOutputFormat(IMFMediaType& type, std::uint8_t bitDepth) {
     if (range == MFNominalRange_0_255) f.range = ColorRange::kFull;
     if (range == MFNominalRange_16_235) f.range = ColorRange::kLimited;
   }
+  f.matrix = readCode(type, MF_MT_YUV_MATRIX, &matrixCode);
+  f.transfer = readCode(type, MF_MT_TRANSFER_FUNCTION, &transferCode);
+  f.primaries = readCode(type, MF_MT_VIDEO_PRIMARIES, &primariesCode);
   return f;
 }
 
@@ -617,14 +662,19 @@ class MFBackend final : public DecoderBackend {
     std::optional<YuvPicture> picture = nv12Picture(view->base, view->length, layout);
     // A buffer shorter than its format says is never misread.
     if (!picture) return false;
-    // The stream's own flag, as the Linux decoder reads it; the transform's
+    // The colour description: the output type's, field by field, where it
+    // names one, else the sequence parameter set's. The range is the
+    // stream's own flag, as the Linux decoder reads it, and the transform's
     // word only when the parameter set could not be read.
-    const SequenceInfo* ranged = sequence != nullptr  ? sequence
-                                 : sequences_.empty() ? nullptr
-                                                      : &sequences_.front();
-    picture->range = ranged != nullptr
-                         ? (ranged->fullRange ? ColorRange::kFull : ColorRange::kLimited)
-                         : format_.range.value_or(ColorRange::kLimited);
+    const SequenceInfo* described = sequence != nullptr  ? sequence
+                                    : sequences_.empty() ? nullptr
+                                                         : &sequences_.front();
+    ColorCodes codes = described != nullptr ? described->color : ColorCodes{};
+    if (described == nullptr) codes.fullRange = format_.range == ColorRange::kFull;
+    codes.matrix = format_.matrix.value_or(codes.matrix);
+    codes.transfer = format_.transfer.value_or(codes.transfer);
+    codes.primaries = format_.primaries.value_or(codes.primaries);
+    setColorSpace(*picture, colorSpaceOf(codes, picture->height));
     sink.picture(*picture, pts);
     return true;
   }

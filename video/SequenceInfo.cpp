@@ -75,17 +75,23 @@ class BitReader {
   bool failed_ = false;
 };
 
-// The start of the VUI, up to video_full_range_flag; H.264 and HEVC share it.
-bool readVuiFullRange(BitReader& r) {
+// The start of the VUI, up to the colour description; H.264 and HEVC share it.
+ColorCodes readVuiColor(BitReader& r) {
+  ColorCodes c;
   if (r.bit() != 0) {        // aspect_ratio_info_present_flag
     if (r.bits(8) == 255) {  // aspect_ratio_idc: Extended_SAR
       r.skip(32);            // sar_width, sar_height
     }
   }
-  if (r.bit() != 0) r.skip(1);     // overscan_info_present_flag, overscan_appropriate_flag
-  if (r.bit() == 0) return false;  // video_signal_type_present_flag
-  r.skip(3);                       // video_format
-  return r.bit() != 0;
+  if (r.bit() != 0) r.skip(1);  // overscan_info_present_flag, overscan_appropriate_flag
+  if (r.bit() == 0) return c;   // video_signal_type_present_flag
+  r.skip(3);                    // video_format
+  c.fullRange = r.bit() != 0;
+  if (r.bit() == 0) return c;  // colour_description_present_flag
+  c.primaries = static_cast<std::uint8_t>(r.bits(8));
+  c.transfer = static_cast<std::uint8_t>(r.bits(8));
+  c.matrix = static_cast<std::uint8_t>(r.bits(8));
+  return c;
 }
 
 // The visible area from the crop offsets, given in units of cropUnitX/Y
@@ -174,7 +180,7 @@ std::optional<SequenceInfo> readH264(BitReader& r) {
   if (r.bit() != 0) {
     for (std::uint64_t& c : crop) c = r.ue();
   }
-  if (r.bit() != 0) s.fullRange = readVuiFullRange(r);
+  if (r.bit() != 0) s.color = readVuiColor(r);
   if (r.failed()) return std::nullopt;
 
   const std::uint64_t codedWidth = widthMbs * 16;
@@ -336,7 +342,7 @@ std::optional<SequenceInfo> readHevc(BitReader& r) {
     for (std::uint64_t i = 0; i < longTerm; ++i) r.skip(pocLsbBits + 1);
   }
   r.skip(2);  // sps_temporal_mvp_enabled_flag, strong_intra_smoothing_enabled_flag
-  if (r.bit() != 0) s.fullRange = readVuiFullRange(r);
+  if (r.bit() != 0) s.color = readVuiColor(r);
   if (r.failed() || width == 0 || height == 0 || width > kMaxCodedSide || height > kMaxCodedSide) {
     return std::nullopt;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // What a sequence parameter set says about the pictures that follow it: the
-// coded size, the visible area within it, the sampling and the range. For a
+// coded size, the visible area within it, the sampling and the colour
+// description (range, matrix, transfer, primaries). For a
 // platform decoder that tells less than the stream does (a frame size padded
 // to whole macroblocks with no display area, no range). Any thread.
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "video/AccessUnit.h"
 #include "video/AnnexB.h"
+#include "video/ColorSpace.h"
 
 namespace mirandel {
 
@@ -23,7 +25,8 @@ struct SequenceInfo {
   std::uint32_t height = 0;
   std::uint32_t chromaFormat = 1;  // 0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4
   std::uint32_t bitDepth = 8;      // of luma
-  bool fullRange = false;          // video_full_range_flag; limited when the stream omits it
+  // The VUI's video signal type; unspecified and limited when the stream omits it.
+  ColorCodes color;
   bool operator==(const SequenceInfo&) const = default;
 };
 

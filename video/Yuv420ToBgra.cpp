@@ -1,10 +1,12 @@
 #include "video/Yuv420ToBgra.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <vector>
 
+#include "video/LinearLight.h"
 #include "video/Yuv420ToBgraSimd.h"
 
 namespace mirandel {
@@ -15,36 +17,36 @@ inline std::uint8_t clampByte(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void nv12RowScalar(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra,
                    std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    yuvToBgraPixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull, kM>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void i420RowScalar(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
                    std::uint8_t* bgra, std::uint32_t width) {
   for (std::uint32_t x = 0; x < width; ++x) {
-    yuvToBgraPixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull, kM>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void nv12RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
                     std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12RowScalar<kFull>(y0, uv, out0, width);
-  if (y1 != nullptr) nv12RowScalar<kFull>(y1, uv, out1, width);
+  nv12RowScalar<kFull, kM>(y0, uv, out0, width);
+  if (y1 != nullptr) nv12RowScalar<kFull, kM>(y1, uv, out1, width);
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void i420RowsScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                     const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                     std::uint32_t width) {
-  i420RowScalar<kFull>(y0, u, v, out0, width);
-  if (y1 != nullptr) i420RowScalar<kFull>(y1, u, v, out1, width);
+  i420RowScalar<kFull, kM>(y0, u, v, out0, width);
+  if (y1 != nullptr) i420RowScalar<kFull, kM>(y1, u, v, out1, width);
 }
 
 // ---- Every other format: scalar rows over 8-bit or 16-bit samples ----
@@ -114,7 +116,7 @@ inline void chromaAt(const SampleReader<kWide>& read, const std::uint8_t* uRow,
 template <bool kPlanar>
 void wideRows(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::uint8_t* out0,
               std::uint8_t* out1) {
-  const YuvRule k = yuvRule(p.bitDepth, p.range);
+  const YuvRule k = yuvRule(p.bitDepth, p.range, p.matrix);
   const SampleReader<true> read(p);
   const std::size_t cr = r / 2;
   const std::uint8_t* y0 = p.y + r * p.yStride;
@@ -139,12 +141,38 @@ void wideRowsScalar(const YuvPicture& p, std::uint32_t r, std::uint8_t* out0, st
   simd::wideRowsFrom(p, r, 0, out0, out1);
 }
 
+// Linear-light rows r and r + 1 (out1 null: r alone) from an even column x0
+// on, any depth and layout.
+template <bool kWide, bool kPlanar>
+void linearRows(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::uint8_t* out0,
+                std::uint8_t* out1) {
+  const LinearRule& k = linearRuleFor(p);
+  const SampleReader<kWide> read(p);
+  const std::size_t cr = r / 2;
+  const std::uint8_t* y0 = p.y + r * p.yStride;
+  const std::uint8_t* y1 = y0 + p.yStride;
+  const std::uint8_t* uRow = p.u + cr * p.uStride;
+  const std::uint8_t* vRow = kPlanar ? p.v + cr * p.vStride : nullptr;
+  for (std::uint32_t x = x0; x < p.width; ++x) {
+    int u, v;
+    chromaAt<kWide, kPlanar>(read, uRow, vRow, x / 2, u, v);
+    linearPixel(k, read(y0, x), u, v, out0 + 4 * std::size_t{x});
+    if (out1 != nullptr) linearPixel(k, read(y1, x), u, v, out1 + 4 * std::size_t{x});
+  }
+}
+
+void linearRowsScalar(const YuvPicture& p, std::uint32_t r, std::uint8_t* out0,
+                      std::uint8_t* out1) {
+  simd::linearRowsFrom(p, r, 0, out0, out1);
+}
+
 // Nearest-neighbour sampling; `columns` holds the source column of each
 // output column.
 template <bool kWide, bool kPlanar>
 void anyPictureScaled(const YuvPicture& p, const std::vector<std::uint32_t>& columns,
                       std::uint32_t outHeight, std::uint8_t* dst) {
-  const YuvRule rule = yuvRule(p.bitDepth, p.range);
+  const YuvRule rule = yuvRule(p.bitDepth, p.range, p.matrix);
+  const LinearRule* linear = needsLinearLight(p) ? &linearRuleFor(p) : nullptr;
   const SampleReader<kWide> read(p);
   const std::size_t outWidth = columns.size();
   for (std::uint32_t oy = 0; oy < outHeight; ++oy) {
@@ -157,7 +185,11 @@ void anyPictureScaled(const YuvPicture& p, const std::vector<std::uint32_t>& col
       const std::uint32_t sx = columns[ox];
       int u, v;
       chromaAt<kWide, kPlanar>(read, uRow, vRow, sx / 2, u, v);
-      storePixel(rule, chromaTerms(rule, u, v), read(yRow, sx), out + 4 * ox);
+      if (linear != nullptr) {
+        linearPixel(*linear, read(yRow, sx), u, v, out + 4 * ox);
+      } else {
+        storePixel(rule, chromaTerms(rule, u, v), read(yRow, sx), out + 4 * ox);
+      }
     }
   }
 }
@@ -184,19 +216,8 @@ void yuvToBgraPixel(int y, int u, int v, std::uint8_t* bgra) {
   bgra[3] = 255;
 }
 
-YuvRule yuvRule(std::uint32_t bitDepth, ColorRange range) {
-  // BT.709 (Kr 0.2126, Kb 0.0722): R = Y' + 1.5748 Pr, G = Y' - 0.18732 Pb -
-  // 0.46812 Pr, B = Y' + 1.8556 Pb, scaled to 8-bit output and by 2^shift.
-  // Limited range stretches luma by 255/219 and chroma by 255/224, the same
-  // at any depth; full range scales n-bit codes by 255/(2^n - 1). At 10 bits
-  // that factor is 255.25 / 1024, so two more fraction bits keep every
-  // result within one level of the exact formula.
-  const std::int32_t centre = 1 << (bitDepth - 1);
-  if (range == ColorRange::kLimited) {
-    return {298, 459, 55, 136, 541, 16 << (bitDepth - 8), centre, bitDepth};
-  }
-  if (bitDepth == 8) return {256, 403, 48, 120, 475, 0, centre, 8};
-  return {1021, 1608, 191, 478, 1895, 0, centre, 12};
+YuvRule yuvRule(std::uint32_t bitDepth, ColorRange range, ColorMatrix matrix) {
+  return simd::makeYuvRule(bitDepth, range, matrix);
 }
 
 void yuvToBgraPixel(const YuvRule& rule, int y, int u, int v, std::uint8_t* bgra) {
@@ -216,6 +237,18 @@ void wideRowsFrom(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::u
                                     : wideRows<false>(p, r, x0, out0, out1);
 }
 
+void linearRowsFrom(const YuvPicture& p, std::uint32_t r, std::uint32_t x0, std::uint8_t* out0,
+                    std::uint8_t* out1) {
+  const bool planar = p.layout == ChromaLayout::kPlanar;
+  if (p.bitDepth > 8) {
+    planar ? linearRows<true, true>(p, r, x0, out0, out1)
+           : linearRows<true, false>(p, r, x0, out0, out1);
+  } else {
+    planar ? linearRows<false, true>(p, r, x0, out0, out1)
+           : linearRows<false, false>(p, r, x0, out0, out1);
+  }
+}
+
 }  // namespace simd
 
 WideRowsFn wideRowsFunction(SimdLevel level) {
@@ -232,58 +265,139 @@ WideRowsFn wideRowsFunction(SimdLevel level) {
   }
 }
 
-Nv12RowsFn nv12RowsFunction(SimdLevel level, ColorRange range) {
+WideRowsFn linearRowsFunction(SimdLevel level) {
   if (level > bestSimdLevel()) return nullptr;
-  const bool full = range == ColorRange::kFull;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
-    case SimdLevel::kSse2:
-      return full ? &simd::nv12FullRowsSse2 : &simd::nv12RowsSse2;
     case SimdLevel::kAvx2:
-      return full ? &simd::nv12FullRowsAvx2 : &simd::nv12RowsAvx2;
+      return &simd::linearRowsAvx2;
 #endif
     case SimdLevel::kScalar:
-      return full ? &nv12RowsScalar<true> : &nv12RowsScalar<false>;
+      return &linearRowsScalar;
     default:
       return nullptr;
   }
 }
 
-I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range) {
+namespace {
+
+// The 8-bit rows of one level for every range and matrix: [full][matrix].
+template <typename Fn>
+using RowTable = std::array<std::array<Fn, 3>, 2>;
+
+template <template <bool, ColorMatrix> typename Rows, typename Fn>
+constexpr RowTable<Fn> rowTable() {
+  using M = ColorMatrix;
+  return {{{Rows<false, M::kBt709>::fn, Rows<false, M::kBt601>::fn, Rows<false, M::kBt2020>::fn},
+           {Rows<true, M::kBt709>::fn, Rows<true, M::kBt601>::fn, Rows<true, M::kBt2020>::fn}}};
+}
+
+template <bool kFull, ColorMatrix kM>
+struct Nv12Scalar {
+  static constexpr Nv12RowsFn fn = &nv12RowsScalar<kFull, kM>;
+};
+template <bool kFull, ColorMatrix kM>
+struct I420Scalar {
+  static constexpr I420RowsFn fn = &i420RowsScalar<kFull, kM>;
+};
+#if MIRANDEL_HAVE_X86_SIMD
+template <bool kFull, ColorMatrix kM>
+struct Nv12Sse2 {
+  static constexpr Nv12RowsFn fn = &simd::nv12RowsSse2<kFull, kM>;
+};
+template <bool kFull, ColorMatrix kM>
+struct I420Sse2 {
+  static constexpr I420RowsFn fn = &simd::i420RowsSse2<kFull, kM>;
+};
+template <bool kFull, ColorMatrix kM>
+struct Nv12Avx2 {
+  static constexpr Nv12RowsFn fn = &simd::nv12RowsAvx2<kFull, kM>;
+};
+template <bool kFull, ColorMatrix kM>
+struct I420Avx2 {
+  static constexpr I420RowsFn fn = &simd::i420RowsAvx2<kFull, kM>;
+};
+#endif
+
+template <typename Fn>
+Fn pick(const RowTable<Fn>& table, ColorRange range, ColorMatrix matrix) {
+  return table[range == ColorRange::kFull ? 1 : 0][static_cast<std::size_t>(matrix)];
+}
+
+}  // namespace
+
+Nv12RowsFn nv12RowsFunction(SimdLevel level, ColorRange range, ColorMatrix matrix) {
   if (level > bestSimdLevel()) return nullptr;
-  const bool full = range == ColorRange::kFull;
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return full ? &simd::i420FullRowsSse2 : &simd::i420RowsSse2;
+      return pick(rowTable<Nv12Sse2, Nv12RowsFn>(), range, matrix);
     case SimdLevel::kAvx2:
-      return full ? &simd::i420FullRowsAvx2 : &simd::i420RowsAvx2;
+      return pick(rowTable<Nv12Avx2, Nv12RowsFn>(), range, matrix);
 #endif
     case SimdLevel::kScalar:
-      return full ? &i420RowsScalar<true> : &i420RowsScalar<false>;
+      return pick(rowTable<Nv12Scalar, Nv12RowsFn>(), range, matrix);
+    default:
+      return nullptr;
+  }
+}
+
+I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range, ColorMatrix matrix) {
+  if (level > bestSimdLevel()) return nullptr;
+  switch (level) {
+#if MIRANDEL_HAVE_X86_SIMD
+    case SimdLevel::kSse2:
+      return pick(rowTable<I420Sse2, I420RowsFn>(), range, matrix);
+    case SimdLevel::kAvx2:
+      return pick(rowTable<I420Avx2, I420RowsFn>(), range, matrix);
+#endif
+    case SimdLevel::kScalar:
+      return pick(rowTable<I420Scalar, I420RowsFn>(), range, matrix);
     default:
       return nullptr;
   }
 }
 
 void convertToBgra(const YuvPicture& p, std::uint8_t* dst, std::size_t dstStride) {
-  if (p.bitDepth > 8) {
-    static const WideRowsFn wide = wideRowsFunction(bestSimdLevel()) != nullptr
-                                       ? wideRowsFunction(bestSimdLevel())
-                                       : wideRowsFunction(SimdLevel::kScalar);
+  const bool linear = needsLinearLight(p);
+  if (linear || p.bitDepth > 8) {
+    const auto best = [](WideRowsFn (*function)(SimdLevel)) {
+      return function(bestSimdLevel()) != nullptr ? function(bestSimdLevel())
+                                                  : function(SimdLevel::kScalar);
+    };
+    static const WideRowsFn wide = best(&wideRowsFunction);
+    static const WideRowsFn linearRows = best(&linearRowsFunction);
+    const WideRowsFn rows = linear ? linearRows : wide;
     for (std::uint32_t r = 0; r < p.height; r += 2) {
       std::uint8_t* out0 = dst + r * dstStride;
-      wide(p, r, out0, r + 1 < p.height ? out0 + dstStride : nullptr);
+      rows(p, r, out0, r + 1 < p.height ? out0 + dstStride : nullptr);
     }
     return;
   }
-  static const Nv12RowsFn nv12Rows[2] = {nv12RowsFunction(bestSimdLevel(), ColorRange::kLimited),
-                                         nv12RowsFunction(bestSimdLevel(), ColorRange::kFull)};
-  static const I420RowsFn i420Rows[2] = {i420RowsFunction(bestSimdLevel(), ColorRange::kLimited),
-                                         i420RowsFunction(bestSimdLevel(), ColorRange::kFull)};
-  const std::size_t range = p.range == ColorRange::kFull ? 1 : 0;
-  const Nv12RowsFn nv12 = nv12Rows[range];
-  const I420RowsFn i420 = i420Rows[range];
+  static const auto nv12Rows = [] {
+    RowTable<Nv12RowsFn> t{};
+    for (std::size_t full = 0; full < 2; ++full) {
+      for (std::size_t m = 0; m < 3; ++m) {
+        t[full][m] =
+            nv12RowsFunction(bestSimdLevel(), full ? ColorRange::kFull : ColorRange::kLimited,
+                             static_cast<ColorMatrix>(m));
+      }
+    }
+    return t;
+  }();
+  static const auto i420Rows = [] {
+    RowTable<I420RowsFn> t{};
+    for (std::size_t full = 0; full < 2; ++full) {
+      for (std::size_t m = 0; m < 3; ++m) {
+        t[full][m] =
+            i420RowsFunction(bestSimdLevel(), full ? ColorRange::kFull : ColorRange::kLimited,
+                             static_cast<ColorMatrix>(m));
+      }
+    }
+    return t;
+  }();
+  const Nv12RowsFn nv12 = pick(nv12Rows, p.range, p.matrix);
+  const I420RowsFn i420 = pick(i420Rows, p.range, p.matrix);
   const bool interleaved = p.layout == ChromaLayout::kInterleaved;
   for (std::uint32_t r = 0; r < p.height; r += 2) {
     const std::size_t cr = r / 2;

@@ -6,21 +6,21 @@
 // 0 <= ql < 256. Then exactly
 //   floor(S / 256) = Y + qh + ((42 Y + ql) >> 8),
 // every term fits in 16 bits, 42 Y + ql is never negative, and qh, ql are
-// worked out once per chroma sample:
-//   R: Q - 4768 = 256 e  + P, P = 203 e - 4640          qh = e + (P >> 8)
-//   G: Q - 4768 = P,          P = -55 d - 136 e - 4640  (then Y + ((42 Y + P) >> 8))
-//   B: Q - 4768 = 512 d + P,  P = 29 d - 4640           qh = 2 d + (P >> 8)
-// with ql = P & 255 in each case. Luma is split into even and odd pixels
-// (the low and high byte of each 16-bit lane), so each lane lines up with its
-// own chroma sample without spreading chroma to pixels; the saturating pack
-// clamps, and three unpack levels restore pixel order.
+// worked out once per chroma sample. Each channel's chroma part splits as
+// Q - 4768 = 256 (hd d + he e) + P, P = rd d + re e - 4640 (ChromaSplit),
+// so qh = hd d + he e + (P >> 8) and ql = P & 255. For BT.709:
+//   R: 459 e = 512 e - 53 e                  qh = 2 e + (P >> 8)
+//   G: -55 d - 136 e, whole                  (then Y + ((42 Y + P) >> 8))
+//   B: 541 d = 512 d + 29 d                  qh = 2 d + (P >> 8)
+// A part that fits whole leaves P itself, and Y + ((42 Y + P) >> 8) saves
+// an add. Luma is split into even and odd pixels (the low and high byte of
+// each 16-bit lane), so each lane lines up with its own chroma sample without
+// spreading chroma to pixels; the saturating pack clamps, and three unpack
+// levels restore pixel order.
 //
 // Full range has 256 Y in place of 298 (Y - 16), so floor(S / 256) is just
-// Y + floor(Q / 256), again worked out once per chroma sample:
-//   R: Q = 403 e + 128 = 256 e + (147 e + 128)     qh = e + ((147 e + 128) >> 8)
-//   G: Q = -48 d - 120 e + 128, within 16 bits      qh = Q >> 8
-//   B: Q = 475 d + 128 = 512 d + (128 - 37 d)      qh = 2 d + ((128 - 37 d) >> 8)
-// and ql = 0, so there is no 42 Y term.
+// Y + floor(Q / 256) = Y + hd d + he e + ((rd d + re e + 128) >> 8), worked
+// out once per chroma sample, with no 42 Y term.
 #include "video/Yuv420ToBgraSimd.h"
 
 #if MIRANDEL_HAVE_X86_SIMD
@@ -33,20 +33,20 @@ namespace mirandel::simd {
 namespace {
 
 // Scalar tail, from an even column on.
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void nv12Tail(const std::uint8_t* y, const std::uint8_t* uv, std::uint8_t* bgra, std::uint32_t x,
               std::uint32_t width) {
   for (; x < width; ++x) {
     const std::uint32_t c = x & ~1u;
-    yuvToBgraPixel8<kFull>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull, kM>(y[x], uv[c], uv[c + 1], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void i420Tail(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
               std::uint8_t* bgra, std::uint32_t x, std::uint32_t width) {
   for (; x < width; ++x) {
-    yuvToBgraPixel8<kFull>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
+    yuvToBgraPixel8<kFull, kM>(y[x], u[x / 2], v[x / 2], bgra + 4 * static_cast<std::size_t>(x));
   }
 }
 
@@ -59,83 +59,95 @@ inline __m128i opaque(__m128i v) {
 
 // ---- SSE2: 16 pixels per step (8 chroma samples in 16-bit lanes) ----
 
-// Per chroma sample: qh and ql of each channel.
-struct Chroma128 {
-  __m128i hR, lR, pG, hB, lB;
+// k x, with the small factors as adds.
+template <int k>
+inline __m128i times128(__m128i x) {
+  if constexpr (k == 1) {
+    return x;
+  } else if constexpr (k == 2) {
+    return _mm_add_epi16(x, x);
+  } else if constexpr (k == -1) {
+    return _mm_sub_epi16(_mm_setzero_si128(), x);
+  } else {
+    return _mm_mullo_epi16(x, opaque(_mm_set1_epi16(static_cast<short>(k))));
+  }
+}
+
+// a d + b e + bias.
+template <int a, int b>
+inline __m128i sum128(__m128i d, __m128i e, __m128i bias) {
+  if constexpr (a == 0 && b == 0) {
+    return bias;
+  } else if constexpr (a == 0) {
+    return _mm_add_epi16(times128<b>(e), bias);
+  } else if constexpr (b == 0) {
+    return _mm_add_epi16(times128<a>(d), bias);
+  } else {
+    return _mm_add_epi16(_mm_add_epi16(times128<a>(d), times128<b>(e)), bias);
+  }
+}
+
+// One channel's terms per chroma sample: qh and ql, or P alone for a whole
+// part; qh alone for full range.
+struct Terms128 {
+  __m128i h, l;
 };
 
-template <bool kFull>
+template <bool kFull, ChromaSplit s>
+inline Terms128 terms128(__m128i d, __m128i e) {
+  const __m128i p = sum128<s.rd, s.re>(d, e, _mm_set1_epi16(kFull ? 128 : -4640));
+  if constexpr (s.whole()) {
+    return {kFull ? _mm_srai_epi16(p, 8) : p, p};
+  } else {
+    const __m128i h = sum128<s.hd, s.he>(d, e, _mm_srai_epi16(p, 8));
+    return {h, kFull ? h : _mm_and_si128(p, _mm_set1_epi16(0xFF))};
+  }
+}
+
+// Y + qh + ((42 Y + ql) >> 8); Y + ((42 Y + P) >> 8) for a whole part; Y + qh
+// for full range.
+template <bool kFull, ChromaSplit s>
+inline __m128i channel128(__m128i y, __m128i y42, const Terms128& t) {
+  if constexpr (kFull) {
+    return _mm_add_epi16(y, t.h);
+  } else if constexpr (s.whole()) {
+    return _mm_add_epi16(y, _mm_srai_epi16(_mm_add_epi16(y42, t.h), 8));
+  } else {
+    return _mm_add_epi16(_mm_add_epi16(y, t.h), _mm_srli_epi16(_mm_add_epi16(y42, t.l), 8));
+  }
+}
+
+struct Chroma128 {
+  Terms128 r, g, b;
+};
+
+template <bool kFull, ColorMatrix kM>
 inline Chroma128 chromaTerms128(__m128i u16, __m128i v16) {
+  using S = RuleSplits<kFull, kM>;
   const __m128i d = _mm_sub_epi16(u16, _mm_set1_epi16(128));
   const __m128i e = _mm_sub_epi16(v16, _mm_set1_epi16(128));
-  if constexpr (kFull) {
-    const __m128i round = _mm_set1_epi16(128);
-    const __m128i zero = _mm_setzero_si128();
-    Chroma128 c;
-    c.hR = _mm_add_epi16(
-        e,
-        _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(e, opaque(_mm_set1_epi16(147))), round), 8));
-    c.lR = zero;
-    c.pG = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(d, opaque(_mm_set1_epi16(-48))),
-                                       _mm_mullo_epi16(e, opaque(_mm_set1_epi16(-120)))),
-                         round);
-    c.hB = _mm_add_epi16(
-        _mm_add_epi16(d, d),
-        _mm_srai_epi16(_mm_sub_epi16(round, _mm_mullo_epi16(d, opaque(_mm_set1_epi16(37)))), 8));
-    c.lB = zero;
-    return c;
-  }
-  const __m128i bias = _mm_set1_epi16(-4640);
-  const __m128i low = _mm_set1_epi16(0xFF);
-  const __m128i pR = _mm_add_epi16(_mm_mullo_epi16(e, opaque(_mm_set1_epi16(203))), bias);
-  const __m128i pG = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(d, opaque(_mm_set1_epi16(-55))),
-                                                 _mm_mullo_epi16(e, opaque(_mm_set1_epi16(-136)))),
-                                   bias);
-  const __m128i pB = _mm_add_epi16(_mm_mullo_epi16(d, opaque(_mm_set1_epi16(29))), bias);
-  Chroma128 c;
-  c.hR = _mm_add_epi16(e, _mm_srai_epi16(pR, 8));
-  c.lR = _mm_and_si128(pR, low);
-  c.pG = pG;
-  c.hB = _mm_add_epi16(_mm_add_epi16(d, d), _mm_srai_epi16(pB, 8));
-  c.lB = _mm_and_si128(pB, low);
-  return c;
+  return {terms128<kFull, S::r>(d, e), terms128<kFull, S::g>(d, e), terms128<kFull, S::b>(d, e)};
 }
 
-// Y + qh + ((42 Y + ql) >> 8), one lane per chroma sample.
-inline __m128i channel128(__m128i y, __m128i y42, __m128i h, __m128i l) {
-  return _mm_add_epi16(_mm_add_epi16(y, h), _mm_srli_epi16(_mm_add_epi16(y42, l), 8));
-}
-
-// Green's whole Q - 4768 fits in 16 bits, and so does 42 Y + P: one add less.
-inline __m128i green128(__m128i y, __m128i y42, __m128i p) {
-  return _mm_add_epi16(y, _mm_srai_epi16(_mm_add_epi16(y42, p), 8));
-}
-
-// Full range: Y + qh, and Y + (Q >> 8) for green.
-inline __m128i fullChannel128(__m128i y, __m128i h) { return _mm_add_epi16(y, h); }
-inline __m128i fullGreen128(__m128i y, __m128i p) { return _mm_add_epi16(y, _mm_srai_epi16(p, 8)); }
-
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 inline void pixels16Sse2(const std::uint8_t* y, const Chroma128& c, std::uint8_t* out) {
+  using S = RuleSplits<kFull, kM>;
   const __m128i yBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
   const __m128i yEven = _mm_and_si128(yBytes, _mm_set1_epi16(0xFF));
   const __m128i yOdd = _mm_srli_epi16(yBytes, 8);
+  __m128i y42Even = yEven, y42Odd = yOdd;  // unused for full range
+  if constexpr (!kFull) {
+    y42Even = _mm_mullo_epi16(yEven, opaque(_mm_set1_epi16(42)));
+    y42Odd = _mm_mullo_epi16(yOdd, opaque(_mm_set1_epi16(42)));
+  }
 
   // Each packed channel holds the even pixels, then the odd ones.
-  __m128i b, g, r;
-  if constexpr (kFull) {
-    b = _mm_packus_epi16(fullChannel128(yEven, c.hB), fullChannel128(yOdd, c.hB));
-    g = _mm_packus_epi16(fullGreen128(yEven, c.pG), fullGreen128(yOdd, c.pG));
-    r = _mm_packus_epi16(fullChannel128(yEven, c.hR), fullChannel128(yOdd, c.hR));
-  } else {
-    const __m128i y42Even = _mm_mullo_epi16(yEven, opaque(_mm_set1_epi16(42)));
-    const __m128i y42Odd = _mm_mullo_epi16(yOdd, opaque(_mm_set1_epi16(42)));
-    b = _mm_packus_epi16(channel128(yEven, y42Even, c.hB, c.lB),
-                         channel128(yOdd, y42Odd, c.hB, c.lB));
-    g = _mm_packus_epi16(green128(yEven, y42Even, c.pG), green128(yOdd, y42Odd, c.pG));
-    r = _mm_packus_epi16(channel128(yEven, y42Even, c.hR, c.lR),
-                         channel128(yOdd, y42Odd, c.hR, c.lR));
-  }
+  const __m128i b = _mm_packus_epi16(channel128<kFull, S::b>(yEven, y42Even, c.b),
+                                     channel128<kFull, S::b>(yOdd, y42Odd, c.b));
+  const __m128i g = _mm_packus_epi16(channel128<kFull, S::g>(yEven, y42Even, c.g),
+                                     channel128<kFull, S::g>(yOdd, y42Odd, c.g));
+  const __m128i r = _mm_packus_epi16(channel128<kFull, S::r>(yEven, y42Even, c.r),
+                                     channel128<kFull, S::r>(yOdd, y42Odd, c.r));
   const __m128i a = _mm_set1_epi8(static_cast<char>(0xFF));
 
   const __m128i bgEven = _mm_unpacklo_epi8(b, g);
@@ -159,85 +171,94 @@ inline void pixels16Sse2(const std::uint8_t* y, const Chroma128& c, std::uint8_t
 
 #define MIRANDEL_AVX2 __attribute__((target("avx2")))
 
-struct Chroma256 {
-  __m256i hR, lR, pG, hB, lB;
-};
-
 MIRANDEL_AVX2 inline __m256i opaque(__m256i v) {
   asm("" : "+x"(v));
   return v;
 }
 
-template <bool kFull>
+template <int k>
+MIRANDEL_AVX2 inline __m256i times256(__m256i x) {
+  if constexpr (k == 1) {
+    return x;
+  } else if constexpr (k == 2) {
+    return _mm256_add_epi16(x, x);
+  } else if constexpr (k == -1) {
+    return _mm256_sub_epi16(_mm256_setzero_si256(), x);
+  } else {
+    return _mm256_mullo_epi16(x, opaque(_mm256_set1_epi16(static_cast<short>(k))));
+  }
+}
+
+template <int a, int b>
+MIRANDEL_AVX2 inline __m256i sum256(__m256i d, __m256i e, __m256i bias) {
+  if constexpr (a == 0 && b == 0) {
+    return bias;
+  } else if constexpr (a == 0) {
+    return _mm256_add_epi16(times256<b>(e), bias);
+  } else if constexpr (b == 0) {
+    return _mm256_add_epi16(times256<a>(d), bias);
+  } else {
+    return _mm256_add_epi16(_mm256_add_epi16(times256<a>(d), times256<b>(e)), bias);
+  }
+}
+
+struct Terms256 {
+  __m256i h, l;
+};
+
+template <bool kFull, ChromaSplit s>
+MIRANDEL_AVX2 inline Terms256 terms256(__m256i d, __m256i e) {
+  const __m256i p = sum256<s.rd, s.re>(d, e, _mm256_set1_epi16(kFull ? 128 : -4640));
+  if constexpr (s.whole()) {
+    return {kFull ? _mm256_srai_epi16(p, 8) : p, p};
+  } else {
+    const __m256i h = sum256<s.hd, s.he>(d, e, _mm256_srai_epi16(p, 8));
+    return {h, kFull ? h : _mm256_and_si256(p, _mm256_set1_epi16(0xFF))};
+  }
+}
+
+template <bool kFull, ChromaSplit s>
+MIRANDEL_AVX2 inline __m256i channel256(__m256i y, __m256i y42, const Terms256& t) {
+  if constexpr (kFull) {
+    return _mm256_add_epi16(y, t.h);
+  } else if constexpr (s.whole()) {
+    return _mm256_add_epi16(y, _mm256_srai_epi16(_mm256_add_epi16(y42, t.h), 8));
+  } else {
+    return _mm256_add_epi16(_mm256_add_epi16(y, t.h),
+                            _mm256_srli_epi16(_mm256_add_epi16(y42, t.l), 8));
+  }
+}
+
+struct Chroma256 {
+  Terms256 r, g, b;
+};
+
+template <bool kFull, ColorMatrix kM>
 MIRANDEL_AVX2 inline Chroma256 chromaTerms256(__m256i u16, __m256i v16) {
+  using S = RuleSplits<kFull, kM>;
   const __m256i d = _mm256_sub_epi16(u16, _mm256_set1_epi16(128));
   const __m256i e = _mm256_sub_epi16(v16, _mm256_set1_epi16(128));
-  if constexpr (kFull) {
-    const __m256i round = _mm256_set1_epi16(128);
-    const __m256i zero = _mm256_setzero_si256();
-    Chroma256 c;
-    c.hR = _mm256_add_epi16(
-        e, _mm256_srai_epi16(
-               _mm256_add_epi16(_mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(147))), round), 8));
-    c.lR = zero;
-    c.pG =
-        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(-48))),
-                                          _mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(-120)))),
-                         round);
-    c.hB = _mm256_add_epi16(
-        _mm256_add_epi16(d, d),
-        _mm256_srai_epi16(
-            _mm256_sub_epi16(round, _mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(37)))), 8));
-    c.lB = zero;
-    return c;
-  }
-  const __m256i bias = _mm256_set1_epi16(-4640);
-  const __m256i low = _mm256_set1_epi16(0xFF);
-  const __m256i pR = _mm256_add_epi16(_mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(203))), bias);
-  const __m256i pG =
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(-55))),
-                                        _mm256_mullo_epi16(e, opaque(_mm256_set1_epi16(-136)))),
-                       bias);
-  const __m256i pB = _mm256_add_epi16(_mm256_mullo_epi16(d, opaque(_mm256_set1_epi16(29))), bias);
-  Chroma256 c;
-  c.hR = _mm256_add_epi16(e, _mm256_srai_epi16(pR, 8));
-  c.lR = _mm256_and_si256(pR, low);
-  c.pG = pG;
-  c.hB = _mm256_add_epi16(_mm256_add_epi16(d, d), _mm256_srai_epi16(pB, 8));
-  c.lB = _mm256_and_si256(pB, low);
-  return c;
+  return {terms256<kFull, S::r>(d, e), terms256<kFull, S::g>(d, e), terms256<kFull, S::b>(d, e)};
 }
 
-MIRANDEL_AVX2 inline __m256i green256(__m256i y, __m256i y42, __m256i p) {
-  return _mm256_add_epi16(y, _mm256_srai_epi16(_mm256_add_epi16(y42, p), 8));
-}
-
-MIRANDEL_AVX2 inline __m256i channel256(__m256i y, __m256i y42, __m256i h, __m256i l) {
-  return _mm256_add_epi16(_mm256_add_epi16(y, h), _mm256_srli_epi16(_mm256_add_epi16(y42, l), 8));
-}
-
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 MIRANDEL_AVX2 inline void pixels32Avx2(const std::uint8_t* y, const Chroma256& c,
                                        std::uint8_t* out) {
+  using S = RuleSplits<kFull, kM>;
   const __m256i yBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
   const __m256i yEven = _mm256_and_si256(yBytes, _mm256_set1_epi16(0xFF));
   const __m256i yOdd = _mm256_srli_epi16(yBytes, 8);
-
-  __m256i b, g, r;
-  if constexpr (kFull) {
-    b = _mm256_packus_epi16(_mm256_add_epi16(yEven, c.hB), _mm256_add_epi16(yOdd, c.hB));
-    g = _mm256_packus_epi16(_mm256_add_epi16(yEven, _mm256_srai_epi16(c.pG, 8)),
-                            _mm256_add_epi16(yOdd, _mm256_srai_epi16(c.pG, 8)));
-    r = _mm256_packus_epi16(_mm256_add_epi16(yEven, c.hR), _mm256_add_epi16(yOdd, c.hR));
-  } else {
-    const __m256i y42Even = _mm256_mullo_epi16(yEven, opaque(_mm256_set1_epi16(42)));
-    const __m256i y42Odd = _mm256_mullo_epi16(yOdd, opaque(_mm256_set1_epi16(42)));
-    b = _mm256_packus_epi16(channel256(yEven, y42Even, c.hB, c.lB),
-                            channel256(yOdd, y42Odd, c.hB, c.lB));
-    g = _mm256_packus_epi16(green256(yEven, y42Even, c.pG), green256(yOdd, y42Odd, c.pG));
-    r = _mm256_packus_epi16(channel256(yEven, y42Even, c.hR, c.lR),
-                            channel256(yOdd, y42Odd, c.hR, c.lR));
+  __m256i y42Even = yEven, y42Odd = yOdd;  // unused for full range
+  if constexpr (!kFull) {
+    y42Even = _mm256_mullo_epi16(yEven, opaque(_mm256_set1_epi16(42)));
+    y42Odd = _mm256_mullo_epi16(yOdd, opaque(_mm256_set1_epi16(42)));
   }
+  const __m256i b = _mm256_packus_epi16(channel256<kFull, S::b>(yEven, y42Even, c.b),
+                                        channel256<kFull, S::b>(yOdd, y42Odd, c.b));
+  const __m256i g = _mm256_packus_epi16(channel256<kFull, S::g>(yEven, y42Even, c.g),
+                                        channel256<kFull, S::g>(yOdd, y42Odd, c.g));
+  const __m256i r = _mm256_packus_epi16(channel256<kFull, S::r>(yEven, y42Even, c.r),
+                                        channel256<kFull, S::r>(yOdd, y42Odd, c.r));
   const __m256i a = _mm256_set1_epi8(static_cast<char>(0xFF));
 
   const __m256i bgEven = _mm256_unpacklo_epi8(b, g);
@@ -267,7 +288,7 @@ MIRANDEL_AVX2 inline void pixels32Avx2(const std::uint8_t* y, const Chroma256& c
 
 // Each row converts one row, or two that share their chroma terms.
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void nv12Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);
@@ -275,15 +296,15 @@ void nv12Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint
   for (; x + 16 <= width; x += 16) {
     const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + x));
     const Chroma128 c =
-        chromaTerms128<kFull>(_mm_and_si128(pairs, lowBytes), _mm_srli_epi16(pairs, 8));
-    pixels16Sse2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels16Sse2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+        chromaTerms128<kFull, kM>(_mm_and_si128(pairs, lowBytes), _mm_srli_epi16(pairs, 8));
+    pixels16Sse2<kFull, kM>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels16Sse2<kFull, kM>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
-  nv12Tail<kFull>(y0, uv, out0, x, width);
-  if (y1 != nullptr) nv12Tail<kFull>(y1, uv, out1, x, width);
+  nv12Tail<kFull, kM>(y0, uv, out0, x, width);
+  if (y1 != nullptr) nv12Tail<kFull, kM>(y1, uv, out1, x, width);
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 void i420Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                  std::uint32_t width) {
@@ -293,15 +314,15 @@ void i420Rows128(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint
     const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2));
     const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2));
     const Chroma128 c =
-        chromaTerms128<kFull>(_mm_unpacklo_epi8(u8, zero), _mm_unpacklo_epi8(v8, zero));
-    pixels16Sse2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels16Sse2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+        chromaTerms128<kFull, kM>(_mm_unpacklo_epi8(u8, zero), _mm_unpacklo_epi8(v8, zero));
+    pixels16Sse2<kFull, kM>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels16Sse2<kFull, kM>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
-  i420Tail<kFull>(y0, u, v, out0, x, width);
-  if (y1 != nullptr) i420Tail<kFull>(y1, u, v, out1, x, width);
+  i420Tail<kFull, kM>(y0, u, v, out0, x, width);
+  if (y1 != nullptr) i420Tail<kFull, kM>(y1, u, v, out1, x, width);
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 MIRANDEL_AVX2 void nv12Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
                                const std::uint8_t* uv, std::uint8_t* out0, std::uint8_t* out1,
                                std::uint32_t width) {
@@ -310,18 +331,18 @@ MIRANDEL_AVX2 void nv12Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
   for (; x + 32 <= width; x += 32) {
     const __m256i pairs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(uv + x));
     const Chroma256 c =
-        chromaTerms256<kFull>(_mm256_and_si256(pairs, lowBytes), _mm256_srli_epi16(pairs, 8));
-    pixels32Avx2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels32Avx2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+        chromaTerms256<kFull, kM>(_mm256_and_si256(pairs, lowBytes), _mm256_srli_epi16(pairs, 8));
+    pixels32Avx2<kFull, kM>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels32Avx2<kFull, kM>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
   // SSE2 for the next 16 pixels, then the scalar tail.
   _mm256_zeroupper();
   const std::size_t o = 4 * static_cast<std::size_t>(x);
-  nv12Rows128<kFull>(y0 + x, y1 == nullptr ? nullptr : y1 + x, uv + x, out0 + o,
-                     out1 == nullptr ? nullptr : out1 + o, width - x);
+  nv12Rows128<kFull, kM>(y0 + x, y1 == nullptr ? nullptr : y1 + x, uv + x, out0 + o,
+                         out1 == nullptr ? nullptr : out1 + o, width - x);
 }
 
-template <bool kFull>
+template <bool kFull, ColorMatrix kM>
 MIRANDEL_AVX2 void i420Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
                                const std::uint8_t* u, const std::uint8_t* v, std::uint8_t* out0,
                                std::uint8_t* out1, std::uint32_t width) {
@@ -331,14 +352,14 @@ MIRANDEL_AVX2 void i420Rows256(const std::uint8_t* y0, const std::uint8_t* y1,
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x / 2)));
     const __m256i v16 =
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x / 2)));
-    const Chroma256 c = chromaTerms256<kFull>(u16, v16);
-    pixels32Avx2<kFull>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
-    if (y1 != nullptr) pixels32Avx2<kFull>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
+    const Chroma256 c = chromaTerms256<kFull, kM>(u16, v16);
+    pixels32Avx2<kFull, kM>(y0 + x, c, out0 + 4 * static_cast<std::size_t>(x));
+    if (y1 != nullptr) pixels32Avx2<kFull, kM>(y1 + x, c, out1 + 4 * static_cast<std::size_t>(x));
   }
   _mm256_zeroupper();
   const std::size_t o = 4 * static_cast<std::size_t>(x);
-  i420Rows128<kFull>(y0 + x, y1 == nullptr ? nullptr : y1 + x, u + x / 2, v + x / 2, out0 + o,
-                     out1 == nullptr ? nullptr : out1 + o, width - x);
+  i420Rows128<kFull, kM>(y0 + x, y1 == nullptr ? nullptr : y1 + x, u + x / 2, v + x / 2, out0 + o,
+                         out1 == nullptr ? nullptr : out1 + o, width - x);
 }
 
 // ---- 10-bit, AVX2: 16 pixels per step in 32-bit lanes ----
@@ -376,7 +397,7 @@ MIRANDEL_AVX2 inline void pixels8Wide(__m128i yWords, __m256i tB, __m256i tG, __
 
 MIRANDEL_AVX2 void wideRowsAvx2(const YuvPicture& p, std::uint32_t r, std::uint8_t* out0,
                                 std::uint8_t* out1) {
-  const YuvRule rule = yuvRule(p.bitDepth, p.range);
+  const YuvRule rule = yuvRule(p.bitDepth, p.range, p.matrix);
   WideConstants k;
   k.luma = _mm256_set1_epi32(rule.luma);
   k.yOffset = _mm256_set1_epi32(rule.yOffset);
@@ -434,42 +455,50 @@ MIRANDEL_AVX2 void wideRowsAvx2(const YuvPicture& p, std::uint32_t r, std::uint8
   wideRowsFrom(p, r, x, out0, out1);
 }
 
+template <bool kFull, ColorMatrix kM>
 void nv12RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
                   std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12Rows128<false>(y0, y1, uv, out0, out1, width);
+  nv12Rows128<kFull, kM>(y0, y1, uv, out0, out1, width);
 }
+template <bool kFull, ColorMatrix kM>
 void i420RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                   const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                   std::uint32_t width) {
-  i420Rows128<false>(y0, y1, u, v, out0, out1, width);
+  i420Rows128<kFull, kM>(y0, y1, u, v, out0, out1, width);
 }
+template <bool kFull, ColorMatrix kM>
 void nv12RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
                   std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12Rows256<false>(y0, y1, uv, out0, out1, width);
+  nv12Rows256<kFull, kM>(y0, y1, uv, out0, out1, width);
 }
+template <bool kFull, ColorMatrix kM>
 void i420RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
                   const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
                   std::uint32_t width) {
-  i420Rows256<false>(y0, y1, u, v, out0, out1, width);
+  i420Rows256<kFull, kM>(y0, y1, u, v, out0, out1, width);
 }
-void nv12FullRowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
-                      std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12Rows128<true>(y0, y1, uv, out0, out1, width);
-}
-void i420FullRowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
-                      const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
-                      std::uint32_t width) {
-  i420Rows128<true>(y0, y1, u, v, out0, out1, width);
-}
-void nv12FullRowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
-                      std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width) {
-  nv12Rows256<true>(y0, y1, uv, out0, out1, width);
-}
-void i420FullRowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
-                      const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
-                      std::uint32_t width) {
-  i420Rows256<true>(y0, y1, u, v, out0, out1, width);
-}
+
+// Every range and matrix.
+#define MIRANDEL_ROWS(kFull, kM)                                                                 \
+  template void nv12RowsSse2<kFull, kM>(const std::uint8_t*, const std::uint8_t*,                \
+                                        const std::uint8_t*, std::uint8_t*, std::uint8_t*,       \
+                                        std::uint32_t);                                          \
+  template void i420RowsSse2<kFull, kM>(const std::uint8_t*, const std::uint8_t*,                \
+                                        const std::uint8_t*, const std::uint8_t*, std::uint8_t*, \
+                                        std::uint8_t*, std::uint32_t);                           \
+  template void nv12RowsAvx2<kFull, kM>(const std::uint8_t*, const std::uint8_t*,                \
+                                        const std::uint8_t*, std::uint8_t*, std::uint8_t*,       \
+                                        std::uint32_t);                                          \
+  template void i420RowsAvx2<kFull, kM>(const std::uint8_t*, const std::uint8_t*,                \
+                                        const std::uint8_t*, const std::uint8_t*, std::uint8_t*, \
+                                        std::uint8_t*, std::uint32_t);
+MIRANDEL_ROWS(false, ColorMatrix::kBt709)
+MIRANDEL_ROWS(true, ColorMatrix::kBt709)
+MIRANDEL_ROWS(false, ColorMatrix::kBt601)
+MIRANDEL_ROWS(true, ColorMatrix::kBt601)
+MIRANDEL_ROWS(false, ColorMatrix::kBt2020)
+MIRANDEL_ROWS(true, ColorMatrix::kBt2020)
+#undef MIRANDEL_ROWS
 
 }  // namespace mirandel::simd
 #endif

@@ -35,8 +35,8 @@ clip h264-200x120 200x120 40 -pix_fmt yuv420p -g 30 -bf 0 $h264
 clip h264-200x120-bframes 200x120 30 -pix_fmt yuv420p -g 30 -bf 3 $h264
 clip h264-200x120-fullrange 200x120 6 -pix_fmt yuvj420p -color_range pc -bf 0 $h264
 # Wine's GStreamer pipeline hands pictures of 720 rows and more on as BT.601 with centred
-# chroma and converts any others; flagged so, they pass unchanged. The flags change nothing
-# for our decoders, which convert by BT.709 whatever the stream says.
+# chroma and converts any others; flagged so, they pass unchanged. Our decoders convert them
+# by BT.601, as the flags say.
 hd="-colorspace smpte170m -color_primaries smpte170m -color_trc smpte170m"
 hd="$hd -chroma_sample_location center"
 clip h264-1920x1080 1920x1080 4 -pix_fmt yuv420p -bf 0 $hd $h264

@@ -4,15 +4,19 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/TestPlatform.h"
+#include "video/LinearLight.h"
 #include "video/PictureGeometry.h"
 #include "video/Yuv420ToBgra.h"
 #include "video/test_convert_pictures.h"
@@ -22,6 +26,7 @@ namespace {
 
 using test::Format;
 using test::GuardedBuffer;
+using test::kDescriptions;
 using test::kFormats;
 using test::TestPicture;
 
@@ -151,6 +156,115 @@ TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult)
   }
 }
 
+// The exact formula for one pixel, in double precision: Y' and Pb, Pr from the codes, R'G'B'
+// by the matrix's Kr and Kb, then either the signal as it is, or through linear light by
+// the transfer formulas, with no tables.
+Bgra formulaPixel(std::uint32_t depth, ColorRange range, const test::Description& d, int y, int u,
+                  int v) {
+  const double kr = d.matrix == ColorMatrix::kBt601    ? 0.299
+                    : d.matrix == ColorMatrix::kBt2020 ? 0.2627
+                                                       : 0.2126;
+  const double kb = d.matrix == ColorMatrix::kBt601    ? 0.114
+                    : d.matrix == ColorMatrix::kBt2020 ? 0.0593
+                                                       : 0.0722;
+  const double scale = 1 << (depth - 8), maxCode = (1 << depth) - 1;
+  const bool limited = range == ColorRange::kLimited;
+  const double luma = (y - (limited ? 16 * scale : 0)) / (limited ? 219 * scale : maxCode);
+  const double pb = (u - 128 * scale) / (limited ? 224 * scale : maxCode);
+  const double pr = (v - 128 * scale) / (limited ? 224 * scale : maxCode);
+  const double r = luma + 2 * (1 - kr) * pr, b = luma + 2 * (1 - kb) * pb;
+  std::array<double, 3> rgb = {r, (luma - kr * r - kb * b) / (1 - kr - kb), b};
+  if (d.transfer != ColorTransfer::kSdr || d.primaries != ColorPrimaries::kBt709) {
+    std::array<double, 3> light{};
+    for (int i = 0; i < 3; ++i) light[i] = displayLightOf(d.transfer, rgb[i]);
+    for (int i = 0; i < 3; ++i) {
+      double x = light[i];
+      if (d.primaries == ColorPrimaries::kBt2020) {
+        x = kBt2020ToBt709[3 * i] * light[0] + kBt2020ToBt709[3 * i + 1] * light[1] +
+            kBt2020ToBt709[3 * i + 2] * light[2];
+      }
+      rgb[i] = sdrSignalOf(x);
+    }
+  }
+  const auto level = [](double c) {
+    return static_cast<std::uint8_t>(std::lround(255 * std::clamp(c, 0.0, 1.0)));
+  };
+  return {level(rgb[2]), level(rgb[1]), level(rgb[0]), 255};
+}
+
+// Every rule, by the matrix and through linear light, at 8 and 10 bits and in both ranges, on
+// a grid of codes across the whole range, held to the exact formula within one level.
+// Guards against a matrix's weights or signs mixed up (BT.601 green from BT.709's weights),
+// chroma scaled as luma, a linear-light table indexed off by a step or read from the wrong
+// end, the primaries' rows swapped, and an output table that rounds whole steps away.
+TEST(ConvertFormula, EveryRuleStaysWithinOneLevelOfTheExactFormula) {
+  for (std::uint32_t depth : {8u, 10u}) {
+    for (ColorRange range : {ColorRange::kLimited, ColorRange::kFull}) {
+      for (const test::Description& d : kDescriptions) {
+        YuvPicture p;
+        p.bitDepth = static_cast<std::uint8_t>(depth);
+        setColorSpace(p, {d.matrix, d.transfer, d.primaries, range});
+        const YuvRule rule = yuvRule(depth, range, d.matrix);
+        const int step = depth == 8 ? 5 : 19, top = (1 << depth) - 1;
+        int worst = 0;
+        for (int y = 0; y <= top; y += step) {
+          for (int u = 0; u <= top; u += step) {
+            for (int v = 0; v <= top; v += step) {
+              Bgra ours{};
+              if (needsLinearLight(p)) {
+                linearPixel(linearRuleFor(p), y, u, v, ours.data());
+              } else {
+                yuvToBgraPixel(rule, y, u, v, ours.data());
+              }
+              const Bgra exact = formulaPixel(depth, range, d, y, u, v);
+              for (int c = 0; c < 4; ++c) worst = std::max(worst, std::abs(ours[c] - exact[c]));
+            }
+          }
+        }
+        EXPECT_LE(worst, 1) << d.name << " " << depth << "-bit"
+                            << (range == ColorRange::kFull ? " full" : " limited");
+      }
+    }
+  }
+}
+
+// Known points of the transfers, from the standards' own figures.
+// Guards against reference white placed anywhere but at SDR white (HLG's 75 % signal and PQ's
+// 203 cd/m2), HLG without its system gamma, PQ in the wrong units, and a tone curve that
+// dents the mid-tones or turns back down in the highlights.
+TEST(ConvertFormula, TransfersPutReferenceWhiteAtSdrWhite) {
+  struct Point {
+    const char* what;
+    ColorTransfer transfer;
+    double signal, light;
+  };
+  const Point points[] = {
+      {"SDR mid grey", ColorTransfer::kSdr, 0.5, 0.18946},  // 0.5^2.4
+      {"SDR white", ColorTransfer::kSdr, 1.0, 1.0},
+      {"HLG reference white", ColorTransfer::kHlg, 0.75, 1.0015},
+      {"HLG half signal", ColorTransfer::kHlg, 0.5, 0.24943},  // (1/12)^1.2 * 1000/203
+      {"HLG peak", ColorTransfer::kHlg, 1.0, 1000.0 / 203},
+      {"PQ 203 cd/m2", ColorTransfer::kPq, 0.58069, 1.0},
+      {"PQ 50 cd/m2", ColorTransfer::kPq, 0.43994, 50.0 / 203},
+      {"PQ 1000 cd/m2", ColorTransfer::kPq, 0.75183, 1.0},
+      {"PQ black", ColorTransfer::kPq, 0.0, 0.0},
+  };
+  for (const Point& p : points) {
+    EXPECT_NEAR(displayLightOf(p.transfer, p.signal), p.light, 0.001 * std::max(1.0, p.light))
+        << p.what;
+  }
+  double last = 0;
+  for (double x = 0; x <= 2; x += 1.0 / 64) {
+    const double t = pqToneCurve(x);
+    EXPECT_GE(t, last) << x;
+    if (x <= 0.5) {
+      EXPECT_EQ(t, x);
+    }
+    last = t;
+  }
+  EXPECT_EQ(pqToneCurve(1.0), 1.0);
+}
+
 // Rows `row` and `row + 1` of the picture (out1 null: `row` alone, with its chroma row) by the
 // row function of one level, as the picture conversion walks them; false when this CPU or build
 // lacks the level.
@@ -159,17 +273,18 @@ bool convertRows(SimdLevel level, const YuvPicture& p, std::uint32_t row, std::u
   const std::uint8_t* y0 = p.y + row * p.yStride;
   const std::uint8_t* y1 = out1 != nullptr ? y0 + p.yStride : nullptr;
   const std::uint8_t* u = p.u + (row / 2) * p.uStride;
-  if (p.bitDepth > 8) {
-    const WideRowsFn wide = wideRowsFunction(level);
+  if (p.bitDepth > 8 || needsLinearLight(p)) {
+    const WideRowsFn wide =
+        needsLinearLight(p) ? linearRowsFunction(level) : wideRowsFunction(level);
     if (wide != nullptr) wide(p, row, out0, out1);
     return wide != nullptr;
   }
   if (p.layout == ChromaLayout::kPlanar) {
-    const I420RowsFn i420 = i420RowsFunction(level, p.range);
+    const I420RowsFn i420 = i420RowsFunction(level, p.range, p.matrix);
     if (i420 != nullptr) i420(y0, y1, u, p.v + (row / 2) * p.vStride, out0, out1, p.width);
     return i420 != nullptr;
   }
-  const Nv12RowsFn nv12 = nv12RowsFunction(level, p.range);
+  const Nv12RowsFn nv12 = nv12RowsFunction(level, p.range, p.matrix);
   if (nv12 != nullptr) nv12(y0, y1, u, out0, out1, p.width);
   return nv12 != nullptr;
 }
@@ -202,41 +317,60 @@ std::string firstMismatch(const YuvPicture& p, const std::vector<std::uint8_t>& 
 
 // Every (Y, U, V) triple in every format, one row pair of a 4096 x 4096 picture at a time: the
 // 2 x 2 luma block of chroma sample c carries 4 * (c % 64) + 0..3, the same in every row pair,
-// and chroma sample c of row pair r the pair 32 * r + c / 64. 10-bit formats take those codes
-// times four plus two low bits that vary with the position, on one row pair in eight, which
-// keeps the sanitizer builds quick. The SIMD rows are held to the scalar row pairs (of the first
-// format with the same depth and range: the samples are the same), which the odd-size test
-// below holds to the per-pixel rule.
-// Guards against any lane, rounding or saturation slip in the SIMD rows.
+// and chroma sample c of row pair r the pair 32 * r + c / 64. 8-bit formats go through every
+// matrix rule; 10-bit formats take those codes times four plus two low bits that vary with the
+// position, on one row pair in eight, by the BT.709 rule and through linear light (BT.2020 HLG),
+// which keeps the sanitizer builds quick. The SIMD rows are held to the scalar row pairs (of the
+// first format with the same depth, range and description: the samples are the same), which the
+// odd-size test below holds to the per-pixel rules.
+// Guards against any lane, rounding or saturation slip in the SIMD rows, such as a 16-bit sum
+// that overflows for one matrix's constants only.
 TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
   constexpr std::uint32_t kWidth = 4096, kChroma = kWidth / 2;
   const auto code = [](const Format& f, std::uint32_t v, std::uint32_t position) {
     return static_cast<int>(f.bitDepth > 8 ? 4 * v + (position * 2654435761u >> 30) : v);
   };
-  std::vector<TestPicture> pictures;
+  struct Case {
+    const Format* format;
+    const test::Description* description;
+  };
+  std::vector<Case> cases;
   for (const Format& f : kFormats) {
-    TestPicture& picture = pictures.emplace_back(f, kWidth, 2);
+    for (const test::Description& d : kDescriptions) {
+      const bool matrixRule =
+          d.transfer == ColorTransfer::kSdr && d.primaries == ColorPrimaries::kBt709;
+      if (f.bitDepth > 8 ? (d.matrix == ColorMatrix::kBt709 || d.transfer == ColorTransfer::kHlg)
+                         : matrixRule) {
+        cases.push_back({&f, &d});
+      }
+    }
+  }
+  std::vector<TestPicture> pictures;
+  for (const Case& c : cases) {
+    TestPicture& picture = pictures.emplace_back(*c.format, kWidth, 2, 0, *c.description);
     for (std::uint32_t x = 0; x < 2 * kWidth; ++x) {
       picture.setLuma(x % kWidth, x / kWidth,
-                      code(f, 4 * (x / 2 % 64) + x / kWidth * 2 + x % 2, x));
+                      code(*c.format, 4 * (x / 2 % 64) + x / kWidth * 2 + x % 2, x));
     }
   }
   for (std::uint32_t pairRow = 0; pairRow < kChroma; ++pairRow) {
-    std::map<std::pair<int, ColorRange>, std::vector<std::uint8_t>> wanted;
-    for (std::size_t i = 0; i < std::size(kFormats); ++i) {
-      const Format& f = kFormats[i];
+    std::map<std::tuple<int, ColorRange, const test::Description*>, std::vector<std::uint8_t>>
+        wanted;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const Format& f = *cases[i].format;
       if (f.bitDepth > 8 && pairRow % 8 != 0) continue;
       for (std::uint32_t c = 0; c < kChroma; ++c) {
         const std::uint32_t pair = 32 * pairRow + c / 64, at = pairRow * kChroma + c;
         pictures[i].setChroma(c, 0, code(f, pair >> 8, at), code(f, pair & 0xFF, ~at));
       }
       const YuvPicture& p = pictures[i].view();
-      std::vector<std::uint8_t>& want = wanted[{f.bitDepth, f.range}];
+      std::vector<std::uint8_t>& want = wanted[{f.bitDepth, f.range, cases[i].description}];
       if (want.empty()) {
         want.resize(kWidth * 2 * 4);
         convertRows(SimdLevel::kScalar, p, 0, want.data(), want.data() + kWidth * 4);
       }
-      ASSERT_EQ(firstMismatch(p, want, SimdLevel::kSse2), "") << f.name << " row pair " << pairRow;
+      ASSERT_EQ(firstMismatch(p, want, SimdLevel::kSse2), "")
+          << f.name << " " << cases[i].description->name << " row pair " << pairRow;
     }
   }
 }
@@ -256,12 +390,16 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
          {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 99u}) {
       for (std::uint32_t height : {1u, 2u, 3u, 5u}) {
         for (std::size_t pad : {0u, 1u, 7u}) {
-          TestPicture picture(format, width, height, pad);
+          // The colour descriptions take turns across the sizes.
+          const test::Description& description =
+              kDescriptions[(width + height + pad) % std::size(kDescriptions)];
+          TestPicture picture(format, width, height, pad, description);
           picture.randomise(seed, false);
           const YuvPicture& p = picture.view();
           const std::vector<std::uint8_t> want = picture.reference();
           std::ostringstream where;
-          where << format.name << " " << width << "x" << height << " pad " << pad;
+          where << format.name << " " << description.name << " " << width << "x" << height
+                << " pad " << pad;
           GuardedBuffer out(want.size());
           convertToBgra(p, out.data(), std::size_t{width} * 4);
           ASSERT_TRUE(std::equal(want.begin(), want.end(), out.data())) << where.str();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/TestPlatform.h"
+#include "video/LinearLight.h"
 #include "video/PictureGeometry.h"
 #include "video/Yuv420ToBgra.h"
 
@@ -38,17 +39,44 @@ inline const Format kFormats[] = {
     {"P010 full range", ChromaLayout::kInterleaved, 10, SampleAlignment::kHigh, ColorRange::kFull},
 };
 
+// Colour descriptions other than BT.709 SDR, each with the format's range: the other matrix
+// rules, and the linear-light paths (BT.2020 primaries with the SDR transfer, HLG, PQ).
+struct Description {
+  const char* name;
+  ColorMatrix matrix;
+  ColorTransfer transfer;
+  ColorPrimaries primaries;
+};
+
+inline const Description kBt709 = {"BT.709", ColorMatrix::kBt709, ColorTransfer::kSdr,
+                                   ColorPrimaries::kBt709};
+inline const Description kDescriptions[] = {
+    kBt709,
+    {"BT.601", ColorMatrix::kBt601, ColorTransfer::kSdr, ColorPrimaries::kBt709},
+    {"BT.2020 matrix", ColorMatrix::kBt2020, ColorTransfer::kSdr, ColorPrimaries::kBt709},
+    {"BT.2020 SDR", ColorMatrix::kBt2020, ColorTransfer::kSdr, ColorPrimaries::kBt2020},
+    {"BT.2020 HLG", ColorMatrix::kBt2020, ColorTransfer::kHlg, ColorPrimaries::kBt2020},
+    {"BT.2020 PQ", ColorMatrix::kBt2020, ColorTransfer::kPq, ColorPrimaries::kBt2020},
+    {"BT.709 HLG", ColorMatrix::kBt709, ColorTransfer::kHlg, ColorPrimaries::kBt709},
+};
+
 // A picture in one of the formats, in planes that end at guard pages with rows `pad` samples
 // longer than needed; with the plain sample values beside.
 class TestPicture {
  public:
-  TestPicture(const Format& f, std::uint32_t width, std::uint32_t height, std::size_t pad = 0)
+  TestPicture(const Format& f, std::uint32_t width, std::uint32_t height, std::size_t pad = 0,
+              const Description& d = kBt709)
       : cw_((width + 1) / 2),
         ys_(std::size_t{width} * height),
         us_(std::size_t{cw_} * ((height + 1) / 2)),
         vs_(us_.size()) {
     const bool planar = f.layout == ChromaLayout::kPlanar;
-    p_ = {f.layout, f.bitDepth, f.alignment, f.range, width, height};
+    p_.layout = f.layout;
+    p_.bitDepth = f.bitDepth;
+    p_.alignment = f.alignment;
+    p_.width = width;
+    p_.height = height;
+    setColorSpace(p_, {d.matrix, d.transfer, d.primaries, f.range});
     p_.y = plane(width, height, pad, p_.yStride);
     p_.u = plane(planar ? cw_ : 2 * cw_, (height + 1) / 2, pad, p_.uStride);
     if (planar) p_.v = plane(cw_, (height + 1) / 2, pad, p_.vStride);
@@ -88,13 +116,18 @@ class TestPicture {
     }
   }
 
-  // Each pixel by the rule, from the plain values.
+  // Each pixel by the per-pixel rule of its colour description, from the plain values.
   std::vector<std::uint8_t> reference() const {
-    const YuvRule rule = yuvRule(p_.bitDepth, p_.range);
+    const YuvRule rule = yuvRule(p_.bitDepth, p_.range, p_.matrix);
+    const bool linear = needsLinearLight(p_);
     std::vector<std::uint8_t> out(ys_.size() * 4);
     for (std::size_t i = 0; i < ys_.size(); ++i) {
       const std::size_t c = i / p_.width / 2 * cw_ + i % p_.width / 2;
-      yuvToBgraPixel(rule, ys_[i], us_[c], vs_[c], out.data() + i * 4);
+      if (linear) {
+        linearPixel(linearRuleFor(p_), ys_[i], us_[c], vs_[c], out.data() + i * 4);
+      } else {
+        yuvToBgraPixel(rule, ys_[i], us_[c], vs_[c], out.data() + i * 4);
+      }
     }
     return out;
   }

@@ -16,28 +16,58 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   const bool hevc = spec.codec == kCodecHevc;
   const bool ts = spec.bFramesWithAudio;
   const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-  const std::string name = std::string(hevc ? "hevc" : "h264") + "-" + size + "-" +
-                           std::to_string(spec.frames) + "-" + spec.pixFmt +
-                           (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") +
-                           (ts     ? "-bframes-aac.ts"
-                            : hevc ? ".hevc"
-                                   : ".h264");
+  const ColorCodes& c = spec.color;
+  const std::string colors = c == ColorCodes{}
+                                 ? ""
+                                 : "-c" + std::to_string(c.primaries) + "." +
+                                       std::to_string(c.transfer) + "." + std::to_string(c.matrix);
+  const std::string name =
+      std::string(hevc ? "hevc" : "h264") + "-" + size + "-" + std::to_string(spec.frames) + "-" +
+      spec.pixFmt + (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") + colors +
+      (spec.source.empty() ? "" : "-" + spec.source) + (spec.gstreamer ? "-gst" : "") +
+      (ts     ? "-bframes-aac.ts"
+       : hevc ? ".hevc"
+              : ".h264");
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/" + name;
   if (std::filesystem::exists(path)) return path;
   // Several test processes may want the same clip at once: each writes its
   // own file and renames it into place.
   const std::string partial = path + ".part" + std::to_string(getpid());
-  std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " +
-                        std::string(spec.flat ? "color=c=gray:size=" : "testsrc2=size=") + size +
-                        ":rate=30";
+  if (spec.gstreamer) {
+    const std::string pipeline =
+        "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(spec.frames) +
+        " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(spec.width) +
+        ",height=" + std::to_string(spec.height) +
+        " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
+        " ! filesink location='" +
+        partial + "'";
+    if (std::system(pipeline.c_str()) != 0) return "";
+    std::filesystem::rename(partial, path);
+    return path;
+  }
+  const std::string source =
+      spec.flat ? "color=c=gray:" : (spec.source.empty() ? "testsrc2" : spec.source) + "=";
+  std::string command =
+      "ffmpeg -nostdin -v error -y -f lavfi -i " + source + "size=" + size + ":rate=30";
   if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
   command += " -frames:v " + std::to_string(spec.frames) + " -pix_fmt " + spec.pixFmt + " -g 30";
   if (spec.fullRange) command += " -color_range pc";
+  // Each code given is flagged: to libavcodec for the container and libx264, and in x265's
+  // own parameters, which is where libx265 takes them from.
+  std::string x265Colors;
+  const auto flag = [&](std::uint8_t code, const char* option, const char* x265) {
+    if (code == 2) return;
+    command += std::string(" -") + option + " " + std::to_string(code);
+    x265Colors += std::string(":") + x265 + "=" + std::to_string(code);
+  };
+  flag(c.primaries, "color_primaries", "colorprim");
+  flag(c.transfer, "color_trc", "transfer");
+  flag(c.matrix, "colorspace", "colormatrix");
   const std::string bFrames = ts ? "3" : "0";
-  command +=
-      hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames + ":log-level=error"
-           : " -c:v libx264 -preset veryfast -bf " + bFrames;
+  command += hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames +
+                        ":log-level=error" + x265Colors
+                  : " -c:v libx264 -preset veryfast -bf " + bFrames;
   // One encoder thread keeps the memory of a huge flat picture down; it only has to be refused.
   if (spec.flat) command += " -threads 1 -preset ultrafast";
   command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
@@ -47,6 +77,12 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   if (std::system(command.c_str()) != 0) return "";
   std::filesystem::rename(partial, path);
   return path;
+}
+
+ColorSpace colorSpaceOf(const ClipSpec& spec) {
+  ColorCodes codes = spec.color;
+  codes.fullRange = spec.fullRange || spec.pixFmt == "yuvj420p";
+  return mirandel::colorSpaceOf(codes, spec.height);
 }
 
 std::vector<AccessUnit> readAccessUnits(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "video/AccessUnit.h"
+#include "video/ColorSpace.h"
 
 namespace mirandel::test {
 
@@ -25,9 +26,21 @@ struct ClipSpec {
   // A flat grey picture instead of the test pattern: cheap to encode at
   // sizes that only need to be refused.
   bool flat = false;
+  // The colour description flagged in the stream's VUI; codes left at 2
+  // (unspecified) are not passed to the encoder. fullRange here is unused.
+  ColorCodes color;
+  // Another lavfi source in place of the test pattern ("smptehdbars").
+  std::string source;
+  // Made by GStreamer instead (gst-launch-1.0: videotestsrc's colour bars through x264enc,
+  // which flags the colour description it chooses itself), H.264 8-bit only.
+  bool gstreamer = false;
 };
 
-// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) into
+// What the decoder should make of the clip's pictures.
+ColorSpace colorSpaceOf(const ClipSpec& spec);
+
+// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) with ffmpeg, or
+// colour bars with GStreamer, into
 // `dir` unless the file is there already; answers its path, or "" when ffmpeg
 // failed.
 std::string makeClip(const ClipSpec& spec, const std::string& dir);

@@ -74,7 +74,7 @@ YuvPicture rawPicture(const std::string& raw, const test::ClipSpec& spec, std::s
   YuvPicture p;
   p.layout = ChromaLayout::kPlanar;
   p.bitDepth = sample == 2 ? 10 : 8;
-  p.range = spec.fullRange || spec.pixFmt == "yuvj420p" ? ColorRange::kFull : ColorRange::kLimited;
+  setColorSpace(p, test::colorSpaceOf(spec));
   p.width = spec.width;
   p.height = spec.height;
   p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(spec);

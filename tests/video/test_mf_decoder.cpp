@@ -65,6 +65,7 @@ struct Planes {
   std::uint32_t width = 0, height = 0;
   std::uint8_t bitDepth = 0;
   ColorRange range = ColorRange::kLimited;
+  ColorMatrix matrix = ColorMatrix::kBt709;
   std::vector<std::uint8_t> y, u, v;
 };
 
@@ -88,7 +89,7 @@ class RecordingBackend final : public DecoderBackend {
   struct Tap final : PictureSink {
     Tap(PictureSink& next, std::vector<Planes>& planes) : next_(next), planes_(planes) {}
     void picture(const YuvPicture& p, std::int64_t pts) override {
-      Planes out{p.width, p.height, p.bitDepth, p.range, {}, {}, {}};
+      Planes out{p.width, p.height, p.bitDepth, p.range, p.matrix, {}, {}, {}};
       if (p.bitDepth == 8 && p.layout == ChromaLayout::kInterleaved) {
         for (std::uint32_t r = 0; r < p.height; ++r) {
           out.y.insert(out.y.end(), p.y + r * p.yStride, p.y + r * p.yStride + p.width);
@@ -140,11 +141,13 @@ struct RecordedDecoder {
 
 // Frame n of FFmpeg's decode: 8-bit 4:2:0 planes.
 YuvPicture referenceFrame(const std::vector<std::uint8_t>& raw, std::uint32_t width,
-                          std::uint32_t height, ColorRange range, std::size_t n) {
+                          std::uint32_t height, ColorRange range, ColorMatrix matrix,
+                          std::size_t n) {
   const std::size_t w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2;
   YuvPicture p;
   p.layout = ChromaLayout::kPlanar;
   p.range = range;
+  p.matrix = matrix;
   p.width = width;
   p.height = height;
   p.y = raw.data() + n * (w * h + 2 * cw * ch);
@@ -166,6 +169,8 @@ struct StreamCase {
   const char* name;
   std::uint32_t width, height;
   ColorRange range;
+  // What the stream's description gives: unflagged below 720 rows, or flagged, BT.601.
+  ColorMatrix matrix = ColorMatrix::kBt601;
 };
 
 void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
@@ -190,13 +195,12 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MFStream, ::testing::ValuesIn(kStreams), [](c
 // Guards against the decoder's buffer misread: the padding rows of a 1080p
 // frame shown (1920 x 1088) when the decoder names no display area, chroma
 // read from the wrong row or with the wrong pitch, a full-range stream taken
-// as limited; against pictures lost or repeated at the first output-type
-// change; against pictures delivered with the stamps of the unit that
-// released them (Wine's decoder gives each picture one unit late, later
-// with B-pictures) or whose time does not come back as the unit's pts; and
-// against a drain that leaves ready pictures inside the decoder, so they
-// pile up. The stream is fed twice: the second pass pushes out what the
-// decoder still holds of the first.
+// as limited, a BT.601 stream converted as BT.709; against pictures lost or repeated at the first
+// output-type change; against pictures delivered with the stamps of the unit that released them
+// (Wine's decoder gives each picture one unit late, later with B-pictures) or whose time does not
+// come back as the unit's pts; and against a drain that leaves ready pictures inside the decoder,
+// so they pile up. The stream is fed twice: the second pass pushes out what the decoder still holds
+// of the first.
 TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps) {
   const StreamCase& c = GetParam();
   CodecKind codec = kCodecNone;
@@ -246,7 +250,8 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
     ASSERT_EQ(p.height, c.height) << "picture " << n;
     ASSERT_EQ(p.bitDepth, 8) << "an 8-bit stream as NV12";
     EXPECT_EQ(p.range, c.range) << "picture " << n;
-    const YuvPicture ref = referenceFrame(raw, c.width, c.height, c.range, n);
+    EXPECT_EQ(p.matrix, c.matrix) << "picture " << n;
+    const YuvPicture ref = referenceFrame(raw, c.width, c.height, c.range, c.matrix, n);
     lumaDiff = std::max(lumaDiff, largestDifference(p.y.data(), ref.y, w * h));
     chromaDiff = std::max(chromaDiff, largestDifference(p.u.data(), ref.u, chroma));
     chromaDiff = std::max(chromaDiff, largestDifference(p.v.data(), ref.v, chroma));

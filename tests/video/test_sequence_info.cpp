@@ -40,7 +40,8 @@ std::optional<SequenceInfo> firstSequenceIn(const std::vector<AccessUnit>& units
 void PrintTo(const SequenceInfo& s, std::ostream* os) {
   *os << "coded " << s.codedWidth << "x" << s.codedHeight << ", " << s.width << "x" << s.height
       << " at " << s.cropX << "," << s.cropY << ", chroma format " << s.chromaFormat << ", "
-      << s.bitDepth << "-bit" << (s.fullRange ? ", full range" : "");
+      << s.bitDepth << "-bit" << (s.color.fullRange ? ", full range" : "") << ", colour "
+      << int{s.color.primaries} << "/" << int{s.color.transfer} << "/" << int{s.color.matrix};
 }
 
 namespace {
@@ -51,12 +52,16 @@ struct ClipCase {
   SequenceInfo want;
 };
 
-// coded size, visible area, chroma format, bit depth, full range
+// coded size, visible area, chroma format, bit depth, full range, colour description
 SequenceInfo info(std::uint32_t codedWidth, std::uint32_t codedHeight, std::uint32_t width,
                   std::uint32_t height, std::uint32_t chroma = 1, std::uint32_t depth = 8,
-                  bool full = false) {
-  return {codedWidth, codedHeight, 0, 0, width, height, chroma, depth, full};
+                  bool full = false, ColorCodes color = {}) {
+  color.fullRange = full;
+  return {codedWidth, codedHeight, 0, 0, width, height, chroma, depth, color};
 }
+
+const ColorCodes kBt601Codes{6, 6, 6};
+const ColorCodes kHlgCodes{9, 18, 9};
 
 const ClipCase kClips[] = {
     {"H264", {kCodecH264, 200, 120, 6}, info(208, 128, 200, 120)},
@@ -79,6 +84,27 @@ const ClipCase kClips[] = {
       .fullRange = true},
      info(208, 128, 198, 118, 1, 10, true)},
     {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, info(64, 48, 64, 48, 1, 12)},
+    // The colour description of the VUI, after the range flag.
+    {"H264Bt601",
+     {.codec = kCodecH264, .width = 200, .height = 120, .frames = 2, .color = kBt601Codes},
+     info(208, 128, 200, 120, 1, 8, false, kBt601Codes)},
+    {"HevcMain10Hlg",
+     {.codec = kCodecHevc,
+      .width = 198,
+      .height = 118,
+      .frames = 2,
+      .pixFmt = "yuv420p10le",
+      .color = kHlgCodes},
+     info(208, 128, 198, 118, 1, 10, false, kHlgCodes)},
+    {"HevcMain10HlgFullRange",
+     {.codec = kCodecHevc,
+      .width = 198,
+      .height = 118,
+      .frames = 2,
+      .pixFmt = "yuv420p10le",
+      .fullRange = true,
+      .color = kHlgCodes},
+     info(208, 128, 198, 118, 1, 10, true, kHlgCodes)},
 };
 
 void PrintTo(const ClipCase& c, std::ostream* os) { *os << c.name; }
@@ -90,9 +116,10 @@ INSTANTIATE_TEST_SUITE_P(Encoders, ClipSequence, ::testing::ValuesIn(kClips),
 
 // Guards against a 1080p picture shown with the decoder's 8 padding rows,
 // cropping in the wrong units (pixels instead of chroma samples), a
-// full-range stream shown by the limited-range rule, and 10-bit or
-// non-4:2:0 streams taken for 8-bit 4:2:0.
-TEST_P(ClipSequence, ReadsSizeCroppingSamplingAndRangeAsTheEncoderWroteThem) {
+// full-range stream shown by the limited-range rule, 10-bit or non-4:2:0
+// streams taken for 8-bit 4:2:0, and the colour description lost or read
+// from the wrong bits (every stream shown as BT.709).
+TEST_P(ClipSequence, ReadsSizeCroppingSamplingRangeAndColourAsTheEncoderWroteThem) {
   const ClipCase& c = GetParam();
   const std::string path = test::makeClip(c.spec, test::binaryPath("tests/video/decoder-clips"));
   ASSERT_FALSE(path.empty()) << "ffmpeg could not encode the clip";
