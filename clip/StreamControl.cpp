@@ -67,7 +67,8 @@ void MirandelLink::updateStream() {
           frameSlot_.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
         },
         &why);
-    streamUnusableReason_ = streamActive_ ? std::string() : "video cannot start (" + why + ")";
+    streamUnusableReason_ =
+        streamActive_ ? std::string() : text::fillText(text::kVideoCannotStart, {why});
     streamConnectionsSeen_ = 0;
     if (!streamActive_) return;
   }

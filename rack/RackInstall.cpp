@@ -9,9 +9,7 @@
 #include "rack/RackParser.h"
 
 namespace mirandel {
-namespace {
-constexpr const char* kBadReply = "Bad describe reply";
-}
+namespace {}
 
 void MirandelLink::setEffectMenu() {
   std::vector<std::string> names;
@@ -28,7 +26,7 @@ void MirandelLink::setEffectMenu() {
 }
 
 void MirandelLink::refuseDescribeReply() {
-  statusText_ = kBadReply;
+  statusText_ = text::kBadDescribeReply;
   RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
 }
 
