@@ -19,6 +19,9 @@ namespace {
 constexpr Nanos kSearchingProbeInterval = 3 * kSecond;
 constexpr Nanos kIdleProbeInterval = 10 * kSecond;
 constexpr Nanos kDescribeRepeatWindow = 2 * kSecond;
+// Probe rounds closer together than this (many clips searching, a Rescan) share one list of
+// interfaces; a round after a longer pause lists them again, so a new link is probed.
+constexpr Nanos kInterfaceListMaxAge = kSecond;
 constexpr std::size_t kDescribeKeysBeforePruning = 256;
 constexpr std::size_t kReceiveBufferSize = 65536;
 const char* const kLimitedBroadcast = "255.255.255.255";
@@ -92,6 +95,7 @@ struct LinkHub::Core {
   std::map<int, bool> searching;                   // guarded by mutex
   Nanos lastProbe = 0;                             // guarded by mutex
   bool probeDue = true;                            // guarded by mutex
+  bool probeAsked = false;                         // guarded by mutex; by probeNow
   DeviceTable devices;                             // guarded by mutex
   std::map<std::string, Nanos> describeSends;      // guarded by mutex
   int runningCallback = 0;                         // guarded by mutex; 0 = none
@@ -101,6 +105,12 @@ struct LinkHub::Core {
   std::thread worker;
 
   const std::vector<std::uint8_t> probe;
+
+  // The directed-broadcast interfaces as last listed. Worker thread only (and
+  // stopWhenUnused once the worker has ended).
+  std::vector<BroadcastInterface> interfaces;
+  Nanos interfacesListedAt = 0;
+  bool interfacesListed = false;
 
   void log(const std::string& line) const {
     if (options.log) options.log(line);
@@ -114,8 +124,10 @@ struct LinkHub::Core {
   void turn(std::vector<std::uint8_t>& buffer,
             std::vector<std::pair<int, std::function<void()>>>& wakes);
   // One probe round: the limited broadcast, then a directed broadcast on every
-  // broadcast-capable interface. Any thread, mutex not held.
+  // broadcast-capable interface. Worker thread, mutex not held.
   void sendProbe();
+  // Lists the interfaces again unless the list is fresh. Worker thread.
+  void refreshInterfaces();
 };
 
 std::string LinkHub::Core::startLocked(const std::shared_ptr<Core>& self) {
@@ -159,7 +171,7 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
     // No receive socket: wait as long as a receive would, so the loop still
     // paces the probes and notices stop, without spinning.
     std::unique_lock lock(mutex);
-    changed.wait_for(lock, options.receiveTimeout, [&] { return stop.load(); });
+    changed.wait_for(lock, options.receiveTimeout, [&] { return stop.load() || probeAsked; });
   }
   ++turns;
   if (stop) return;
@@ -177,6 +189,11 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
         lastProbe = now;
         sendProbeNow = true;
       }
+    }
+    // Asked for, also without subscribers; the periodic timing is left as it is.
+    if (probeAsked) {
+      probeAsked = false;
+      sendProbeNow = true;
     }
   }
   if (sendProbeNow) sendProbe();
@@ -227,12 +244,21 @@ void LinkHub::Core::sendProbe() {
   // or none without one), so a phone on any other link — typically the wired
   // one — would never hear it. Every subnet gets its own directed broadcast.
   std::vector<std::string> sent{kLimitedBroadcast};
-  if (!options.listInterfaces) return;
-  for (const BroadcastInterface& itf : options.listInterfaces()) {
+  refreshInterfaces();
+  for (const BroadcastInterface& itf : interfaces) {
     if (std::find(sent.begin(), sent.end(), itf.broadcast) != sent.end()) continue;
     sent.push_back(itf.broadcast);
     sendSocket.sendTo(itf.broadcast, options.phonePort, probe.data(), probe.size());
   }
+}
+
+void LinkHub::Core::refreshInterfaces() {
+  if (!options.listInterfaces) return;
+  const Nanos now = options.clock();
+  if (interfacesListed && now - interfacesListedAt <= kInterfaceListMaxAge) return;
+  interfaces = options.listInterfaces();
+  interfacesListedAt = now;
+  interfacesListed = true;
 }
 
 LinkHub& LinkHub::instance() {
@@ -306,6 +332,9 @@ bool LinkHub::stopWhenUnused() {
   c.searching.clear();
   c.lastProbe = 0;
   c.probeDue = true;
+  c.probeAsked = false;
+  c.interfaces.clear();
+  c.interfacesListed = false;
   c.devices = DeviceTable({c.options.maxDevices, c.options.maxRoutesPerDevice});
   c.describeSends.clear();
   c.workerId = {};
@@ -370,14 +399,18 @@ std::vector<DeviceRecord> LinkHub::listDevices() {
   return core_->devices.list();
 }
 
+// The worker sends the round at its next turn, within one receive time-out: listing the
+// interfaces for it is no work for the host's thread.
 void LinkHub::probeNow() {
   std::string problem;
   {
     std::lock_guard lock(core_->mutex);
     problem = core_->startLocked(core_);
+    core_->probeAsked = true;
   }
+  // A worker without a receive socket waits on this instead of a receive.
+  core_->changed.notify_all();
   if (!problem.empty()) core_->log(problem);
-  core_->sendProbe();
 }
 
 void LinkHub::sendTo(const std::string& destination, const ControlMessage& message) {

@@ -25,7 +25,9 @@ struct LinkHubOptions {
   // Host log lines ("Mirandel: ..."); may be empty. Called on any thread,
   // never with the hub lock held.
   std::function<void(const std::string&)> log;
-  // The interfaces that get a directed-broadcast probe.
+  // The interfaces that get a directed-broadcast probe. Called on the
+  // network worker only: on Windows it can take long with many virtual
+  // adapters.
   std::function<std::vector<BroadcastInterface>()> listInterfaces = listBroadcastInterfaces;
   std::chrono::milliseconds receiveTimeout{250};
   // A clip that stops draining must not grow without limit: beyond either

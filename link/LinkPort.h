@@ -31,7 +31,9 @@ class LinkPort {
   virtual std::vector<IncomingMessage> drainInbox(int id) = 0;
   // A snapshot of the device table in identity order. Host thread.
   virtual std::vector<DeviceRecord> listDevices() = 0;
-  // Sends one discovery probe now. Host thread.
+  // Asks for one discovery probe round now; it goes out within a moment, and
+  // nothing slow (such as listing the interfaces) is done on the caller's
+  // thread. Host thread.
   virtual void probeNow() = 0;
   // Sends a message to port 9000 of a dotted IPv4 destination; repeated
   // describe requests within 2 s are sent once. Host thread.

@@ -51,8 +51,10 @@ class Decoder {
   // decoding failed (the caller then waits for a key picture).
   virtual bool decode(AccessUnit& unit, CodecKind codec) = 0;
 
-  // Receive thread. Forgets the codec and the parameter sets; the next
-  // submitted unit must be a key picture.
+  // Receive thread. Forgets the codec and the parameter sets, and releases
+  // the codec library's decoder; the next submitted unit must be a key
+  // picture. The pipeline calls it at the end of each session, so that the
+  // library's decoder is made and released on the same thread.
   virtual void reset() = 0;
 
   // Before the receive thread starts (or on it). Limits the larger side of the

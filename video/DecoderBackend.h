@@ -50,7 +50,8 @@ class DecoderBackend {
   // decoder"); empty when it did not fail or the library gave no reason.
   virtual std::string openFailure() const { return {}; }
 
-  // Releases the open decoder, if any.
+  // Releases the open decoder, if any. Called on the thread that opened it
+  // before that thread ends; the destructor's close then finds nothing open.
   virtual void close() = 0;
 
   // Hands one Annex-B access unit, with its pts, to the open decoder. False

@@ -90,7 +90,10 @@ const MediaFoundation& mediaFoundation() {
 
 // Each thread that opens a decoder joins the multithreaded apartment once:
 // the receive thread is a new one at every stream start. A thread that is
-// already in another apartment stays there; the transforms are free-threaded.
+// already in another apartment stays there. The transform is flushed and
+// released on the thread that made it (the pipeline resets its decoder at
+// each session's end), so a transform bound to that apartment is never
+// reached through a proxy from the host's thread.
 void joinComApartment() {
   thread_local const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   (void)joined;

@@ -76,6 +76,12 @@ void VideoStream::handleState(bool connected) {
     if (demuxer_) demuxer_->reset();
     if (decoder_) decoder_->reset();
     waitingForKey_ = true;
+  } else if (decoder_) {
+    // The codec library's decoder is let go here, on the thread that made it, at the end of
+    // every session and so before this thread ends: a Media Foundation transform made for
+    // this thread's COM apartment would be reached from the host's thread only through a
+    // proxy, and flushing it from there could hang the join in stop().
+    decoder_->reset();
   }
   const Nanos now = clock_();
   std::lock_guard<std::mutex> lock(mutex_);

@@ -54,7 +54,8 @@ class VideoStream {
   // stopped and puts a short reason into `failure` when given.
   bool start(const StreamConfig& config, FrameCallback onFrame, std::string* failure = nullptr);
   // Host thread. Joins the receive thread, which never waits on a name
-  // server, so this is bounded; statistics keep their values.
+  // server, so this is bounded; statistics keep their values. The codec
+  // library's decoder has been released on the receive thread by then.
   void stop();
   // Host thread.
   StreamStats stats() const;

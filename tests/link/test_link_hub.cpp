@@ -189,6 +189,36 @@ TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWith
   EXPECT_EQ(probes(), 5u);
 }
 
+// Guards the host's thread against listing the interfaces (on Windows GetAdaptersAddresses,
+// slow with many virtual or VPN adapters), which every probe asked by a searching clip or by
+// Rescan did there: the worker lists them, and its list, refreshed after a pause, carries the
+// directed broadcast of an interface that came up meanwhile.
+TEST_F(LinkHubTest, AProbeAskedOnTheHostThreadListsTheInterfacesOnlyOnTheWorker) {
+  ManualClock clock(1000 * kSecond);
+  std::mutex m;
+  std::vector<std::thread::id> listedOn;  // guarded by m
+  std::atomic<bool> loopbackUp{false};
+  LinkHubOptions o = options(clock.fn());
+  o.listInterfaces = [&] {
+    {
+      std::lock_guard lock(m);
+      listedOn.push_back(std::this_thread::get_id());
+    }
+    return loopbackUp ? options().listInterfaces() : std::vector<BroadcastInterface>{};
+  };
+  LinkHub hub(o);
+  hub.probeNow();
+  waitTurns(hub, 2);        // the round asked for has gone out
+  EXPECT_EQ(probes(), 0u);  // the limited broadcast alone has no way to the phone
+  loopbackUp = true;
+  clock.advance(10 * kSecond);
+  hub.probeNow();
+  ASSERT_TRUE(waitFor([&] { return probes() == 1; }));
+  std::lock_guard lock(m);
+  EXPECT_EQ(listedOn.size(), 2u);
+  for (const std::thread::id& id : listedOn) EXPECT_NE(id, std::this_thread::get_id());
+}
+
 // The one real-time check of the schedule: the default clock and the probe
 // intervals must agree on their unit.
 TEST_F(LinkHubTest, ASearchingClipProbesAgainAboutThreeSecondsLaterInRealTime) {

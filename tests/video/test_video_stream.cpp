@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TestStream.h"
@@ -125,6 +126,9 @@ struct DecodeLog {
   std::mutex mutex;
   std::vector<Entry> entries;  // guarded by mutex
   std::atomic<bool> failNext{false};
+  // A decoder destroyed with units decoded since its last reset on the thread that decoded
+  // them: what a codec library holds would be released on the destroying thread.
+  bool destroyedHolding = false;  // guarded by mutex
 
   std::size_t size() {
     std::lock_guard lock(mutex);
@@ -142,7 +146,13 @@ struct DecodeLog {
 class RecordingDecoder : public Decoder {
  public:
   explicit RecordingDecoder(std::shared_ptr<DecodeLog> log) : log_(std::move(log)) {}
+  ~RecordingDecoder() override {
+    std::lock_guard lock(log_->mutex);
+    log_->destroyedHolding = log_->destroyedHolding || holding_;
+  }
   bool decode(AccessUnit& unit, CodecKind codec) override {
+    decodedOn_ = std::this_thread::get_id();
+    holding_ = true;
     const DecodeLog::Entry e{
         unit.corrupt,
         unit.randomAccess || holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec), unit.pts,
@@ -151,20 +161,25 @@ class RecordingDecoder : public Decoder {
     log_->entries.push_back(e);
     return !e.failed;
   }
-  void reset() override {}
+  void reset() override { holding_ = holding_ && std::this_thread::get_id() != decodedOn_; }
   void setMaxDimension(std::uint32_t) override {}
   DecoderInfo info() const override { return {}; }
 
  private:
   std::shared_ptr<DecodeLog> log_;
+  std::thread::id decodedOn_;
+  bool holding_ = false;
 };
 
 // Guards the key-picture gate against real damage on the wire: no damaged unit may ever reach
 // the decoder, and after units were lost (a gap in the 90 kHz timestamps) or a decode failed,
 // the next unit the decoder sees must be a key picture; decoding must then carry on. Each kind
 // of damage the emulator injects must also reach the demultiplexer as the damage it claims to
-// be, or the recovery tests that rely on it test nothing.
-TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPicture) {
+// be, or the recovery tests that rely on it test nothing. At the stop, the decoder must have
+// been reset on its receive thread before it is destroyed on the host's: destroyed holding a
+// Media Foundation transform, it released it outside the COM apartment the transform was made
+// in, where one bound to that apartment is reached through a proxy and can hang the join.
+TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderResumesAtTheNextKeyPictureAndReleasesIt) {
   auto log = std::make_shared<DecodeLog>();
   StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
@@ -207,6 +222,7 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderAndResumesAtTheNextKeyPictur
 
   EXPECT_GE(stream.stats().droppedUnits, 1u);
   std::lock_guard lock(log->mutex);
+  EXPECT_FALSE(log->destroyedHolding) << "released on the host's thread";
   const auto& e = log->entries;
   ASSERT_FALSE(e.empty());
   EXPECT_TRUE(e.front().key);
