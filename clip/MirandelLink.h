@@ -18,6 +18,7 @@
 #include "link/LinkPort.h"
 #include "plugin/Clock.h"
 #include "plugin/Plugin.h"
+#include "rack/RackIndex.h"
 #include "rack/RackModel.h"
 #include "video/StreamConfig.h"
 #include "video/VideoStream.h"
@@ -98,7 +99,6 @@ class MirandelLink : public CFFGLPlugin {
   void rebuildDeviceMenu(std::vector<DeviceRecord> snapshot);
   void setDeviceMenu();
   void reannounceValues();
-  bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
   // "Bad describe reply" in Status; nothing else changes.
   void refuseDescribeReply();
@@ -151,6 +151,7 @@ class MirandelLink : public CFFGLPlugin {
   Nanos lastDeviceCheckAt_ = 0;
   Nanos lastDescribeAt_ = 0;
   std::vector<RackEffect> effects_;
+  RackIndex rackIndex_;  // of effects_, rebuilt whenever it changes shape
   DescribeParts parts_;
   std::int32_t currentEffect_ = -1;
   float effectValue_ = 0.0f;

@@ -51,6 +51,7 @@ void MirandelLink::handleDescribeReply(const std::string& text) {
     return;
   }
   effects_ = std::move(*updated);
+  rackIndex_.rebuild(effects_);
 
   setEffectMenu();
   const bool any = !effects_.empty();
