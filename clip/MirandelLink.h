@@ -2,7 +2,9 @@
 // One host clip: its fixed table of 62 parameters, its state, and the host
 // operations. Host thread only, except where an operation says otherwise.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +54,16 @@ class MirandelLink : public CFFGLPlugin {
 
   // Handles one message drained from the inbox. Host thread.
   void dispatchIncoming(const IncomingMessage& message);
+  // How much describe work one step does at most. Each description handed
+  // over, whole or joined from its parts, is charged its bytes as read (at
+  // most kMaxDescriptionBytes) and kDescribeCharge for installing it; a step
+  // takes no further message once the charges reach kDescribeWorkPerStep, so
+  // it handles that much and one description more, at most 576 KiB of text
+  // to parse. 16 KiB is about what installing a reply of the phone's own rack
+  // costs beyond its bytes.
+  static constexpr std::size_t kDescribeWorkPerStep = 64 << 10;
+  static constexpr std::size_t kDescribeCharge = 16 << 10;
+
   // Adopts a phone address (empty: nothing). Host thread.
   void connectToPhone(const std::string& address);
   // Parses and installs one complete rack description. Host thread.
@@ -82,6 +94,9 @@ class MirandelLink : public CFFGLPlugin {
   void defineRackParameters();
   // Session with the phone.
   void requestDescribe();
+  // Takes up waiting messages, in arrival order, up to a step's describe
+  // work; what is left waits for the next step.
+  void takeUpMessages();
   void sendCommand(const std::string& address, std::vector<ControlArg> args = {});
   void handleDescribePart(const IncomingMessage& message);
   void handleStatus(const IncomingMessage& message);
@@ -153,6 +168,10 @@ class MirandelLink : public CFFGLPlugin {
   std::vector<RackEffect> effects_;
   RackIndex rackIndex_;  // of effects_, rebuilt whenever it changes shape
   DescribeParts parts_;
+  // Messages drained from the inbox and not yet handled: at most one
+  // inbox's worth, since the inbox is drained again only once it is empty.
+  std::deque<IncomingMessage> backlog_;
+  std::size_t describeWork_ = 0;  // charged in this step, see kDescribeWorkPerStep
   std::int32_t currentEffect_ = -1;
   float effectValue_ = 0.0f;
   bool recording_ = false;

@@ -33,6 +33,7 @@ void MirandelLink::refuseDescribeReply() {
 }
 
 void MirandelLink::handleDescribeReply(const std::string& text) {
+  describeWork_ += std::min(text.size(), kMaxDescriptionBytes) + kDescribeCharge;
   // The reply is read whole first: one that fails anywhere leaves the effect
   // list, the menus and the mapping exactly as they were.
   const std::optional<DescribeReply> parsed = parseDescribeReply(text);
