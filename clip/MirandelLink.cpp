@@ -146,7 +146,7 @@ FFResult MirandelLink::InitGL(const FFGLViewportStruct* viewport) {
   // the prototype, never drawn, gathers none. A clip the host will use may be
   // given a phone before its first step: its inbox opens here, so the phone's
   // first answers are not lost.
-  for (const IncomingMessage& m : link_->drainInbox(subscriptionId_)) dispatchIncoming(m);
+  takeUpMessages();
   return FF_SUCCESS;
 }
 

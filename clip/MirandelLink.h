@@ -2,7 +2,9 @@
 // One host clip: its fixed table of 62 parameters, its state, and the host
 // operations. Host thread only, except where an operation says otherwise.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "link/LinkPort.h"
 #include "plugin/Clock.h"
 #include "plugin/Plugin.h"
+#include "rack/RackIndex.h"
 #include "rack/RackModel.h"
 #include "video/StreamConfig.h"
 #include "video/VideoStream.h"
@@ -51,6 +54,16 @@ class MirandelLink : public CFFGLPlugin {
 
   // Handles one message drained from the inbox. Host thread.
   void dispatchIncoming(const IncomingMessage& message);
+  // How much describe work one step does at most. Each description handed
+  // over, whole or joined from its parts, is charged its bytes as read (at
+  // most kMaxDescriptionBytes) and kDescribeCharge for installing it; a step
+  // takes no further message once the charges reach kDescribeWorkPerStep, so
+  // it handles that much and one description more, at most 576 KiB of text
+  // to parse. 16 KiB is about what installing a reply of the phone's own rack
+  // costs beyond its bytes.
+  static constexpr std::size_t kDescribeWorkPerStep = 64 << 10;
+  static constexpr std::size_t kDescribeCharge = 16 << 10;
+
   // Adopts a phone address (empty: nothing). Host thread.
   void connectToPhone(const std::string& address);
   // Parses and installs one complete rack description. Host thread.
@@ -81,6 +94,9 @@ class MirandelLink : public CFFGLPlugin {
   void defineRackParameters();
   // Session with the phone.
   void requestDescribe();
+  // Takes up waiting messages, in arrival order, up to a step's describe
+  // work; what is left waits for the next step.
+  void takeUpMessages();
   void sendCommand(const std::string& address, std::vector<ControlArg> args = {});
   void handleDescribePart(const IncomingMessage& message);
   void handleStatus(const IncomingMessage& message);
@@ -98,7 +114,6 @@ class MirandelLink : public CFFGLPlugin {
   void rebuildDeviceMenu(std::vector<DeviceRecord> snapshot);
   void setDeviceMenu();
   void reannounceValues();
-  bool namesModeControl(const RackEffect& effect, const std::string& field) const;
   void setEffectMenu();
   // "Bad describe reply" in Status; nothing else changes.
   void refuseDescribeReply();
@@ -149,7 +164,12 @@ class MirandelLink : public CFFGLPlugin {
   Nanos lastDeviceCheckAt_ = 0;
   Nanos lastDescribeAt_ = 0;
   std::vector<RackEffect> effects_;
+  RackIndex rackIndex_;  // of effects_, rebuilt whenever it changes shape
   DescribeParts parts_;
+  // Messages drained from the inbox and not yet handled: at most one
+  // inbox's worth, since the inbox is drained again only once it is empty.
+  std::deque<IncomingMessage> backlog_;
+  std::size_t describeWork_ = 0;  // charged in this step, see kDescribeWorkPerStep
   std::int32_t currentEffect_ = -1;
   float effectValue_ = 0.0f;
   bool recording_ = false;

@@ -26,6 +26,7 @@ void MirandelLink::connectToPhone(const std::string& address) {
   grainAmount_ = 0.0f;
   link_->setSearching(subscriptionId_, false);
   effects_.clear();
+  rackIndex_.rebuild(effects_);
   currentEffect_ = -1;
   resetSlots();
   statusText_ = text::fillText(text::kConnectingTo, {address});
@@ -185,18 +186,9 @@ void MirandelLink::handleControlFeedback(const IncomingMessage& m) {
   for (char c : rest.substr(slash + 1))
     if (c != '/') fieldPart += c;
 
-  std::int32_t effectIndex = -1, controlIndex = -1;
-  for (std::size_t e = 0; e < effects_.size() && effectIndex < 0; ++e) {
-    if (effects_[e].address != effectPart) continue;
-    const auto& controls = effects_[e].controls;
-    for (std::size_t c = 0; c < controls.size(); ++c)
-      if (controls[c].field == fieldPart) {
-        effectIndex = static_cast<std::int32_t>(e);
-        controlIndex = static_cast<std::int32_t>(c);
-        break;
-      }
-  }
-  if (effectIndex < 0) return;
+  const std::optional<RackIndex::ControlRef> found = rackIndex_.find(effectPart, fieldPart);
+  if (!found) return;
+  const std::int32_t effectIndex = found->effect, controlIndex = found->control;
 
   RackEffect& effect = effects_[effectIndex];
   RackControl& control = effect.controls[controlIndex];
@@ -215,7 +207,7 @@ void MirandelLink::handleControlFeedback(const IncomingMessage& m) {
   }
 
   if (effectIndex != currentEffect_) return;
-  if (control.type == "option" && optionChanged && namesModeControl(effect, control.field))
+  if (control.type == "option" && optionChanged && rackIndex_.namesMode(effectIndex, control.field))
     relayoutRequested_ = true;
 
   feedbackGuard_ = true;
@@ -245,13 +237,6 @@ void MirandelLink::handleControlFeedback(const IncomingMessage& m) {
     RaiseParamEvent(option_.hostIndex, FF_EVENT_FLAG_VALUE);
   }
   feedbackGuard_ = false;
-}
-
-bool MirandelLink::namesModeControl(const RackEffect& effect, const std::string& field) const {
-  if (field == effect.heroModeField) return true;
-  for (const auto& [name, condition] : effect.showConditions)
-    if (condition.controlField == field) return true;
-  return false;
 }
 
 }  // namespace mirandel

@@ -1,6 +1,7 @@
 // The supervision step: everything timed that a clip decides, run on the
 // host's calls since a clip has no thread of its own. Host thread.
 #include <algorithm>
+#include <utility>
 
 #include "clip/MirandelLink.h"
 #include "plugin/Log.h"
@@ -14,9 +15,22 @@ constexpr Nanos kProbeInterval = 3 * kSecond;
 constexpr Nanos kReannounceDelay = 1500 * kMillisecond;
 }  // namespace
 
+void MirandelLink::takeUpMessages() {
+  describeWork_ = 0;
+  // Drained only once what was drained before is handled: a phone that keeps
+  // sending then fills the hub's bounded inbox, not this queue.
+  if (backlog_.empty())
+    for (IncomingMessage& m : link_->drainInbox(subscriptionId_)) backlog_.push_back(std::move(m));
+  while (!backlog_.empty() && describeWork_ < kDescribeWorkPerStep) {
+    const IncomingMessage m = std::move(backlog_.front());
+    backlog_.pop_front();
+    dispatchIncoming(m);
+  }
+}
+
 void MirandelLink::superviseClip() {
   devicesSeenThisStep_ = false;
-  for (const IncomingMessage& m : link_->drainInbox(subscriptionId_)) dispatchIncoming(m);
+  takeUpMessages();
   updateStream();
   updateStatusLine();
 

@@ -175,7 +175,7 @@ FFResult MirandelLink::setSlotParameter(FFUInt32 index, float v, bool pressBegin
       sendCommand(prefix + c.field, {ControlArg::ofText(choice)});
       if (c.optionValue != choice) {
         c.optionValue = choice;
-        if (namesModeControl(effects_[currentEffect_], c.field)) relayoutRequested_ = true;
+        if (rackIndex_.namesMode(currentEffect_, c.field)) relayoutRequested_ = true;
       }
       return FF_SUCCESS;
     }

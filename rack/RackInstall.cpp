@@ -31,6 +31,7 @@ void MirandelLink::refuseDescribeReply() {
 }
 
 void MirandelLink::handleDescribeReply(const std::string& text) {
+  describeWork_ += std::min(text.size(), kMaxDescriptionBytes) + kDescribeCharge;
   // The reply is read whole first: one that fails anywhere leaves the effect
   // list, the menus and the mapping exactly as they were.
   const std::optional<DescribeReply> parsed = parseDescribeReply(text);
@@ -49,6 +50,7 @@ void MirandelLink::handleDescribeReply(const std::string& text) {
     return;
   }
   effects_ = std::move(*updated);
+  rackIndex_.rebuild(effects_);
 
   setEffectMenu();
   const bool any = !effects_.empty();

@@ -55,6 +55,35 @@ TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
   EXPECT_EQ(elementNames(param::kDevice).at(5), "Renamed");
 }
 
+// Guards against a burst of replies holding one host call: 80 ordinary
+// replies fit into the 4 MiB inbox and took 103 ms in one step. A step must
+// take up only its share of describe work and leave the rest for the next
+// steps, still in arrival order: a message sent after the burst is handled
+// after all of it.
+TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
+  clip_->SetTextParameter(param::kPhoneIp, kPhone);
+  const std::string rack = kRackJson;
+  for (int k = 0; k < 80; ++k) {
+    std::string reply = rack;
+    reply.replace(reply.find("2.3"), 3, std::to_string(k));  // the version names the reply
+    fromPhone("/mirandel/describe", {S(reply)});
+  }
+  fromPhone("/mirandel/rec", {I(1)});
+  std::vector<std::size_t> installedPerStep;
+  for (int steps = 0; steps < 80 && clip_->GetFloatParameter(param::kRec) == 0.0f; ++steps) {
+    hostLines().clear();
+    step();
+    installedPerStep.push_back(hostLines().size());
+  }
+  ASSERT_GT(installedPerStep.size(), 1u);
+  EXPECT_GT(installedPerStep[0], 0u);
+  std::size_t installed = 0;
+  for (std::size_t n : installedPerStep) installed += n;
+  EXPECT_EQ(installed, 80u);
+  EXPECT_EQ(clip_->statusText(), "Mirandel Cam  79  10.0.0.5");
+  EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
+}
+
 // After an effect switch the host pushes its stale values: for 1.5 s zoom,
 // quality and slot writes are not sent (zoom and quality are stored, the
 // slider keeps its value). Then, and only then, the host must be told once

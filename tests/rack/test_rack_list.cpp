@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "rack/RackIndex.h"
 #include "rack/RackMerge.h"
 #include "rack/RackParser.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 using mirandel::mergedRack;
 using mirandel::RackEffect;
+using mirandel::RackIndex;
 
 std::vector<RackEffect> effectsOf(const std::string& json) {
   const auto reply = mirandel::parseDescribeReply(json);
@@ -54,6 +56,35 @@ TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
     ASSERT_TRUE(merged.has_value()) << c.reply;
     EXPECT_EQ(namesOf(*merged), c.merged) << c.reply;
   }
+}
+
+// Feedback finds its control through the index instead of a scan: it must
+// find what the scan found, the first effect of the address that has the
+// field and its first such control, also when addresses repeat, and no pair
+// whose texts merely join to the same string.
+TEST(RackIndexing, FindsTheFirstEffectOfTheAddressThatHasTheField) {
+  RackIndex index;
+  index.rebuild(effectsOf(R"({"effects": [
+      {"address": "a", "params": [{"field": "x"}, {"field": "x"}], "heroByMode": {"field": "m"}},
+      {"address": "a", "params": [{"field": "y"}, {"field": "m"}], "when": {"y": {"m": "1"}}},
+      {"address": "ab", "params": [{"field": "c"}]}]})"));
+  const struct {
+    const char* address;
+    const char* field;
+    std::int32_t effect, control;  // -1: none
+  } cases[] = {{"a", "x", 0, 0},    {"a", "y", 1, 0},  {"a", "m", 1, 1},  {"ab", "c", 2, 0},
+               {"a", "bc", -1, -1}, {"a", "", -1, -1}, {"b", "x", -1, -1}};
+  for (const auto& c : cases) {
+    const auto found = index.find(c.address, c.field);
+    EXPECT_EQ(found ? found->effect : -1, c.effect) << c.address << "/" << c.field;
+    EXPECT_EQ(found ? found->control : -1, c.control) << c.address << "/" << c.field;
+  }
+  // A mode field chooses the hero or decides what is shown, in its own effect only.
+  EXPECT_TRUE(index.namesMode(0, "m"));
+  EXPECT_TRUE(index.namesMode(1, "m"));
+  EXPECT_FALSE(index.namesMode(1, "y"));
+  EXPECT_FALSE(index.namesMode(2, "m"));
+  EXPECT_FALSE(index.namesMode(3, "m"));
 }
 
 }  // namespace
