@@ -3,6 +3,8 @@
 // drawn into the host's framebuffer, where its stamp is read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "support/ExitWhileStreaming.h"
 #include "support/TestPlatform.h"
+#include "support/TestSupport.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/GlContext.h"
@@ -175,6 +178,111 @@ TEST_F(PhoneLab, WithTheHabitsOfRealHostsThePictureIsIntactAndEachPressSendsOneC
   EXPECT_EQ(host.deinitialise(), host::kSuccess);
   EXPECT_EQ(host.draw(*clip, *layer), host::kSuccess);
   EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+}
+
+// What the plug-in draws at the centre of the phone's still patch, and what FFmpeg makes of
+// the same stream, fetched over SRT from the phone as the clip does and converted by the
+// colour description FFmpeg itself reads from it. FFmpeg joins the stream anywhere, so it
+// decodes key pictures only: a picture predicted from one it never had comes out grey.
+struct CentreColours {
+  std::array<int, 3> drawn{}, ffmpeg{};
+  bool ok = false;
+};
+
+class ColourLab : public PhoneLab {
+ protected:
+  CentreColours centreColours(phone::StreamColour colour, const std::array<std::uint8_t, 3>& patch,
+                              const std::string& filter, std::string& error);
+};
+
+CentreColours ColourLab::centreColours(phone::StreamColour colour,
+                                       const std::array<std::uint8_t, 3>& patch,
+                                       const std::string& filter, std::string& error) {
+  constexpr std::uint32_t kWidth = 320, kHeight = 240;
+  CentreColours out;
+  auto options = phoneOptions();
+  options.stream.encoder.codec =
+      colour == phone::StreamColour::kBt2020Hlg ? kCodecHevc : kCodecH264;
+  options.stream.encoder.colour = colour;
+  options.stream.encoder.bitrateKbps = 1500;
+  options.stream.centrePatch = patch;
+  options.grainAmount = 0;  // the grain the clip re-adds would move the drawn colour
+  startPhone(options);
+  if (!phone) {
+    error = "the phone did not start";
+    return out;
+  }
+  PluginInHost plugin;
+  if (!plugin.open()) {
+    error = plugin.error;
+    return out;
+  }
+  host::FfglHost& host = *plugin.host;
+  auto target = host::Framebuffer::create(kWidth, kHeight, &plugin.error);
+  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
+  if (!target || !clip) {
+    error = "no framebuffer or clip: " + plugin.error;
+    return out;
+  }
+  const bool drawn = waitFor(
+      [&] {
+        const host::DrawAnswer a = host.drawFrame(*clip, *target);
+        if (a.result != host::kSuccess || !stampOf(a.image)) return false;
+        const std::uint8_t* p = a.image.at(kWidth / 2, kHeight / 2);
+        out.drawn = {p[0], p[1], p[2]};
+        return true;
+      },
+      seconds(12), milliseconds(5));
+  if (!drawn) {
+    error = "no picture: " + host.getText(*clip, 13).value_or("?");
+    return out;
+  }
+  const std::string theirs = commandOutput(
+      "timeout 20 ffmpeg -nostdin -v error -skip_frame nokey -i 'srt://" + std::string(kWifiPhone) +
+      ":9010?mode=caller' -frames:v 1 -vf '" + filter + ",crop=2:2:" + std::to_string(kWidth / 2) +
+      ":" + std::to_string(kHeight / 2) + "' -f rawvideo -");
+  host.deinstantiate(*clip);
+  if (theirs.size() != 12) {
+    error = "FFmpeg gave " + std::to_string(theirs.size()) + " bytes";
+    return out;
+  }
+  for (int c = 0; c < 3; ++c) out.ffmpeg[c] = static_cast<std::uint8_t>(theirs[c]);
+  out.ok = true;
+  return out;
+}
+
+int largestDifference(const CentreColours& c) {
+  int d = 0;
+  for (int i = 0; i < 3; ++i) d = std::max(d, std::abs(c.drawn[i] - c.ffmpeg[i]));
+  return d;
+}
+
+// Guards against the phone's colour description lost between its VUI and the drawn picture: a
+// BT.601 stream (what GStreamer senders and many phones flag below 720 lines) drawn by BT.709
+// came out (20, 169, 59) where FFmpeg shows (31, 190, 62), and the emulator's --colour must
+// really flag what it claims, since FFmpeg reads the flags from the stream itself.
+TEST_F(ColourLab, ABt601StreamIsDrawnAsFfmpegConvertsIt) {
+  std::string error;
+  const CentreColours c =
+      centreColours(phone::StreamColour::kBt601, {127, 95, 67},
+                    "scale=flags=neighbor+accurate_rnd+full_chroma_int,format=rgb24", error);
+  ASSERT_TRUE(c.ok) << error;
+  EXPECT_LE(largestDifference(c), 2)
+      << "drawn " << c.drawn[0] << "," << c.drawn[1] << "," << c.drawn[2] << ", FFmpeg "
+      << c.ffmpeg[0] << "," << c.ffmpeg[1] << "," << c.ffmpeg[2];
+}
+
+// Guards against a phone's HDR (10-bit HEVC, BT.2020, HLG) drawn as SDR BT.709: (73, 84, 156)
+// where FFmpeg's zscale shows (51, 95, 190).
+TEST_F(ColourLab, ABt2020HlgStreamIsDrawnAsZscaleConvertsIt) {
+  std::string error;
+  const CentreColours c =
+      centreColours(phone::StreamColour::kBt2020Hlg, {91, 161, 120},
+                    "zscale=m=bt709:p=bt709:t=bt709:r=pc:npl=203,format=gbrp,format=rgb24", error);
+  ASSERT_TRUE(c.ok) << error;
+  EXPECT_LE(largestDifference(c), 6)
+      << "drawn " << c.drawn[0] << "," << c.drawn[1] << "," << c.drawn[2] << ", FFmpeg "
+      << c.ffmpeg[0] << "," << c.ffmpeg[1] << "," << c.ffmpeg[2];
 }
 
 // Guards against a host that quits with clips still streaming, as the clip's own exit test

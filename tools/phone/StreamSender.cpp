@@ -26,6 +26,22 @@ std::uint64_t steadyMicros() {
                                         .count());
 }
 
+// The middle half of both sides, in whole chroma samples.
+void drawCentrePatch(const std::array<std::uint8_t, 3>& yuv, YuvPicture& picture) {
+  const int cw = picture.width / 2, ch = picture.height / 2;
+  for (int cy = ch / 4; cy < ch - ch / 4; ++cy) {
+    for (int cx = cw / 4; cx < cw - cw / 4; ++cx) {
+      picture.u[static_cast<std::size_t>(cy) * cw + cx] = yuv[1];
+      picture.v[static_cast<std::size_t>(cy) * cw + cx] = yuv[2];
+      for (int dy = 0; dy < 2; ++dy) {
+        std::uint8_t* row =
+            picture.y.data() + static_cast<std::size_t>(2 * cy + dy) * picture.width;
+        row[2 * cx] = row[2 * cx + 1] = yuv[0];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::uint64_t pictureDigest(const std::uint8_t* data, std::size_t size) {
@@ -173,6 +189,7 @@ void StreamSender::streamLoop() {
     const Stamp stamp{static_cast<std::uint32_t>(index), steadyMicros()};
     renderTestPattern(stamp, options_.encoder.width, options_.encoder.height, picture,
                       options_.secondStamp);
+    if (options_.centrePatch) drawCentrePatch(*options_.centrePatch, picture);
     coded.clear();
     if (!encoder_->encode(picture, index, forceKey, coded)) continue;
     ++index;

@@ -2,6 +2,7 @@
 // The emulator's live stream: an SRT listener (live mode, no passphrase) that sends every
 // caller a real encoded moving test pattern as MPEG-TS, paced at the frame rate, seven packets
 // per SRT message, with optional damage injected into the video packets.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -29,6 +30,10 @@ struct StreamOptions {
   bool markers = true;     // end-of-picture marker after each picture
   bool boundedPes = false;
   bool secondStamp = false;  // the stamp in the bottom-right corner too (TestPattern.h)
+  // A still patch of one 8-bit Y, U, V colour over the middle half of the picture (both
+  // sides), where the pattern would move: what a receiver's conversion of a solid colour can
+  // be read from.
+  std::optional<std::array<std::uint8_t, 3>> centrePatch;
   FaultRates faults;
   std::uint32_t faultSeed = 1;
 };

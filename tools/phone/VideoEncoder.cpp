@@ -23,17 +23,56 @@ struct VideoEncoder::Av {
   }
 };
 
+namespace {
+
+struct ColourFlags {
+  AVColorPrimaries primaries;
+  AVColorTransferCharacteristic transfer;
+  AVColorSpace matrix;
+};
+
+ColourFlags flagsOf(StreamColour colour) {
+  switch (colour) {
+    case StreamColour::kBt601:
+      return {AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M, AVCOL_SPC_SMPTE170M};
+    case StreamColour::kBt2020Hlg:
+      return {AVCOL_PRI_BT2020, AVCOL_TRC_ARIB_STD_B67, AVCOL_SPC_BT2020_NCL};
+    default:
+      return {AVCOL_PRI_BT709, AVCOL_TRC_BT709, AVCOL_SPC_BT709};
+  }
+}
+
+}  // namespace
+
 VideoEncoder::VideoEncoder(const EncoderOptions& options)
     : options_(options), av_(std::make_unique<Av>()) {
   // The encoders' per-run summaries would bury the emulator's own output.
   av_log_set_level(AV_LOG_ERROR);
+  // HDR goes out in 10 bits, as a phone sends it, unless this encoder build takes 8 only.
+  const bool tenBit = options.colour == StreamColour::kBt2020Hlg;
+  if (!open(tenBit) && !(tenBit && open(false))) {
+    throw std::runtime_error("cannot open the encoder");
+  }
+}
+
+bool VideoEncoder::open(bool tenBit) {
+  av_ = std::make_unique<Av>();
+  tenBit_ = tenBit;
+  const EncoderOptions& options = options_;
   const bool hevc = options.codec == kCodecHevc;
   const AVCodec* codec = avcodec_find_encoder_by_name(hevc ? "libx265" : "libx264");
   if (!codec) throw std::runtime_error(hevc ? "libx265 not available" : "libx264 not available");
+  const AVPixelFormat format = tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
   AVCodecContext* c = av_->context = avcodec_alloc_context3(codec);
   c->width = options.width;
   c->height = options.height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->pix_fmt = format;
+  // Both encoder wrappers write these into the VUI.
+  const ColourFlags flags = flagsOf(options.colour);
+  c->color_primaries = flags.primaries;
+  c->color_trc = flags.transfer;
+  c->colorspace = flags.matrix;
+  c->color_range = AVCOL_RANGE_MPEG;
   c->time_base = AVRational{1, options.fps};
   c->framerate = AVRational{options.fps, 1};
   c->bit_rate = static_cast<std::int64_t>(options.bitrateKbps) * 1000;
@@ -52,13 +91,14 @@ VideoEncoder::VideoEncoder(const EncoderOptions& options)
   } else {
     av_opt_set(c->priv_data, "x264-params", "repeat-headers=1:bframes=0", 0);
   }
-  if (avcodec_open2(c, codec, nullptr) < 0) throw std::runtime_error("cannot open the encoder");
+  if (avcodec_open2(c, codec, nullptr) < 0) return false;
   av_->frame = av_frame_alloc();
-  av_->frame->format = AV_PIX_FMT_YUV420P;
+  av_->frame->format = format;
   av_->frame->width = options.width;
   av_->frame->height = options.height;
   if (av_frame_get_buffer(av_->frame, 0) < 0) throw std::runtime_error("no frame buffer");
   av_->packet = av_packet_alloc();
+  return true;
 }
 
 VideoEncoder::~VideoEncoder() = default;
@@ -69,13 +109,24 @@ bool VideoEncoder::encode(const YuvPicture& picture, std::int64_t index, bool fo
   AVFrame* f = av_->frame;
   if (av_frame_make_writable(f) < 0) return false;
   const int cw = picture.width / 2;
+  // One row of a plane: the bytes as they are, or 10-bit words four times their value.
+  const auto copyRow = [this](std::uint8_t* to, const std::uint8_t* from, int samples) {
+    if (!tenBit_) {
+      std::memcpy(to, from, static_cast<std::size_t>(samples));
+      return;
+    }
+    for (int i = 0; i < samples; ++i) {
+      const auto word = static_cast<std::uint16_t>(from[i] << 2);
+      std::memcpy(to + 2 * i, &word, sizeof word);
+    }
+  };
   for (int row = 0; row < picture.height; ++row) {
-    std::memcpy(f->data[0] + row * f->linesize[0], picture.y.data() + row * picture.width,
-                picture.width);
+    copyRow(f->data[0] + row * f->linesize[0], picture.y.data() + row * picture.width,
+            picture.width);
   }
   for (int row = 0; row < picture.height / 2; ++row) {
-    std::memcpy(f->data[1] + row * f->linesize[1], picture.u.data() + row * cw, cw);
-    std::memcpy(f->data[2] + row * f->linesize[2], picture.v.data() + row * cw, cw);
+    copyRow(f->data[1] + row * f->linesize[1], picture.u.data() + row * cw, cw);
+    copyRow(f->data[2] + row * f->linesize[2], picture.v.data() + row * cw, cw);
   }
   f->pts = index;
   f->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

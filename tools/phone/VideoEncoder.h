@@ -10,6 +10,14 @@
 
 namespace mirandel::phone {
 
+// The colour description the stream flags in its VUI; the samples are the same test picture
+// whichever it is, so a receiver that ignores the flags shows them all alike.
+enum class StreamColour {
+  kBt709,      // 8-bit BT.709, as the phone's own encoder flags it
+  kBt601,      // 8-bit BT.601 (SMPTE 170M), as GStreamer senders and many phones below 720 lines
+  kBt2020Hlg,  // BT.2020 with HLG, a phone's HDR: 10-bit samples where the encoder takes them
+};
+
 struct EncoderOptions {
   CodecKind codec = kCodecH264;
   int width = 640;   // even
@@ -17,6 +25,7 @@ struct EncoderOptions {
   int fps = 30;
   int bitrateKbps = 2000;
   int keyInterval = 30;  // pictures between key pictures
+  StreamColour colour = StreamColour::kBt709;
 };
 
 struct EncodedPicture {
@@ -40,11 +49,15 @@ class VideoEncoder {
               std::vector<EncodedPicture>& out);
 
   const EncoderOptions& options() const { return options_; }
+  // Whether the samples are coded with 10 bits (each 8-bit sample times four).
+  bool tenBit() const { return tenBit_; }
 
  private:
+  bool open(bool tenBit);
   struct Av;
   EncoderOptions options_;
   std::unique_ptr<Av> av_;
+  bool tenBit_ = false;
 };
 
 }  // namespace mirandel::phone

@@ -3,15 +3,18 @@
 //   mirandel-phone [--name N] [--identity I] [--extra E] [--link wired|wifi|auto|TEXT]
 //                  [--port P] [--reply-port P] [--verbose]
 //                  [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]
-//                  [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS]
-//                  [--srt-port P] [--stream-now | --listen-early] [--no-markers] [--second-stamp]
-//                  [--grain A] [--status-ms MS] [--at SECONDS:ACTION ...]
+//                  [--codec h264|hevc] [--colour bt709|bt601|bt2020-hlg] [--size WxH]
+//                  [--fps F] [--bitrate KBPS] [--srt-port P] [--stream-now | --listen-early]
+//                  [--no-markers] [--second-stamp] [--grain A] [--status-ms MS]
+//                  [--at SECONDS:ACTION ...]
 // "--link auto" leaves the link text out, so the clip judges the route by its address.
 // "--parts 0" (the default) answers describe requests whole. Script steps (--at) are listed
 // in tools/phone/PhoneScript.h. "--second-stamp" draws the picture's stamp in the
 // bottom-right corner too, so a receiver can tell damaged pictures (tools/phone/Stamp.h).
 // "--listen-early" takes SRT callers from launch but streams only once asked, as a phone
 // application may; by default the listener opens at the first "/mirandel/stream".
+// "--colour" sets the colour description the stream flags (bt709 by default; bt2020-hlg in
+// 10 bits where the encoder takes them; tools/phone/VideoEncoder.h).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,8 +43,8 @@ int usage() {
                "usage: mirandel-phone [--name N] [--identity I] [--extra E] "
                "[--link wired|wifi|auto|TEXT] [--port P] [--reply-port P] [--verbose]\n"
                "         [--rack FILE] [--parts N] [--order inorder|reversed|shuffled]\n"
-               "         [--codec h264|hevc] [--size WxH] [--fps F] [--bitrate KBPS] "
-               "[--srt-port P]\n"
+               "         [--codec h264|hevc] [--colour bt709|bt601|bt2020-hlg] [--size WxH] "
+               "[--fps F] [--bitrate KBPS] [--srt-port P]\n"
                "         [--stream-now | --listen-early] [--no-markers] [--second-stamp] "
                "[--grain A] [--status-ms MS] "
                "[--at SECONDS:ACTION ...]\n");
@@ -115,6 +118,12 @@ int main(int argc, char** argv) {
     } else if (a == "--codec" && (std::strcmp(v, "h264") == 0 || std::strcmp(v, "hevc") == 0)) {
       options.stream.encoder.codec =
           v[0] == 'h' && v[1] == 'e' ? mirandel::kCodecHevc : mirandel::kCodecH264;
+    } else if (a == "--colour" && (std::strcmp(v, "bt709") == 0 || std::strcmp(v, "bt601") == 0 ||
+                                   std::strcmp(v, "bt2020-hlg") == 0)) {
+      using mirandel::phone::StreamColour;
+      options.stream.encoder.colour = std::strcmp(v, "bt601") == 0   ? StreamColour::kBt601
+                                      : std::strcmp(v, "bt709") == 0 ? StreamColour::kBt709
+                                                                     : StreamColour::kBt2020Hlg;
     } else if (a == "--size") {
       int w = 0, h = 0;
       char tail = 0;
