@@ -30,6 +30,31 @@ class Budget {
   RackTally tally_;
 };
 
+// The first pass: counts values without keeping any, and stops at the first
+// beyond the bound (the parse then fails, as it does on a syntax error).
+class ValueCounter final : public nlohmann::json_sax<Json> {
+ public:
+  bool null() override { return count(); }
+  bool boolean(bool) override { return count(); }
+  bool number_integer(number_integer_t) override { return count(); }
+  bool number_unsigned(number_unsigned_t) override { return count(); }
+  bool number_float(number_float_t, const string_t&) override { return count(); }
+  bool string(string_t&) override { return count(); }
+  bool binary(binary_t&) override { return count(); }
+  bool start_object(std::size_t) override { return count(); }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return count(); }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  bool count() { return ++values_ <= kMaxDescriptionValues; }
+  std::size_t values_ = 0;
+};
+
 const Json* member(const Json& object, const char* key) {
   const auto it = object.find(key);
   return it == object.end() ? nullptr : &*it;
@@ -204,6 +229,10 @@ std::optional<DescribeReply> parseDescribeReply(std::string_view text) {
   if (text.size() > kMaxDescriptionBytes) return std::nullopt;
   try {
     // Strict: comments are a syntax error like any other.
+    ValueCounter counter;
+    if (!Json::sax_parse(text.begin(), text.end(), &counter, nlohmann::json::input_format_t::json,
+                         /*strict=*/true, /*ignore_comments=*/false))
+      return std::nullopt;
     const Json document = Json::parse(text.begin(), text.end(), nullptr,
                                       /*allow_exceptions=*/true, /*ignore_comments=*/false);
     if (!document.is_object()) return std::nullopt;

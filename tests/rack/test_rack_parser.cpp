@@ -242,9 +242,10 @@ std::string repeated(const std::string& item, std::size_t n) {
 // A phone chooses every count in a description: 174,745 empty controls in
 // half a megabyte took 96 ms of the host's thread to install, and every
 // feedback message afterwards scanned them all. Controls, choices, actions
-// and layout fields are bounded over the whole description, across effects:
-// the most of each is read, one more refuses the reply.
-TEST(DescribeReplyParsing, RefusesMoreControlsOptionsActionsOrLayoutFieldsThanARackHolds) {
+// and layout fields are bounded over the whole description, across effects,
+// and so are its JSON values, whatever they are: the most of each is read,
+// one more refuses the reply.
+TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
   using namespace mirandel;
   const struct {
     const char* what;
@@ -274,6 +275,8 @@ TEST(DescribeReplyParsing, RefusesMoreControlsOptionsActionsOrLayoutFieldsThanAR
          return R"({"effects": [{"layout": [{"fields": [)" + repeated(R"("f")", n - 5) +
                 R"(]}, {}], "when": {"f": {"mode": "a"}}}, {"heroByMode": {"heroes": {"a": "f"}}}]})";
        }},
+      {"JSON values", kMaxDescriptionValues,
+       [](std::size_t n) { return R"({"effects": [], "extra": [)" + repeated("0", n - 3) + "]}"; }},
   };
   for (const auto& c : cases) {
     EXPECT_TRUE(parseDescribeReply(c.description(c.bound)).has_value()) << c.what;
