@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/ThreadSafety.h"
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "clip/Rounding.h"
+#include "base/Rounding.h"
 #include "clip/TextBuffer.h"
 #include "link/LinkHub.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace mirandel {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "clip/MirandelLink.h"
-#include "clip/Rounding.h"
+#include "base/Rounding.h"
 #include "link/ControlCodec.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace mirandel {
 namespace {

@@ -7,7 +7,7 @@
 #include "clip/FrameSlot.h"
 #include "ffglex/FFGLScreenQuad.h"
 #include "ffglex/FFGLShader.h"
-#include "plugin/FFGL.h"
+#include "ffgl/FFGL.h"
 
 namespace mirandel {
 

@@ -5,7 +5,7 @@
 // non-zero write after a zero write, or after no non-zero write for 250 ms
 // (a host that never writes the release); it ends with a zero write or that
 // silence. Host thread.
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "clip/MirandelLink.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace mirandel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace ffglex {
 

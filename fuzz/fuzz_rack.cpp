@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "clip/DescribeParts.h"
+#include "rack/DescribeParts.h"
 #include "rack/LayoutPlan.h"
 #include "rack/RackBounds.h"
 #include "rack/RackParser.h"

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

@@ -11,7 +11,7 @@
 
 #include "link/ControlCodec.h"
 #include "link/DeviceTable.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace mirandel {
 namespace {

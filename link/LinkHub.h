@@ -11,7 +11,7 @@
 
 #include "link/LinkPort.h"
 #include "link/UdpSocket.h"
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

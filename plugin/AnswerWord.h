@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/FFGL.h"
+#include "ffgl/FFGL.h"
 
 namespace mirandel {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/ThreadSafety.h"
-#include "plugin/FFGL.h"
-#include "plugin/Plugin.h"
+#include "ffgl/FFGL.h"
+#include "ffgl/Plugin.h"
 #include "plugin/PluginInfo.h"
 
 namespace mirandel {

@@ -5,9 +5,9 @@
 #include "clip/MirandelLink.h"
 #include "clip/ProcessServices.h"
 #include "plugin/Dispatcher.h"
-#include "plugin/FFGL.h"
+#include "ffgl/FFGL.h"
 #include "plugin/GLLoader.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 #include "plugin/PluginInfo.h"
 #include "plugin/Version.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "plugin/FFGL.h"
+#include "ffgl/FFGL.h"
 
 class CFFGLPlugin;
 

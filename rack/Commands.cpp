@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "clip/MirandelLink.h"
-#include "clip/Rounding.h"
+#include "base/Rounding.h"
 
 namespace mirandel {
 namespace {

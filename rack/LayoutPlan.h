@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "clip/Slots.h"
+#include "rack/Slots.h"
 #include "rack/RackModel.h"
 
 namespace mirandel {

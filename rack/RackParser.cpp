@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "clip/Rounding.h"
+#include "base/Rounding.h"
 
 namespace mirandel {
 namespace {

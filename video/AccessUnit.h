@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "video/AccessUnit.h"
 
 namespace mirandel {

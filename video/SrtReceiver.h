@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "video/NameLookup.h"
 
 namespace mirandel {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "video/AccessUnit.h"
 
 namespace mirandel {

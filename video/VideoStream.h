@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "video/AccessUnit.h"
 #include "video/Decoder.h"
 #include "video/SrtReceiver.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "clip/MirandelLink.h"
-#include "plugin/Clock.h"
-#include "plugin/Log.h"
+#include "base/Clock.h"
+#include "base/Log.h"
 #include "support/FakeLink.h"
 
 namespace mirandel::test {

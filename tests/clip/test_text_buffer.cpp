@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "clip/Rounding.h"
+#include "base/Rounding.h"
 #include "clip/TextBuffer.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
-#include "plugin/Log.h"
+#include "base/Log.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/LogCollector.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 
-#include "plugin/Plugin.h"
+#include "ffgl/Plugin.h"
 
 namespace {
 

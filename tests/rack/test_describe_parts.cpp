@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "clip/DescribeParts.h"
+#include "rack/DescribeParts.h"
 
 namespace {
 

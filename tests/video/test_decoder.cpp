@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "video/AnnexB.h"
 #include "video/DecoderCore.h"
 #include "video/PictureGeometry.h"

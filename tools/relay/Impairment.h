@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "tools/relay/FaultSettings.h"
 
 namespace mirandel::relay {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 #include "tools/relay/Impairment.h"
 
 namespace mirandel::relay {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

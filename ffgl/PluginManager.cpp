@@ -1,4 +1,4 @@
-#include "plugin/PluginManager.h"
+#include "ffgl/PluginManager.h"
 
 #include <algorithm>
 

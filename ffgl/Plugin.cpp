@@ -1,4 +1,4 @@
-#include "plugin/Plugin.h"
+#include "ffgl/Plugin.h"
 
 #include <algorithm>
 #include <cstdio>

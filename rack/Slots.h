@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "plugin/Clock.h"
+#include "base/Clock.h"
 
 namespace mirandel {
 

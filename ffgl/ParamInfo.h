@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/FFGL.h"
+#include "ffgl/FFGL.h"
 
 struct ParamElement {
   std::string name;

@@ -5,8 +5,8 @@
 // operations come with the host's context current.
 #include <string>
 
-#include "plugin/FFGL.h"
-#include "plugin/PluginManager.h"
+#include "ffgl/FFGL.h"
+#include "ffgl/PluginManager.h"
 
 class CFFGLPlugin : public CFFGLPluginManager {
  public:

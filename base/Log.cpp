@@ -1,10 +1,10 @@
-#include "plugin/Log.h"
+#include "base/Log.h"
 
 #include <atomic>
 #include <cstdio>
 #include <sstream>
 
-#include "plugin/DebugOutput.h"
+#include "base/DebugOutput.h"
 
 namespace mirandel {
 namespace {

@@ -1,4 +1,4 @@
-#include "clip/DescribeParts.h"
+#include "rack/DescribeParts.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "plugin/DebugOutput.h"
+#include "base/DebugOutput.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/ParamInfo.h"
+#include "ffgl/ParamInfo.h"
 
 class CFFGLPluginManager {
  public:
