@@ -7,7 +7,11 @@
 //   may be, and what follows it: the requests for effects still loading,
 //   single answers merged into the list, the host picking an effect (goal:
 //   under 50 ms a step), the step that completes the phone emulator's own rack
-//   as the reference.
+//   as the reference;
+// - a phone sending more than a rack holds (goal: every step under 50 ms):
+//   80 merged replies of 999 new effects each, 80 ordinary replies at once,
+//   and a description of 174,745 controls (or of the most a description may
+//   hold) followed by 1,000 feedback datagrams.
 // Networked (the clips stream, the hub listens on its port): run it through
 // bench/supervision.sh, which gives it a private network namespace.
 // Each step is timed alone; "worst ms" is the slowest step of the run.
@@ -137,17 +141,20 @@ class Session {
 };
 
 // Times one call with the benchmark's timer, which is paused around it
-// (setting up and tearing down sessions is not measured); keeps the slowest.
+// (setting up and tearing down sessions is not measured); keeps the slowest
+// and the sum.
 struct StepTimer {
   double worstMs = 0.0;
+  double allMs = 0.0;
   template <typename F>
   void time(benchmark::State& state, F&& f) {
     const auto t0 = Clock::now();
     state.ResumeTiming();
     f();
     state.PauseTiming();
-    worstMs =
-        std::max(worstMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    worstMs = std::max(worstMs, ms);
+    allMs += ms;
   }
   void report(benchmark::State& state) const { state.counters["worst ms"] = worstMs; }
 };
@@ -216,10 +223,14 @@ BENCHMARK(BM_ParsingADescription)
 std::string largestSaneRack(int which) {
   if (which == 0) return rackJson(static_cast<int>(kMaxRackEffects), 0, false);
   const int effects = which == 1 ? static_cast<int>(kMaxRackEffects) : 1;
+  auto fits = [&](int controls) {
+    return static_cast<std::size_t>(effects * controls) <= kMaxRackControls &&
+           rackJson(effects, controls, true).size() <= kMaxDescriptionBytes;
+  };
   int controls = 1;
-  while (rackJson(effects, controls * 2, true).size() <= kMaxDescriptionBytes) controls *= 2;
+  while (fits(controls * 2)) controls *= 2;
   for (int step = controls / 2; step > 0; step /= 2)
-    if (rackJson(effects, controls + step, true).size() <= kMaxDescriptionBytes) controls += step;
+    if (fits(controls + step)) controls += step;
   return rackJson(effects, controls, true);
 }
 
@@ -301,6 +312,148 @@ void BM_WithTheMostEffects(benchmark::State& state) {
 BENCHMARK(BM_WithTheMostEffects)
     ->ArgName("retry0_mergeOne1_mergeAll2_pick3")
     ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// ---- A phone that sends more than a rack holds ----
+
+// Steps of the clip until it has taken up everything queued (a step that
+// takes up a description raises value-changed on "Status", refused or not),
+// each timed alone. "steps": how many steps took descriptions; "all ms": the
+// sum of every step.
+struct Backlog {
+  StepTimer timer;
+  int steps = 0;
+  void drain(benchmark::State& state, Session& s) {
+    for (ParamInfo& p : s.clip().Params()) p.pendingEvents.take();  // the wake-ups' own
+    for (int idle = 0; idle < 3;) {
+      timer.time(state, [&] { s.clip().superviseClip(); });
+      const bool took = s.clip().FindParamInfo(param::kStatus)->pendingEvents.take() != 0;
+      steps += took;
+      idle = took ? 0 : idle + 1;
+    }
+  }
+  void report(benchmark::State& state, Session& s) const {
+    timer.report(state);
+    state.counters["all ms"] = timer.allMs;
+    state.counters["steps"] = steps;
+    state.counters["effects"] = static_cast<double>(s.clip().effects().size());
+  }
+};
+
+// 999 effects addressed by number from `first` on, each with an empty
+// control list (described, so the reply merges), about 40 bytes each.
+std::string mergedReply(int first) {
+  std::string s = R"({"name":"Big","version":"1","effects":[)";
+  for (int i = first; i < first + 999; ++i)
+    s += (i > first ? "," : "") + std::string(R"({"name":"e","address":"a)") + std::to_string(i) +
+         R"(","params":[]})";
+  return s + "]}";
+}
+
+// A rack of the most effects, then a flood from the phone's address: 80
+// merged replies of 999 new effects each, about 40 KB each, all queued before
+// the next step.
+void BM_FloodOfMergedReplies(benchmark::State& state) {
+  static const std::string base = rackJson(static_cast<int>(kMaxRackEffects), 0, true);
+  static const std::vector<std::string> flood = [] {
+    std::vector<std::string> replies;
+    for (int k = 0; k < 80; ++k) replies.push_back(mergedReply(10000 + 999 * k));
+    return replies;
+  }();
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Session s;
+      s.fromPhone("/mirandel/describe", {ControlArg::ofText(base)});
+      s.clip().superviseClip();
+      for (const std::string& reply : flood)
+        s.fromPhone("/mirandel/describe", {ControlArg::ofText(reply)});
+      Backlog backlog;
+      backlog.drain(state, s);
+      backlog.report(state, s);
+    }
+    state.ResumeTiming();
+  }
+  state.counters["reply KB"] = static_cast<double>(flood[0].size()) / 1e3;
+}
+BENCHMARK(BM_FloodOfMergedReplies)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// 80 copies of the emulator's rack, queued before one step.
+void BM_EightyOrdinaryReplies(benchmark::State& state) {
+  static const std::string rack = sampleRack();
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Session s;
+      for (int k = 0; k < 80; ++k) s.fromPhone("/mirandel/describe", {ControlArg::ofText(rack)});
+      Backlog backlog;
+      backlog.drain(state, s);
+      backlog.report(state, s);
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_EightyOrdinaryReplies)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One effect of `controls` controls as short as JSON allows ({} each, all
+// with the same empty field), or named "c0", "c1", ... when `named`.
+std::string manyControls(std::size_t controls, bool named) {
+  std::string s = named ? R"({"active":0,"effects":[{"address":"fx","hero":"c0","params":[)"
+                        : R"({"effects":[{"address":"fx","params":[)";
+  for (std::size_t c = 0; c < controls; ++c) {
+    if (c > 0) s += ',';
+    s += named ? R"({"field":"c)" + std::to_string(c) + R"(","normalized":0.5})" : "{}";
+  }
+  return s + "]}]}";
+}
+
+// A description with a huge number of controls, then a burst of 1,000
+// feedback datagrams of 32 bytes each: the description of 524,276 bytes with
+// 174,745 controls seen from a phone (all feedback names a missing control,
+// the most a lookup by scanning can cost), or the most controls a description
+// may hold, named (every second feedback names one of them). "install ms":
+// the step taking the description; "feedback ms": the step taking the burst.
+void BM_HugeControlsThenFeedback(benchmark::State& state) {
+  const bool atBound = state.range(0) == 1;
+  static const std::string huge = manyControls(174745, false);
+  static const std::string bound = manyControls(kMaxRackControls, true);
+  const std::string& text = atBound ? bound : huge;
+  std::vector<ControlMessage> burst;
+  std::size_t longest = 0;
+  for (int k = 0; k < 1000; ++k) {
+    const std::string field = atBound && k % 2 == 0
+                                  ? "c" + std::to_string(k * 97 % kMaxRackControls)
+                                  : "missing" + std::to_string(k % 10);
+    const std::vector<std::uint8_t> bytes =
+        encode({"/mirandel/fx/" + field, {ControlArg::ofFloat(0.25f)}});
+    ControlMessage m;
+    if (decode(bytes.data(), bytes.size(), m)) burst.push_back(std::move(m));
+    longest = std::max(longest, bytes.size());
+  }
+  StepTimer install, feedback;
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Session s;
+      s.fromPhone("/mirandel/describe", {ControlArg::ofText(text)});
+      install.time(state, [&] { s.clip().superviseClip(); });
+      std::size_t controls = 0;
+      for (const RackEffect& e : s.clip().effects()) controls += e.controls.size();
+      state.counters["controls"] = static_cast<double>(controls);
+      for (const ControlMessage& m : burst) s.fromPhone(m.address, m.args);
+      feedback.time(state, [&] { s.clip().superviseClip(); });
+    }
+    state.ResumeTiming();
+  }
+  state.counters["install ms"] = install.worstMs;
+  state.counters["feedback ms"] = feedback.worstMs;
+  state.counters["KB"] = static_cast<double>(text.size()) / 1e3;
+  state.counters["datagram bytes"] = static_cast<double>(longest);
+}
+BENCHMARK(BM_HugeControlsThenFeedback)
+    ->ArgName("seen0_atBound1")
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -166,9 +165,10 @@ class MirandelLink : public CFFGLPlugin {
   std::vector<RackEffect> effects_;
   RackIndex rackIndex_;  // of effects_, rebuilt whenever it changes shape
   DescribeParts parts_;
-  // Messages drained from the inbox and not yet handled: at most one
-  // inbox's worth, since the inbox is drained again only once it is empty.
-  std::deque<IncomingMessage> backlog_;
+  // Messages drained from the inbox, handled up to backlogNext_: at most one
+  // inbox's worth, since the inbox is drained again only once all are handled.
+  std::vector<IncomingMessage> backlog_;
+  std::size_t backlogNext_ = 0;
   std::size_t describeWork_ = 0;  // charged in this step, see kDescribeWorkPerStep
   std::int32_t currentEffect_ = -1;
   float effectValue_ = 0.0f;

@@ -1,7 +1,6 @@
 // The supervision step: everything timed that a clip decides, run on the
 // host's calls since a clip has no thread of its own. Host thread.
 #include <algorithm>
-#include <utility>
 
 #include "clip/MirandelLink.h"
 #include "base/Log.h"
@@ -18,14 +17,15 @@ constexpr Nanos kReannounceDelay = 1500 * kMillisecond;
 void MirandelLink::takeUpMessages() {
   describeWork_ = 0;
   // Drained only once what was drained before is handled: a phone that keeps
-  // sending then fills the hub's bounded inbox, not this queue.
-  if (backlog_.empty())
-    for (IncomingMessage& m : link_->drainInbox(subscriptionId_)) backlog_.push_back(std::move(m));
-  while (!backlog_.empty() && describeWork_ < kDescribeWorkPerStep) {
-    const IncomingMessage m = std::move(backlog_.front());
-    backlog_.pop_front();
-    dispatchIncoming(m);
+  // sending then fills the hub's bounded inbox, not this list.
+  if (backlogNext_ == backlog_.size()) {
+    backlog_ = link_->drainInbox(subscriptionId_);
+    backlogNext_ = 0;
   }
+  // Nothing that a message's handling calls drains or steps again, so the
+  // list stays as it is while a message of it is handled.
+  while (backlogNext_ < backlog_.size() && describeWork_ < kDescribeWorkPerStep)
+    dispatchIncoming(backlog_[backlogNext_++]);
 }
 
 void MirandelLink::superviseClip() {

@@ -1,7 +1,6 @@
 // Installing a rack description into the clip: the effect list, the "Effect"
 // menu, the status line and the mapping of the active effect. Host thread.
 #include <algorithm>
-#include <utility>
 
 #include "clip/MirandelLink.h"
 #include "base/Log.h"
@@ -44,12 +43,10 @@ void MirandelLink::handleDescribeReply(const std::string& text) {
   // A merge that would hold more than one description may is refused like
   // an unreadable reply: a phone sending merge after merge would otherwise
   // grow the list, the menu and every look-up without end.
-  std::optional<std::vector<RackEffect>> updated = mergedRack(effects_, reply.effects);
-  if (!updated) {
+  if (!updateRack(effects_, reply.effects)) {
     refuseDescribeReply();
     return;
   }
-  effects_ = std::move(*updated);
   rackIndex_.rebuild(effects_);
 
   setEffectMenu();

@@ -8,15 +8,17 @@
 
 namespace mirandel {
 
-std::optional<std::vector<RackEffect>> mergedRack(const std::vector<RackEffect>& list,
-                                                  const std::vector<RackEffect>& reply) {
+bool updateRack(std::vector<RackEffect>& list, const std::vector<RackEffect>& reply) {
   const bool replace = list.empty() || list.size() <= reply.size() ||
                        std::any_of(reply.begin(), reply.end(),
                                    [](const RackEffect& e) { return !e.controlsLoaded; });
-  if (replace) return reply;
+  if (replace) {
+    list = reply;
+    return true;
+  }
 
-  // The merged list as positions into `list` and `reply`, built and counted
-  // before anything is copied; positions by address, so that a merge costs
+  // The merged list as pointers into `list` and `reply`, built and counted
+  // before anything changes; positions by address, so that a merge costs
   // linear time however long the list.
   std::vector<const RackEffect*> merged;
   merged.reserve(list.size());
@@ -28,7 +30,7 @@ std::optional<std::vector<RackEffect>> mergedRack(const std::vector<RackEffect>&
   for (const RackEffect& incoming : reply) {
     std::vector<std::size_t>& at = positions[incoming.address];
     if (at.empty()) {
-      if (merged.size() >= kMaxRackEffects) return std::nullopt;
+      if (merged.size() >= kMaxRackEffects) return false;
       at.push_back(merged.size());
       merged.push_back(&incoming);
     } else {
@@ -37,12 +39,16 @@ std::optional<std::vector<RackEffect>> mergedRack(const std::vector<RackEffect>&
   }
   RackTally tally;
   for (const RackEffect* e : merged) tally += tallyOf(*e);
-  if (!withinBounds(tally)) return std::nullopt;
+  if (!withinBounds(tally)) return false;
 
-  std::vector<RackEffect> out;
-  out.reserve(merged.size());
-  for (const RackEffect* e : merged) out.push_back(*e);
-  return out;
+  // Only what the reply brings is copied; the pointers into `reply` stay
+  // valid while `list` grows.
+  const std::size_t kept = list.size();
+  for (std::size_t p = 0; p < kept; ++p)
+    if (merged[p] != &list[p]) list[p] = *merged[p];
+  list.reserve(merged.size());
+  for (std::size_t p = kept; p < merged.size(); ++p) list.push_back(*merged[p]);
+  return true;
 }
 
 }  // namespace mirandel

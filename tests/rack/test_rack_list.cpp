@@ -9,9 +9,9 @@
 
 namespace {
 
-using mirandel::mergedRack;
 using mirandel::RackEffect;
 using mirandel::RackIndex;
+using mirandel::updateRack;
 
 std::vector<RackEffect> effectsOf(const std::string& json) {
   const auto reply = mirandel::parseDescribeReply(json);
@@ -52,9 +52,9 @@ TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
        {"P:p", "Q:q", "R:r", "S:s"}},
   };
   for (const auto& c : cases) {
-    const auto merged = mergedRack(effectsOf(list), effectsOf(c.reply));
-    ASSERT_TRUE(merged.has_value()) << c.reply;
-    EXPECT_EQ(namesOf(*merged), c.merged) << c.reply;
+    std::vector<RackEffect> merged = effectsOf(list);
+    ASSERT_TRUE(updateRack(merged, effectsOf(c.reply))) << c.reply;
+    EXPECT_EQ(namesOf(merged), c.merged) << c.reply;
   }
 }
 
