@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/ShownTexts.h"  // the texts the clip shows
+#include "rack/Slots.h"       // the rack's indexes, from "Effect" on
 
 namespace mirandel::param {
 
@@ -22,11 +23,6 @@ inline constexpr std::uint32_t kQuality = 10;
 inline constexpr std::uint32_t kLatency = 11;
 inline constexpr std::uint32_t kReconnect = 12;
 inline constexpr std::uint32_t kPicture = 13;
-inline constexpr std::uint32_t kEffect = 14;
-inline constexpr std::uint32_t kHero = 15;
-inline constexpr std::uint32_t kQuick1 = 16;
-inline constexpr std::uint32_t kOption1 = 21;
-inline constexpr std::uint32_t kAction1 = 58;
 
 }  // namespace mirandel::param
 

@@ -1,8 +1,8 @@
-// The clip's video stream: when the pipeline runs, the stream requests to the
-// phone, and the "Picture" status line. Host thread.
+#include "clip/StreamControl.h"
+
 #include <cstdio>
 
-#include "clip/MirandelLink.h"
+#include "clip/ClipParams.h"
 #include "video/StreamUrl.h"
 
 namespace mirandel {
@@ -38,60 +38,57 @@ bool streamRequestDue(const StreamStats& s, bool newConnection, Nanos sinceLastR
 }
 }  // namespace
 
-std::int32_t MirandelLink::latencyMs() const { return scale::latencyMs(latency_); }
-
-void MirandelLink::updateStream() {
+std::vector<ControlMessage> StreamControl::step(const std::string& phone, VideoStream& video,
+                                                FrameSlot& frames, Nanos now) {
   StreamConfig config;
-  config.latencyMs = latencyMs();
+  config.latencyMs = scale::latencyMs(settings_.latency);
   std::string why;
-  const bool wanted =
-      !phoneAddress_.empty() && parseStreamUrl(phoneAddress_, config.host, config.port, &why);
+  const bool wanted = !phone.empty() && parseStreamUrl(phone, config.host, config.port, &why);
   // Worked out on every step, so that the first unusable address and a change from one
   // unusable address to another each show their own reason.
-  if (!wanted) streamUnusableReason_ = phoneAddress_.empty() ? std::string() : why;
-  const bool unchanged =
-      wanted == streamActive_ && (!wanted || config == streamConfig_) && !restartRequested_;
+  if (!wanted) unusableReason_ = phone.empty() ? std::string() : why;
+  const bool unchanged = wanted == active_ && (!wanted || config == config_) && !restartRequested_;
   if (!unchanged) {
     restartRequested_ = false;
-    streamConfig_ = config;
+    config_ = config;
     if (!wanted) {
-      streamActive_ = false;
-      video_.stop();
-      return;
+      active_ = false;
+      video.stop();
+      return {};
     }
     // Active only once the pipeline runs: a start that failed stays wanted-but-inactive, so a
     // later step tries again, and the Picture line says why meanwhile.
-    streamActive_ = video_.start(
+    active_ = video.start(
         config,
-        [this](const Frame& f) {
-          frameSlot_.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
+        [&frames](const Frame& f) {
+          frames.deliver(f.data, f.stride, f.width, f.height, f.decodedAt);
         },
         &why);
-    streamUnusableReason_ =
-        streamActive_ ? std::string() : text::fillText(text::kVideoCannotStart, {why});
-    streamConnectionsSeen_ = 0;
-    if (!streamActive_) return;
+    unusableReason_ = active_ ? std::string() : text::fillText(text::kVideoCannotStart, {why});
+    connectionsSeen_ = 0;
+    if (!active_) return {};
   }
-  if (!wanted) return;
+  if (!wanted) return {};
 
-  const Nanos t = now();
-  if (t - lastGrainRequestAt_ > kGrainRequestInterval) {
-    lastGrainRequestAt_ = t;
-    sendCommand("/mirandel/stream/grain", {ControlArg::ofInt(0)});
+  std::vector<ControlMessage> requests;
+  if (now - lastGrainRequestAt_ > kGrainRequestInterval) {
+    lastGrainRequestAt_ = now;
+    requests.push_back({"/mirandel/stream/grain", {ControlArg::ofInt(0)}});
   }
-  const StreamStats stats = video_.stats();
-  const bool newConnection = stats.connections != streamConnectionsSeen_;
-  streamConnectionsSeen_ = stats.connections;
-  if (streamRequestDue(stats, newConnection, t - lastStreamRequestAt_)) {
-    lastStreamRequestAt_ = t;
-    sendCommand("/mirandel/stream", {ControlArg::ofInt(1)});
+  const StreamStats stats = video.stats();
+  const bool newConnection = stats.connections != connectionsSeen_;
+  connectionsSeen_ = stats.connections;
+  if (streamRequestDue(stats, newConnection, now - lastStreamRequestAt_)) {
+    lastStreamRequestAt_ = now;
+    requests.push_back({"/mirandel/stream", {ControlArg::ofInt(1)}});
   }
+  return requests;
 }
 
-void MirandelLink::updateStatusLine() {
+bool StreamControl::updatePictureLine(const VideoStream& video, const PictureRenderer& renderer) {
   std::string text;
-  if (streamActive_) {
-    const StreamStats s = video_.stats();
+  if (active_) {
+    const StreamStats s = video.stats();
     if (s.connected && !s.decoderInfo.refusal.empty()) {
       // Pictures arrive but cannot be shown: say why.
       text = s.statusText + " \xC2\xB7 " + s.decoderInfo.refusal;
@@ -100,7 +97,7 @@ void MirandelLink::updateStatusLine() {
     } else {
       // The size of the picture on screen, which is what the user compares
       // this line with; 0x0 until the host first draws the clip.
-      const std::uint32_t width = renderer_.textureWidth(), height = renderer_.textureHeight();
+      const std::uint32_t width = renderer.textureWidth(), height = renderer.textureHeight();
       char line[256];
       std::snprintf(line, sizeof line, "%ux%u %s %.0f fps \xC2\xB7 %.1f ms transport \xC2\xB7 %s%s",
                     width, height, codecName(s.codec), s.fps, s.transportMs,
@@ -108,15 +105,15 @@ void MirandelLink::updateStatusLine() {
                     s.msSinceLastFrame > kNoFramesAfterMs ? " \xC2\xB7 no frames" : "");
       text = line;
     }
-  } else if (!streamUnusableReason_.empty()) {
+  } else if (!unusableReason_.empty()) {
     // An address that names no usable stream says why instead of a bare dash.
-    text = std::string(text::kDash) + " " + streamUnusableReason_;
+    text = std::string(text::kDash) + " " + unusableReason_;
   } else {
     text = text::kDash;
   }
   // A picture GL would not take is not on screen, whatever the stream says;
   // that is the news until a picture is shown again.
-  if (const UploadFailure& refused = renderer_.uploadFailure(); refused.failed) {
+  if (const UploadFailure& refused = renderer.uploadFailure(); refused.failed) {
     char line[96];
     if (refused.limit != 0)
       std::snprintf(line, sizeof line, "%ux%u larger than the GL limit %u", refused.width,
@@ -125,12 +122,9 @@ void MirandelLink::updateStatusLine() {
       std::snprintf(line, sizeof line, "%ux%u not accepted by GL", refused.width, refused.height);
     text = line;
   }
-  if (text != pictureText_) {
-    pictureText_ = std::move(text);
-    RaiseParamEvent(param::kPicture, FF_EVENT_FLAG_VALUE);
-  }
+  if (text == pictureText_) return false;
+  pictureText_ = std::move(text);
+  return true;
 }
-
-void MirandelLink::stopStream() { video_.stop(); }
 
 }  // namespace mirandel

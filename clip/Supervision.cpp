@@ -1,9 +1,7 @@
 // The supervision step: everything timed that a clip decides, run on the
 // host's calls since a clip has no thread of its own. Host thread.
-#include <algorithm>
-
-#include "clip/MirandelLink.h"
 #include "base/Log.h"
+#include "clip/MirandelLink.h"
 
 namespace mirandel {
 namespace {
@@ -11,83 +9,82 @@ constexpr Nanos kDescribeRetry = 3 * kSecond;
 constexpr Nanos kDevicePoll = 250 * kMillisecond;
 constexpr Nanos kBetterLinkCheck = 1 * kSecond;
 constexpr Nanos kProbeInterval = 3 * kSecond;
-constexpr Nanos kReannounceDelay = 1500 * kMillisecond;
+// A phone seen for this long while the clip has none is taken without asking.
+constexpr Nanos kAutoConnectDelay = 400 * kMillisecond;
 }  // namespace
 
 void MirandelLink::takeUpMessages() {
-  describeWork_ = 0;
+  PhoneSession& s = session_;
+  s.describeWork = 0;
   // Drained only once what was drained before is handled: a phone that keeps
   // sending then fills the hub's bounded inbox, not this list.
-  if (backlogNext_ == backlog_.size()) {
-    backlog_ = link_->drainInbox(subscriptionId_);
-    backlogNext_ = 0;
+  if (s.backlogNext == s.backlog.size()) {
+    s.backlog = link_->drainInbox(s.subscriptionId);
+    s.backlogNext = 0;
   }
   // Nothing that a message's handling calls drains or steps again, so the
   // list stays as it is while a message of it is handled.
-  while (backlogNext_ < backlog_.size() && describeWork_ < kDescribeWorkPerStep)
-    dispatchIncoming(backlog_[backlogNext_++]);
+  while (s.backlogNext < s.backlog.size() && s.describeWork < kDescribeWorkPerStep)
+    dispatchIncoming(s.backlog[s.backlogNext++]);
+}
+
+void MirandelLink::rebuildDeviceMenu(std::vector<DeviceRecord> snapshot) {
+  if (takeDevices(discovery_, std::move(snapshot))) showDeviceMenu(discovery_, *this);
+  const std::vector<DeviceRecord>& devices = discovery_.devices;
+  if (session_.address.empty() && session_.ipText.empty() && !devices.empty() &&
+      now() - devices[0].firstSeen > kAutoConnectDelay) {
+    discovery_.deviceValue = 0.0f;
+    RaiseParamEvent(param::kDevice, FF_EVENT_FLAG_VALUE);
+    connectToPhone(devices[0].bestAddress);
+  }
 }
 
 void MirandelLink::superviseClip() {
-  devicesSeenThisStep_ = false;
+  discovery_.seenThisStep = false;
   takeUpMessages();
-  updateStream();
-  updateStatusLine();
+  for (const ControlMessage& request : stream_.step(session_.address, video_, frameSlot_, now()))
+    send(request);
+  if (stream_.updatePictureLine(video_, renderer_))
+    RaiseParamEvent(param::kPicture, FF_EVENT_FLAG_VALUE);
 
   const Nanos t = now();
-  const bool connected = !phoneAddress_.empty();
+  const std::string& phone = session_.address;
 
-  if (connected && t - lastDescribeAt_ > kDescribeRetry &&
-      (effects_.empty() || std::any_of(effects_.begin(), effects_.end(),
-                                       [](const RackEffect& e) { return !e.controlsLoaded; })))
+  if (!phone.empty() && t - session_.lastDescribeAt > kDescribeRetry && !rackComplete(rack_))
     requestDescribe();
 
-  if (phoneIpText_.empty()) {
-    if (!connected) {
+  if (session_.ipText.empty()) {
+    if (phone.empty()) {
       // While no phone is known every step looks, so the first reply is
       // picked up at once.
-      if (t - lastDeviceCheckAt_ > kDevicePoll) {
+      if (t - discovery_.lastDeviceCheckAt > kDevicePoll) {
         if (auto snapshot = link_->listDevices(); !snapshot.empty()) {
-          lastDeviceCheckAt_ = t;
+          discovery_.lastDeviceCheckAt = t;
           rebuildDeviceMenu(std::move(snapshot));
         }
       }
-    } else if (t - lastDeviceCheckAt_ > kBetterLinkCheck) {
-      lastDeviceCheckAt_ = t;
+    } else if (t - discovery_.lastDeviceCheckAt > kBetterLinkCheck) {
+      discovery_.lastDeviceCheckAt = t;
       for (const DeviceRecord& d : link_->listDevices()) {
-        if (!d.routes.count(phoneAddress_) || d.bestAddress.empty() ||
-            d.bestAddress == phoneAddress_)
-          continue;
+        if (!d.routes.count(phone) || d.bestAddress.empty() || d.bestAddress == phone) continue;
         const std::string better = d.bestAddress;
-        hostLog("Mirandel: better link " + phoneAddress_ + " \xE2\x86\x92 " + better);
+        hostLog("Mirandel: better link " + phone + " \xE2\x86\x92 " + better);
         connectToPhone(better);
         break;
       }
     }
   }
 
-  if (phoneAddress_.empty() && t - lastProbeAt_ > kProbeInterval) {
-    if (devices_.empty()) {
+  if (session_.address.empty() && t - discovery_.lastProbeAt > kProbeInterval) {
+    if (discovery_.devices.empty()) {
       if (auto snapshot = link_->listDevices(); !snapshot.empty())
         rebuildDeviceMenu(std::move(snapshot));
     }
-    if (phoneAddress_.empty()) link_->probeNow();
-    lastProbeAt_ = t;
+    if (session_.address.empty()) link_->probeNow();
+    discovery_.lastProbeAt = t;
   }
 
-  if (relayoutRequested_) {
-    relayoutRequested_ = false;
-    const std::int32_t effect = currentEffect_;
-    currentEffect_ = -1;
-    feedbackGuard_ = true;
-    applyEffect(effect, true);
-    feedbackGuard_ = false;
-  }
-
-  if (localEffectChange_ && now() - localEffectChangeAt_ >= kReannounceDelay) {
-    localEffectChange_ = false;
-    reannounceValues();
-  }
+  superviseRack(rack_, *this, now());
 }
 
 }  // namespace mirandel

@@ -1,97 +1,79 @@
-// Installing a rack description into the clip: the effect list, the "Effect"
-// menu, the status line and the mapping of the active effect. Host thread.
+// Taking a rack description: the effect list, the "Effect" menu and the mapping of the
+// active effect. Host thread.
 #include <algorithm>
 
-#include "clip/MirandelLink.h"
-#include "base/Log.h"
+#include "base/ShownTexts.h"
+#include "rack/RackMapping.h"
 #include "rack/RackMerge.h"
-#include "rack/RackParser.h"
 
 namespace mirandel {
-namespace {}
+namespace {
+constexpr int kDescribeRequestsAtOnce = 4;
 
-void MirandelLink::setEffectMenu() {
+void showEffectMenu(const RackMapping& rack, CFFGLPluginManager& params) {
   std::vector<std::string> names;
   std::vector<float> values;
-  for (std::size_t i = 0; i < effects_.size(); ++i) {
-    names.push_back(effects_[i].name);
+  for (std::size_t i = 0; i < rack.effects.size(); ++i) {
+    names.push_back(rack.effects[i].name);
     values.push_back(static_cast<float>(i));
   }
   if (names.empty()) {
     names.push_back(text::kDash);
     values.push_back(0.0f);
   }
-  SetParamElements(param::kEffect, names, values, true);
+  params.SetParamElements(param::kEffect, names, values, true);
+  params.SetParamVisibility(param::kEffect, !rack.effects.empty(), true);
 }
+}  // namespace
 
-void MirandelLink::refuseDescribeReply() {
-  statusText_ = text::kBadDescribeReply;
-  RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
-}
+bool installReply(RackMapping& rack, const DescribeReply& reply, CFFGLPluginManager& params,
+                  Nanos now) {
+  // A merge that would hold more than one description may is refused like an unreadable
+  // reply: a phone sending merge after merge would otherwise grow the list, the menu and
+  // every look-up without end.
+  if (!updateRack(rack.effects, reply.effects)) return false;
+  rack.index.rebuild(rack.effects);
+  showEffectMenu(rack, params);
 
-void MirandelLink::handleDescribeReply(const std::string& text) {
-  describeWork_ += std::min(text.size(), kMaxDescriptionBytes) + kDescribeCharge;
-  // The reply is read whole first: one that fails anywhere leaves the effect
-  // list, the menus and the mapping exactly as they were.
-  const std::optional<DescribeReply> parsed = parseDescribeReply(text);
-  if (!parsed) {
-    refuseDescribeReply();
-    return;
-  }
-  const DescribeReply& reply = *parsed;
+  const std::int32_t current = rack.currentEffect;
+  const std::int64_t active = reply.active ? *reply.active : (current >= 0 ? current : 0);
+  rack.effectValue = static_cast<float>(active);
+  params.RaiseParamEvent(param::kEffect, FF_EVENT_FLAG_VALUE);
 
-  // A merge that would hold more than one description may is refused like
-  // an unreadable reply: a phone sending merge after merge would otherwise
-  // grow the list, the menu and every look-up without end.
-  if (!updateRack(effects_, reply.effects)) {
-    refuseDescribeReply();
-    return;
-  }
-  rackIndex_.rebuild(effects_);
-
-  setEffectMenu();
-  const bool any = !effects_.empty();
-  for (std::uint32_t i :
-       {param::kEffect, param::kRec, param::kSnap, param::kFlipCamera, param::kZoom, param::kFps})
-    SetParamVisibility(i, any, true);
-
-  statusText_ = reply.name + "  " + reply.version + "  " + phoneAddress_;
-  RaiseParamEvent(param::kStatus, FF_EVENT_FLAG_VALUE);
-
-  const std::int64_t active =
-      reply.active ? *reply.active : (currentEffect_ >= 0 ? currentEffect_ : 0);
-  feedbackGuard_ = true;
-  effectValue_ = static_cast<float>(active);
-  RaiseParamEvent(param::kEffect, FF_EVENT_FLAG_VALUE);
-
-  // Map again when the active effect changed or its description was renewed.
-  // A current effect that the new list no longer holds counts as changed, so
-  // the current effect always names a real position.
-  bool remap = currentEffect_ < 0 || currentEffect_ != active ||
-               currentEffect_ >= static_cast<std::int32_t>(effects_.size());
+  // Map again when the active effect changed or its description was renewed. A current
+  // effect that the new list no longer holds counts as changed, so the current effect always
+  // names a real position.
+  bool remap =
+      current < 0 || current != active || current >= static_cast<std::int32_t>(rack.effects.size());
   if (!remap) {
-    const std::string& currentAddress = effects_[currentEffect_].address;
+    const std::string& currentAddress = rack.effects[current].address;
     remap = std::any_of(reply.effects.begin(), reply.effects.end(),
                         [&](const RackEffect& e) { return e.address == currentAddress; });
   }
   if (remap) {
-    currentEffect_ = -1;
-    if (active >= 0 && active < static_cast<std::int64_t>(effects_.size()))
-      applyEffect(static_cast<std::int32_t>(active), false);
+    rack.currentEffect = -1;
+    if (active >= 0 && active < static_cast<std::int64_t>(rack.effects.size()))
+      applyEffect(rack, params, static_cast<std::int32_t>(active), false, now);
     else
-      unbindSlots();  // they keep what the host sees, but name no control any more
+      unbindSlots(rack);  // they keep what the host sees, but name no control any more
   }
-  feedbackGuard_ = false;
+  return true;
+}
 
-  const auto loading = std::count_if(effects_.begin(), effects_.end(),
-                                     [](const RackEffect& e) { return !e.controlsLoaded; });
-  std::string suffix;
-  if (loading > 0) {
-    requestDescribe();
-    suffix = ", " + std::to_string(loading) + " loading";
+bool rackComplete(const RackMapping& rack) {
+  return !rack.effects.empty() && std::all_of(rack.effects.begin(), rack.effects.end(),
+                                              [](const RackEffect& e) { return e.controlsLoaded; });
+}
+
+std::vector<std::string> describeTargets(const RackMapping& rack) {
+  if (rack.effects.empty()) return {"rack"};
+  std::vector<std::string> out;
+  for (const RackEffect& e : rack.effects) {
+    if (e.controlsLoaded) continue;
+    out.push_back(e.address);
+    if (out.size() == kDescribeRequestsAtOnce) break;
   }
-  hostLog("Mirandel: " + std::to_string(effects_.size()) + " effects from " + phoneAddress_ +
-          suffix);
+  return out;
 }
 
 }  // namespace mirandel

@@ -62,6 +62,13 @@ struct RackEffect {
 // names no position at all.
 inline double limitPosition(double v) { return std::clamp(v, 0.0, 1.0); }
 
+// An option control's current value as a menu position; 0 when its list lacks the value.
+inline float optionPosition(const RackControl& c) {
+  for (std::size_t k = 0; k < c.optionList.size(); ++k)
+    if (c.optionList[k] == c.optionValue) return static_cast<float>(k);
+  return 0.0f;
+}
+
 // Whether the control or action `name` is shown under the effect's current
 // option values. Called on the host's thread.
 bool isShown(const RackEffect& effect, const std::string& name);

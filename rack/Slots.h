@@ -3,8 +3,20 @@
 // maps to a slot kind and a slot number within that kind.
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "base/Clock.h"
+
+// The host indexes of the rack's parameters: the effect menu, then the generic slots from
+// "Hero" to "Action4".
+namespace mirandel::param {
+inline constexpr std::uint32_t kEffect = 14;
+inline constexpr std::uint32_t kHero = 15;
+inline constexpr std::uint32_t kQuick1 = 16;
+inline constexpr std::uint32_t kOption1 = 21;
+inline constexpr std::uint32_t kAction1 = 58;
+}  // namespace mirandel::param
 
 namespace mirandel {
 
@@ -46,5 +58,17 @@ struct ActionSlot {
   std::uint32_t hostIndex = 0;
   std::int32_t action = -1;
 };
+
+// One generic host parameter: its index, the slot it stands for and its name.
+struct SlotDefinition {
+  std::uint32_t hostIndex = 0;
+  SlotRef ref;
+  std::string name;
+};
+
+// Every generic parameter in host order: "Hero", "Quick1" to "Quick5", "Option1", nine rows
+// of three sliders and a switch ("Slot1" to "Slot27", "Switch1" to "Switch9"), so that the
+// phone's layout sections fill whole rows, and "Action1" to "Action4".
+const std::vector<SlotDefinition>& slotDefinitions();
 
 }  // namespace mirandel

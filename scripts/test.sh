@@ -1,6 +1,7 @@
 #!/bin/sh
 # The whole test suite: installs dependencies, then builds and runs every test
-#   0. builds the plug-in with clang's thread-safety analysis (compile-only),
+#   0. checks that every include goes down the layers (scripts/check-layers.sh), and builds
+#      the plug-in with clang's thread-safety analysis (compile-only),
 #   1. in a normal optimised build (with the benchmarks, which are built but not run),
 #   2. runs the soak's short form with the release build's programs (scripts/soak.sh),
 #   3. in the Windows build (scripts/build-windows.sh), under Wine, with the phone
@@ -43,6 +44,8 @@ run_suite() {
 }
 
 mkdir -p build
+echo "=== layers"
+scripts/check-layers.sh
 # Locks checked by the compiler: the plug-in built with clang's thread-safety analysis, every
 # finding an error. Compile-only; the sanitizer stages below run the code.
 if skipped threads; then
