@@ -1,7 +1,6 @@
 // The cost of one supervision step of a connected clip, against the steps of
-// an ordinary session as the reference:
-// - under a flood of forged datagrams from other senders, on a real link hub
-//   (goal: under 1 ms a step), the quiet step as the reference;
+// an ordinary session as the reference (the flood of forged datagrams from
+// other senders is in bench_forgeries.cpp, in the same program):
 // - taking in very large rack descriptions, 10 MB in parts and 10,000
 //   effects (refused: more than a sane rack holds), the largest a sane rack
 //   may be, and what follows it: the requests for effects still loading,
@@ -18,36 +17,19 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "clip/ClipParams.h"
-#include "clip/MirandelLink.h"
+#include "bench/SupervisionSession.h"
 #include "link/ControlCodec.h"
-#include "link/LinkHub.h"
 #include "rack/RackParser.h"
-#include "support/FakeLink.h"
-#include "support/ForgedDatagrams.h"
 
 namespace {
 
 using namespace mirandel;
-using Clock = std::chrono::steady_clock;
-
-constexpr const char* kPhone = "127.0.0.1";
-// A part as large as a datagram allows, as a phone sending a large rack would.
-constexpr std::size_t kPartBytes = 60000;
-
-std::string sampleRack() {
-  std::ifstream in(MIRANDEL_SOURCE_DIR "/tools/phone/racks/sample.json");
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using namespace mirandel::bench;
 
 // An effect of `controls` controls (sliders, every fifth a switch, every
 // seventh a menu of four choices), two actions and a layout; with no "params"
@@ -93,71 +75,6 @@ const std::string& tenMegabytes() {
   }();
   return text;
 }
-
-// A connected clip on a scripted link, taking what its phone sends.
-class Session {
- public:
-  Session() : clip_(std::make_unique<MirandelLink>(ClipEnvironment{&link_, clock_.fn()})) {
-    clip_->SetIdentity(clip_.get());
-    clip_->SetTextParameter(param::kPhoneIp, kPhone);
-    clip_->superviseClip();
-  }
-  MirandelLink& clip() { return *clip_; }
-  void fromPhone(const std::string& address, std::vector<ControlArg> args) {
-    link_.deliver({kPhone, address, std::move(args)});
-  }
-  void fromSender(const std::string& sender, ControlMessage m) {
-    link_.deliver({sender, std::move(m.address), std::move(m.args)});
-  }
-  void setDevices(std::vector<DeviceRecord> devices) { link_.devices = std::move(devices); }
-  // The description in parts, delivered but not yet taken up.
-  void describeInParts(const std::string& text, std::size_t first, std::size_t count) {
-    const auto total = static_cast<std::int32_t>((text.size() + kPartBytes - 1) / kPartBytes);
-    for (std::size_t i = first; i < first + count && i < static_cast<std::size_t>(total); ++i)
-      fromPhone("/mirandel/describe/part",
-                {ControlArg::ofInt(1), ControlArg::ofInt(total),
-                 ControlArg::ofInt(static_cast<std::int32_t>(i)),
-                 ControlArg::ofText(text.substr(i * kPartBytes, kPartBytes))});
-  }
-  static std::size_t parts(const std::string& text) {
-    return (text.size() + kPartBytes - 1) / kPartBytes;
-  }
-  void advance(Nanos d) { clock_.advance(d); }
-  // Takes up every part but the last, 64 parts a step, as a host would: the
-  // inbox holds at most 4 MiB. With `all`, the last part too.
-  void takeDescription(const std::string& text, bool all) {
-    const std::size_t parts = Session::parts(text);
-    const std::size_t upTo = all ? parts : parts - 1;
-    for (std::size_t i = 0; i < upTo; i += 64) {
-      describeInParts(text, i, std::min<std::size_t>(64, upTo - i));
-      clip().superviseClip();
-    }
-  }
-
- private:
-  ManualClock clock_{100 * kSecond};
-  test::FakeLink link_;
-  std::unique_ptr<MirandelLink> clip_;
-};
-
-// Times one call with the benchmark's timer, which is paused around it
-// (setting up and tearing down sessions is not measured); keeps the slowest
-// and the sum.
-struct StepTimer {
-  double worstMs = 0.0;
-  double allMs = 0.0;
-  template <typename F>
-  void time(benchmark::State& state, F&& f) {
-    const auto t0 = Clock::now();
-    state.ResumeTiming();
-    f();
-    state.PauseTiming();
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    worstMs = std::max(worstMs, ms);
-    allMs += ms;
-  }
-  void report(benchmark::State& state) const { state.counters["worst ms"] = worstMs; }
-};
 
 // Everything of a description but its last part taken up; then the step that
 // takes the last part, joins, parses, installs and maps, or refuses a
@@ -456,152 +373,6 @@ BENCHMARK(BM_HugeControlsThenFeedback)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
-
-// ---- Forged datagrams ----
-
-// The most a flood can hand one step, with no other thread running: an inbox
-// at its bound (4,096 messages) of forged datagrams from other senders, with
-// the device table at its bound (64 phones of 16 routes each).
-void BM_StepTakingAFullInboxOfForgeries(benchmark::State& state) {
-  const LinkHubOptions bounds;
-  StepTimer timer;
-  for (auto _ : state) {
-    state.PauseTiming();
-    {
-      Session s;
-      s.fromPhone("/mirandel/describe", {ControlArg::ofText(sampleRack())});
-      s.clip().superviseClip();
-      std::vector<std::string> feedback;
-      for (const RackEffect& e : s.clip().effects())
-        for (const RackControl& c : e.controls)
-          feedback.push_back("/mirandel/" + e.address + "/" + c.field);
-      test::DatagramForger forge(3, feedback);
-      std::vector<DeviceRecord> devices(bounds.maxDevices);
-      for (std::size_t d = 0; d < devices.size(); ++d) {
-        devices[d].address = devices[d].name = "forged " + std::to_string(d);
-        for (std::size_t r = 0; r < bounds.maxRoutesPerDevice; ++r)
-          devices[d].routes["10.1." + std::to_string(d) + "." + std::to_string(r)] = {};
-        devices[d].bestAddress = devices[d].routes.begin()->first;
-      }
-      s.setDevices(devices);
-      for (std::size_t queued = 0; queued < bounds.inboxLimit;) {
-        const std::vector<std::uint8_t> bytes = forge.next();
-        ControlMessage m;
-        if (!decode(bytes.data(), bytes.size(), m)) continue;
-        s.fromSender("10.1.0." + std::to_string(queued % 250), std::move(m));
-        ++queued;
-      }
-      timer.time(state, [&] { s.clip().superviseClip(); });
-    }
-    state.ResumeTiming();
-  }
-  timer.report(state);
-}
-BENCHMARK(BM_StepTakingAFullInboxOfForgeries)->Unit(benchmark::kMicrosecond)->Iterations(50);
-
-// On a real hub: forged datagrams on loopback.
-
-// The process's hub for these benchmarks: one, so that no second one waits
-// for the first one's port.
-LinkHub& hub() {
-  static LinkHub* const h = [] {
-    LinkHubOptions o;
-    o.listInterfaces = [] { return std::vector<BroadcastInterface>{}; };
-    return new LinkHub(o);
-  }();
-  return *h;
-}
-
-// A clip connected to a phone on loopback, its rack described.
-std::unique_ptr<MirandelLink> connectedClip() {
-  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&hub()});
-  clip->SetIdentity(clip.get());
-  clip->SetTextParameter(param::kPhoneIp, kPhone);
-  clip->superviseClip();
-  UdpSocket phone = UdpSocket::open();
-  phone.bind(0, kPhone);
-  const auto bytes = encode({"/mirandel/describe", {ControlArg::ofText(sampleRack())}});
-  phone.sendTo(kPhone, kClipControlPort, bytes.data(), bytes.size());
-  const auto until = Clock::now() + std::chrono::seconds(5);
-  while (clip->effects().empty() && Clock::now() < until) {
-    clip->superviseClip();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return clip;
-}
-
-// Steps of a connected clip, `gap` ms apart (the host's frames; -1: each
-// once the inbox is full, the most a step can be given), while `flood` is
-// set: forged datagrams from eight other loopback addresses as fast as one
-// thread sends them.
-void supervisionUnderTraffic(benchmark::State& state, bool flood) {
-  const auto gap = std::chrono::milliseconds(state.range(0));
-  const std::size_t full = LinkHubOptions{}.inboxLimit;
-  auto clip = connectedClip();
-  if (clip->effects().empty()) return state.SkipWithError("the phone's rack did not arrive");
-  std::vector<std::string> feedback;
-  for (const RackEffect& e : clip->effects())
-    for (const RackControl& c : e.controls)
-      feedback.push_back("/mirandel/" + e.address + "/" + c.field);
-
-  std::atomic<bool> stop{false};
-  std::atomic<std::uint64_t> sent{0};
-  std::thread forger;
-  if (flood) {
-    forger = std::thread([&] {
-      test::DatagramForger forge(7, feedback);
-      std::vector<UdpSocket> senders;
-      for (int k = 2; k < 10; ++k) {
-        senders.push_back(UdpSocket::open());
-        senders.back().bind(0, "127.0.0." + std::to_string(k));
-      }
-      for (std::uint64_t n = 0; !stop; ++n) {
-        const auto bytes = forge.next();
-        senders[n % senders.size()].sendTo(kPhone, kClipControlPort, bytes.data(), bytes.size());
-        ++sent;
-      }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the table fills
-  }
-
-  StepTimer timer;
-  double queued = 0;
-  const std::uint64_t sentBefore = sent;
-  const auto t0 = Clock::now();
-  for (auto _ : state) {
-    state.PauseTiming();
-    if (gap.count() > 0) std::this_thread::sleep_for(gap);
-    while (gap.count() < 0 && hub().inboxLoad(clip->subscriptionId()).messages < full)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    queued += static_cast<double>(hub().inboxLoad(clip->subscriptionId()).messages);
-    timer.time(state, [&] { clip->superviseClip(); });
-    state.ResumeTiming();
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  stop = true;
-  if (forger.joinable()) forger.join();
-  timer.report(state);
-  state.counters["queued/step"] = queued / static_cast<double>(state.iterations());
-  state.counters["forged/s"] = static_cast<double>(sent - sentBefore) / seconds;
-  state.counters["devices"] = static_cast<double>(hub().listDevices().size());
-}
-
-void BM_StepQuiet(benchmark::State& state) { supervisionUnderTraffic(state, false); }
-BENCHMARK(BM_StepQuiet)
-    ->ArgName("gapMs")
-    ->Arg(0)
-    ->Arg(16)
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(500);
-
-void BM_StepUnderFlood(benchmark::State& state) { supervisionUnderTraffic(state, true); }
-BENCHMARK(BM_StepUnderFlood)
-    ->ArgName("gapMs")
-    ->Arg(0)
-    ->Arg(16)
-    ->Arg(-1)
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(500);
 
 }  // namespace
 
