@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "base/Log.h"
+#include "base/ThreadSafety.h"
 #include "link/ControlCodec.h"
 #include "link/DeviceTable.h"
-#include "base/Log.h"
 
 namespace mirandel {
 namespace {
@@ -86,23 +85,23 @@ struct LinkHub::Core {
   std::atomic<std::uint64_t> turns{0};
   std::atomic<bool> receiveOpen{false};
 
-  std::mutex mutex;
-  std::condition_variable changed;                 // with mutex: callback finished, stop set
-  bool started = false;                            // guarded by mutex
-  int nextId = 1;                                  // guarded by mutex
-  std::map<int, Inbox> inboxes;                    // guarded by mutex
-  std::map<int, std::function<void()>> callbacks;  // guarded by mutex
-  std::map<int, bool> searching;                   // guarded by mutex
-  Nanos lastProbe = 0;                             // guarded by mutex
-  bool probeDue = true;                            // guarded by mutex
-  bool probeAsked = false;                         // guarded by mutex; by probeNow
-  DeviceTable devices;                             // guarded by mutex
-  std::map<std::string, Nanos> describeSends;      // guarded by mutex
-  int runningCallback = 0;                         // guarded by mutex; 0 = none
-  std::thread::id workerId;                        // guarded by mutex
+  Mutex mutex;
+  ConditionVariable changed;  // with mutex: callback finished, stop set, probe asked for
+  bool started GUARDED_BY(mutex) = false;
+  int nextId GUARDED_BY(mutex) = 1;
+  std::map<int, Inbox> inboxes GUARDED_BY(mutex);
+  std::map<int, std::function<void()>> callbacks GUARDED_BY(mutex);
+  std::map<int, bool> searching GUARDED_BY(mutex);
+  Nanos lastProbe GUARDED_BY(mutex) = 0;
+  bool probeDue GUARDED_BY(mutex) = true;
+  bool probeAsked GUARDED_BY(mutex) = false;  // by probeNow
+  DeviceTable devices GUARDED_BY(mutex);
+  std::map<std::string, Nanos> describeSends GUARDED_BY(mutex);
+  int runningCallback GUARDED_BY(mutex) = 0;  // 0 = none
+  std::thread::id workerId GUARDED_BY(mutex);
   // Joinable from startLocked() until shutdown() detaches it or
-  // stopWhenUnused() takes it to join it; guarded by mutex.
-  std::thread worker;
+  // stopWhenUnused() takes it to join it.
+  std::thread worker GUARDED_BY(mutex);
 
   const std::vector<std::uint8_t> probe;
 
@@ -116,16 +115,16 @@ struct LinkHub::Core {
     if (options.log) options.log(line);
   }
 
-  // Opens the sockets and starts the worker once. Host thread, mutex held.
+  // Opens the sockets and starts the worker once. Host thread.
   // Returns a log line to write after the mutex is released, or empty.
-  std::string startLocked(const std::shared_ptr<Core>& self);
+  std::string startLocked(const std::shared_ptr<Core>& self) REQUIRES(mutex);
   // Worker thread.
   static void run(std::shared_ptr<Core> self);
   void turn(std::vector<std::uint8_t>& buffer,
-            std::vector<std::pair<int, std::function<void()>>>& wakes);
+            std::vector<std::pair<int, std::function<void()>>>& wakes) EXCLUDES(mutex);
   // One probe round: the limited broadcast, then a directed broadcast on every
-  // broadcast-capable interface. Worker thread, mutex not held.
-  void sendProbe();
+  // broadcast-capable interface. Worker thread.
+  void sendProbe() EXCLUDES(mutex);
   // Lists the interfaces again unless the list is fresh. Worker thread.
   void refreshInterfaces();
 };
@@ -170,15 +169,16 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
   } else {
     // No receive socket: wait as long as a receive would, so the loop still
     // paces the probes and notices stop, without spinning.
-    std::unique_lock lock(mutex);
-    changed.wait_for(lock, options.receiveTimeout, [&] { return stop.load() || probeAsked; });
+    MutexLock lock(mutex);
+    changed.waitFor(lock, options.receiveTimeout,
+                    [&]() REQUIRES(mutex) { return stop.load() || probeAsked; });
   }
   ++turns;
   if (stop) return;
 
   bool sendProbeNow = false;
   {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     bool anySearching = false;
     for (const auto& [id, flag] : searching) anySearching = anySearching || flag;
     if (!callbacks.empty()) {
@@ -204,7 +204,7 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
 
   wakes.clear();
   {
-    std::lock_guard lock(mutex);
+    MutexLock lock(mutex);
     // Filed before queueing, so a clip handling this reply already finds the
     // phone in listDevices().
     if (message.address == "/mirandel/here") devices.fold(sender, message.args, options.clock());
@@ -218,7 +218,7 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
   }
   for (auto& [id, wake] : wakes) {
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       // A clip that unsubscribed since the copy was made must not be called:
       // its object may already be gone.
       if (stop || !callbacks.count(id)) continue;
@@ -230,10 +230,10 @@ void LinkHub::Core::turn(std::vector<std::uint8_t>& buffer,
       // A wake-up callback has nothing to report; the worker must survive it.
     }
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       runningCallback = 0;
     }
-    changed.notify_all();
+    changed.notifyAll();
   }
   wakes.clear();
 }
@@ -291,21 +291,21 @@ LinkHub::~LinkHub() { shutdown(); }
 
 void LinkHub::shutdown() {
   {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     core_->stop = true;
     core_->callbacks.clear();
     core_->inboxes.clear();
     core_->searching.clear();
     if (core_->worker.joinable()) core_->worker.detach();
   }
-  core_->changed.notify_all();
+  core_->changed.notifyAll();
   core_->receiveSocket.interrupt();
 }
 
 bool LinkHub::stopWhenUnused() {
   std::thread worker;
   {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     // Shut down for good (its worker, if any, left to end on its own), or
     // still in use.
     if (core_->stop || !core_->callbacks.empty()) return false;
@@ -315,7 +315,7 @@ bool LinkHub::stopWhenUnused() {
     core_->stop = true;
     worker = std::move(core_->worker);
   }
-  core_->changed.notify_all();
+  core_->changed.notifyAll();
   core_->receiveSocket.interrupt();
   // Not joinable when starting the worker failed (startLocked had thrown after marking the hub
   // started): there is nothing to wait for, and the hub must still go back to its first state.
@@ -323,8 +323,8 @@ bool LinkHub::stopWhenUnused() {
 
   // Back to the state before the first start; no other thread can reach the
   // sockets or tables now.
-  std::lock_guard lock(core_->mutex);
   Core& c = *core_;
+  MutexLock lock(c.mutex);
   c.receiveSocket.close();
   c.sendSocket.close();
   c.receiveOpen = false;
@@ -347,7 +347,7 @@ int LinkHub::subscribe(std::function<void()> wake) {
   std::string problem;
   int id;
   {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     problem = core_->startLocked(core_);
     id = core_->nextId++;
     if (!core_->stop) {
@@ -360,20 +360,20 @@ int LinkHub::subscribe(std::function<void()> wake) {
 }
 
 void LinkHub::unsubscribe(int id) {
-  std::unique_lock lock(core_->mutex);
+  MutexLock lock(core_->mutex);
   core_->inboxes.erase(id);
   core_->callbacks.erase(id);
   core_->searching.erase(id);
   // A callback of this id copied before the erase may be running right now;
   // the caller may free its object as soon as we return. (Unsubscribing from
   // inside one's own callback cannot wait for itself.)
-  core_->changed.wait(lock, [&] {
+  core_->changed.wait(lock, [&]() REQUIRES(core_->mutex) {
     return core_->runningCallback != id || std::this_thread::get_id() == core_->workerId;
   });
 }
 
 void LinkHub::setSearching(int id, bool searching) {
-  std::lock_guard lock(core_->mutex);
+  MutexLock lock(core_->mutex);
   core_->searching[id] = searching;
   // A flag rather than resetting the last-probe time to 0: "now - 0" is not
   // yet past 3 s while the monotonic clock itself reads less than that.
@@ -382,7 +382,7 @@ void LinkHub::setSearching(int id, bool searching) {
 
 std::vector<IncomingMessage> LinkHub::drainInbox(int id) {
   std::vector<IncomingMessage> out;
-  std::lock_guard lock(core_->mutex);
+  MutexLock lock(core_->mutex);
   auto it = core_->inboxes.find(id);
   if (it == core_->inboxes.end()) return out;
   Inbox& inbox = it->second;
@@ -395,7 +395,7 @@ std::vector<IncomingMessage> LinkHub::drainInbox(int id) {
 }
 
 std::vector<DeviceRecord> LinkHub::listDevices() {
-  std::lock_guard lock(core_->mutex);
+  MutexLock lock(core_->mutex);
   return core_->devices.list();
 }
 
@@ -404,12 +404,12 @@ std::vector<DeviceRecord> LinkHub::listDevices() {
 void LinkHub::probeNow() {
   std::string problem;
   {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     problem = core_->startLocked(core_);
     core_->probeAsked = true;
   }
   // A worker without a receive socket waits on this instead of a receive.
-  core_->changed.notify_all();
+  core_->changed.notifyAll();
   if (!problem.empty()) core_->log(problem);
 }
 
@@ -417,7 +417,7 @@ void LinkHub::sendTo(const std::string& destination, const ControlMessage& messa
   if (destination.empty()) return;
   std::string problem;
   {
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     problem = core_->startLocked(core_);
   }
   if (!problem.empty()) core_->log(problem);
@@ -429,7 +429,7 @@ void LinkHub::sendTo(const std::string& destination, const ControlMessage& messa
       key += '|';
       key += std::to_string(arg.intValue);
     }
-    std::lock_guard lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     const Nanos now = core_->options.clock();
     auto it = core_->describeSends.find(key);
     if (it != core_->describeSends.end() && now - it->second < kDescribeRepeatWindow) return;
@@ -448,7 +448,7 @@ std::uint64_t LinkHub::workerTurns() const { return core_->turns; }
 bool LinkHub::receiving() const { return core_->receiveOpen; }
 
 LinkHub::InboxLoad LinkHub::inboxLoad(int id) const {
-  std::lock_guard lock(core_->mutex);
+  MutexLock lock(core_->mutex);
   auto it = core_->inboxes.find(id);
   if (it == core_->inboxes.end()) return {};
   return {it->second.messages.size(), it->second.bytes};

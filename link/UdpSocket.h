@@ -1,7 +1,8 @@
 #pragma once
 // Platform seam: IPv4 UDP sockets and the list of broadcast-capable
 // interfaces. UdpSocketPosix.cpp implements it with BSD sockets and
-// getifaddrs, UdpSocketWin.cpp with Winsock and GetAdaptersAddresses.
+// getifaddrs, UdpSocketWin.cpp with Winsock and GetAdaptersAddresses;
+// UdpSocket.cpp and SocketAddress.cpp hold what reads alike on both.
 // Everything above this header uses only the standard library.
 #include <chrono>
 #include <cstddef>

@@ -1,56 +1,16 @@
 // POSIX implementation of the UDP socket seam.
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "link/SocketAddress.h"
 #include "link/UdpSocket.h"
 
 namespace mirandel {
-namespace {
-
-int fd(std::intptr_t handle) { return static_cast<int>(handle); }
-
-bool toSockaddr(const std::string& address, std::uint16_t port, sockaddr_in& out) {
-  std::memset(&out, 0, sizeof out);
-  out.sin_family = AF_INET;
-  out.sin_port = htons(port);
-  if (address.empty()) {
-    out.sin_addr.s_addr = htonl(INADDR_ANY);
-    return true;
-  }
-  return inet_pton(AF_INET, address.c_str(), &out.sin_addr) == 1;
-}
-
-std::string toText(const in_addr& addr) {
-  char text[INET_ADDRSTRLEN] = {};
-  if (!inet_ntop(AF_INET, &addr, text, sizeof text)) return {};
-  return text;
-}
-
-}  // namespace
 
 void startSocketLibrary() {}
-
-UdpSocket::~UdpSocket() { close(); }
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kInvalid;
-}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
 
 UdpSocket UdpSocket::open() {
   const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -59,32 +19,19 @@ UdpSocket UdpSocket::open() {
 
 bool UdpSocket::prepareWellKnownPort() {
   const int on = 1;
-  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+  return valid() && ::setsockopt(native(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
 bool UdpSocket::setBroadcast(bool on) {
   const int v = on ? 1 : 0;
-  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0;
+  return valid() && ::setsockopt(native(handle_), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0;
 }
 
 bool UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {
   timeval tv{};
   tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
   tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  return valid() && ::setsockopt(fd(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-}
-
-bool UdpSocket::bind(std::uint16_t port, const std::string& address) {
-  sockaddr_in sa;
-  if (!valid() || !toSockaddr(address, port, sa)) return false;
-  return ::bind(fd(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
-}
-
-std::uint16_t UdpSocket::localPort() const {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (!valid() || ::getsockname(fd(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-  return ntohs(sa.sin_port);
+  return valid() && ::setsockopt(native(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
 long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, std::string& sender,
@@ -94,7 +41,7 @@ long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, std::string&
   socklen_t len = sizeof from;
   ssize_t n;
   do {
-    n = ::recvfrom(fd(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    n = ::recvfrom(native(handle_), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &len);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return -1;
   sender = toText(from.sin_addr);
@@ -106,18 +53,18 @@ bool UdpSocket::sendTo(const std::string& address, std::uint16_t port, const std
                        std::size_t size) {
   sockaddr_in to;
   if (!valid() || address.empty() || !toSockaddr(address, port, to)) return false;
-  return ::sendto(fd(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
+  return ::sendto(native(handle_), data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
                   sizeof to) == static_cast<ssize_t>(size);
 }
 
 void UdpSocket::interrupt() {
   // On Linux, shutting down the read side of even an unconnected UDP socket
   // wakes a blocked recvfrom, which then returns 0 at once.
-  if (valid()) ::shutdown(fd(handle_), SHUT_RD);
+  if (valid()) ::shutdown(native(handle_), SHUT_RD);
 }
 
 void UdpSocket::close() {
-  if (valid()) ::close(fd(handle_));
+  if (valid()) ::close(native(handle_));
   handle_ = kInvalid;
 }
 
@@ -144,11 +91,6 @@ std::vector<BroadcastInterface> listBroadcastInterfaces() {
   }
   ::freeifaddrs(list);
   return out;
-}
-
-bool isDottedIpv4(const std::string& text) {
-  in_addr a{};
-  return inet_pton(AF_INET, text.c_str(), &a) == 1;
 }
 
 }  // namespace mirandel

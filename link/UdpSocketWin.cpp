@@ -6,31 +6,11 @@
 #include <mswsock.h>
 #include <windows.h>
 
-#include <cstring>
-
+#include "link/SocketAddress.h"
 #include "link/UdpSocket.h"
 
 namespace mirandel {
 namespace {
-
-SOCKET sock(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
-
-bool toSockaddr(const std::string& address, std::uint16_t port, sockaddr_in& out) {
-  std::memset(&out, 0, sizeof out);
-  out.sin_family = AF_INET;
-  out.sin_port = htons(port);
-  if (address.empty()) {
-    out.sin_addr.s_addr = htonl(INADDR_ANY);
-    return true;
-  }
-  return inet_pton(AF_INET, address.c_str(), &out.sin_addr) == 1;
-}
-
-std::string toText(const in_addr& addr) {
-  char text[INET_ADDRSTRLEN] = {};
-  if (!inet_ntop(AF_INET, &addr, text, sizeof text)) return {};
-  return text;
-}
 
 std::string utf8(const wchar_t* text) {
   if (!text || !*text) return {};
@@ -43,7 +23,7 @@ std::string utf8(const wchar_t* text) {
 }
 
 bool setOption(std::intptr_t handle, int name, const void* value, int size) {
-  return ::setsockopt(sock(handle), SOL_SOCKET, name, static_cast<const char*>(value), size) == 0;
+  return ::setsockopt(native(handle), SOL_SOCKET, name, static_cast<const char*>(value), size) == 0;
 }
 
 }  // namespace
@@ -56,21 +36,6 @@ void startSocketLibrary() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   (void)started;
-}
-
-UdpSocket::~UdpSocket() { close(); }
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kInvalid;
-}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
 }
 
 UdpSocket UdpSocket::open() {
@@ -106,27 +71,13 @@ bool UdpSocket::setReceiveTimeout(std::chrono::milliseconds timeout) {
   return valid() && setOption(handle_, SO_RCVTIMEO, &ms, sizeof ms);
 }
 
-bool UdpSocket::bind(std::uint16_t port, const std::string& address) {
-  sockaddr_in sa;
-  if (!valid() || !toSockaddr(address, port, sa)) return false;
-  return ::bind(sock(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
-}
-
-std::uint16_t UdpSocket::localPort() const {
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  if (!valid() || ::getsockname(sock(handle_), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return 0;
-  return ntohs(sa.sin_port);
-}
-
 long UdpSocket::receive(std::uint8_t* buffer, std::size_t capacity, std::string& sender,
                         std::uint16_t* senderPort) {
   if (!valid()) return -1;
   sockaddr_in from{};
   int len = sizeof from;
   const int size = capacity > 0x7fffffff ? 0x7fffffff : static_cast<int>(capacity);
-  int n = ::recvfrom(sock(handle_), reinterpret_cast<char*>(buffer), size, 0,
+  int n = ::recvfrom(native(handle_), reinterpret_cast<char*>(buffer), size, 0,
                      reinterpret_cast<sockaddr*>(&from), &len);
   if (n == SOCKET_ERROR) {
     // A datagram larger than the buffer fills it and fails; POSIX hands over
@@ -144,7 +95,7 @@ bool UdpSocket::sendTo(const std::string& address, std::uint16_t port, const std
   sockaddr_in to;
   if (!valid() || address.empty() || size > 0x7fffffff || !toSockaddr(address, port, to))
     return false;
-  return ::sendto(sock(handle_), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
+  return ::sendto(native(handle_), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
                   reinterpret_cast<const sockaddr*>(&to), sizeof to) == static_cast<int>(size);
 }
 
@@ -156,12 +107,12 @@ void UdpSocket::interrupt() {
   // WSA_OPERATION_ABORTED. In this order a receive that starts between the
   // two calls already fails on the shutdown. The handle stays open, so a
   // receive still on its way in cannot reach a recycled handle.
-  ::shutdown(sock(handle_), SD_RECEIVE);
-  CancelIoEx(reinterpret_cast<HANDLE>(sock(handle_)), nullptr);
+  ::shutdown(native(handle_), SD_RECEIVE);
+  CancelIoEx(reinterpret_cast<HANDLE>(native(handle_)), nullptr);
 }
 
 void UdpSocket::close() {
-  if (valid()) ::closesocket(sock(handle_));
+  if (valid()) ::closesocket(native(handle_));
   handle_ = kInvalid;
 }
 
@@ -199,11 +150,6 @@ std::vector<BroadcastInterface> listBroadcastInterfaces() {
     }
   }
   return out;
-}
-
-bool isDottedIpv4(const std::string& text) {
-  in_addr a{};
-  return inet_pton(AF_INET, text.c_str(), &a) == 1;
 }
 
 }  // namespace mirandel

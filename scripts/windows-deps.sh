@@ -165,6 +165,25 @@ c_archive() {
 
 elapsed() { echo "$(($(date +%s) - $1)) s"; }
 
+# fetched_dependency NAME LABEL PACKAGE "VERSIONS" KEY FILE RECIPE: unless NAME's stamp
+# records KEY and FILE (relative to the prefix) is still there, unpacks the first of
+# VERSIONS of PACKAGE's source that the archive serves, runs RECIPE with that source folder,
+# and stamps NAME with KEY and the version built (NAME.version).
+fetched_dependency() {
+  dep_name=$1 dep_label=$2 dep_package=$3 dep_versions=$4 dep_key=$5 dep_file=$6 dep_recipe=$7
+  if stamp_ok "$dep_name" "$dep_key" "$dep_file"; then
+    say "$dep_label: up to date ($(cat "$STAMPS/$dep_name.version"))"
+    return
+  fi
+  dep_start=$(date +%s)
+  fetch_source "$dep_package" "$dep_versions"
+  say "$dep_label $FETCHED: building"
+  "$dep_recipe" "$WORK/$dep_package-src"
+  stamp_write "$dep_name.version" "$FETCHED"
+  stamp_write "$dep_name" "$dep_key"
+  say "$dep_label $FETCHED: done in $(elapsed "$dep_start")"
+}
+
 # --- SRT -------------------------------------------------------------------
 # The stream needs no encryption (no passphrase is ever set), so no crypto
 # library is linked; apps and tests are off.
@@ -178,30 +197,18 @@ elapsed() { echo "$(($(date +%s) - $1)) s"; }
 SRT_OPTIONS="-DENABLE_ENCRYPTION=OFF -DENABLE_APPS=OFF -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
   -DENABLE_STDCXX_SYNC=OFF -DENABLE_UNITTESTS=OFF -DENABLE_TESTING=OFF -DENABLE_EXAMPLES=OFF"
 key="srt [$SRT_VERSIONS] recipe $RECIPE compiler $COMPILER options $(printf '%s' "$SRT_OPTIONS" | tr -s ' \n' ' ')"
-if stamp_ok srt "$key" lib/libsrt.a; then
-  say "SRT: up to date ($(cat "$STAMPS/srt.version"))"
-else
-  start=$(date +%s)
-  fetch_source srt "$SRT_VERSIONS"
-  say "SRT $FETCHED: building"
+srt_recipe() {
   # shellcheck disable=SC2086
-  cmake_install srt "$WORK/srt-src" $SRT_OPTIONS
-  stamp_write srt.version "$FETCHED"
-  stamp_write srt "$key"
-  say "SRT $FETCHED: done in $(elapsed "$start")"
-fi
+  cmake_install srt "$1" $SRT_OPTIONS
+}
+fetched_dependency srt SRT srt "$SRT_VERSIONS" "$key" lib/libsrt.a srt_recipe
 
 # --- GLEW ------------------------------------------------------------------
 # One C file and its headers. The library loads every entry point past GL 1.1
 # through wglGetProcAddress; the 1.1 ones are opengl32.dll's own exports.
 key="glew [$GLEW_VERSIONS] recipe $RECIPE compiler $COMPILER"
-if stamp_ok glew "$key" lib/libglew32s.a; then
-  say "GLEW: up to date ($(cat "$STAMPS/glew.version"))"
-else
-  start=$(date +%s)
-  fetch_source glew "$GLEW_VERSIONS"
-  say "GLEW $FETCHED: building"
-  src=$WORK/glew-src
+glew_recipe() {
+  src=$1
   [ -f "$src/src/glew.c" ] || die "the glew source has no src/glew.c"
   mkdir -p "$PREFIX/include/GL" "$PREFIX/lib"
   x86_64-w64-mingw32-gcc-posix -O2 -DGLEW_STATIC -DGLEW_NO_GLU -I"$src/include" \
@@ -209,10 +216,8 @@ else
   rm -f "$PREFIX/lib/libglew32s.a"
   x86_64-w64-mingw32-ar rcs "$PREFIX/lib/libglew32s.a" "$WORK/glew.o"
   cp "$src/include/GL/glew.h" "$src/include/GL/wglew.h" "$PREFIX/include/GL/"
-  stamp_write glew.version "$FETCHED"
-  stamp_write glew "$key"
-  say "GLEW $FETCHED: done in $(elapsed "$start")"
-fi
+}
+fetched_dependency glew GLEW glew "$GLEW_VERSIONS" "$key" lib/libglew32s.a glew_recipe
 
 # --- nlohmann JSON -----------------------------------------------------------
 # Header-only: its own include folder and nothing else of the build machine.
@@ -248,41 +253,27 @@ fi
 # are a handful of C files with a ready configuration header (zconf.h, libpng's
 # prebuilt pnglibconf.h), compiled directly like GLEW.
 key="zlib [$ZLIB_VERSIONS] recipe $RECIPE compiler $COMPILER"
-if stamp_ok zlib "$key" lib/libz.a; then
-  say "zlib: up to date ($(cat "$STAMPS/zlib.version"))"
-else
-  start=$(date +%s)
-  fetch_source zlib "$ZLIB_VERSIONS"
-  say "zlib $FETCHED: building"
-  src=$WORK/zlib-src
+zlib_recipe() {
+  src=$1
   c_archive libz.a "$src" "adler32.c compress.c crc32.c deflate.c gzclose.c gzlib.c gzread.c
     gzwrite.c infback.c inffast.c inflate.c inftrees.c trees.c uncompr.c zutil.c"
   mkdir -p "$PREFIX/include"
   cp "$src/zlib.h" "$src/zconf.h" "$PREFIX/include/"
-  stamp_write zlib.version "$FETCHED"
-  stamp_write zlib "$key"
-  say "zlib $FETCHED: done in $(elapsed "$start")"
-fi
+}
+fetched_dependency zlib zlib zlib "$ZLIB_VERSIONS" "$key" lib/libz.a zlib_recipe
 
 # libpng is rebuilt whenever zlib is: the key names the zlib it was built on.
 key="libpng [$PNG_VERSIONS] recipe $RECIPE compiler $COMPILER zlib $(cat "$STAMPS/zlib.version")"
-if stamp_ok libpng "$key" lib/libpng16.a; then
-  say "libpng: up to date ($(cat "$STAMPS/libpng.version"))"
-else
-  start=$(date +%s)
-  fetch_source libpng1.6 "$PNG_VERSIONS"
-  say "libpng $FETCHED: building"
-  src=$WORK/libpng1.6-src
+libpng_recipe() {
+  src=$1
   [ -f "$src/scripts/pnglibconf.h.prebuilt" ] || die "the libpng source has no pnglibconf.h.prebuilt"
   cp "$src/scripts/pnglibconf.h.prebuilt" "$src/pnglibconf.h"
   c_archive libpng16.a "$src" "png.c pngerror.c pngget.c pngmem.c pngpread.c pngread.c pngrio.c
     pngrtran.c pngrutil.c pngset.c pngtrans.c pngwio.c pngwrite.c pngwtran.c pngwutil.c" \
     -I"$PREFIX/include"
   cp "$src/png.h" "$src/pngconf.h" "$src/pnglibconf.h" "$PREFIX/include/"
-  stamp_write libpng.version "$FETCHED"
-  stamp_write libpng "$key"
-  say "libpng $FETCHED: done in $(elapsed "$start")"
-fi
+}
+fetched_dependency libpng libpng libpng1.6 "$PNG_VERSIONS" "$key" lib/libpng16.a libpng_recipe
 
 # --- Licences of what the plug-in DLL links in --------------------------------
 # The release's notices (scripts/package.sh) quote each library's licence with the source

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "plugin/AnswerWord.h"
 #include "plugin/Dispatcher.h"
 
 namespace {
@@ -84,27 +85,11 @@ const CFFGLPluginInfo& info() {
   return record;
 }
 
-FFMixed num(FFUInt32 v) {
-  FFMixed m;
-  m.PointerValue = nullptr;
-  m.UIntValue = v;
-  return m;
-}
-FFMixed ptr(const void* p) {
-  FFMixed m;
-  m.PointerValue = const_cast<void*>(p);
-  return m;
-}
-FFMixed flt(float f) {
-  FFUInt32 bits;
-  std::memcpy(&bits, &f, 4);
-  return num(bits);
-}
-float asFloat(FFMixed m) {
-  float f;
-  std::memcpy(&f, &m.UIntValue, 4);
-  return f;
-}
+using mirandel::floatWord;
+using mirandel::pointer;
+using mirandel::word;
+using mirandel::wordFloat;
+
 const char* asText(FFMixed m) { return static_cast<const char*>(m.PointerValue); }
 CFFGLPlugin* plugin(void* instance) { return static_cast<CFFGLPlugin*>(instance); }
 
@@ -112,19 +97,19 @@ class DispatcherTest : public ::testing::Test {
  protected:
   void SetUp() override { knobs = Knobs{}; }
   void TearDown() override {
-    if (instance_) call(FF_DEINSTANTIATE_GL, num(0), instance_);
+    if (instance_) call(FF_DEINSTANTIATE_GL, word(0), instance_);
     // Every object made through the dispatcher is gone once it is.
     dispatcher_.reset();
     EXPECT_EQ(knobs.alive, 0);
   }
 
-  FFMixed call(FFUInt32 code, FFMixed in = num(0), void* instance = nullptr) {
+  FFMixed call(FFUInt32 code, FFMixed in = word(0), void* instance = nullptr) {
     return dispatcher_->dispatch(code, in, instance);
   }
   // The new instance, de-instantiated after the test; null when it failed.
   void* instantiate() {
     FFGLViewportStruct vp{0, 0, 640, 360};
-    FFMixed r = call(FF_INSTANTIATE_GL, ptr(&vp));
+    FFMixed r = call(FF_INSTANTIATE_GL, pointer(&vp));
     if (r.UIntValue == FF_FAIL) return nullptr;
     return instance_ = r.PointerValue;
   }
@@ -143,16 +128,18 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   ASSERT_NE(instance, nullptr);
   knobs.calls.clear();
   for (FFUInt32 code : {1u, 3u, 11u, 12u, 14u, 24u, 25u, 26u, 27u, 28u, 29u, 30u, 52u, 1000u})
-    EXPECT_EQ(call(code, num(0), instance).UIntValue, FF_FAIL) << "unused code " << code;
+    EXPECT_EQ(call(code, word(0), instance).UIntValue, FF_FAIL) << "unused code " << code;
   for (FFUInt32 code : {8u, 17u, 18u, 20u, 23u, 36u, 37u, 38u, 39u, 41u, 42u, 46u, 48u, 50u, 51u})
-    EXPECT_EQ(call(code, ptr(nullptr), instance).UIntValue, FF_FAIL) << "null record " << code;
+    EXPECT_EQ(call(code, pointer(nullptr), instance).UIntValue, FF_FAIL) << "null record " << code;
   for (FFUInt32 code : {35u, 44u})
-    EXPECT_EQ(call(code, ptr(nullptr), instance).PointerValue, nullptr) << "null record " << code;
-  SetParameterStruct set{0, num(0)};
+    EXPECT_EQ(call(code, pointer(nullptr), instance).PointerValue, nullptr)
+        << "null record " << code;
+  SetParameterStruct set{0, word(0)};
   int frame = 0;
   const std::pair<FFUInt32, FFMixed> withoutInstance[] = {
-      {FF_GET_PARAMETER_DISPLAY, num(0)}, {FF_SET_PARAMETER, ptr(&set)}, {FF_GET_PARAMETER, num(0)},
-      {FF_PROCESS_OPENGL, ptr(&frame)},   {FF_DEINSTANTIATE_GL, num(0)},
+      {FF_GET_PARAMETER_DISPLAY, word(0)}, {FF_SET_PARAMETER, pointer(&set)},
+      {FF_GET_PARAMETER, word(0)},         {FF_PROCESS_OPENGL, pointer(&frame)},
+      {FF_DEINSTANTIATE_GL, word(0)},
   };
   for (const auto& [code, in] : withoutInstance)
     EXPECT_EQ(call(code, in).UIntValue, FF_FAIL) << "no instance " << code;
@@ -167,19 +154,19 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
 TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPointer) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
-  SetParameterStruct set{0, num(0)};
+  SetParameterStruct set{0, word(0)};
   struct Case {
     const char* thrower;
     FFUInt32 code;
     FFMixed in;
     bool pointerAnswer;
   } cases[] = {
-      {"SetFloat", FF_SET_PARAMETER, ptr(&set), false},
-      {"GetFloat", FF_GET_PARAMETER, num(0), false},
-      {"GetText", FF_GET_PARAMETER, num(1), true},
-      {"GetText", FF_GET_PARAMETER_DISPLAY, num(1), true},
-      {"GetFloat", FF_GET_PARAMETER_DISPLAY, num(0), true},
-      {"GetShortName", FF_GET_PLUGIN_SHORT_NAME, num(0), true},
+      {"SetFloat", FF_SET_PARAMETER, pointer(&set), false},
+      {"GetFloat", FF_GET_PARAMETER, word(0), false},
+      {"GetText", FF_GET_PARAMETER, word(1), true},
+      {"GetText", FF_GET_PARAMETER_DISPLAY, word(1), true},
+      {"GetFloat", FF_GET_PARAMETER_DISPLAY, word(0), true},
+      {"GetShortName", FF_GET_PLUGIN_SHORT_NAME, word(0), true},
   };
   for (const Case& c : cases) {
     knobs.throwIn = c.thrower;
@@ -196,7 +183,7 @@ TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPoi
   call(FF_DEINITIALISE);
   knobs.throwIn = "factory";
   for (FFUInt32 index : {1u, 0u})
-    EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, num(index)).PointerValue, nullptr) << index;
+    EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, word(index)).PointerValue, nullptr) << index;
 }
 
 // Guards against a prototype made per question (or never remade after code 2)
@@ -214,49 +201,49 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
   knobs.failIn = "factory";
   EXPECT_EQ(call(FF_INITIALISE_V2).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(0)).PointerValue, nullptr);
-  EXPECT_EQ(call(FF_GET_NUM_ELEMENT_SEPARATORS, num(0)).UIntValue, 0u);
+  EXPECT_EQ(call(FF_GET_PARAMETER_NAME, word(0)).PointerValue, nullptr);
+  EXPECT_EQ(call(FF_GET_NUM_ELEMENT_SEPARATORS, word(0)).UIntValue, 0u);
   EXPECT_EQ(instantiate(), nullptr);
 }
 
 TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
-  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, num(2))), "Mode");
-  EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_DEFAULT, num(0))), 0.5f);
-  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_DEFAULT, num(1))), "10.0.0.1");
-  EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, num(1)).UIntValue, FF_TYPE_TEXT);
-  EXPECT_EQ(call(FF_GET_PARAMETER_USAGE, num(0)).UIntValue, 0u);
-  EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, num(2)).UIntValue, 2u);
-  EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, num(2)).UIntValue, 1u);
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, word(2))), "Mode");
+  EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER_DEFAULT, word(0))), 0.5f);
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_DEFAULT, word(1))), "10.0.0.1");
+  EXPECT_EQ(call(FF_GET_PARAMETER_TYPE, word(1)).UIntValue, FF_TYPE_TEXT);
+  EXPECT_EQ(call(FF_GET_PARAMETER_USAGE, word(0)).UIntValue, 0u);
+  EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, word(2)).UIntValue, 2u);
+  EXPECT_EQ(call(FF_GET_PARAMETER_VISIBILITY, word(2)).UIntValue, 1u);
   // One past the last index, and the largest.
   for (FFUInt32 past : {3u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(call(FF_GET_PARAMETER_NAME, num(past)).PointerValue, nullptr) << past;
+    EXPECT_EQ(call(FF_GET_PARAMETER_NAME, word(past)).PointerValue, nullptr) << past;
     for (FFUInt32 code : {FF_GET_PARAMETER_DEFAULT, FF_GET_PARAMETER_TYPE, FF_GET_PARAMETER_USAGE,
                           FF_GET_PARAMETER_VISIBILITY})
-      EXPECT_EQ(call(code, num(past)).UIntValue, FF_FAIL) << code << " " << past;
+      EXPECT_EQ(call(code, word(past)).UIntValue, FF_FAIL) << code << " " << past;
     for (FFUInt32 code : {FF_GET_NUM_FILE_PARAMETER_EXTENSIONS, FF_GET_NUM_ELEMENT_SEPARATORS})
-      EXPECT_EQ(call(code, num(past)).UIntValue, 0u) << code << " " << past;
+      EXPECT_EQ(call(code, word(past)).UIntValue, 0u) << code << " " << past;
     GetFileParameterExtensionStruct extension{past, 0};
-    EXPECT_EQ(call(FF_GET_FILE_PARAMETER_EXTENSION, ptr(&extension)).PointerValue, nullptr);
+    EXPECT_EQ(call(FF_GET_FILE_PARAMETER_EXTENSION, pointer(&extension)).PointerValue, nullptr);
     GetElementSeparatorStruct separator{past, 0};
-    EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, ptr(&separator)).UIntValue, FF_FAIL) << past;
+    EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, pointer(&separator)).UIntValue, FF_FAIL) << past;
   }
   GetParameterElementNameStruct element{2, 1};
-  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element))), "B");
-  EXPECT_EQ(asFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element))), 1.0f);
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element))), "B");
+  EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element))), 1.0f);
   element.ElementNumber = 2;
-  EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element)).PointerValue, nullptr);
-  EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_GET_NUM_FILE_PARAMETER_EXTENSIONS, num(1)).UIntValue, 0u);
+  EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element)).PointerValue, nullptr);
+  EXPECT_EQ(call(FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element)).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_NUM_FILE_PARAMETER_EXTENSIONS, word(1)).UIntValue, 0u);
   GetElementSeparatorStruct sep{2, 0};
-  EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, ptr(&sep)).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, pointer(&sep)).UIntValue, FF_FAIL);
   EXPECT_EQ(call(FF_GET_PLUGIN_SHORT_NAME).PointerValue, nullptr);
   // The range of an unknown parameter is 0..1; the thumbnail is refused.
   GetRangeStruct range{42, {7.0f, 7.0f}};
-  EXPECT_EQ(call(FF_GET_RANGE, ptr(&range)).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_RANGE, pointer(&range)).UIntValue, FF_SUCCESS);
   EXPECT_EQ(range.range.min, 0.0f);
   EXPECT_EQ(range.range.max, 1.0f);
   GetThumbnailStruct thumbnail{64, 64, nullptr};
-  EXPECT_EQ(call(FF_GET_THUMBNAIL, ptr(&thumbnail)).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_THUMBNAIL, pointer(&thumbnail)).UIntValue, FF_FAIL);
   EXPECT_EQ(thumbnail.width + thumbnail.height, 0u);
 }
 
@@ -264,9 +251,9 @@ TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   const std::pair<FFUInt32, FFUInt32> capabilities[] = {{5, 1}, {10, 0}, {11, 0}, {16, 0},
                                                         {4, 0}, {0, 0},  {999, 0}};
   for (const auto& [cap, answer] : capabilities)
-    EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, num(cap)).UIntValue, answer) << cap;
+    EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, word(cap)).UIntValue, answer) << cap;
   void* instance = instantiate();
-  EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, num(16), instance).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, word(16), instance).UIntValue, FF_FAIL);
   EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
 }
 
@@ -323,16 +310,16 @@ TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
 TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
   void* instance = instantiate();
   knobs.calls.clear();
-  SetParameterStruct text{1, ptr("192.168.1.20")}, value{0, flt(0.25f)};
-  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&text), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&value), instance).UIntValue, FF_SUCCESS);
-  EXPECT_STREQ(asText(call(FF_GET_PARAMETER, num(1), instance)), "hello");
-  EXPECT_EQ(asFloat(call(FF_GET_PARAMETER, num(0), instance)), 0.75f);
+  SetParameterStruct text{1, pointer("192.168.1.20")}, value{0, floatWord(0.25f)};
+  EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&text), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), instance).UIntValue, FF_SUCCESS);
+  EXPECT_STREQ(asText(call(FF_GET_PARAMETER, word(1), instance)), "hello");
+  EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER, word(0), instance)), 0.75f);
   int frame = 0;
-  EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), instance).UIntValue, FF_SUCCESS);
   instance_ = nullptr;
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.calls,
             (Calls{"SetText 1 192.168.1.20", "SetFloat 0 0.250000", "GetText", "GetFloat",
                    "Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
@@ -347,21 +334,21 @@ TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
   plugin(instance)->RaiseParamEvent(1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
   ParamEventStruct entries[3] = {};
   GetParamEventsStruct query{0, nullptr}, one{1, entries}, rest{3, entries}, none{3, entries};
-  call(FF_GET_PARAMETER_EVENTS, ptr(&query), instance);
+  call(FF_GET_PARAMETER_EVENTS, pointer(&query), instance);
   EXPECT_EQ(query.numEvents, 3u);
 
-  EXPECT_EQ(call(FF_GET_PARAMETER_EVENTS, ptr(&one), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_PARAMETER_EVENTS, pointer(&one), instance).UIntValue, FF_SUCCESS);
   ASSERT_EQ(one.numEvents, 1u);
   EXPECT_EQ(entries[0].ParameterNumber, 0u);
   EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_VISIBILITY);
 
-  call(FF_GET_PARAMETER_EVENTS, ptr(&rest), instance);
+  call(FF_GET_PARAMETER_EVENTS, pointer(&rest), instance);
   ASSERT_EQ(rest.numEvents, 2u);
   EXPECT_EQ(entries[0].ParameterNumber, 1u);
   EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
   EXPECT_EQ(entries[1].ParameterNumber, 2u);
 
-  call(FF_GET_PARAMETER_EVENTS, ptr(&none), instance);
+  call(FF_GET_PARAMETER_EVENTS, pointer(&none), instance);
   EXPECT_EQ(none.numEvents, 0u);
 }
 
@@ -372,15 +359,15 @@ TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
   GetParameterGroupStruct q{2, buffer, 3};
-  EXPECT_EQ(call(FF_GET_PARAMETER_GROUP, ptr(&q)).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_PARAMETER_GROUP, pointer(&q)).UIntValue, FF_SUCCESS);
   EXPECT_EQ(std::string(buffer, 8), "Gro#####");
   std::memset(buffer, '#', sizeof buffer);
   q.targetBufferSize = 8;
-  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, ptr(&q), instance).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, pointer(&q), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(std::string(buffer, 8), "Display#");
   q.targetBufferSize = 0;
-  EXPECT_EQ(call(FF_GET_PARAMETER_GROUP, ptr(&q)).UIntValue, FF_FAIL);
-  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, ptr(&q), instance).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_PARAMETER_GROUP, pointer(&q)).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, pointer(&q), instance).UIntValue, FF_FAIL);
 }
 
 TEST_F(DispatcherTest, HostValuesReachTheInstance) {
@@ -391,21 +378,21 @@ TEST_F(DispatcherTest, HostValuesReachTheInstance) {
   FFGLViewportStruct vp{1, 2, 300, 200};
   SetParameterElementValueStruct element{2, 1, 4.0f};
   const std::pair<FFUInt32, FFMixed> calls[] = {
-      {FF_SET_TIME, ptr(&seconds)},   {FF_SET_BEAT_INFO, ptr(&beat)},
-      {FF_SET_HOST_INFO, ptr(&host)}, {FF_SET_SAMPLE_RATE, num(48000)},
-      {FF_RESIZE, ptr(&vp)},          {FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&element)},
+      {FF_SET_TIME, pointer(&seconds)},   {FF_SET_BEAT_INFO, pointer(&beat)},
+      {FF_SET_HOST_INFO, pointer(&host)}, {FF_SET_SAMPLE_RATE, word(48000)},
+      {FF_RESIZE, pointer(&vp)},          {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&element)},
   };
   for (const auto& [code, in] : calls)
     EXPECT_EQ(call(code, in, instance).UIntValue, FF_SUCCESS) << code;
   element.ElementNumber = 5;
-  EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&element), instance).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&element), instance).UIntValue, FF_FAIL);
   EXPECT_EQ(plugin(instance)->Time(), 12.5);
   EXPECT_EQ(plugin(instance)->Tempo(), 128.0f);
   EXPECT_EQ(plugin(instance)->HostName(), "Host");
   EXPECT_EQ(plugin(instance)->SampleRate(), 48000u);
   EXPECT_EQ(plugin(instance)->CurrentViewport().height, 200u);
   EXPECT_EQ(plugin(instance)->FindParamInfo(2)->elements[1].value, 4.0f);
-  EXPECT_EQ(call(FF_GET_INPUT_STATUS, num(0), instance).UIntValue, FF_FAIL);
+  EXPECT_EQ(call(FF_GET_INPUT_STATUS, word(0), instance).UIntValue, FF_FAIL);
 }
 
 // Guards against following a host's handle that names no live instance: an
@@ -419,14 +406,14 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
   void* destroyed = instantiate();
   ASSERT_NE(destroyed, nullptr);
   instance_ = nullptr;
-  ASSERT_EQ(call(FF_DEINSTANTIATE_GL, num(0), destroyed).UIntValue, FF_SUCCESS);
+  ASSERT_EQ(call(FF_DEINSTANTIATE_GL, word(0), destroyed).UIntValue, FF_SUCCESS);
   void* prototype = dispatcher_->prototype();
   // Never an instance: a host's stale copy, here bytes that would fault as an
   // object (its "vtable" is null).
   alignas(16) static unsigned char neverAnInstance[256] = {};
   const int aliveBefore = knobs.alive;
 
-  SetParameterStruct setValue{0, flt(0.5f)}, setText{1, ptr("10.0.0.9")};
+  SetParameterStruct setValue{0, floatWord(0.5f)}, setText{1, pointer("10.0.0.9")};
   GetParameterElementNameStruct element{2, 0};
   SetParameterElementValueStruct setElement{2, 0, 1.0f};
   double seconds = 1.0;
@@ -443,29 +430,29 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
     FFMixed in;
     bool pointerAnswer;
   } codes[] = {
-      {FF_GET_PARAMETER_DISPLAY, num(0), true},
-      {FF_SET_PARAMETER, ptr(&setValue), false},
-      {FF_SET_PARAMETER, ptr(&setText), false},
-      {FF_GET_PARAMETER, num(0), false},
-      {FF_GET_PARAMETER, num(1), true},
-      {FF_GET_INPUT_STATUS, num(0), false},
-      {FF_PROCESS_OPENGL, ptr(&frame), false},
-      {FF_DEINSTANTIATE_GL, num(0), false},
-      {FF_SET_TIME, ptr(&seconds), false},
-      {FF_CONNECT, num(0), false},
-      {FF_DISCONNECT, num(0), false},
-      {FF_RESIZE, ptr(&vp), false},
-      {FF_GET_NUM_PARAMETER_ELEMENTS, num(2), false},
-      {FF_GET_PARAMETER_ELEMENT_NAME, ptr(&element), true},
-      {FF_GET_PARAMETER_ELEMENT_VALUE, ptr(&element), false},
-      {FF_SET_PARAMETER_ELEMENT_VALUE, ptr(&setElement), false},
-      {FF_SET_BEAT_INFO, ptr(&beat), false},
-      {FF_SET_HOST_INFO, ptr(&host), false},
-      {FF_SET_SAMPLE_RATE, num(48000), false},
-      {FF_GET_PARAMETER_VISIBILITY, num(2), false},
-      {FF_GET_PARAMETER_EVENTS, ptr(&events), false},
-      {FF_ENABLE_PLUGIN_CAP, num(16), false},
-      {FF_GET_PARAMETER_DISPLAY_NAME, ptr(&displayName), false},
+      {FF_GET_PARAMETER_DISPLAY, word(0), true},
+      {FF_SET_PARAMETER, pointer(&setValue), false},
+      {FF_SET_PARAMETER, pointer(&setText), false},
+      {FF_GET_PARAMETER, word(0), false},
+      {FF_GET_PARAMETER, word(1), true},
+      {FF_GET_INPUT_STATUS, word(0), false},
+      {FF_PROCESS_OPENGL, pointer(&frame), false},
+      {FF_DEINSTANTIATE_GL, word(0), false},
+      {FF_SET_TIME, pointer(&seconds), false},
+      {FF_CONNECT, word(0), false},
+      {FF_DISCONNECT, word(0), false},
+      {FF_RESIZE, pointer(&vp), false},
+      {FF_GET_NUM_PARAMETER_ELEMENTS, word(2), false},
+      {FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element), true},
+      {FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element), false},
+      {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&setElement), false},
+      {FF_SET_BEAT_INFO, pointer(&beat), false},
+      {FF_SET_HOST_INFO, pointer(&host), false},
+      {FF_SET_SAMPLE_RATE, word(48000), false},
+      {FF_GET_PARAMETER_VISIBILITY, word(2), false},
+      {FF_GET_PARAMETER_EVENTS, pointer(&events), false},
+      {FF_ENABLE_PLUGIN_CAP, word(16), false},
+      {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false},
   };
   knobs.calls.clear();
   const std::pair<void*, const char*> handles[] = {
@@ -506,17 +493,17 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(knobs.releases, 0);
 
   knobs.calls.clear();
-  SetParameterStruct value{0, flt(0.25f)};
+  SetParameterStruct value{0, floatWord(0.25f)};
   int frame = 0;
-  EXPECT_EQ(call(FF_SET_PARAMETER, ptr(&value), first).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_PROCESS_OPENGL, ptr(&frame), first).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, num(2), first).UIntValue, 2u);
+  EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, word(2), first).UIntValue, 2u);
   // Setting a value needs the parameter's type, which the prototype knows:
   // one is made again for it.
   EXPECT_EQ(knobs.calls, (Calls{"factory", "SetFloat 0 0.250000", "Connect", "ProcessOpenGL"}));
 
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), first).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), first).UIntValue, FF_FAIL) << "destroyed twice";
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_FAIL) << "destroyed twice";
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.releases, 0) << "released while an instance lives";
   knobs.failIn = "InitGL";
@@ -524,7 +511,7 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   knobs.failIn = "";
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.releases, 0);
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), second).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), second).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.releases, 1);
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(dispatcher_->instanceCount(), 0u);
@@ -533,7 +520,7 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   void* third = instantiate();
   instance_ = nullptr;
   ASSERT_NE(third, nullptr);
-  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, num(0), third).UIntValue, FF_SUCCESS);
+  EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), third).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.releases, 1) << "the prototype still lives";
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
   EXPECT_EQ(knobs.releases, 2);
@@ -542,10 +529,10 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
 TEST(DispatcherWithoutRecord, EveryCodeFails) {
   mirandel::Dispatcher d(nullptr, [] { return true; });
   FFGLViewportStruct vp{0, 0, 1, 1};
-  EXPECT_EQ(d.dispatch(FF_GET_INFO, num(0), nullptr).PointerValue, nullptr);
-  EXPECT_EQ(d.dispatch(FF_INITIALISE_V2, num(0), nullptr).UIntValue, FF_FAIL);
-  EXPECT_EQ(d.dispatch(FF_DEINITIALISE, num(0), nullptr).UIntValue, FF_FAIL);
-  EXPECT_EQ(d.dispatch(FF_INSTANTIATE_GL, ptr(&vp), nullptr).UIntValue, FF_FAIL);
+  EXPECT_EQ(d.dispatch(FF_GET_INFO, word(0), nullptr).PointerValue, nullptr);
+  EXPECT_EQ(d.dispatch(FF_INITIALISE_V2, word(0), nullptr).UIntValue, FF_FAIL);
+  EXPECT_EQ(d.dispatch(FF_DEINITIALISE, word(0), nullptr).UIntValue, FF_FAIL);
+  EXPECT_EQ(d.dispatch(FF_INSTANTIATE_GL, pointer(&vp), nullptr).UIntValue, FF_FAIL);
 }
 
 }  // namespace

@@ -16,9 +16,7 @@
 // "--colour" sets the colour description the stream flags (bt709 by default; bt2020-hlg in
 // 10 bits where the encoder takes them; tools/phone/VideoEncoder.h).
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/cli/StopSignal.h"
 #include "tools/phone/PhoneApp.h"
 #include "tools/phone/PhoneScript.h"
 
@@ -35,9 +34,6 @@
 #endif
 
 namespace {
-std::atomic<bool> gStop{false};
-void onSignal(int) { gStop = true; }
-
 int usage() {
   std::fprintf(stderr,
                "usage: mirandel-phone [--name N] [--identity I] [--extra E] "
@@ -188,8 +184,7 @@ int main(int argc, char** argv) {
                                        : "");
     return 1;
   }
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
+  mirandel::cli::stopOnSignals();
   printLine("mirandel-phone: listening on UDP " + std::to_string(options.control.listenPort) +
             " as \"" + options.control.name + "\"");
 
@@ -197,7 +192,7 @@ int main(int argc, char** argv) {
                    [](const auto& x, const auto& y) { return x.at < y.at; });
   const auto started = std::chrono::steady_clock::now();
   std::size_t next = 0;
-  while (!gStop) {
+  while (!mirandel::cli::stopRequested()) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     while (next < script.size() && script[next].at <= elapsed) {
       const auto& step = script[next++];

@@ -5,21 +5,17 @@
 //                  [--blackout-at S --blackout-for S] [--seed N] [--duration S]
 // Callers send to --listen; each caller's packets go on to --to from a socket of its own, and
 // the answers come back to it. Every fault applies to both directions (FaultSettings.h).
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "tools/cli/StopSignal.h"
 #include "tools/relay/Relay.h"
 
 namespace {
-
-std::atomic<bool> gStop{false};
-void onSignal(int) { gStop = true; }
 
 int usage() {
   std::fprintf(stderr,
@@ -95,8 +91,7 @@ int main(int argc, char** argv) {
   }
   if (!haveListen || !haveTo || haveAt != haveFor) return usage();
 
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
+  mirandel::cli::stopOnSignals();
   mirandel::relay::Relay relay;
   std::string error;
   if (!relay.start(options, &error)) {
@@ -118,8 +113,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   const auto started = std::chrono::steady_clock::now();
-  while (!gStop && (duration <= 0 || std::chrono::steady_clock::now() - started <
-                                         std::chrono::duration<double>(duration))) {
+  while (!mirandel::cli::stopRequested() &&
+         (duration <= 0 ||
+          std::chrono::steady_clock::now() - started < std::chrono::duration<double>(duration))) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   relay.stop();
