@@ -5,12 +5,6 @@
 // the planes the Linux decoder converts.
 #include <gtest/gtest.h>
 
-// clang-format off
-#include <windows.h>
-#include <mfapi.h>
-#include <mftransform.h>
-// clang-format on
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +19,7 @@
 #include "video/AnnexB.h"
 #include "video/DecoderCore.h"
 #include "video/MFDecoder.h"
+#include "video/MFTransform.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
 
@@ -340,17 +335,8 @@ TEST(MFDecoder, RefusesWhatTheLinuxDecoderRefusesAndSaysWhy) {
 }
 
 bool hevcDecoderInstalled() {
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_LITE))) return false;
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_HEVC};
-  IMFActivate** found = nullptr;
-  UINT32 count = 0;
-  const HRESULT hr =
-      MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
-                &input, nullptr, &found, &count);
-  for (UINT32 i = 0; i < count; ++i) found[i]->Release();
-  CoTaskMemFree(found);
-  return SUCCEEDED(hr) && count > 0;
+  joinComApartment();
+  return !findDecoderTransforms(kCodecHevc).found.empty();
 }
 
 // Wine has no HEVC decoder, and Windows has none until its HEVC extension is
