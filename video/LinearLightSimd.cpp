@@ -7,11 +7,11 @@
 #if MIRANDEL_HAVE_X86_SIMD
 #include <immintrin.h>
 
+#include "video/ChromaSpread.h"
+
 namespace mirandel::simd {
 
 namespace {
-
-#define MIRANDEL_AVX2 __attribute__((target("avx2")))
 
 struct LinearConstants {
   __m256 luma, vr, ug, vg, ub, zero, top;
@@ -122,8 +122,6 @@ MIRANDEL_AVX2 void linearRows256(const YuvPicture& p, std::uint32_t r, std::uint
   k.toLinear = rule.toLinear.data();
   k.slope = rule.slope.data();
   k.toOutput = reinterpret_cast<const int*>(rule.toOutput.data());
-  const __m256i firstHalf = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
-  const __m256i secondHalf = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
 
   constexpr std::size_t bytes = kWide ? 2 : 1;
   const RowPlanes rows = rowPlanes(p, r, out1 != nullptr);
@@ -139,10 +137,7 @@ MIRANDEL_AVX2 void linearRows256(const YuvPicture& p, std::uint32_t r, std::uint
     const __m256 dg = _mm256_add_ps(_mm256_mul_ps(k.ug, d), _mm256_mul_ps(k.vg, e));
     const __m256 db = _mm256_mul_ps(k.ub, d);
     for (int half = 0; half < 2; ++half) {
-      const __m256i spread = half == 0 ? firstHalf : secondHalf;
-      const __m256 sr = _mm256_permutevar8x32_ps(dr, spread);
-      const __m256 sg = _mm256_permutevar8x32_ps(dg, spread);
-      const __m256 sb = _mm256_permutevar8x32_ps(db, spread);
+      const __m256 sr = spreadHalf(dr, half), sg = spreadHalf(dg, half), sb = spreadHalf(db, half);
       const std::size_t px = x + 8 * static_cast<std::size_t>(half);
       pixels8<kWide>(rows.y0 + bytes * px, sr, sg, sb, k, out0 + 4 * px);
       if (rows.y1 != nullptr) pixels8<kWide>(rows.y1 + bytes * px, sr, sg, sb, k, out1 + 4 * px);

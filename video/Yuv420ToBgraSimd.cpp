@@ -26,6 +26,7 @@
 #if MIRANDEL_HAVE_X86_SIMD
 #include <immintrin.h>
 
+#include "video/ChromaSpread.h"
 #include "video/Yuv420ToBgra.h"
 
 namespace mirandel::simd {
@@ -56,8 +57,6 @@ void i420Tail(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* 
 // pixels 0..15, lane 1 pixels 16..31, so no step crosses lanes. The steps
 // are written once (Yuv420ToBgraLanes.h) over the operations below, and
 // compiled for each width with its own target.
-
-#define MIRANDEL_AVX2 __attribute__((target("avx2")))
 
 namespace lanes128 {
 #define MIRANDEL_LANES inline
@@ -234,8 +233,6 @@ MIRANDEL_AVX2 void wideRowsAvx2(const YuvPicture& p, std::uint32_t r, std::uint8
   k.mask = _mm256_set1_epi32((1 << p.bitDepth) - 1);
   k.inShift = _mm_cvtsi32_si128(p.alignment == SampleAlignment::kHigh ? 16 - p.bitDepth : 0);
   k.outShift = _mm_cvtsi32_si128(static_cast<int>(rule.shift));
-  const __m256i firstHalf = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
-  const __m256i secondHalf = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
 
   const RowPlanes rows = rowPlanes(p, r, out1 != nullptr);
   std::uint32_t x = 0;
@@ -258,10 +255,7 @@ MIRANDEL_AVX2 void wideRowsAvx2(const YuvPicture& p, std::uint32_t r, std::uint8
     const __m256i tG = _mm256_sub_epi32(
         k.round, _mm256_add_epi32(_mm256_mullo_epi32(d, k.ug), _mm256_mullo_epi32(e, k.vg)));
     for (int half = 0; half < 2; ++half) {
-      const __m256i spread = half == 0 ? firstHalf : secondHalf;
-      const __m256i b = _mm256_permutevar8x32_epi32(tB, spread);
-      const __m256i g = _mm256_permutevar8x32_epi32(tG, spread);
-      const __m256i rr = _mm256_permutevar8x32_epi32(tR, spread);
+      const __m256i b = spreadHalf(tB, half), g = spreadHalf(tG, half), rr = spreadHalf(tR, half);
       const std::size_t px = x + 8 * static_cast<std::size_t>(half);
       pixels8Wide(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.y0 + 2 * px)), b, g, rr, k,
                   out0 + 4 * px);
