@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
@@ -46,13 +44,8 @@ std::string fixture(const std::string& name) {
   return dir + "/" + name;
 }
 
-std::vector<std::uint8_t> readFixture(const std::string& file) {
-  std::ifstream in(fixture(file), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<AccessUnit> unitsOf(const std::string& name, CodecKind& codec) {
-  return unitsOfRecording(readFixture(name + ".ts"), &codec);
+  return unitsOfRecording(test::readFile(fixture(name + ".ts")), &codec);
 }
 
 // One picture's planes as the backend handed them on, chroma deinterleaved.
@@ -234,7 +227,7 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
     ++n;
   }
 
-  const std::vector<std::uint8_t> raw = readFixture(std::string(c.name) + ".yuv");
+  const std::vector<std::uint8_t> raw = test::readFile(fixture(std::string(c.name) + ".yuv"));
   const std::size_t w = c.width, h = c.height, chroma = ((w + 1) / 2) * ((h + 1) / 2);
   ASSERT_GE(raw.size(), (w * h + 2 * chroma) * first.size());
   int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
