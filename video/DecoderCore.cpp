@@ -40,7 +40,7 @@ DecoderCore::DecoderCore(std::unique_ptr<DecoderBackend> backend, FrameCallback 
 DecoderCore::~DecoderCore() { backend_->close(); }
 
 void DecoderCore::countSkipped() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++info_.skipped;
 }
 
@@ -100,7 +100,7 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
     }
     if (!openBackend(codec)) {
       needKey_ = true;
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       ++info_.errors;
       return false;
     }
@@ -113,7 +113,7 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
 
   if (!backend_->submit(unit, isKey)) {
     needKey_ = true;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ++info_.errors;
     return false;
   }
@@ -127,7 +127,7 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
   const bool ok = drained && !badPicture_;
   needKey_ = !ok;
 
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   info_.lastDecodeMs = static_cast<double>(clock_() - t0) / 1'000'000.0;
   if (!ok) {
     ++info_.errors;
@@ -149,13 +149,13 @@ bool DecoderCore::openBackend(CodecKind codec) {
   if (!opened) return false;
   openCodec_ = codec;
   const bool hardware = backend_->hardware();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   info_.hardware = hardware;
   return true;
 }
 
 void DecoderCore::setRefusal(std::string text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   info_.refusal = std::move(text);
 }
 
@@ -195,7 +195,7 @@ void DecoderCore::deliver(const YuvPicture& picture, std::int64_t pts,
   }
   OutputSize out;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     sourceWidth_ = picture.width;
     sourceHeight_ = picture.height;
     out = outputSize(picture.width, picture.height, maxDimension_);
@@ -234,7 +234,7 @@ void DecoderCore::reset() {
 }
 
 void DecoderCore::setMaxDimension(std::uint32_t n) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (n == maxDimension_) return;
   maxDimension_ = n;
   const OutputSize out = outputSize(sourceWidth_, sourceHeight_, n);
@@ -243,7 +243,7 @@ void DecoderCore::setMaxDimension(std::uint32_t n) {
 }
 
 DecoderInfo DecoderCore::info() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return info_;
 }
 

@@ -5,9 +5,9 @@
 // DecoderBackend that talks to the codec library.
 #include <array>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "base/ThreadSafety.h"
 #include "video/Decoder.h"
 #include "video/DecoderBackend.h"
 
@@ -41,8 +41,8 @@ class DecoderCore final : public Decoder {
   void refuse(const PictureRefusal& refusal);
   UnitStamps stampsOf(std::int64_t pts, const AccessUnit& releasing) const;
   // Receive thread; takes the mutex.
-  void setRefusal(std::string text);
-  void countSkipped();
+  void setRefusal(std::string text) EXCLUDES(mutex_);
+  void countSkipped() EXCLUDES(mutex_);
 
   std::unique_ptr<DecoderBackend> backend_;
   const FrameCallback onFrame_;
@@ -63,11 +63,12 @@ class DecoderCore final : public Decoder {
   std::array<UnitStamps, 32> submitted_{};
   std::size_t nextSubmitted_ = 0;
 
-  mutable std::mutex mutex_;
-  DecoderInfo info_;                // guarded by mutex_
-  std::uint32_t maxDimension_ = 0;  // guarded by mutex_
-  std::uint32_t sourceWidth_ = 0;   // guarded by mutex_; size of the last decoded picture
-  std::uint32_t sourceHeight_ = 0;  // guarded by mutex_
+  mutable Mutex mutex_;
+  DecoderInfo info_ GUARDED_BY(mutex_);
+  std::uint32_t maxDimension_ GUARDED_BY(mutex_) = 0;
+  // Size of the last decoded picture.
+  std::uint32_t sourceWidth_ GUARDED_BY(mutex_) = 0;
+  std::uint32_t sourceHeight_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace mirandel

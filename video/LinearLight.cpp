@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
-#include <mutex>
 
+#include "base/ThreadSafety.h"
 #include "video/Yuv420ToBgraSimd.h"
 
 namespace mirandel {
@@ -127,7 +127,7 @@ const LinearRule& linearRuleFor(const YuvPicture& p) {
   // depth (8, 10) x range x matrix x transfer x primaries
   constexpr std::size_t kRules = 2 * 2 * 3 * 3 * 2;
   static std::array<std::atomic<const LinearRule*>, kRules> rules{};
-  static std::mutex making;
+  static Mutex making;
   const std::size_t key = ((((p.bitDepth > 8 ? 1u : 0u) * 2 + static_cast<unsigned>(p.range)) * 3 +
                             static_cast<unsigned>(p.matrix)) *
                                3 +
@@ -136,7 +136,7 @@ const LinearRule& linearRuleFor(const YuvPicture& p) {
                           static_cast<unsigned>(p.primaries);
   const LinearRule* rule = rules[key].load(std::memory_order_acquire);
   if (rule != nullptr) return *rule;
-  std::lock_guard<std::mutex> lock(making);
+  MutexLock lock(making);
   rule = rules[key].load(std::memory_order_relaxed);
   if (rule == nullptr) {
     // Kept for the process, as the conversion's other constants are.

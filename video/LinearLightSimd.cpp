@@ -7,11 +7,11 @@
 #if MIRANDEL_HAVE_X86_SIMD
 #include <immintrin.h>
 
+#include "video/ChromaSpread.h"
+
 namespace mirandel::simd {
 
 namespace {
-
-#define MIRANDEL_AVX2 __attribute__((target("avx2")))
 
 struct LinearConstants {
   __m256 luma, vr, ug, vg, ub, zero, top;
@@ -122,34 +122,25 @@ MIRANDEL_AVX2 void linearRows256(const YuvPicture& p, std::uint32_t r, std::uint
   k.toLinear = rule.toLinear.data();
   k.slope = rule.slope.data();
   k.toOutput = reinterpret_cast<const int*>(rule.toOutput.data());
-  const __m256i firstHalf = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
-  const __m256i secondHalf = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
 
   constexpr std::size_t bytes = kWide ? 2 : 1;
-  const bool planar = p.layout == ChromaLayout::kPlanar;
-  const std::uint8_t* y0 = p.y + r * p.yStride;
-  const std::uint8_t* y1 = out1 != nullptr ? y0 + p.yStride : nullptr;
-  const std::uint8_t* uRow = p.u + (r / 2) * p.uStride;
-  const std::uint8_t* vRow = planar ? p.v + (r / 2) * p.vStride : nullptr;
+  const RowPlanes rows = rowPlanes(p, r, out1 != nullptr);
   std::uint32_t x = 0;
   // Eight chroma samples, sixteen pixels a step; the 8-bit planar loads read
   // eight bytes, the rest exactly the samples of the step.
   for (; x + 16 <= p.width; x += 16) {
     __m256i u, v;
-    chroma8<kWide>(uRow, vRow, planar, x / 2, k, u, v);
+    chroma8<kWide>(rows.u, rows.v, rows.planar, x / 2, k, u, v);
     const __m256 d = _mm256_cvtepi32_ps(_mm256_sub_epi32(u, k.centre));
     const __m256 e = _mm256_cvtepi32_ps(_mm256_sub_epi32(v, k.centre));
     const __m256 dr = _mm256_mul_ps(k.vr, e);
     const __m256 dg = _mm256_add_ps(_mm256_mul_ps(k.ug, d), _mm256_mul_ps(k.vg, e));
     const __m256 db = _mm256_mul_ps(k.ub, d);
     for (int half = 0; half < 2; ++half) {
-      const __m256i spread = half == 0 ? firstHalf : secondHalf;
-      const __m256 sr = _mm256_permutevar8x32_ps(dr, spread);
-      const __m256 sg = _mm256_permutevar8x32_ps(dg, spread);
-      const __m256 sb = _mm256_permutevar8x32_ps(db, spread);
+      const __m256 sr = spreadHalf(dr, half), sg = spreadHalf(dg, half), sb = spreadHalf(db, half);
       const std::size_t px = x + 8 * static_cast<std::size_t>(half);
-      pixels8<kWide>(y0 + bytes * px, sr, sg, sb, k, out0 + 4 * px);
-      if (y1 != nullptr) pixels8<kWide>(y1 + bytes * px, sr, sg, sb, k, out1 + 4 * px);
+      pixels8<kWide>(rows.y0 + bytes * px, sr, sg, sb, k, out0 + 4 * px);
+      if (rows.y1 != nullptr) pixels8<kWide>(rows.y1 + bytes * px, sr, sg, sb, k, out1 + 4 * px);
     }
   }
   _mm256_zeroupper();

@@ -2,17 +2,14 @@
 
 // clang-format off
 #include <windows.h>
-#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
 #include <mftransform.h>
-#include <strmif.h>
 // clang-format on
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +19,8 @@
 #include "video/AnnexB.h"
 #include "video/ComPtr.h"
 #include "video/DecoderCore.h"
+#include "video/MFOutputFormat.h"
+#include "video/MFTransform.h"
 #include "video/PictureGeometry.h"
 #include "video/SequenceInfo.h"
 
@@ -33,9 +32,6 @@ namespace {
 // only bounds a misbehaving one.
 constexpr int kMaxDrainPasses = 8;
 
-// The sample duration of a unit: one thirtieth of a second in 100 ns units.
-constexpr LONGLONG kSampleDuration = 333333;
-
 // Sequence parameter sets kept, newest first: pictures of the previous size
 // still come out of the decoder after the next size's set went in.
 constexpr std::size_t kKeptSequences = 4;
@@ -43,68 +39,7 @@ constexpr std::size_t kKeptSequences = 4;
 // A transform that never says it has no more output types.
 constexpr DWORD kMaxOutputTypes = 64;
 
-// A function of a system library, as the type it has.
-template <typename Fn>
-Fn entryPoint(HMODULE module, const char* name) {
-  // Through a generic function pointer: FARPROC and Fn differ in type.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// Media Foundation, looked up at run time rather than imported: Windows N
-// editions lack it until the Media Feature Pack is installed, and the
-// plug-in must still load there (its pictures then fail with a reason). It
-// starts once per process and is never shut down, so no clip pulls it from
-// under another clip's decoder; every open fails when it did not start.
-struct MediaFoundation {
-  // The types the headers declare; taking them imports nothing.
-  decltype(&MFTEnumEx) enumTransforms = nullptr;
-  decltype(&MFCreateMediaType) createMediaType = nullptr;
-  decltype(&MFCreateSample) createSample = nullptr;
-  decltype(&MFCreateMemoryBuffer) createMemoryBuffer = nullptr;
-  decltype(&MFCreateAlignedMemoryBuffer) createAlignedMemoryBuffer = nullptr;
-  HRESULT started = E_FAIL;
-};
-
-const MediaFoundation& mediaFoundation() {
-  static const MediaFoundation mf = [] {
-    MediaFoundation m;
-    const HMODULE dll = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (dll == nullptr) return m;
-    const auto startup = entryPoint<decltype(&MFStartup)>(dll, "MFStartup");
-    m.enumTransforms = entryPoint<decltype(m.enumTransforms)>(dll, "MFTEnumEx");
-    m.createMediaType = entryPoint<decltype(m.createMediaType)>(dll, "MFCreateMediaType");
-    m.createSample = entryPoint<decltype(m.createSample)>(dll, "MFCreateSample");
-    m.createMemoryBuffer = entryPoint<decltype(m.createMemoryBuffer)>(dll, "MFCreateMemoryBuffer");
-    m.createAlignedMemoryBuffer =
-        entryPoint<decltype(m.createAlignedMemoryBuffer)>(dll, "MFCreateAlignedMemoryBuffer");
-    if (startup == nullptr || m.enumTransforms == nullptr || m.createMediaType == nullptr ||
-        m.createSample == nullptr || m.createMemoryBuffer == nullptr ||
-        m.createAlignedMemoryBuffer == nullptr) {
-      return m;
-    }
-    m.started = startup(MF_VERSION, MFSTARTUP_LITE);
-    return m;
-  }();
-  return mf;
-}
-
-// Each thread that opens a decoder joins the multithreaded apartment once:
-// the receive thread is a new one at every stream start. A thread that is
-// already in another apartment stays there. The transform is flushed and
-// released on the thread that made it (the pipeline resets its decoder at
-// each session's end), so a transform bound to that apartment is never
-// reached through a proxy from the host's thread.
-void joinComApartment() {
-  thread_local const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  (void)joined;
-}
-
 const char* codecName(CodecKind codec) { return codec == kCodecHevc ? "HEVC" : "H.264"; }
-
-// 90 kHz stamps to Media Foundation's 100 ns times and back; rounding on the
-// way back gives every stamp its own value again.
-LONGLONG sampleTimeOf(std::int64_t pts) { return pts * 1000 / 9; }
-std::int64_t ptsOf(LONGLONG time) { return (time * 9 + 500) / 1000; }
 
 // A video subtype is a FourCC in its first 32 bits.
 std::string fourCcOf(const GUID& subtype) {
@@ -209,116 +144,6 @@ class BufferLock {
   bool lockedPlain_ = false;
 };
 
-// The output type the transform agreed to, as far as reading its pictures
-// goes.
-struct OutputFormat {
-  std::uint8_t bitDepth = 8;  // 8: NV12, 10: P010
-  // MF_MT_FRAME_SIZE: the whole luma plane, which may include padding rows
-  // (1920 x 1088 for 1080p).
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::int32_t stride = 0;  // MF_MT_DEFAULT_STRIDE in bytes; 0 when not given
-  // The display aperture when the transform gives one smaller than the frame.
-  bool hasAperture = false;
-  std::uint32_t apertureX = 0;
-  std::uint32_t apertureY = 0;
-  std::uint32_t apertureWidth = 0;
-  std::uint32_t apertureHeight = 0;
-  // MF_MT_VIDEO_NOMINAL_RANGE, when it names 0..255 or 16..235.
-  std::optional<ColorRange> range;
-  // MF_MT_YUV_MATRIX, MF_MT_TRANSFER_FUNCTION and MF_MT_VIDEO_PRIMARIES as
-  // the stream's codes would give them, when the type names them.
-  std::optional<std::uint8_t> matrix, transfer, primaries;
-};
-
-// Media Foundation's names for a stream's colour description, as the VUI's
-// codes (ColorSpace.h); nothing for "unknown" or an attribute not there.
-std::optional<std::uint8_t> matrixCode(UINT32 v) {
-  switch (v) {
-    case MFVideoTransferMatrix_BT709:
-      return 1;
-    case MFVideoTransferMatrix_BT601:
-      return 6;
-    case MFVideoTransferMatrix_SMPTE240M:
-      return 7;
-    case MFVideoTransferMatrix_BT2020_10:
-    case MFVideoTransferMatrix_BT2020_12:
-      return 9;
-    default:
-      return std::nullopt;
-  }
-}
-
-// Every transfer other than PQ and HLG is an SDR curve to the conversion.
-std::optional<std::uint8_t> transferCode(UINT32 v) {
-  if (v == MFVideoTransFunc_Unknown) return std::nullopt;
-  if (v == MFVideoTransFunc_2084) return 16;
-  if (v == MFVideoTransFunc_HLG) return 18;
-  return 1;
-}
-
-// Every set of primaries other than BT.2020's is shown as BT.709's.
-std::optional<std::uint8_t> primariesCode(UINT32 v) {
-  if (v == MFVideoPrimaries_Unknown || v == MFVideoPrimaries_reserved) return std::nullopt;
-  return v == MFVideoPrimaries_BT2020 ? 9 : 1;
-}
-
-std::optional<std::uint8_t> readCode(IMFMediaType& type, const GUID& key,
-                                     std::optional<std::uint8_t> (*code)(UINT32)) {
-  UINT32 v = 0;
-  if (FAILED(type.GetUINT32(key, &v))) return std::nullopt;
-  return code(v);
-}
-
-// Reads a display area attribute; the area must lie inside the frame. An
-// area covering the whole frame says nothing the frame size does not.
-bool readAperture(IMFMediaType& type, const GUID& key, OutputFormat& f) {
-  MFVideoArea area{};
-  UINT32 size = 0;
-  if (FAILED(type.GetBlob(key, reinterpret_cast<UINT8*>(&area), sizeof area, &size)) ||
-      size != sizeof area) {
-    return false;
-  }
-  // Chroma pairs start at even columns and rows.
-  const std::int64_t x = std::max<std::int64_t>(area.OffsetX.value, 0) & ~std::int64_t{1};
-  const std::int64_t y = std::max<std::int64_t>(area.OffsetY.value, 0) & ~std::int64_t{1};
-  const std::int64_t cx = area.Area.cx, cy = area.Area.cy;
-  if (cx <= 1 || cy <= 1 || x + cx > f.width || y + cy > f.height) return false;
-  if (x == 0 && y == 0 && cx == f.width && cy == f.height) return false;
-  f.hasAperture = true;
-  f.apertureX = static_cast<std::uint32_t>(x);
-  f.apertureY = static_cast<std::uint32_t>(y);
-  f.apertureWidth = static_cast<std::uint32_t>(cx);
-  f.apertureHeight = static_cast<std::uint32_t>(cy);
-  return true;
-}
-
-OutputFormat readOutputFormat(IMFMediaType& type, std::uint8_t bitDepth) {
-  OutputFormat f;
-  f.bitDepth = bitDepth;
-  UINT64 size = 0;
-  if (SUCCEEDED(type.GetUINT64(MF_MT_FRAME_SIZE, &size))) {
-    f.width = static_cast<std::uint32_t>(size >> 32);
-    f.height = static_cast<std::uint32_t>(size & 0xFFFFFFFFu);
-  }
-  UINT32 stride = 0;
-  if (SUCCEEDED(type.GetUINT32(MF_MT_DEFAULT_STRIDE, &stride))) {
-    f.stride = static_cast<std::int32_t>(stride);
-  }
-  if (!readAperture(type, MF_MT_MINIMUM_DISPLAY_APERTURE, f)) {
-    readAperture(type, MF_MT_GEOMETRIC_APERTURE, f);
-  }
-  UINT32 range = 0;
-  if (SUCCEEDED(type.GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range))) {
-    if (range == MFNominalRange_0_255) f.range = ColorRange::kFull;
-    if (range == MFNominalRange_16_235) f.range = ColorRange::kLimited;
-  }
-  f.matrix = readCode(type, MF_MT_YUV_MATRIX, &matrixCode);
-  f.transfer = readCode(type, MF_MT_TRANSFER_FUNCTION, &transferCode);
-  f.primaries = readCode(type, MF_MT_VIDEO_PRIMARIES, &primariesCode);
-  return f;
-}
-
 class MFBackend final : public DecoderBackend {
  public:
   MFBackend() = default;
@@ -338,37 +163,20 @@ class MFBackend final : public DecoderBackend {
       return false;
     }
 
-    MFT_REGISTER_TYPE_INFO input{MFMediaType_Video,
-                                 codec == kCodecHevc ? MFVideoFormat_HEVC : MFVideoFormat_H264};
-    IMFActivate** found = nullptr;
-    UINT32 count = 0;
-    HRESULT hr = mf.enumTransforms(MFT_CATEGORY_VIDEO_DECODER,
-                                   MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input,
-                                   nullptr, &found, &count);
-    ComPtr<IMFTransform> transform;
-    if (SUCCEEDED(hr) && count > 0) {
-      hr = found[0]->ActivateObject(IID_IMFTransform, transform.putVoid());
-    }
-    for (UINT32 i = 0; i < count; ++i) found[i]->Release();
-    CoTaskMemFree(found);
-    if (count == 0) {
+    DecoderTransforms decoders = findDecoderTransforms(codec);
+    if (decoders.found.empty()) {
       openFailure_ = text::fillText(text::kNoDecoder, {name});
       return false;
     }
+    ComPtr<IMFTransform> transform;
+    const HRESULT hr = decoders.found[0]->ActivateObject(IID_IMFTransform, transform.putVoid());
+    decoders.found.clear();
     if (FAILED(hr) || !transform) {
       openFailure_ = text::fillText(text::kDecoderDidNotStart, {name});
       return false;
     }
-    requestLowLatency(transform);
-
-    ComPtr<IMFMediaType> type;
-    if (FAILED(mf.createMediaType(type.put())) ||
-        FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)) ||
-        FAILED(type->SetGUID(MF_MT_SUBTYPE, input.guidSubtype)) ||
-        FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{1920} << 32) | 1080)) ||
-        FAILED(type->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1)) ||
-        FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive)) ||
-        FAILED(transform->SetInputType(0, type.get(), 0))) {
+    requestLowLatency(*transform.get());
+    if (FAILED(setInputType(*transform.get(), codec))) {
       openFailure_ = text::fillText(text::kDecoderRefused, {name});
       return false;
     }
@@ -419,27 +227,9 @@ class MFBackend final : public DecoderBackend {
       }
     }
 
-    const auto size = static_cast<DWORD>(unit.bytes.size());
-    ComPtr<IMFMediaBuffer> buffer;
-    BYTE* data = nullptr;
-    const MediaFoundation& mf = mediaFoundation();
-    if (FAILED(mf.createMemoryBuffer(size, buffer.put())) ||
-        FAILED(buffer->Lock(&data, nullptr, nullptr))) {
-      return false;
-    }
-    std::memcpy(data, unit.bytes.data(), size);
-    buffer->Unlock();
-    ComPtr<IMFSample> sample;
-    if (FAILED(buffer->SetCurrentLength(size)) || FAILED(mf.createSample(sample.put())) ||
-        FAILED(sample->AddBuffer(buffer.get()))) {
-      return false;
-    }
-    // The decoder carries the time through reordering to the picture, which
-    // is how each picture finds its own unit's stamps again.
+    const ComPtr<IMFSample> sample = inputSample(unit, key);
+    if (!sample) return false;
     timed_ = unit.pts >= 0;
-    if (timed_) sample->SetSampleTime(sampleTimeOf(unit.pts));
-    sample->SetSampleDuration(kSampleDuration);
-    if (key) sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
     return SUCCEEDED(transform_->ProcessInput(0, sample.get(), 0));
   }
 
@@ -454,20 +244,9 @@ class MFBackend final : public DecoderBackend {
     for (int pass = 0; pass < kMaxDrainPasses; ++pass) {
       ComPtr<IMFSample> given;
       if (!providesSamples_ && !outputSample(given)) return false;
-      MFT_OUTPUT_DATA_BUFFER output{};
-      output.dwStreamID = 0;
-      output.pSample = given.get();
-      DWORD status = 0;
-      const HRESULT hr = transform_->ProcessOutput(0, 1, &output, &status);
-      if (output.pEvents != nullptr) output.pEvents->Release();
-      // A sample the transform made is ours to release; the one we gave stays
-      // ours through `given`.
-      ComPtr<IMFSample> made;
-      if (output.pSample != nullptr && output.pSample != given.get()) {
-        made = ComPtr<IMFSample>::adopt(output.pSample);
-      }
-      if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) return ok;
-      if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+      const OutputCall call = processOutput(*transform_.get(), given.get());
+      if (call.result == MF_E_TRANSFORM_NEED_MORE_INPUT) return ok;
+      if (call.result == MF_E_TRANSFORM_STREAM_CHANGE) {
         std::string offered;
         if (!selectOutput(offered)) {
           refuseOutput(sink, offered);
@@ -475,10 +254,9 @@ class MFBackend final : public DecoderBackend {
         }
         continue;
       }
-      if (FAILED(hr)) return false;
-      if ((output.dwStatus & MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE) != 0) continue;
-      IMFSample* picture = made ? made.get() : given.get();
-      if (picture != nullptr && !deliver(*picture, sink)) ok = false;
+      if (FAILED(call.result)) return false;
+      if (call.noSample) continue;
+      if (call.picture != nullptr && !deliver(*call.picture, sink)) ok = false;
     }
     return ok;
   }
@@ -486,22 +264,6 @@ class MFBackend final : public DecoderBackend {
   bool hardware() const override { return false; }
 
  private:
-  // Asks for each picture to come out as soon as it is decoded, through the
-  // attributes and the codec interface; a transform may take either, both or
-  // neither.
-  static void requestLowLatency(const ComPtr<IMFTransform>& transform) {
-    ComPtr<IMFAttributes> attributes;
-    if (SUCCEEDED(transform->GetAttributes(attributes.put())) && attributes) {
-      attributes->SetUINT32(CODECAPI_AVLowLatencyMode, TRUE);
-    }
-    if (auto codecApi = transform.as<ICodecAPI>(IID_ICodecAPI)) {
-      VARIANT on{};  // VT_EMPTY, as VariantInit leaves it
-      on.vt = VT_BOOL;
-      on.boolVal = VARIANT_TRUE;
-      codecApi->SetValue(&CODECAPI_AVLowLatencyMode, &on);
-    }
-  }
-
   // Remembers the sequence parameter sets the unit carries, newest first.
   void noteSequences(const AccessUnit& unit) {
     NalReader reader(unit.bytes.data(), unit.bytes.size());

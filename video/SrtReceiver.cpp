@@ -96,7 +96,7 @@ void SrtReceiver::start(std::string host, std::int32_t port, std::int32_t latenc
   stopRequested_ = false;
   lookup_.reset();
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     status_ = ReceiverStatus{};
     status_.statusText = text::kLinkConnecting;
   }
@@ -129,7 +129,7 @@ void SrtReceiver::stop() {
 }
 
 ReceiverStatus SrtReceiver::status() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return status_;
 }
 
@@ -139,7 +139,7 @@ void SrtReceiver::closePublishedSocket() {
 }
 
 void SrtReceiver::setState(bool connected, std::string text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   status_.connected = connected;
   status_.statusText = std::move(text);
   if (!connected) {
@@ -207,7 +207,7 @@ bool SrtReceiver::runAttempt() {
   setIntOption(s, SRTO_RCVSYN, 1);
 
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_.bytesReceived > 0) ++status_.reconnects;
   }
   setState(true, text::kLinkConnected);
@@ -255,7 +255,7 @@ bool SrtReceiver::runAttempt() {
                         control.pktseq != (lastSequence == kMaxSequence ? 0 : lastSequence + 1);
       lastSequence = control.pktseq;
       {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         status_.bytesReceived += static_cast<std::uint64_t>(n);
       }
       if (lost && onLoss_) onLoss_();
@@ -279,7 +279,7 @@ bool SrtReceiver::runAttempt() {
 void SrtReceiver::sampleStatistics(int socket) {
   SRT_TRACEBSTATS stats{};
   if (srt_bistats(socket, &stats, 0, 1) != 0) return;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   status_.rttMs = stats.msRTT;
   status_.recvRateMbps = stats.mbpsRecvRate;
   status_.pktRecvTotal = stats.pktRecvTotal;

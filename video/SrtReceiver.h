@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "base/Clock.h"
+#include "base/ThreadSafety.h"
 #include "video/NameLookup.h"
 
 namespace mirandel {
@@ -86,8 +86,8 @@ class SrtReceiver {
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> socket_{-1};  // the SRT socket of the current attempt
 
-  mutable std::mutex mutex_;
-  ReceiverStatus status_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  ReceiverStatus status_ GUARDED_BY(mutex_);
 };
 
 }  // namespace mirandel

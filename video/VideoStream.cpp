@@ -26,7 +26,7 @@ bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::
   onFrame_ = std::move(onFrame);
   waitingForKey_ = true;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     demuxCounters_ = {};
     codec_ = kCodecNone;
     droppedUnits_ = 0;
@@ -84,7 +84,7 @@ void VideoStream::handleState(bool connected) {
     decoder_->reset();
   }
   const Nanos now = clock_();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (demuxer_) demuxCounters_ = demuxer_->counters();
   connected_ = connected;
   if (connected) {
@@ -103,7 +103,7 @@ void VideoStream::handleLoss() {
 void VideoStream::handleAccessUnit(AccessUnit& unit) {
   const CodecKind codec = demuxer_->codec();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     demuxCounters_ = demuxer_->counters();
     codec_ = codec;
   }
@@ -115,13 +115,13 @@ void VideoStream::handleAccessUnit(AccessUnit& unit) {
     waitingForKey_ = !ok;
     return;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++droppedUnits_;
 }
 
 void VideoStream::handleFrame(const Frame& frame) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     frameTimes_.push_back(frame.decodedAt);
     while (frameTimes_.size() > kFrameTimes) frameTimes_.pop_front();
     hasFrames_ = true;
@@ -136,7 +136,7 @@ StreamStats VideoStream::stats() const {
   static_cast<ReceiverStatus&>(s) = receiver_.status();
   if (decoder_) s.decoderInfo = decoder_->info();
   const Nanos now = clock_();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   s.demuxCounters = demuxCounters_;
   s.codec = codec_;
   s.droppedUnits = droppedUnits_;

@@ -6,10 +6,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "base/Clock.h"
+#include "base/ThreadSafety.h"
 #include "video/AccessUnit.h"
 #include "video/Decoder.h"
 #include "video/SrtReceiver.h"
@@ -79,17 +79,18 @@ class VideoStream {
   std::unique_ptr<Decoder> decoder_;
   bool waitingForKey_ = true;  // receive thread
 
-  mutable std::mutex mutex_;
-  DemuxCounters demuxCounters_;           // guarded by mutex_
-  CodecKind codec_ = kCodecNone;          // guarded by mutex_
-  std::uint64_t droppedUnits_ = 0;        // guarded by mutex_
-  mutable std::deque<Nanos> frameTimes_;  // guarded by mutex_; at most 240, oldest first
-  bool hasFrames_ = false;                // guarded by mutex_
-  Nanos lastFrameAt_ = 0;                 // guarded by mutex_
-  bool connected_ = false;                // guarded by mutex_
-  Nanos connectedAt_ = 0;                 // guarded by mutex_
-  std::uint64_t connections_ = 0;         // guarded by mutex_
-  double transportMs_ = 0;                // guarded by mutex_
+  mutable Mutex mutex_;
+  DemuxCounters demuxCounters_ GUARDED_BY(mutex_);
+  CodecKind codec_ GUARDED_BY(mutex_) = kCodecNone;
+  std::uint64_t droppedUnits_ GUARDED_BY(mutex_) = 0;
+  // At most 240, oldest first.
+  mutable std::deque<Nanos> frameTimes_ GUARDED_BY(mutex_);
+  bool hasFrames_ GUARDED_BY(mutex_) = false;
+  Nanos lastFrameAt_ GUARDED_BY(mutex_) = 0;
+  bool connected_ GUARDED_BY(mutex_) = false;
+  Nanos connectedAt_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t connections_ GUARDED_BY(mutex_) = 0;
+  double transportMs_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace mirandel

@@ -301,21 +301,19 @@ struct I420Scalar {
   static constexpr I420RowsFn fn = &i420RowsScalar<kFull, kM>;
 };
 #if MIRANDEL_HAVE_X86_SIMD
-template <bool kFull, ColorMatrix kM>
-struct Nv12Sse2 {
-  static constexpr Nv12RowsFn fn = &simd::nv12RowsSse2<kFull, kM>;
+template <SimdLevel kLevel>
+struct Nv12Simd {
+  template <bool kFull, ColorMatrix kM>
+  struct Rows {
+    static constexpr Nv12RowsFn fn = &simd::nv12Rows<kLevel, kFull, kM>;
+  };
 };
-template <bool kFull, ColorMatrix kM>
-struct I420Sse2 {
-  static constexpr I420RowsFn fn = &simd::i420RowsSse2<kFull, kM>;
-};
-template <bool kFull, ColorMatrix kM>
-struct Nv12Avx2 {
-  static constexpr Nv12RowsFn fn = &simd::nv12RowsAvx2<kFull, kM>;
-};
-template <bool kFull, ColorMatrix kM>
-struct I420Avx2 {
-  static constexpr I420RowsFn fn = &simd::i420RowsAvx2<kFull, kM>;
+template <SimdLevel kLevel>
+struct I420Simd {
+  template <bool kFull, ColorMatrix kM>
+  struct Rows {
+    static constexpr I420RowsFn fn = &simd::i420Rows<kLevel, kFull, kM>;
+  };
 };
 #endif
 
@@ -331,9 +329,9 @@ Nv12RowsFn nv12RowsFunction(SimdLevel level, ColorRange range, ColorMatrix matri
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return pick(rowTable<Nv12Sse2, Nv12RowsFn>(), range, matrix);
+      return pick(rowTable<Nv12Simd<SimdLevel::kSse2>::Rows, Nv12RowsFn>(), range, matrix);
     case SimdLevel::kAvx2:
-      return pick(rowTable<Nv12Avx2, Nv12RowsFn>(), range, matrix);
+      return pick(rowTable<Nv12Simd<SimdLevel::kAvx2>::Rows, Nv12RowsFn>(), range, matrix);
 #endif
     case SimdLevel::kScalar:
       return pick(rowTable<Nv12Scalar, Nv12RowsFn>(), range, matrix);
@@ -347,9 +345,9 @@ I420RowsFn i420RowsFunction(SimdLevel level, ColorRange range, ColorMatrix matri
   switch (level) {
 #if MIRANDEL_HAVE_X86_SIMD
     case SimdLevel::kSse2:
-      return pick(rowTable<I420Sse2, I420RowsFn>(), range, matrix);
+      return pick(rowTable<I420Simd<SimdLevel::kSse2>::Rows, I420RowsFn>(), range, matrix);
     case SimdLevel::kAvx2:
-      return pick(rowTable<I420Avx2, I420RowsFn>(), range, matrix);
+      return pick(rowTable<I420Simd<SimdLevel::kAvx2>::Rows, I420RowsFn>(), range, matrix);
 #endif
     case SimdLevel::kScalar:
       return pick(rowTable<I420Scalar, I420RowsFn>(), range, matrix);

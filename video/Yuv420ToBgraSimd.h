@@ -104,6 +104,27 @@ struct RuleSplits {
   static_assert(rule.luma == (kFull ? 256 : 298) && rule.yOffset == (kFull ? 0 : 16));
 };
 
+// What one pair of output rows reads: luma row `row` and, when there are two
+// rows, the next; and the chroma row they share (no v for a semi-planar
+// layout).
+struct RowPlanes {
+  bool planar = false;
+  const std::uint8_t* y0 = nullptr;
+  const std::uint8_t* y1 = nullptr;
+  const std::uint8_t* u = nullptr;
+  const std::uint8_t* v = nullptr;
+};
+
+inline RowPlanes rowPlanes(const YuvPicture& p, std::uint32_t row, bool twoRows) {
+  RowPlanes r;
+  r.planar = p.layout == ChromaLayout::kPlanar;
+  r.y0 = p.y + row * p.yStride;
+  r.y1 = twoRows ? r.y0 + p.yStride : nullptr;
+  r.u = p.u + (row / 2) * p.uStride;
+  r.v = r.planar ? p.v + (row / 2) * p.vStride : nullptr;
+  return r;
+}
+
 // The scalar 10-bit rows from an even column x0 on: the SIMD rows' tail.
 void wideRowsFrom(const YuvPicture& picture, std::uint32_t row, std::uint32_t x0,
                   std::uint8_t* out0, std::uint8_t* out1);
@@ -117,21 +138,13 @@ void linearRowsFrom(const YuvPicture& picture, std::uint32_t row, std::uint32_t 
 #if MIRANDEL_HAVE_X86_SIMD
 namespace mirandel::simd {
 
-// 8-bit rows of one level, range and matrix.
-template <bool kFull, ColorMatrix kMatrix>
-void nv12RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
-                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
-template <bool kFull, ColorMatrix kMatrix>
-void i420RowsSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
-                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
-                  std::uint32_t width);
-template <bool kFull, ColorMatrix kMatrix>
-void nv12RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
-                  std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
-template <bool kFull, ColorMatrix kMatrix>
-void i420RowsAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
-                  const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1,
-                  std::uint32_t width);
+// 8-bit rows of one level (SSE2 or AVX2), range and matrix.
+template <SimdLevel kLevel, bool kFull, ColorMatrix kMatrix>
+void nv12Rows(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* uv,
+              std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
+template <SimdLevel kLevel, bool kFull, ColorMatrix kMatrix>
+void i420Rows(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* u,
+              const std::uint8_t* v, std::uint8_t* out0, std::uint8_t* out1, std::uint32_t width);
 
 // 10-bit rows, any layout, range and matrix.
 void wideRowsAvx2(const YuvPicture& picture, std::uint32_t row, std::uint8_t* out0,

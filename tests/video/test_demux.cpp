@@ -137,8 +137,7 @@ TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
   std::vector<Bytes> pictures;
   for (int i = 0; i < 3; ++i) {
     pictures.push_back(pictureBytes(400 + 250 * i, static_cast<std::uint8_t>(i)));
-    w.pes(pictures.back(), 1000 * i);
-    w.marker();
+    w.picture(pictures.back(), 1000 * i);
   }
   Bytes dirty = {0x12, 0x47, 0x00, 0x47};  // stray sync bytes not a packet apart
   dirty.insert(dirty.end(), w.out.begin(), w.out.begin() + 188 * 5);
@@ -207,8 +206,7 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
     w.pes(a, 0);
     ASSERT_EQ(w.out.size() / 188, firstVideo + 3);
     w.marker();
-    w.pes(b, 3000);
-    w.marker();
+    w.picture(b, 3000);
     k.damage(w.out, firstVideo + 1);
     Collector c;
     c.feed(w.out);
@@ -230,14 +228,11 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
 TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) {
   TsWriter w;
   w.tables();
-  w.pes(pictureBytes(300, 1), 0);
-  w.marker();
+  w.picture(pictureBytes(300, 1), 0);
   const std::size_t lostFrom = w.out.size();
-  w.pes(pictureBytes(600, 2), 3000);
-  w.marker();
+  w.picture(pictureBytes(600, 2), 3000);
   w.out.resize(lostFrom);
-  w.pes(pictureBytes(400, 3), 6000, /*key=*/true);
-  w.marker();
+  w.picture(pictureBytes(400, 3), 6000, /*key=*/true);
   Collector c;
   c.feed(w.out);
   ASSERT_EQ(c.units.size(), 2u);
@@ -259,10 +254,8 @@ TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
     w.tables();
     const std::size_t firstVideo = w.out.size() / 188;
     const Bytes a = pictureBytes(184 * 24 - 14, 1), b = pictureBytes(500, 2);
-    w.pes(a, 0);
-    w.marker();
-    w.pes(b, 3000);
-    w.marker();
+    w.picture(a, 0);
+    w.picture(b, 3000);
     Collector c;
     c.feed(packets(w.out, 0, firstVideo + 4));
     c.demuxer.noteLoss();
@@ -290,14 +283,12 @@ TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
   for (const Bytes& start : badStarts) {
     TsWriter w;
     w.tables();
-    w.pes(pictureBytes(100, 1), 0);
-    w.marker();
+    w.picture(pictureBytes(100, 1), 0);
     // Stuffing pads the packet, so the payload is exactly `start`.
     w.append(tsPacket(kVideoPid, w.videoCc++, start, {.unitStart = true}));
     w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
     w.marker();
-    w.pes(pictureBytes(100, 3), 6000);
-    w.marker();
+    w.picture(pictureBytes(100, 3), 6000);
     Collector c;
     c.feed(w.out);
     ASSERT_EQ(c.units.size(), 2u);
@@ -319,11 +310,9 @@ TEST(TsDemuxerDamage, PesAndUnitsPastTheCapAreDroppedOrMarkedCorruptAndRecovered
               /*maxUnitBytes=*/4096);
   TsWriter w;
   w.tables();
-  w.pes(pictureBytes(1000, 1), 0);
-  w.marker();
+  w.picture(pictureBytes(1000, 1), 0);
   w.pes(pictureBytes(184 * 40, 2), 3000);  // far past the cap, no end in sight
-  w.pes(pictureBytes(1000, 3), 6000);
-  w.marker();
+  w.picture(pictureBytes(1000, 3), 6000);
   w.pes(pictureBytes(1000, 4), 9000);
   for (int i = 0; i < 10; ++i) w.pes(pictureBytes(1000, 5), std::nullopt, false, true);
   w.marker();
@@ -384,8 +373,7 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
     const Bytes pmtPacket = tsPacket(kPmtPid, 0, k.pmt, {.unitStart = true});
     stream.insert(stream.end(), pmtPacket.begin(), pmtPacket.end());
     TsWriter w;
-    w.pes(pictureBytes(100, 0), 0);
-    w.marker();
+    w.picture(pictureBytes(100, 0), 0);
     stream.insert(stream.end(), w.out.begin(), w.out.end());
     Collector c;
     c.feed(stream);
@@ -400,8 +388,7 @@ TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
   Collector c;
   TsWriter w;
   w.tables(0x1B);
-  w.pes(pictureBytes(100, 1), 0);
-  w.marker();
+  w.picture(pictureBytes(100, 1), 0);
   w.pes(pictureBytes(100, 2), 3000);
   w.tables(0x1B);                     // same PMT again: keeps the open PES
   w.pes(pictureBytes(100, 3), 6000);  // completes 3000's PES: its unit is open
@@ -412,8 +399,7 @@ TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
   w.out.clear();
   w.videoCc = 9;  // counters restart after a switch: any value is accepted
   w.marker();
-  w.pes(pictureBytes(100, 4), 9000);
-  w.marker();
+  w.picture(pictureBytes(100, 4), 9000);
   c.feed(w.out);
   // The marker found no unit: 3000 and 6000 were abandoned with the old codec.
   ASSERT_EQ(c.units.size(), 2u);
@@ -437,14 +423,12 @@ TEST(TsDemuxerTables, ResetForgetsTablesCarryAndPartialUnitsButKeepsCounters) {
   EXPECT_EQ(c.demuxer.counters().packets, before.packets);
 
   TsWriter fresh;
-  fresh.pes(pictureBytes(300, 2), 3000);
-  fresh.marker();
+  fresh.picture(pictureBytes(300, 2), 3000);
   c.feed(fresh.out);
   EXPECT_TRUE(c.units.empty());
   fresh.out.clear();
   fresh.tables();
-  fresh.pes(pictureBytes(300, 3), 6000);
-  fresh.marker();
+  fresh.picture(pictureBytes(300, 3), 6000);
   c.feed(fresh.out);
   ASSERT_EQ(c.units.size(), 1u);
   EXPECT_EQ(c.units[0].pts, 6000);

@@ -133,6 +133,12 @@ class TsWriter {
 
   void marker() { append(markerPacket()); }
 
+  // A whole picture: its PES, then the end-of-picture marker.
+  void picture(const Bytes& data, std::optional<std::int64_t> pts, bool key = false) {
+    pes(data, pts, key);
+    marker();
+  }
+
  private:
   int patCc_ = 0;
   int pmtCc_ = 0;

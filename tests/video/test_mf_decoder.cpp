@@ -5,17 +5,9 @@
 // the planes the Linux decoder converts.
 #include <gtest/gtest.h>
 
-// clang-format off
-#include <windows.h>
-#include <mfapi.h>
-#include <mftransform.h>
-// clang-format on
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
@@ -25,6 +17,7 @@
 #include "video/AnnexB.h"
 #include "video/DecoderCore.h"
 #include "video/MFDecoder.h"
+#include "video/MFTransform.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
 
@@ -51,13 +44,8 @@ std::string fixture(const std::string& name) {
   return dir + "/" + name;
 }
 
-std::vector<std::uint8_t> readFixture(const std::string& file) {
-  std::ifstream in(fixture(file), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<AccessUnit> unitsOf(const std::string& name, CodecKind& codec) {
-  return unitsOfRecording(readFixture(name + ".ts"), &codec);
+  return unitsOfRecording(test::readFile(fixture(name + ".ts")), &codec);
 }
 
 // One picture's planes as the backend handed them on, chroma deinterleaved.
@@ -239,7 +227,7 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
     ++n;
   }
 
-  const std::vector<std::uint8_t> raw = readFixture(std::string(c.name) + ".yuv");
+  const std::vector<std::uint8_t> raw = test::readFile(fixture(std::string(c.name) + ".yuv"));
   const std::size_t w = c.width, h = c.height, chroma = ((w + 1) / 2) * ((h + 1) / 2);
   ASSERT_GE(raw.size(), (w * h + 2 * chroma) * first.size());
   int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
@@ -340,17 +328,8 @@ TEST(MFDecoder, RefusesWhatTheLinuxDecoderRefusesAndSaysWhy) {
 }
 
 bool hevcDecoderInstalled() {
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (FAILED(MFStartup(MF_VERSION, MFSTARTUP_LITE))) return false;
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_HEVC};
-  IMFActivate** found = nullptr;
-  UINT32 count = 0;
-  const HRESULT hr =
-      MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
-                &input, nullptr, &found, &count);
-  for (UINT32 i = 0; i < count; ++i) found[i]->Release();
-  CoTaskMemFree(found);
-  return SUCCEEDED(hr) && count > 0;
+  joinComApartment();
+  return !findDecoderTransforms(kCodecHevc).found.empty();
 }
 
 // Wine has no HEVC decoder, and Windows has none until its HEVC extension is

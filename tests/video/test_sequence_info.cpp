@@ -63,10 +63,16 @@ SequenceInfo info(std::uint32_t codedWidth, std::uint32_t codedHeight, std::uint
 const ColorCodes kBt601Codes{6, 6, 6};
 const ColorCodes kHlgCodes{9, 18, 9};
 
+// The spec with a colour description flagged in its VUI.
+test::ClipSpec described(test::ClipSpec spec, ColorCodes color) {
+  spec.color = color;
+  return spec;
+}
+
 const ClipCase kClips[] = {
     {"H264", {kCodecH264, 200, 120, 6}, info(208, 128, 200, 120)},
     {"H264FullHd",
-     {.codec = kCodecH264, .width = 1920, .height = 1080, .frames = 1, .flat = true},
+     {kCodecH264, 1920, 1080, 1, "yuv420p", false, false, /*flat=*/true},
      info(1920, 1088, 1920, 1080)},
     {"H264Cropped1918x1078", {kCodecH264, 1918, 1078, 3}, info(1920, 1088, 1918, 1078)},
     {"H264High10", {kCodecH264, 200, 120, 4, "yuv420p10le"}, info(208, 128, 200, 120, 1, 10)},
@@ -76,34 +82,15 @@ const ClipCase kClips[] = {
     // x265's fastest preset codes in blocks of 16.
     {"Hevc", {kCodecHevc, 198, 118, 6}, info(208, 128, 198, 118)},
     {"HevcMain10FullRange",
-     {.codec = kCodecHevc,
-      .width = 198,
-      .height = 118,
-      .frames = 4,
-      .pixFmt = "yuv420p10le",
-      .fullRange = true},
+     {kCodecHevc, 198, 118, 4, "yuv420p10le", /*fullRange=*/true},
      info(208, 128, 198, 118, 1, 10, true)},
     {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, info(64, 48, 64, 48, 1, 12)},
     // The colour description of the VUI, after the range flag.
-    {"H264Bt601",
-     {.codec = kCodecH264, .width = 200, .height = 120, .frames = 2, .color = kBt601Codes},
+    {"H264Bt601", described({kCodecH264, 200, 120, 2}, kBt601Codes),
      info(208, 128, 200, 120, 1, 8, false, kBt601Codes)},
-    {"HevcMain10Hlg",
-     {.codec = kCodecHevc,
-      .width = 198,
-      .height = 118,
-      .frames = 2,
-      .pixFmt = "yuv420p10le",
-      .color = kHlgCodes},
+    {"HevcMain10Hlg", described({kCodecHevc, 198, 118, 2, "yuv420p10le"}, kHlgCodes),
      info(208, 128, 198, 118, 1, 10, false, kHlgCodes)},
-    {"HevcMain10HlgFullRange",
-     {.codec = kCodecHevc,
-      .width = 198,
-      .height = 118,
-      .frames = 2,
-      .pixFmt = "yuv420p10le",
-      .fullRange = true,
-      .color = kHlgCodes},
+    {"HevcMain10HlgFullRange", described({kCodecHevc, 198, 118, 2, "yuv420p10le", true}, kHlgCodes),
      info(208, 128, 198, 118, 1, 10, true, kHlgCodes)},
 };
 

@@ -9,7 +9,6 @@
 //   mirandel-mfprobe stream.ts
 #include <windows.h>
 // clang-format off
-#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
@@ -28,6 +27,7 @@
 #include "video/AnnexB.h"
 #include "video/ComPtr.h"
 #include "video/Decoder.h"
+#include "video/MFTransform.h"
 #include "video/TsDemuxer.h"
 
 namespace mirandel {
@@ -39,24 +39,18 @@ std::vector<AccessUnit> readUnits(const char* path, CodecKind& codec) {
                           &codec);
 }
 
-void listDecoders(const GUID& subtype, const char* name) {
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, subtype};
-  IMFActivate** found = nullptr;
-  UINT32 count = 0;
-  const HRESULT hr =
-      MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
-                &input, nullptr, &found, &count);
-  std::printf("%s decoders (synchronous): %u (%08lx)\n", name, count, hr);
-  for (UINT32 i = 0; i < count; ++i) {
+void listDecoders(CodecKind codec, const char* name) {
+  const DecoderTransforms decoders = findDecoderTransforms(codec);
+  std::printf("%s decoders (synchronous): %zu (%08lx)\n", name, decoders.found.size(),
+              decoders.result);
+  for (const ComPtr<IMFActivate>& found : decoders.found) {
     WCHAR* friendly = nullptr;
     UINT32 length = 0;
-    if (SUCCEEDED(found[i]->GetAllocatedString(MFT_FRIENDLY_NAME_Attribute, &friendly, &length))) {
+    if (SUCCEEDED(found->GetAllocatedString(MFT_FRIENDLY_NAME_Attribute, &friendly, &length))) {
       std::printf("  %ls\n", friendly);
       CoTaskMemFree(friendly);
     }
-    found[i]->Release();
   }
-  CoTaskMemFree(found);
 }
 
 std::string fourCc(const GUID& g) {
@@ -124,43 +118,26 @@ double msSince(LARGE_INTEGER start) {
 
 // Drives the first decoder by hand and reports each step.
 void probeTransform(const std::vector<AccessUnit>& units, CodecKind codec) {
-  MFT_REGISTER_TYPE_INFO input{MFMediaType_Video,
-                               codec == kCodecHevc ? MFVideoFormat_HEVC : MFVideoFormat_H264};
-  IMFActivate** found = nullptr;
-  UINT32 count = 0;
-  MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input,
-            nullptr, &found, &count);
+  DecoderTransforms decoders = findDecoderTransforms(codec);
   ComPtr<IMFTransform> transform;
-  if (count > 0) found[0]->ActivateObject(IID_IMFTransform, transform.putVoid());
-  for (UINT32 i = 0; i < count; ++i) found[i]->Release();
-  CoTaskMemFree(found);
+  if (!decoders.found.empty()) {
+    decoders.found[0]->ActivateObject(IID_IMFTransform, transform.putVoid());
+  }
+  decoders.found.clear();
   if (!transform) {
     std::printf("no decoder for this stream\n");
     return;
   }
-  ComPtr<IMFAttributes> attributes;
-  if (SUCCEEDED(transform->GetAttributes(attributes.put())) && attributes) {
-    std::printf("low latency through the attributes: %08lx\n",
-                attributes->SetUINT32(CODECAPI_AVLowLatencyMode, TRUE));
+  const LowLatencyAnswers lowLatency = requestLowLatency(*transform.get());
+  if (lowLatency.attributes) {
+    std::printf("low latency through the attributes: %08lx\n", *lowLatency.attributes);
   }
-  if (auto codecApi = transform.as<ICodecAPI>(IID_ICodecAPI)) {
-    VARIANT on{};  // VT_EMPTY, as VariantInit leaves it
-    on.vt = VT_BOOL;
-    on.boolVal = VARIANT_TRUE;
-    std::printf("low latency through ICodecAPI: %08lx\n",
-                codecApi->SetValue(&CODECAPI_AVLowLatencyMode, &on));
+  if (lowLatency.codecApi) {
+    std::printf("low latency through ICodecAPI: %08lx\n", *lowLatency.codecApi);
   } else {
     std::printf("no ICodecAPI\n");
   }
-  ComPtr<IMFMediaType> type;
-  MFCreateMediaType(type.put());
-  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-  type->SetGUID(MF_MT_SUBTYPE, input.guidSubtype);
-  type->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{1920} << 32) | 1080);
-  type->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1);
-  type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-  std::printf("input type: %08lx\noutput types at open:\n",
-              transform->SetInputType(0, type.get(), 0));
+  std::printf("input type: %08lx\noutput types at open:\n", setInputType(*transform.get(), codec));
   MFT_OUTPUT_STREAM_INFO info = chooseOutput(*transform.get());
   transform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
   transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
@@ -170,21 +147,8 @@ void probeTransform(const std::vector<AccessUnit>& units, CodecKind codec) {
     const AccessUnit& u = units[k];
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    ComPtr<IMFMediaBuffer> buffer;
-    BYTE* data = nullptr;
-    MFCreateMemoryBuffer(static_cast<DWORD>(u.bytes.size()), buffer.put());
-    buffer->Lock(&data, nullptr, nullptr);
-    std::memcpy(data, u.bytes.data(), u.bytes.size());
-    buffer->Unlock();
-    buffer->SetCurrentLength(static_cast<DWORD>(u.bytes.size()));
-    ComPtr<IMFSample> sample;
-    MFCreateSample(sample.put());
-    sample->AddBuffer(buffer.get());
-    if (u.pts >= 0) sample->SetSampleTime(u.pts * 1000 / 9);
-    sample->SetSampleDuration(333333);
-    if (holdsKeyPicture(u.bytes.data(), u.bytes.size(), codec)) {
-      sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
-    }
+    const ComPtr<IMFSample> sample =
+        inputSample(u, holdsKeyPicture(u.bytes.data(), u.bytes.size(), codec));
     std::printf("unit %zu pts %lld: input %08lx\n", k, static_cast<long long>(u.pts),
                 transform->ProcessInput(0, sample.get(), 0));
     for (int pass = 0; pass < 8; ++pass) {
@@ -197,26 +161,18 @@ void probeTransform(const std::vector<AccessUnit>& units, CodecKind codec) {
         MFCreateSample(given.put());
         given->AddBuffer(out.get());
       }
-      MFT_OUTPUT_DATA_BUFFER output{};
-      output.pSample = given.get();
-      DWORD status = 0;
-      const HRESULT hr = transform->ProcessOutput(0, 1, &output, &status);
-      if (output.pEvents != nullptr) output.pEvents->Release();
-      ComPtr<IMFSample> made;
-      if (output.pSample != nullptr && output.pSample != given.get()) {
-        made = ComPtr<IMFSample>::adopt(output.pSample);
-      }
-      if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
-      if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+      const OutputCall call = processOutput(*transform.get(), given.get());
+      if (call.result == MF_E_TRANSFORM_NEED_MORE_INPUT) break;
+      if (call.result == MF_E_TRANSFORM_STREAM_CHANGE) {
         std::printf("  stream change, output types:\n");
         info = chooseOutput(*transform.get());
         continue;
       }
-      if (FAILED(hr)) {
-        std::printf("  output %08lx\n", hr);
+      if (FAILED(call.result)) {
+        std::printf("  output %08lx\n", call.result);
         break;
       }
-      IMFSample* picture = made ? made.get() : given.get();
+      IMFSample* picture = call.picture;
       LONGLONG time = -1;
       const bool timed = SUCCEEDED(picture->GetSampleTime(&time));
       ComPtr<IMFMediaBuffer> contiguous;
@@ -231,8 +187,8 @@ void probeTransform(const std::vector<AccessUnit>& units, CodecKind codec) {
       std::printf(
           "  picture %zu (after %zu units in): pts %s%lld, %lu bytes, %s, 2D pitch %ld, "
           "%.2f ms\n",
-          pictures++, k + 1, timed ? "" : "none ", static_cast<long long>((time * 9 + 500) / 1000),
-          length, made ? "sample made by the decoder" : "our sample", pitch, msSince(start));
+          pictures++, k + 1, timed ? "" : "none ", static_cast<long long>(ptsOf(time)), length,
+          call.made ? "sample made by the decoder" : "our sample", pitch, msSince(start));
     }
   }
   transform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
@@ -277,10 +233,10 @@ int main(int argc, char** argv) {
               : codec == kCodecH264 ? "H.264"
                                     : "no video");
   if (units.empty()) return 1;
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  std::printf("MFStartup: %08lx\n", MFStartup(MF_VERSION, MFSTARTUP_LITE));
-  listDecoders(MFVideoFormat_H264, "H.264");
-  listDecoders(MFVideoFormat_HEVC, "HEVC");
+  joinComApartment();
+  std::printf("MFStartup: %08lx\n", mediaFoundation().started);
+  listDecoders(kCodecH264, "H.264");
+  listDecoders(kCodecHevc, "HEVC");
   probeTransform(units, codec);
   runDecoder(std::move(units), codec);
   return 0;
