@@ -29,7 +29,11 @@ struct DecoderInfo {
   std::uint64_t framesOut = 0;  // decode calls that delivered at least one picture
   std::uint64_t errors = 0;     // decode calls that failed
   std::uint64_t skipped = 0;    // units not submitted (no picture, no parameter sets, no key yet)
-  double lastDecodeMs = 0;      // last submitted decode call, entry to end of draining
+  // Of the skipped units, those lost to damage: units marked corrupt, and pictures that came
+  // while waiting for a key picture (at the start, after a corrupt or discontinuous unit, or
+  // after a failure).
+  std::uint64_t dropped = 0;
+  double lastDecodeMs = 0;  // last submitted decode call, entry to end of draining
   std::uint32_t outputWidth = 0;
   std::uint32_t outputHeight = 0;
   bool hardware = false;
@@ -47,8 +51,10 @@ class Decoder {
   virtual ~Decoder() = default;
 
   // Receive thread. Decodes one unit; pictures go to onFrame before it returns.
-  // True when the unit was submitted or deliberately skipped, false when
-  // decoding failed (the caller then waits for a key picture).
+  // Units marked corrupt are never submitted; after one, after a unit marked
+  // discontinuity and after a failure, nothing is until a key picture. True
+  // when the unit was submitted or deliberately skipped, false when decoding
+  // failed.
   virtual bool decode(AccessUnit& unit, CodecKind codec) = 0;
 
   // Receive thread. Forgets the codec and the parameter sets, and releases

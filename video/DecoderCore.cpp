@@ -39,13 +39,23 @@ DecoderCore::DecoderCore(std::unique_ptr<DecoderBackend> backend, FrameCallback 
 
 DecoderCore::~DecoderCore() { backend_->close(); }
 
-void DecoderCore::countSkipped() {
+void DecoderCore::countSkipped(bool dropped) {
   MutexLock lock(mutex_);
   ++info_.skipped;
+  if (dropped) ++info_.dropped;
 }
 
 bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
   const Nanos t0 = clock_();
+
+  // A damaged unit is never submitted, nor are its parameter sets kept; the
+  // pictures after it, or after a gap, refer to what was lost and would show
+  // as smears until the next key picture.
+  if (unit.corrupt || unit.discontinuity) needKey_ = true;
+  if (unit.corrupt) {
+    countSkipped(true);
+    return true;
+  }
 
   // Parameter sets of another codec cannot open this one: a stream that
   // switches codec must bring its own before it is decoded.
@@ -88,14 +98,14 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
     }
   }
   if (!hasPicture) {
-    countSkipped();
+    countSkipped(false);
     return true;
   }
 
   if (openCodec_ == kCodecNone || openCodec_ != codec) {
     const bool haveParams = !sps_.empty() && !pps_.empty() && (!hevc || !vps_.empty());
     if (!haveParams) {
-      countSkipped();
+      countSkipped(needKey_ && !isKey);
       return true;
     }
     if (!openBackend(codec)) {
@@ -107,7 +117,7 @@ bool DecoderCore::decode(AccessUnit& unit, CodecKind codec) {
     needKey_ = true;
   }
   if (needKey_ && !isKey) {
-    countSkipped();
+    countSkipped(true);
     return true;
   }
 

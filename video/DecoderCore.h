@@ -42,7 +42,8 @@ class DecoderCore final : public Decoder {
   UnitStamps stampsOf(std::int64_t pts, const AccessUnit& releasing) const;
   // Receive thread; takes the mutex.
   void setRefusal(std::string text) EXCLUDES(mutex_);
-  void countSkipped() EXCLUDES(mutex_);
+  // `dropped`: a picture lost to damage or to the wait for a key picture.
+  void countSkipped(bool dropped) EXCLUDES(mutex_);
 
   std::unique_ptr<DecoderBackend> backend_;
   const FrameCallback onFrame_;

@@ -3,8 +3,6 @@
 #include <exception>
 #include <utility>
 
-#include "video/AnnexB.h"
-
 namespace mirandel {
 namespace {
 constexpr std::size_t kFrameTimes = 240;
@@ -24,7 +22,6 @@ bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::
   stop();
   config_ = config;
   onFrame_ = std::move(onFrame);
-  waitingForKey_ = true;
   {
     MutexLock lock(mutex_);
     demuxCounters_ = {};
@@ -61,6 +58,11 @@ bool VideoStream::start(const StreamConfig& config, FrameCallback onFrame, std::
 
 void VideoStream::stop() {
   receiver_.stop();
+  if (decoder_) {
+    const std::uint64_t dropped = decoder_->info().dropped;
+    MutexLock lock(mutex_);
+    droppedUnits_ = dropped;
+  }
   demuxer_.reset();
   decoder_.reset();
 }
@@ -75,7 +77,6 @@ void VideoStream::handleState(bool connected) {
     // of the old one mean nothing for it.
     if (demuxer_) demuxer_->reset();
     if (decoder_) decoder_->reset();
-    waitingForKey_ = true;
   } else if (decoder_) {
     // The codec library's decoder is let go here, on the thread that made it, at the end of
     // every session and so before this thread ends: a Media Foundation transform made for
@@ -107,16 +108,9 @@ void VideoStream::handleAccessUnit(AccessUnit& unit) {
     demuxCounters_ = demuxer_->counters();
     codec_ = codec;
   }
-  if (unit.corrupt || unit.discontinuity) waitingForKey_ = true;
-  bool key = unit.randomAccess;
-  if (!key && waitingForKey_) key = holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec);
-  if (!unit.corrupt && (!waitingForKey_ || key)) {
-    const bool ok = decoder_->decode(unit, codec);
-    waitingForKey_ = !ok;
-    return;
-  }
-  MutexLock lock(mutex_);
-  ++droppedUnits_;
+  // The decoder keeps damaged units from the codec library and waits for a key picture after
+  // them, after a gap and after a failure.
+  decoder_->decode(unit, codec);
 }
 
 void VideoStream::handleFrame(const Frame& frame) {
@@ -139,7 +133,7 @@ StreamStats VideoStream::stats() const {
   MutexLock lock(mutex_);
   s.demuxCounters = demuxCounters_;
   s.codec = codec_;
-  s.droppedUnits = droppedUnits_;
+  s.droppedUnits = decoder_ ? s.decoderInfo.dropped : droppedUnits_;
   while (!frameTimes_.empty() && frameTimes_.front() < now - kSecond) frameTimes_.pop_front();
   s.fps = static_cast<double>(frameTimes_.size());
   s.hasFrames = hasFrames_;

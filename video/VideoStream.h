@@ -23,8 +23,8 @@ struct StreamStats : ReceiverStatus {
   DemuxCounters demuxCounters;
   DecoderInfo decoderInfo;
   CodecKind codec = kCodecNone;
-  std::uint64_t droppedUnits = 0;
-  double fps = 0;  // pictures decoded within the last second
+  std::uint64_t droppedUnits = 0;  // the decoder's `dropped`, kept when it is stopped
+  double fps = 0;                  // pictures decoded within the last second
   // A picture was decoded on the current connection, or on the last one while the link is
   // down; false again at each new connection.
   bool hasFrames = false;
@@ -77,11 +77,11 @@ class VideoStream {
   // Replaced only while the receive thread is stopped; used only on it.
   std::unique_ptr<TsDemuxer> demuxer_;
   std::unique_ptr<Decoder> decoder_;
-  bool waitingForKey_ = true;  // receive thread
 
   mutable Mutex mutex_;
   DemuxCounters demuxCounters_ GUARDED_BY(mutex_);
   CodecKind codec_ GUARDED_BY(mutex_) = kCodecNone;
+  // The decoder's count as it stood at the last stop, 0 from a start until then.
   std::uint64_t droppedUnits_ GUARDED_BY(mutex_) = 0;
   // At most 240, oldest first.
   mutable std::deque<Nanos> frameTimes_ GUARDED_BY(mutex_);

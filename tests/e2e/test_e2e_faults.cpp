@@ -24,6 +24,8 @@
 #include "tools/host/GlContext.h"
 #include "tools/phone/TestPattern.h"
 #include "tools/relay/Relay.h"
+#include "video/DecoderCore.h"
+#include "video/LavcDecoder.h"
 #include "video/Yuv420ToBgra.h"
 
 namespace mirandel::test {
@@ -68,7 +70,7 @@ int worstBlockError(const host::RgbaImage& drawn, const phone::Stamp& stamp) {
   return worst;
 }
 
-// Every unit the clip's decoder is given, checked against what the phone sent.
+// Every unit the clip's codec library is given, checked against what the phone sent.
 struct UnitChecks {
   std::mutex mutex;
   unsigned decoded = 0;         // guarded by mutex
@@ -76,17 +78,26 @@ struct UnitChecks {
   unsigned brokenChain = 0;     // guarded by mutex; a non-key picture whose predecessor was lost
   unsigned resumed = 0;         // guarded by mutex; key pictures decoded after a gap
   std::int64_t longestGap = 0;  // guarded by mutex; pictures missing in one gap
-  std::int64_t lastPts = -1;    // guarded by mutex; -1 after a decoder reset
+  std::int64_t lastPts = -1;    // guarded by mutex; -1 after the library's decoder is closed
 };
 
-// The platform's decoder behind those checks.
-class CheckedDecoder : public Decoder {
+// The platform's codec library behind those checks, under the platform's decoder core.
+class CheckedBackend : public DecoderBackend {
  public:
-  CheckedDecoder(std::unique_ptr<Decoder> inner, const phone::StreamSender& sender,
+  CheckedBackend(std::unique_ptr<DecoderBackend> inner, const phone::StreamSender& sender,
                  UnitChecks& checks)
       : inner_(std::move(inner)), sender_(sender), checks_(checks) {}
 
-  bool decode(AccessUnit& unit, CodecKind codec) override {
+  bool open(CodecKind codec) override { return inner_->open(codec); }
+  std::string openFailure() const override { return inner_->openFailure(); }
+  void close() override {
+    {
+      std::lock_guard lock(checks_.mutex);
+      checks_.lastPts = -1;
+    }
+    inner_->close();
+  }
+  bool submit(const AccessUnit& unit, bool key) override {
     const auto sent = sender_.sentPicture(unit.pts);
     const bool intact =
         sent && sent->digest == phone::pictureDigest(unit.bytes.data(), unit.bytes.size());
@@ -105,20 +116,13 @@ class CheckedDecoder : public Decoder {
       }
       checks_.lastPts = unit.pts;
     }
-    return inner_->decode(unit, codec);
+    return inner_->submit(unit, key);
   }
-  void reset() override {
-    {
-      std::lock_guard lock(checks_.mutex);
-      checks_.lastPts = -1;
-    }
-    inner_->reset();
-  }
-  void setMaxDimension(std::uint32_t n) override { inner_->setMaxDimension(n); }
-  DecoderInfo info() const override { return inner_->info(); }
+  bool drain(PictureSink& sink) override { return inner_->drain(sink); }
+  bool hardware() const override { return inner_->hardware(); }
 
  private:
-  std::unique_ptr<Decoder> inner_;
+  std::unique_ptr<DecoderBackend> inner_;
   const phone::StreamSender& sender_;
   UnitChecks& checks_;
 };
@@ -174,12 +178,15 @@ class ClipThroughRelay : public PhoneLab {
     });
     ASSERT_GT(phoneProcess_->pid(), 0);
   }
-  // A clip on the process's link hub; with `sender`, its decoder checks every unit.
+  // A clip on the process's link hub; with `sender`, every unit its codec library is given is
+  // checked.
   void makeClip(const phone::StreamSender* sender) {
     ClipEnvironment env;
     if (sender) {
       env.makeDecoder = [this, sender](FrameCallback onFrame) -> std::unique_ptr<Decoder> {
-        return std::make_unique<CheckedDecoder>(makeDecoder(std::move(onFrame)), *sender, units_);
+        return std::make_unique<DecoderCore>(
+            std::make_unique<CheckedBackend>(makeLavcBackend(), *sender, units_),
+            std::move(onFrame), steadyClock());
       };
     }
     clip_ = std::make_unique<MirandelLink>(env);
@@ -242,11 +249,11 @@ class ClipThroughRelay : public PhoneLab {
 
 // Guards against damage reaching the screen on a lossy Wi-Fi path: 5 % loss each way, bursts
 // of 10 lost packets, up to 50 ms of jitter, more than the clip's 40 ms latency lets SRT
-// repair. Every unit the decoder is given must be byte for byte what the phone sent and follow
-// the unit before it, or be a key picture; every picture drawn must be a whole phone picture;
-// and decoding must go on after each gap. Losses of 16 packets, which the stream's counters
-// cannot see, once let a unit missing data, or one whose reference was lost, through to the
-// screen.
+// repair. Every unit the codec library is given must be byte for byte what the phone sent and
+// follow the unit before it, or be a key picture; every picture drawn must be a whole phone
+// picture; and decoding must go on after each gap. Losses of 16 packets, which the stream's
+// counters cannot see, once let a unit missing data, or one whose reference was lost, through to
+// the screen.
 TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
   relay::FaultSettings faults;
   faults.lossPercent = 5;
@@ -268,7 +275,7 @@ TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
   const relay::RelayReport relayed = relay_.report();
   std::lock_guard lock(units_.mutex);
   std::printf(
-      "shown %u pictures (worst block error %d); decoder given %u units, %u resumed at a key "
+      "shown %u pictures (worst block error %d); codec library given %u units, %u resumed at a key "
       "picture, longest gap %lld pictures; %llu units dropped; relay dropped %llu of %llu "
       "stream packets; longest host call %.1f ms\n",
       shown_.pictures, shown_.worstBlockError, units_.decoded, units_.resumed,

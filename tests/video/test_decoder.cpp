@@ -172,8 +172,12 @@ const Bytes kHevcIdr{0x26, 0x01, 0xAF};    // IDR_W_RADL
 const Bytes kHevcCra{0x2A, 0x01, 0xAF};    // CRA (21), also IRAP
 const Bytes kHevcTrail{0x02, 0x01, 0xD0};  // TRAIL_R
 
-// What one decode call must do.
-enum class Outcome { kSubmittedKey, kSubmitted, kSkipped, kFailed };
+// What one decode call must do. kDropped: skipped, and counted as a unit lost to damage or
+// to the wait for a key picture.
+enum class Outcome { kSubmittedKey, kSubmitted, kSkipped, kDropped, kFailed };
+
+// How the demultiplexer marked a unit.
+enum class Mark { kWhole, kCorrupt, kAfterGap };
 
 struct Step {
   const char* what;
@@ -181,6 +185,7 @@ struct Step {
   Outcome outcome;
   CodecKind codec = kCodecH264;
   bool randomAccess = false;
+  Mark mark = Mark::kWhole;
 };
 
 class DecoderGate : public ::testing::Test {
@@ -201,12 +206,17 @@ class DecoderGate : public ::testing::Test {
       AccessUnit unit;
       unit.bytes = s.bytes;
       unit.randomAccess = s.randomAccess;
+      unit.corrupt = s.mark == Mark::kCorrupt;
+      unit.discontinuity = s.mark != Mark::kWhole;
       const bool ok = decoder_.decode(unit, s.codec);
       const DecoderInfo after = decoder_.info();
       const bool submits = s.outcome == Outcome::kSubmittedKey || s.outcome == Outcome::kSubmitted;
+      const bool dropped = s.outcome == Outcome::kDropped;
       EXPECT_EQ(ok, s.outcome != Outcome::kFailed) << s.what;
       EXPECT_EQ(after.framesOut - before.framesOut, submits ? 1u : 0u) << s.what;
-      EXPECT_EQ(after.skipped - before.skipped, s.outcome == Outcome::kSkipped ? 1u : 0u) << s.what;
+      EXPECT_EQ(after.skipped - before.skipped, s.outcome == Outcome::kSkipped || dropped ? 1u : 0u)
+          << s.what;
+      EXPECT_EQ(after.dropped - before.dropped, dropped ? 1u : 0u) << s.what;
       EXPECT_EQ(after.errors - before.errors, s.outcome == Outcome::kFailed ? 1u : 0u) << s.what;
       if (s.outcome == Outcome::kFailed) continue;
       ASSERT_EQ(script_.submittedKeys.size(), submittedBefore + (submits ? 1 : 0)) << s.what;
@@ -227,10 +237,10 @@ class DecoderGate : public ::testing::Test {
 // picture-less units as decoded.
 TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) {
   run({
-      {"slice before any parameter set", units({kSlice}), Outcome::kSkipped},
+      {"slice before any parameter set", units({kSlice}), Outcome::kDropped},
       {"parameter sets alone carry no picture", units({kSps, kPps}), Outcome::kSkipped},
-      {"non-key slice opens but is not submitted", units({kSlice}), Outcome::kSkipped},
-      {"still no key", units({kSlice}), Outcome::kSkipped},
+      {"non-key slice opens but is not submitted", units({kSlice}), Outcome::kDropped},
+      {"still no key", units({kSlice}), Outcome::kDropped},
       {"IDR", units({kIdr}), Outcome::kSubmittedKey},
       {"SEI only", units({kSei}), Outcome::kSkipped},
       {"slice after the key", units({kSlice}), Outcome::kSubmitted},
@@ -245,12 +255,12 @@ TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
   run({
       {"no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSkipped, kCodecHevc},
       {"still no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSkipped, kCodecHevc},
-      {"trailing picture", units({kHevcTrail}), Outcome::kSkipped, kCodecHevc},
+      {"trailing picture", units({kHevcTrail}), Outcome::kDropped, kCodecHevc},
   });
   EXPECT_TRUE(script_.opens.empty());
   run({
       {"VPS arrives with a trailing picture", units({kHevcVps, kHevcSps, kHevcPps, kHevcTrail}),
-       Outcome::kSkipped, kCodecHevc},
+       Outcome::kDropped, kCodecHevc},
       {"CRA", units({kHevcCra}), Outcome::kSubmittedKey, kCodecHevc},
       {"trailing picture", units({kHevcTrail}), Outcome::kSubmitted, kCodecHevc},
   });
@@ -280,13 +290,13 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   script_.failSubmit = true;
   run({{"rejected slice", units({kSlice}), Outcome::kFailed}});
   script_.failSubmit = false;
-  run({{"slice after failure", units({kSlice}), Outcome::kSkipped},
+  run({{"slice after failure", units({kSlice}), Outcome::kDropped},
        {"recovery-point slice flagged random access", units({kSlice}), Outcome::kSubmittedKey,
         kCodecH264, true}});
   script_.failDrain = true;
   run({{"drain fails", units({kSlice}), Outcome::kFailed}});
   script_.failDrain = false;
-  run({{"slice after drain failure", units({kSlice}), Outcome::kSkipped}});
+  run({{"slice after drain failure", units({kSlice}), Outcome::kDropped}});
   // A picture the codec library hands back in a layout that cannot be read
   // is a failure, never converted.
   script_.deliverUnreadable = true;
@@ -304,6 +314,31 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   script_.failOpen = false;
   run({{"open succeeds", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey}});
   EXPECT_EQ(script_.opens.size(), 2u);
+}
+
+// The demultiplexer marks what the network damaged. Guards against a damaged unit reaching the
+// codec library, its parameter sets kept, and pictures after a damaged unit or a gap decoded
+// from references that were lost, which shows as smears until the next key picture.
+TEST_F(DecoderGate, DamagedUnitsAreDroppedAndAfterThemOrAGapOnlyAKeyPictureIsSubmitted) {
+  const CodecKind h264 = kCodecH264;
+  run({
+      {"key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
+      {"corrupt slice", units({kSlice}), Outcome::kDropped, h264, false, Mark::kCorrupt},
+      {"slice after it", units({kSlice}), Outcome::kDropped},
+      {"corrupt key", units({kIdr}), Outcome::kDropped, h264, true, Mark::kCorrupt},
+      {"slice after that", units({kSlice}), Outcome::kDropped},
+      {"whole key", units({kIdr}), Outcome::kSubmittedKey},
+      {"slice", units({kSlice}), Outcome::kSubmitted},
+      {"slice after a gap", units({kSlice}), Outcome::kDropped, h264, false, Mark::kAfterGap},
+      {"slice after that gap", units({kSlice}), Outcome::kDropped},
+      {"key after a gap", units({kIdr}), Outcome::kSubmittedKey, h264, false, Mark::kAfterGap},
+      {"slice after the key", units({kSlice}), Outcome::kSubmitted},
+  });
+  decoder_.reset();
+  run({{"corrupt unit with sets", units({kSps, kPps, kIdr}), Outcome::kDropped, h264, false,
+        Mark::kCorrupt},
+       {"its sets were not kept", units({kIdr}), Outcome::kSkipped}});
+  EXPECT_EQ(script_.opens.size(), 1u);
 }
 
 // A decoder that reorders B-pictures releases a picture during the decode
@@ -365,7 +400,7 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
     script_.emptyPlanes = true;
     const std::size_t framesBefore = frames_.size();
     run({{c.what, units({kSps, kPps, kIdr}), Outcome::kFailed},
-         {"non-key unit while refused", units({kSlice}), Outcome::kSkipped}});
+         {"non-key unit while refused", units({kSlice}), Outcome::kDropped}});
     EXPECT_EQ(frames_.size(), framesBefore) << c.what;
     EXPECT_EQ(decoder_.info().refusal, c.refusal) << c.what;
 

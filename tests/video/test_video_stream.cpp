@@ -12,6 +12,7 @@
 #include "support/TestStream.h"
 #include "support/TestSupport.h"
 #include "video/AnnexB.h"
+#include "video/DecoderCore.h"
 #include "video/VideoStream.h"
 
 namespace mirandel {
@@ -116,18 +117,19 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
   EXPECT_EQ(sink.count(), frames);
 }
 
-// What a decoder was given, in order; shared by the decoders a factory makes.
+// What the codec library was given, in order; shared by the backends a factory makes.
 struct DecodeLog {
   struct Entry {
     bool corrupt, key;
     std::int64_t pts;
-    bool failed;  // the decoder answered false
+    bool failed;  // the backend rejected it
   };
   std::mutex mutex;
   std::vector<Entry> entries;  // guarded by mutex
   std::atomic<bool> failNext{false};
-  // A decoder destroyed with units decoded since its last reset on the thread that decoded
-  // them: what a codec library holds would be released on the destroying thread.
+  // A backend still holding a decoder when closed on a thread other than the one that opened
+  // it, as the decoder core's destructor does: what a codec library holds would be released on
+  // the destroying thread.
   bool destroyedHolding = false;  // guarded by mutex
 
   std::size_t size() {
@@ -142,49 +144,59 @@ struct DecodeLog {
   }
 };
 
-// Stands in for the platform decoder: records every unit it is handed and can be told to fail.
-class RecordingDecoder : public Decoder {
+// Stands in for the codec library under the platform's decoder core: records every unit it is
+// handed, delivers no picture, and can be told to reject one.
+class RecordingBackend : public DecoderBackend {
  public:
-  explicit RecordingDecoder(std::shared_ptr<DecodeLog> log) : log_(std::move(log)) {}
-  ~RecordingDecoder() override {
-    std::lock_guard lock(log_->mutex);
-    log_->destroyedHolding = log_->destroyedHolding || holding_;
-  }
-  bool decode(AccessUnit& unit, CodecKind codec) override {
-    decodedOn_ = std::this_thread::get_id();
+  explicit RecordingBackend(std::shared_ptr<DecodeLog> log) : log_(std::move(log)) {}
+  bool open(CodecKind codec) override {
+    codec_ = codec;
+    openedOn_ = std::this_thread::get_id();
     holding_ = true;
+    return true;
+  }
+  void close() override {
+    if (holding_ && std::this_thread::get_id() != openedOn_) {
+      std::lock_guard lock(log_->mutex);
+      log_->destroyedHolding = true;
+    }
+    holding_ = false;
+  }
+  bool submit(const AccessUnit& unit, bool) override {
     const DecodeLog::Entry e{
         unit.corrupt,
-        unit.randomAccess || holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec), unit.pts,
-        log_->failNext.exchange(false)};
+        unit.randomAccess || holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec_),
+        unit.pts, log_->failNext.exchange(false)};
     std::lock_guard lock(log_->mutex);
     log_->entries.push_back(e);
     return !e.failed;
   }
-  void reset() override { holding_ = holding_ && std::this_thread::get_id() != decodedOn_; }
-  void setMaxDimension(std::uint32_t) override {}
-  DecoderInfo info() const override { return {}; }
+  bool drain(PictureSink&) override { return true; }
+  bool hardware() const override { return false; }
 
  private:
   std::shared_ptr<DecodeLog> log_;
-  std::thread::id decodedOn_;
+  CodecKind codec_ = kCodecNone;
+  std::thread::id openedOn_;
   bool holding_ = false;
 };
 
 // Guards the key-picture gate against real damage on the wire: no damaged unit may ever reach
-// the decoder, and after units were lost (a gap in the 90 kHz timestamps) or a decode failed,
-// the next unit the decoder sees must be a key picture; decoding must then carry on. Each kind
+// the codec library, and after units were lost (a gap in the 90 kHz timestamps) or a decode
+// failed, the next unit it sees must be a key picture; decoding must then carry on. Each kind
 // of damage the emulator injects must also reach the demultiplexer as the damage it claims to
 // be, or the recovery tests that rely on it test nothing. At the stop, the decoder must have
 // been reset on its receive thread before it is destroyed on the host's: destroyed holding a
 // Media Foundation transform, it released it outside the COM apartment the transform was made
 // in, where one bound to that apartment is reached through a proxy and can hang the join.
-TEST(VideoStream, NeverHandsADamagedUnitToTheDecoderResumesAtTheNextKeyPictureAndReleasesIt) {
+TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPictureAndReleasesIt) {
   auto log = std::make_shared<DecodeLog>();
   StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
-  VideoStream stream(steadyClock(),
-                     [log](FrameCallback) { return std::make_unique<RecordingDecoder>(log); });
+  VideoStream stream(steadyClock(), [log](FrameCallback onFrame) {
+    return std::make_unique<DecoderCore>(std::make_unique<RecordingBackend>(log),
+                                         std::move(onFrame), steadyClock());
+  });
   stream.start(loopbackStream(), nullptr);
   ASSERT_TRUE(waitFor([&] { return log->size() >= 5; }, milliseconds(8000)))
       << stream.stats().statusText;
