@@ -12,19 +12,19 @@ extern "C" {
 
 namespace mirandel::test {
 
-std::string makeClip(const ClipSpec& spec, const std::string& dir) {
-  const bool hevc = spec.codec == kCodecHevc;
-  const bool ts = spec.bFramesWithAudio;
-  const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-  const ColorCodes& c = spec.color;
+std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
+  const bool hevc = recipe.codec == kCodecHevc;
+  const bool ts = recipe.bFramesWithAudio;
+  const std::string size = std::to_string(recipe.width) + "x" + std::to_string(recipe.height);
+  const ColorCodes& c = recipe.color;
   const std::string colors = c == ColorCodes{}
                                  ? ""
                                  : "-c" + std::to_string(c.primaries) + "." +
                                        std::to_string(c.transfer) + "." + std::to_string(c.matrix);
   const std::string name =
-      std::string(hevc ? "hevc" : "h264") + "-" + size + "-" + std::to_string(spec.frames) + "-" +
-      spec.pixFmt + (spec.fullRange ? "-pc" : "") + (spec.flat ? "-flat" : "") + colors +
-      (spec.source.empty() ? "" : "-" + spec.source) + (spec.gstreamer ? "-gst" : "") +
+      std::string(hevc ? "hevc" : "h264") + "-" + size + "-" + std::to_string(recipe.frames) + "-" +
+      recipe.pixFmt + (recipe.fullRange ? "-pc" : "") + (recipe.flat ? "-flat" : "") + colors +
+      (recipe.source.empty() ? "" : "-" + recipe.source) + (recipe.gstreamer ? "-gst" : "") +
       (ts     ? "-bframes-aac.ts"
        : hevc ? ".hevc"
               : ".h264");
@@ -34,11 +34,11 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   // Several test processes may want the same clip at once: each writes its
   // own file and renames it into place.
   const std::string partial = path + ".part" + std::to_string(getpid());
-  if (spec.gstreamer) {
+  if (recipe.gstreamer) {
     const std::string pipeline =
-        "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(spec.frames) +
-        " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(spec.width) +
-        ",height=" + std::to_string(spec.height) +
+        "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(recipe.frames) +
+        " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(recipe.width) +
+        ",height=" + std::to_string(recipe.height) +
         " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
         " ! filesink location='" +
         partial + "'";
@@ -47,12 +47,13 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
     return path;
   }
   const std::string source =
-      spec.flat ? "color=c=gray:" : (spec.source.empty() ? "testsrc2" : spec.source) + "=";
+      recipe.flat ? "color=c=gray:" : (recipe.source.empty() ? "testsrc2" : recipe.source) + "=";
   std::string command =
       "ffmpeg -nostdin -v error -y -f lavfi -i " + source + "size=" + size + ":rate=30";
   if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
-  command += " -frames:v " + std::to_string(spec.frames) + " -pix_fmt " + spec.pixFmt + " -g 30";
-  if (spec.fullRange) command += " -color_range pc";
+  command +=
+      " -frames:v " + std::to_string(recipe.frames) + " -pix_fmt " + recipe.pixFmt + " -g 30";
+  if (recipe.fullRange) command += " -color_range pc";
   // Each code given is flagged: to libavcodec for the container and libx264, and in x265's
   // own parameters, which is where libx265 takes them from.
   std::string x265Colors;
@@ -69,7 +70,7 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
                         ":log-level=error" + x265Colors
                   : " -c:v libx264 -preset veryfast -bf " + bFrames;
   // One encoder thread keeps the memory of a huge flat picture down; it only has to be refused.
-  if (spec.flat) command += " -threads 1 -preset ultrafast";
+  if (recipe.flat) command += " -threads 1 -preset ultrafast";
   command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
              : hevc ? " -f hevc"
                     : " -f h264";
@@ -79,10 +80,10 @@ std::string makeClip(const ClipSpec& spec, const std::string& dir) {
   return path;
 }
 
-ColorSpace colorSpaceOf(const ClipSpec& spec) {
-  ColorCodes codes = spec.color;
-  codes.fullRange = spec.fullRange || spec.pixFmt == "yuvj420p";
-  return mirandel::colorSpaceOf(codes, spec.height);
+ColorSpace colorSpaceOf(const ClipRecipe& recipe) {
+  ColorCodes codes = recipe.color;
+  codes.fullRange = recipe.fullRange || recipe.pixFmt == "yuvj420p";
+  return mirandel::colorSpaceOf(codes, recipe.height);
 }
 
 std::vector<AccessUnit> readAccessUnits(const std::string& path) {

@@ -10,7 +10,7 @@
 
 namespace mirandel::test {
 
-struct ClipSpec {
+struct ClipRecipe {
   CodecKind codec = kCodecH264;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
@@ -37,13 +37,13 @@ struct ClipSpec {
 };
 
 // What the decoder should make of the clip's pictures.
-ColorSpace colorSpaceOf(const ClipSpec& spec);
+ColorSpace colorSpaceOf(const ClipRecipe& recipe);
 
-// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipSpec says otherwise) with ffmpeg, or
+// Encodes testsrc2 (no B-frames, Annex-B, unless the ClipRecipe says otherwise) with ffmpeg, or
 // colour bars with GStreamer, into
 // `dir` unless the file is there already; answers its path, or "" when ffmpeg
 // failed.
-std::string makeClip(const ClipSpec& spec, const std::string& dir);
+std::string makeClip(const ClipRecipe& recipe, const std::string& dir);
 
 // The clip's access units as libavformat's raw-stream parser cuts them.
 std::vector<AccessUnit> readAccessUnits(const std::string& path);

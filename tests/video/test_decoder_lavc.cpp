@@ -54,9 +54,9 @@ std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
 // The clip's units as the pipeline would see them: a transport stream cut by
 // our demultiplexer (stamped by a clock that moves 1 ms per message), a raw
 // stream by libavformat (pts and completedAt counted up from `first`).
-std::vector<AccessUnit> unitsOf(const test::ClipSpec& spec, const std::string& path,
+std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::string& path,
                                 std::size_t first) {
-  if (!spec.bFramesWithAudio) {
+  if (!recipe.bFramesWithAudio) {
     std::vector<AccessUnit> units = test::readAccessUnits(path);
     for (std::size_t i = 0; i < units.size(); ++i) {
       units[i].pts = static_cast<std::int64_t>(first + i) * 3000;
@@ -75,24 +75,26 @@ std::vector<AccessUnit> unitsOf(const test::ClipSpec& spec, const std::string& p
   return units;
 }
 
-std::size_t sampleBytes(const test::ClipSpec& spec) { return spec.pixFmt == "yuv420p10le" ? 2 : 1; }
+std::size_t sampleBytes(const test::ClipRecipe& recipe) {
+  return recipe.pixFmt == "yuv420p10le" ? 2 : 1;
+}
 
-std::size_t rawFrameBytes(const test::ClipSpec& spec) {
-  const std::size_t w = spec.width, h = spec.height;
-  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sampleBytes(spec);
+std::size_t rawFrameBytes(const test::ClipRecipe& recipe) {
+  const std::size_t w = recipe.width, h = recipe.height;
+  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sampleBytes(recipe);
 }
 
 // A view of frame n of FFmpeg's raw decode in the clip's format.
-YuvPicture rawPicture(const std::string& raw, const test::ClipSpec& spec, std::size_t n) {
-  const std::size_t w = spec.width, h = spec.height, sample = sampleBytes(spec);
+YuvPicture rawPicture(const std::string& raw, const test::ClipRecipe& recipe, std::size_t n) {
+  const std::size_t w = recipe.width, h = recipe.height, sample = sampleBytes(recipe);
   const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
   YuvPicture p;
   p.layout = ChromaLayout::kPlanar;
   p.bitDepth = sample == 2 ? 10 : 8;
-  setColorSpace(p, test::colorSpaceOf(spec));
-  p.width = spec.width;
-  p.height = spec.height;
-  p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(spec);
+  setColorSpace(p, test::colorSpaceOf(recipe));
+  p.width = recipe.width;
+  p.height = recipe.height;
+  p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(recipe);
   p.yStride = w * sample;
   p.u = p.y + w * h * sample;
   p.uStride = cw * sample;
@@ -104,13 +106,13 @@ YuvPicture rawPicture(const std::string& raw, const test::ClipSpec& spec, std::s
 // A stream as one sender delivers it: the clips' units one after another.
 struct StreamCase {
   const char* name;
-  std::vector<test::ClipSpec> parts;
+  std::vector<test::ClipRecipe> parts;
 };
 
 class RealStream : public ::testing::TestWithParam<StreamCase> {};
 
-const test::ClipSpec kH264{kCodecH264, 200, 120, 6};
-const test::ClipSpec kFullHdCropped{kCodecH264, 1918, 1078, 3};
+const test::ClipRecipe kH264{kCodecH264, 200, 120, 6};
+const test::ClipRecipe kFullHdCropped{kCodecH264, 1918, 1078, 3};
 
 // Sizes that are not whole macroblocks / coding blocks, so the decoder's
 // cropping is exercised, and odd chroma edges with it.
@@ -140,14 +142,14 @@ INSTANTIATE_TEST_SUITE_P(Senders, RealStream, ::testing::ValuesIn(kStreams),
 // and B-pictures delivered out of display order or with the stamps of the
 // unit that released them (which makes the transport time under-report).
 TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
-  const std::vector<test::ClipSpec>& parts = GetParam().parts;
+  const std::vector<test::ClipRecipe>& parts = GetParam().parts;
   std::vector<std::string> paths;
   std::vector<AccessUnit> units;
   std::vector<std::size_t> unitsPerPart;
-  for (const test::ClipSpec& spec : parts) {
-    paths.push_back(test::makeClip(spec, clipDir()));
+  for (const test::ClipRecipe& recipe : parts) {
+    paths.push_back(test::makeClip(recipe, clipDir()));
     ASSERT_FALSE(paths.back().empty()) << "ffmpeg could not encode the clip";
-    std::vector<AccessUnit> partUnits = unitsOf(spec, paths.back(), units.size());
+    std::vector<AccessUnit> partUnits = unitsOf(recipe, paths.back(), units.size());
     ASSERT_FALSE(partUnits.empty());
     unitsPerPart.push_back(partUnits.size());
     for (AccessUnit& u : partUnits) units.push_back(std::move(u));
@@ -188,14 +190,14 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   // conversion (which test_convert holds to libswscale's).
   std::size_t n = 0;
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
-    const test::ClipSpec& spec = parts[part];
-    const auto raw = ffmpegDecode(paths[part], spec.pixFmt);
-    ASSERT_GE(raw.size(), rawFrameBytes(spec) * unitsPerPart[part]);
+    const test::ClipRecipe& recipe = parts[part];
+    const auto raw = ffmpegDecode(paths[part], recipe.pixFmt);
+    ASSERT_GE(raw.size(), rawFrameBytes(recipe) * unitsPerPart[part]);
     for (std::size_t k = 0; k < unitsPerPart[part] && n < pictures.size(); ++k, ++n) {
-      ASSERT_EQ(pictures[n].width, spec.width) << "picture " << n;
-      ASSERT_EQ(pictures[n].height, spec.height) << "picture " << n;
-      std::vector<std::uint8_t> want(std::size_t{spec.width} * spec.height * 4);
-      convertToBgra(rawPicture(raw, spec, k), want.data(), std::size_t{spec.width} * 4);
+      ASSERT_EQ(pictures[n].width, recipe.width) << "picture " << n;
+      ASSERT_EQ(pictures[n].height, recipe.height) << "picture " << n;
+      std::vector<std::uint8_t> want(std::size_t{recipe.width} * recipe.height * 4);
+      convertToBgra(rawPicture(raw, recipe, k), want.data(), std::size_t{recipe.width} * 4);
       ASSERT_EQ(pictures[n].bgra, want) << "picture " << n << " differs from FFmpeg's decode";
     }
   }
@@ -203,14 +205,14 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
 
 struct RefusedCase {
   const char* name;
-  test::ClipSpec spec;
+  test::ClipRecipe recipe;
   const char* refusal;
 };
 
 class RefusedStream : public ::testing::TestWithParam<RefusedCase> {};
 
 // 8256 x 8192: just over 8192 x 8192 in area.
-const test::ClipSpec kOverTheArea{
+const test::ClipRecipe kOverTheArea{
     .codec = kCodecH264, .width = 8256, .height = 8192, .frames = 1, .flat = true};
 
 const RefusedCase kRefusedStreams[] = {
@@ -243,7 +245,7 @@ struct RecordingSink final : PictureSink {
 // the core could refuse it.
 TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   const RefusedCase& c = GetParam();
-  const std::string path = test::makeClip(c.spec, clipDir());
+  const std::string path = test::makeClip(c.recipe, clipDir());
   ASSERT_FALSE(path.empty()) << "ffmpeg could not encode the clip";
   std::vector<AccessUnit> units = test::readAccessUnits(path);
   ASSERT_FALSE(units.empty());
@@ -251,14 +253,14 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   auto decoder = makeDecoder([&](const Frame&) { ++frames; });
   // The decoder may hold the first picture back; it is refused when it
   // comes out.
-  for (AccessUnit& unit : units) decoder->decode(unit, c.spec.codec);
+  for (AccessUnit& unit : units) decoder->decode(unit, c.recipe.codec);
   EXPECT_EQ(frames, 0);
   const DecoderInfo info = decoder->info();
   EXPECT_GE(info.errors, 1u);
   EXPECT_EQ(info.refusal, c.refusal);
-  if (!c.spec.flat) return;
+  if (!c.recipe.flat) return;
   auto backend = makeLavcBackend();
-  ASSERT_TRUE(backend->open(c.spec.codec));
+  ASSERT_TRUE(backend->open(c.recipe.codec));
   EXPECT_TRUE(backend->submit(units[0], true));
   RecordingSink sink;
   EXPECT_FALSE(backend->drain(sink));
@@ -271,7 +273,7 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
 
 struct ColourCase {
   const char* name;
-  test::ClipSpec spec;
+  test::ClipRecipe recipe;
   // FFmpeg's filter from the decoded picture to rgb24.
   const char* reference;
   int tolerance;  // levels
@@ -294,9 +296,9 @@ constexpr ColorCodes kBt709{1, 1, 1};
 constexpr ColorCodes kBt2020Sdr{9, 14, 9};
 constexpr ColorCodes kBt2020Hlg{9, 18, 9};
 
-test::ClipSpec bars(CodecKind codec, std::uint32_t width, std::uint32_t height, ColorCodes color,
-                    const char* pixFmt = "yuv420p") {
-  test::ClipSpec s{codec, width, height, 1, pixFmt};
+test::ClipRecipe bars(CodecKind codec, std::uint32_t width, std::uint32_t height, ColorCodes color,
+                      const char* pixFmt = "yuv420p") {
+  test::ClipRecipe s{codec, width, height, 1, pixFmt};
   s.color = color;
   s.source = "smptehdbars";
   return s;
@@ -335,14 +337,14 @@ INSTANTIATE_TEST_SUITE_P(Senders, ColourStream, ::testing::ValuesIn(kCases),
 // two conversions differ by design, is left out.
 TEST_P(ColourStream, FlatAreasMatchFfmpegsConversion) {
   const ColourCase& c = GetParam();
-  const std::string path = test::makeClip(c.spec, clipDir());
+  const std::string path = test::makeClip(c.recipe, clipDir());
   ASSERT_FALSE(path.empty()) << "could not encode the clip";
   std::vector<std::uint8_t> ours;
   auto decoder = makeDecoder([&](const Frame& f) {
     if (ours.empty()) ours = bgraOf(f);
   });
-  for (AccessUnit& unit : test::readAccessUnits(path)) decoder->decode(unit, c.spec.codec);
-  const std::size_t w = c.spec.width, h = c.spec.height;
+  for (AccessUnit& unit : test::readAccessUnits(path)) decoder->decode(unit, c.recipe.codec);
+  const std::size_t w = c.recipe.width, h = c.recipe.height;
   ASSERT_EQ(ours.size(), w * h * 4) << "no picture";
   const std::string theirs =
       test::commandOutput("ffmpeg -nostdin -v error -i '" + path + "' -frames:v 1 -vf '" +

@@ -48,7 +48,7 @@ namespace {
 
 struct ClipCase {
   const char* name;
-  test::ClipSpec spec;
+  test::ClipRecipe recipe;
   SequenceInfo want;
 };
 
@@ -63,10 +63,10 @@ SequenceInfo info(std::uint32_t codedWidth, std::uint32_t codedHeight, std::uint
 const ColorCodes kBt601Codes{6, 6, 6};
 const ColorCodes kHlgCodes{9, 18, 9};
 
-// The spec with a colour description flagged in its VUI.
-test::ClipSpec described(test::ClipSpec spec, ColorCodes color) {
-  spec.color = color;
-  return spec;
+// A recipe with a colour description flagged in its VUI.
+test::ClipRecipe described(test::ClipRecipe recipe, ColorCodes color) {
+  recipe.color = color;
+  return recipe;
 }
 
 const ClipCase kClips[] = {
@@ -108,10 +108,10 @@ INSTANTIATE_TEST_SUITE_P(Encoders, ClipSequence, ::testing::ValuesIn(kClips),
 // from the wrong bits (every stream shown as BT.709).
 TEST_P(ClipSequence, ReadsSizeCroppingSamplingRangeAndColourAsTheEncoderWroteThem) {
   const ClipCase& c = GetParam();
-  const std::string path = test::makeClip(c.spec, test::binaryPath("tests/video/decoder-clips"));
+  const std::string path = test::makeClip(c.recipe, test::binaryPath("tests/video/decoder-clips"));
   ASSERT_FALSE(path.empty()) << "ffmpeg could not encode the clip";
   const std::optional<SequenceInfo> got =
-      firstSequenceIn(test::readAccessUnits(path), c.spec.codec);
+      firstSequenceIn(test::readAccessUnits(path), c.recipe.codec);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(*got, c.want);
 }
