@@ -9,8 +9,12 @@
 
 namespace mirandel::test {
 
-// How many threads this process has now.
+// How many threads this process has, read once the count holds still: the
+// system goes on listing a thread for a moment after a join has returned, so a
+// single reading can count a thread that has already ended.
 int processThreadCount();
+// What the system lists at this instant, ended threads included.
+int listedThreadCount();
 
 // Switches the C library's LC_NUMERIC to a German locale, whose decimal point
 // is a comma; false when the system has none to offer. The caller restores

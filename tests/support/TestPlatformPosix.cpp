@@ -18,7 +18,7 @@ extern char** environ;
 
 namespace mirandel::test {
 
-int processThreadCount() {
+int listedThreadCount() {
   return static_cast<int>(
       std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }

@@ -10,7 +10,7 @@
 
 namespace mirandel::test {
 
-int processThreadCount() {
+int listedThreadCount() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
   const DWORD self = GetCurrentProcessId();

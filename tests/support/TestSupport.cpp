@@ -5,6 +5,8 @@
 #include <iterator>
 #include <thread>
 
+#include "support/TestPlatform.h"
+
 #ifndef MIRANDEL_SOURCE_DIR
 #define MIRANDEL_SOURCE_DIR "."
 #endif
@@ -22,6 +24,19 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     if (std::chrono::steady_clock::now() >= deadline) return condition();
     std::this_thread::sleep_for(poll);
   }
+}
+
+int processThreadCount() {
+  // A joined thread leaves the list within microseconds; a count unchanged over
+  // a few milliseconds has no such thread left in it.
+  int count = listedThreadCount();
+  for (int i = 0; i < 100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const int again = listedThreadCount();
+    if (again == count) break;
+    count = again;
+  }
+  return count;
 }
 
 std::string sourcePath(const std::string& relative) {
