@@ -4,6 +4,7 @@
 // or the real plug-in in the headless host) lives in the test's namespace.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +20,9 @@
 #include "tools/phone/Stamp.h"
 
 namespace mirandel::test {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 inline constexpr const char* kWifiClip = "10.77.0.1";
 inline constexpr const char* kWifiPhone = "10.77.0.2";

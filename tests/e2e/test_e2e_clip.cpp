@@ -1,11 +1,5 @@
-// A clip against the emulated phone across two network namespaces. On the
-// control channel: automatic connection, the rack described in parts and
-// mapped onto host parameters, both directions of control without echo, the
-// phone's own patch, and the move to a better (wired) route. On the video
-// path: the phone streams when the clip asks, the clip decodes it and shows
-// the "Picture" line, survives damaged packets without handing a broken unit
-// to its decoder, notices a stall, and gets the stream back from a phone
-// application that restarted.
+// A clip against the emulated phone across two network namespaces: the control channel
+// (connection, rack mapping, control both ways, the better route) and the video path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,17 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "base/Log.h"
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
-#include "base/Log.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/LogCollector.h"
 
 namespace mirandel::test {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
 using Shown = std::vector<std::pair<std::uint32_t, std::string>>;
 
 constexpr std::uint32_t kHero = param::kHero;
@@ -95,23 +87,15 @@ class ClipAndPhone : public PhoneLab {
   std::string text;  // the line pictureLine matched against
 };
 
-// One phone, one clip, in stages that build on each other. The phone is also
-// reachable by wire, but holds its replies there back until the last stage.
-// 1. Guards the whole road from a new clip to a mapped rack: the clip finds
-//    and connects to the phone by itself, joins a description sent in
-//    shuffled parts, names the loading effects, loads them, fills the Effect
-//    menu and the Status text, and maps the active effect with the right
-//    labels.
-// 2. Guards both directions of control: a host slider move arrives at the
-//    phone as "/mirandel/<effect>/<field>" with the float; a change made on
-//    the phone arrives as a host value without a command going back; a mode
-//    change on the phone re-maps the effect.
-// 3. Guards the phone's own effect change: the clip selects and maps the new
-//    effect, with its quick action, labelled actions and sliders, and does not
-//    send the patch back.
-// 4. Guards the better-link switch: a clip connected over Wi-Fi moves to the
-//    phone's wired (link-local) route once it is heard, logs the move and is
-//    described again over the new route.
+// One phone, one clip, in stages that build on each other; the phone's wired replies are held
+// back until the last stage. Guards against:
+// 1. a clip that does not find, describe (shuffled parts), load and map the phone's rack with
+//    the right menu, status and labels;
+// 2. control lost or echoed either way: a host slider move must reach the phone as
+//    "/mirandel/<effect>/<field>", a phone change the host value with no command back, and a
+//    phone mode change must re-map the effect;
+// 3. the phone's own effect change not being mapped, or patched back;
+// 4. a clip on Wi-Fi that does not move to the phone's wired route once heard there.
 TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToTheWire) {
   addWiredLink();
   std::atomic<bool> wiredSilent{true};
@@ -208,14 +192,10 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
   EXPECT_EQ(phone->clipAddress(), kWiredClip);
 }
 
-// One phone per codec; the last stream goes on through two more stages.
-// 1. Guards the whole video road for both codecs: the clip's stream request
-//    starts the phone's stream, pictures are decoded at the phone's frame
-//    rate, and the line shows codec, rate and transport.
-// 2. Guards loss recovery: dropped, corrupted and discontinuous packets cost
-//    units, never a decoder error, and pictures keep coming.
-// 3. Guards the stall notice: with the phone paused and the link up, the line
-//    gains " · no frames" after two seconds and loses it once pictures return.
+// One phone per codec; the last stream goes on through two more stages. Guards against:
+// 1. either codec's stream not starting on the clip's request, or decoded off the phone's rate;
+// 2. dropped, corrupted or discontinuous packets causing a decoder error or stopping pictures;
+// 3. a pause with the link up not flagged " · no frames" within the wait, or the flag kept.
 TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecSurvivesDamageAndFlagsAPause) {
   struct Case {
     CodecKind codec;
@@ -279,13 +259,10 @@ TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecSurvivesDamageAndFlagsAPause)
   })) << text;
 }
 
-// Guards against a phone application that restarted never streaming again, with the clip left
-// as it was. An application that opens its SRT listener only once asked is asked every second
-// while the link is down. One that listens from launch and streams only once asked took the
-// clip's new connection before any request reached it, and was never asked again (2 of 9
-// restarts stayed at "no frames" until the user pressed Reconnect); here its requests are lost
-// until the clip is connected, which makes that order certain. Either way the pictures must
-// come back by themselves.
+// Guards against a restarted phone application never streaming again without a Reconnect:
+// one that listens only once asked, and one that listens from launch and took the clip's new
+// connection before any request reached it (2 of 9 restarts stayed at "no frames"; here its
+// requests are lost until the clip is connected, which makes that order certain).
 TEST_F(ClipAndPhone, APhoneApplicationThatRestartsStreamsAgainWithoutAReconnect) {
   for (const bool listenEarly : {false, true}) {
     SCOPED_TRACE(listenEarly ? "listening from launch" : "listening once asked");

@@ -1,7 +1,6 @@
-// A clip against the emulated phone with the fault relay on the SRT path, drawn into a real GL
-// framebuffer: what the host shows must be the phone's pictures, whole, or the last whole one.
-// The relay sits in the phone's namespace on the stream's port (10.77.0.2:9010) and passes
-// the packets on to the phone's SRT listener on 9011, so the clip takes its usual path.
+// A clip against the emulated phone with the fault relay on the SRT path (on the phone's stream
+// port, passing on to its listener on 9011), drawn into a real GL framebuffer: what the host
+// shows must be the phone's pictures, whole, or the last whole one.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,14 +30,11 @@
 namespace mirandel::test {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
 using Clock = std::chrono::steady_clock;
 using test::ChildProcess;
 
 constexpr std::uint32_t kWidth = 320, kHeight = 240;  // phoneOptions()' stream
 constexpr int kPhoneSrtPort = 9011;
-constexpr std::int64_t kPtsPerPicture = 3000;  // 30 fps on the 90 kHz clock
 
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
@@ -73,12 +69,12 @@ int worstBlockError(const host::RgbaImage& drawn, const phone::Stamp& stamp) {
 // Every unit the clip's codec library is given, checked against what the phone sent.
 struct UnitChecks {
   std::mutex mutex;
-  unsigned decoded = 0;         // guarded by mutex
-  unsigned damaged = 0;         // guarded by mutex; bytes the phone never sent under that PTS
-  unsigned brokenChain = 0;     // guarded by mutex; a non-key picture whose predecessor was lost
-  unsigned resumed = 0;         // guarded by mutex; key pictures decoded after a gap
-  std::int64_t longestGap = 0;  // guarded by mutex; pictures missing in one gap
-  std::int64_t lastPts = -1;    // guarded by mutex; -1 after the library's decoder is closed
+  // All guarded by mutex.
+  unsigned decoded = 0;
+  unsigned damaged = 0;       // bytes the phone never sent under that PTS
+  unsigned brokenChain = 0;   // a non-key picture whose predecessor was lost
+  unsigned resumed = 0;       // key pictures decoded after a gap
+  std::int64_t lastPts = -1;  // -1 after the library's decoder is closed
 };
 
 // The platform's codec library behind those checks, under the platform's decoder core.
@@ -111,8 +107,6 @@ class CheckedBackend : public DecoderBackend {
         ++checks_.brokenChain;
       } else if (!follows && checks_.lastPts >= 0) {
         ++checks_.resumed;
-        checks_.longestGap =
-            std::max(checks_.longestGap, (unit.pts - checks_.lastPts) / kPtsPerPicture - 1);
       }
       checks_.lastPts = unit.pts;
     }
@@ -247,13 +241,10 @@ class ClipThroughRelay : public PhoneLab {
   ShownPictures shown_;
 };
 
-// Guards against damage reaching the screen on a lossy Wi-Fi path: 5 % loss each way, bursts
-// of 10 lost packets, up to 50 ms of jitter, more than the clip's 40 ms latency lets SRT
-// repair. Every unit the codec library is given must be byte for byte what the phone sent and
-// follow the unit before it, or be a key picture; every picture drawn must be a whole phone
-// picture; and decoding must go on after each gap. Losses of 16 packets, which the stream's
-// counters cannot see, once let a unit missing data, or one whose reference was lost, through to
-// the screen.
+// Guards against damage reaching the screen on a Wi-Fi path lossier than the clip's 40 ms
+// latency lets SRT repair (losses of 16 packets, unseen by the stream's counters, once let a
+// unit missing data or its reference through): every unit decoded must be what the phone sent
+// and follow its predecessor or be a key picture, every picture drawn whole, decoding go on.
 TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
   relay::FaultSettings faults;
   faults.lossPercent = 5;
@@ -272,17 +263,9 @@ TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
       << "decoding did not go on";
 
   const StreamStats stats = clip_->streamStats();
-  const relay::RelayReport relayed = relay_.report();
   std::lock_guard lock(units_.mutex);
-  std::printf(
-      "shown %u pictures (worst block error %d); codec library given %u units, %u resumed at a key "
-      "picture, longest gap %lld pictures; %llu units dropped; relay dropped %llu of %llu "
-      "stream packets; longest host call %.1f ms\n",
-      shown_.pictures, shown_.worstBlockError, units_.decoded, units_.resumed,
-      static_cast<long long>(units_.longestGap),
-      static_cast<unsigned long long>(stats.droppedUnits),
-      static_cast<unsigned long long>(relayed.back.dropped),
-      static_cast<unsigned long long>(relayed.back.in), shown_.longestCallMs);
+  std::printf("shown %u pictures (worst block error %d) of %u units; longest host call %.1f ms\n",
+              shown_.pictures, shown_.worstBlockError, units_.decoded, shown_.longestCallMs);
   EXPECT_EQ(units_.damaged, 0u);
   EXPECT_EQ(units_.brokenChain, 0u);
   EXPECT_GT(stats.droppedUnits, 0u) << "the faults never cost a unit";

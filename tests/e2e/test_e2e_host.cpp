@@ -1,6 +1,5 @@
-// The real plug-in in the headless host against the emulated phone in a peer
-// namespace: the clip connects by itself, and the phone's live picture is
-// drawn into the host's framebuffer, where its stamp is read back.
+// The real plug-in in the headless host against the emulated phone in a peer namespace: the
+// clip connects by itself and draws the phone's live picture into the host's framebuffer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +9,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "support/ExitWhileStreaming.h"
-#include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/FfglHost.h"
@@ -24,29 +23,32 @@
 namespace mirandel::test {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
-
 std::uint64_t steadyMicros() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// The real plug-in loaded into the headless host, with a GL context current.
+// The real plug-in loaded into the headless host, a GL context current, and one clip made
+// with a framebuffer of its size.
 struct PluginInHost {
-  bool open() {
+  bool open(std::uint32_t width, std::uint32_t height,
+            host::Framebuffer::Encoding encoding = host::Framebuffer::Encoding::kPlain) {
     library = host::PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error,
                                         host::PluginLibrary::Unload::kNever);
     if (!library) return false;
     host = std::make_unique<host::FfglHost>(*library);
     gl = host::GlContext::create(&error);
-    return gl != nullptr;
+    if (gl) target = host::Framebuffer::create(width, height, &error, encoding);
+    if (target) clip = host->instantiate({0, 0, width, height}).value_or(nullptr);
+    return clip != nullptr;
   }
   std::string error;
   std::unique_ptr<host::PluginLibrary> library;
   std::unique_ptr<host::FfglHost> host;
   std::unique_ptr<host::GlContext> gl;
+  std::unique_ptr<host::Framebuffer> target;
+  host::InstanceId clip = nullptr;
 };
 
 // Guards against a clip losing the phone's first answer: an address typed
@@ -60,19 +62,18 @@ TEST_F(PhoneLab, APhoneTypedBeforeTheFirstReadGetsItsFirstReplyTaken) {
   };
   startPhone(options);
   PluginInHost plugin;
-  ASSERT_TRUE(plugin.open()) << plugin.error;
+  ASSERT_TRUE(plugin.open(64, 64)) << plugin.error;
   host::FfglHost& host = *plugin.host;
-  const auto clip = host.instantiate({0, 0, 64, 64});
-  ASSERT_TRUE(clip);
-  ASSERT_EQ(host.setText(*clip, 1, kWifiPhone), host::kSuccess);
+  const auto clip = plugin.clip;
+  ASSERT_EQ(host.setText(clip, 1, kWifiPhone), host::kSuccess);
   ASSERT_TRUE(waitFor([&] { return replies > 0; }));
   // The hub raises an event when the reply has been filed; events do not run
   // the clip's step, which would open its inbox late.
-  host.parameterEvents(*clip, 64);
-  ASSERT_TRUE(waitFor([&] { return host.pendingEventCount(*clip).count > 0; }));
-  EXPECT_EQ(host.getText(*clip, 3).value_or("").rfind("Mirandel", 0), 0u)
-      << host.getText(*clip, 3).value_or("?");
-  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+  host.parameterEvents(clip, 64);
+  ASSERT_TRUE(waitFor([&] { return host.pendingEventCount(clip).count > 0; }));
+  EXPECT_EQ(host.getText(clip, 3).value_or("").rfind("Mirandel", 0), 0u)
+      << host.getText(clip, 3).value_or("?");
+  EXPECT_EQ(host.deinstantiate(clip), host::kSuccess);
 }
 
 // Guards the picture path through the host boundary: what the clip draws in
@@ -85,20 +86,16 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
   options.stream.encoder.height = kHeight;
   options.stream.encoder.bitrateKbps = 1500;
   startPhone(options);
-
   PluginInHost plugin;
-  ASSERT_TRUE(plugin.open()) << plugin.error;
+  ASSERT_TRUE(plugin.open(kWidth, kHeight)) << plugin.error;
   host::FfglHost& host = *plugin.host;
-  auto target = host::Framebuffer::create(kWidth, kHeight, &plugin.error);
-  ASSERT_TRUE(target) << plugin.error;
-  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
-  ASSERT_TRUE(clip);
+  const auto clip = plugin.clip;
 
   std::optional<phone::Stamp> first, later;
   std::uint64_t drawnAt = 0;
   ASSERT_TRUE(waitFor(
       [&] {
-        const host::DrawAnswer a = host.drawFrame(*clip, *target);
+        const host::DrawAnswer a = host.drawFrame(clip, *plugin.target);
         if (a.result != host::kSuccess) return false;
         const auto stamp = stampOf(a.image);
         if (!stamp) return false;
@@ -110,43 +107,34 @@ TEST_F(PhoneLab, ThePluginDrawsThePhonesLivePictureIntoTheHostsFramebuffer) {
         return later->frame >= first->frame + 10;
       },
       seconds(12), milliseconds(5)))
-      << "Status: " << host.getText(*clip, 3).value_or("?")
-      << ", Picture: " << host.getText(*clip, 13).value_or("?");
+      << "Status: " << host.getText(clip, 3).value_or("?")
+      << ", Picture: " << host.getText(clip, 13).value_or("?");
   // The stamp's send time is the phone's steady clock, which is ours.
   EXPECT_LE(first->sentMicros, drawnAt);
   EXPECT_LT(drawnAt - first->sentMicros, 2'000'000u);
-  // The Picture line names the size the renderer drew.
-  const std::string text = host.getText(*clip, 13).value_or("");
+  const std::string text = host.getText(clip, 13).value_or("");
   const auto line = parsePictureLine(text);
   ASSERT_TRUE(line) << text;
-  EXPECT_EQ(line->width, kWidth);
-  EXPECT_EQ(line->height, kHeight);
-  EXPECT_EQ(line->codec, "H.264");
-  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+  EXPECT_EQ(std::tuple(line->width, line->height, line->codec),
+            std::tuple(kWidth, kHeight, std::string("H.264")));
+  EXPECT_EQ(host.deinstantiate(clip), host::kSuccess);
 }
 
-// Guards the plug-in against what real hosts do, all at once: the clip made before the
-// plug-in is initialised, drawn at 144 Hz as a layer and as a preview of another size with a
-// Resize before each draw, the host's GL state left set before every draw into sRGB layers
-// (a mipmapping sampler drew the picture black, sRGB writes washed it out), buttons held on
-// every frame and clicked as two calls (a held action went out on every frame), and the
-// plug-in de-initialised while the clip lives. The picture must come through undamaged, each
-// press must send one command, and the clip must still go cleanly.
+// Guards the plug-in against real hosts' habits, all at once: a clip made before initialise,
+// drawn at 144 Hz as a layer and as a resized preview, the host's GL state left set before
+// draws into sRGB layers (a mipmapping sampler drew black, sRGB writes washed out), buttons
+// held on every frame and clicked as two calls (a held action went out every frame), and
+// de-initialise while the clip lives. Each press must send one command, no picture be damaged.
 TEST_F(PhoneLab, WithTheHabitsOfRealHostsThePictureIsIntactAndEachPressSendsOneCommand) {
-  constexpr std::uint32_t kWidth = 320, kHeight = 240;
   auto options = phoneOptions();
   options.stream.secondStamp = true;
   startPhone(options);
   PluginInHost plugin;
-  ASSERT_TRUE(plugin.open()) << plugin.error;
+  ASSERT_TRUE(plugin.open(320, 240, host::Framebuffer::Encoding::kSrgb)) << plugin.error;
   host::FfglHost& host = *plugin.host;
-  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
-  ASSERT_TRUE(clip);
+  const auto clip = plugin.clip;
   ASSERT_EQ(host.initialise(), host::kSuccess);
-  ASSERT_EQ(host.setText(*clip, 1, kWifiPhone), host::kSuccess);
-  auto layer =
-      host::Framebuffer::create(kWidth, kHeight, &plugin.error, host::Framebuffer::Encoding::kSrgb);
-  ASSERT_TRUE(layer) << plugin.error;
+  ASSERT_EQ(host.setText(clip, 1, kWifiPhone), host::kSuccess);
 
   constexpr std::uint32_t kSnap = 5, kFlipCamera = 6, kAction1 = 58;
   host::LiveRunOptions run;
@@ -158,7 +146,7 @@ TEST_F(PhoneLab, WithTheHabitsOfRealHostsThePictureIsIntactAndEachPressSendsOneC
   run.habits.previewHeight = 72;
   run.habits.pressedEvents = {kSnap, kFlipCamera, kAction1};
   run.habits.glLeftovers = true;
-  const host::LiveRunResult r = host::runLive(host, *clip, *layer, run, stdout);
+  const host::LiveRunResult r = host::runLive(host, clip, *plugin.target, run, stdout);
   EXPECT_EQ(r.framesFailed, 0u);
   EXPECT_GT(r.picturesShown, 100u);
   EXPECT_EQ(r.picturesDamaged, 0u);
@@ -176,89 +164,19 @@ TEST_F(PhoneLab, WithTheHabitsOfRealHostsThePictureIsIntactAndEachPressSendsOneC
   EXPECT_LE(resets, r.presses);
 
   EXPECT_EQ(host.deinitialise(), host::kSuccess);
-  EXPECT_EQ(host.draw(*clip, *layer), host::kSuccess);
-  EXPECT_EQ(host.deinstantiate(*clip), host::kSuccess);
+  EXPECT_EQ(host.draw(clip, *plugin.target), host::kSuccess);
+  EXPECT_EQ(host.deinstantiate(clip), host::kSuccess);
 }
 
-// What the plug-in draws at the centre of the phone's still patch, and what FFmpeg makes of
-// the same stream, fetched over SRT from the phone as the clip does and converted by the
-// colour description FFmpeg itself reads from it. FFmpeg joins the stream anywhere, so it
-// decodes key pictures only: a picture predicted from one it never had comes out grey.
-struct CentreColours {
-  std::array<int, 3> drawn{}, ffmpeg{};
-  bool ok = false;
-};
+using ColourLab = PhoneLab;
 
-class ColourLab : public PhoneLab {
- protected:
-  CentreColours centreColours(phone::StreamColour colour, const std::array<std::uint8_t, 3>& patch,
-                              const std::string& filter, std::string& error);
-};
-
-CentreColours ColourLab::centreColours(phone::StreamColour colour,
-                                       const std::array<std::uint8_t, 3>& patch,
-                                       const std::string& filter, std::string& error) {
-  constexpr std::uint32_t kWidth = 320, kHeight = 240;
-  CentreColours out;
-  auto options = phoneOptions();
-  options.stream.encoder.codec =
-      colour == phone::StreamColour::kBt2020Hlg ? kCodecHevc : kCodecH264;
-  options.stream.encoder.colour = colour;
-  options.stream.encoder.bitrateKbps = 1500;
-  options.stream.centrePatch = patch;
-  options.grainAmount = 0;  // the grain the clip re-adds would move the drawn colour
-  startPhone(options);
-  if (!phone) {
-    error = "the phone did not start";
-    return out;
-  }
-  PluginInHost plugin;
-  if (!plugin.open()) {
-    error = plugin.error;
-    return out;
-  }
-  host::FfglHost& host = *plugin.host;
-  auto target = host::Framebuffer::create(kWidth, kHeight, &plugin.error);
-  const auto clip = host.instantiate({0, 0, kWidth, kHeight});
-  if (!target || !clip) {
-    error = "no framebuffer or clip: " + plugin.error;
-    return out;
-  }
-  const bool drawn = waitFor(
-      [&] {
-        const host::DrawAnswer a = host.drawFrame(*clip, *target);
-        if (a.result != host::kSuccess || !stampOf(a.image)) return false;
-        const std::uint8_t* p = a.image.at(kWidth / 2, kHeight / 2);
-        out.drawn = {p[0], p[1], p[2]};
-        return true;
-      },
-      seconds(12), milliseconds(5));
-  if (!drawn) {
-    error = "no picture: " + host.getText(*clip, 13).value_or("?");
-    return out;
-  }
-  const std::string theirs = commandOutput(
-      "timeout 20 ffmpeg -nostdin -v error -skip_frame nokey -i 'srt://" + std::string(kWifiPhone) +
-      ":9010?mode=caller' -frames:v 1 -vf '" + filter + ",crop=2:2:" + std::to_string(kWidth / 2) +
-      ":" + std::to_string(kHeight / 2) + "' -f rawvideo -");
-  host.deinstantiate(*clip);
-  if (theirs.size() != 12) {
-    error = "FFmpeg gave " + std::to_string(theirs.size()) + " bytes";
-    return out;
-  }
-  for (int c = 0; c < 3; ++c) out.ffmpeg[c] = static_cast<std::uint8_t>(theirs[c]);
-  out.ok = true;
-  return out;
-}
-
-// Guards against the phone's colour description lost between its VUI and the drawn picture,
-// each stream drawn by BT.709 as it used to be:
-// - a BT.601 stream (what GStreamer senders and many phones flag below 720 lines) came out
-//   (20, 169, 59) where FFmpeg shows (31, 190, 62), and the emulator's --colour must really
-//   flag what it claims, since FFmpeg reads the flags from the stream itself;
-// - a phone's HDR (10-bit HEVC, BT.2020, HLG) came out (73, 84, 156) where FFmpeg's zscale
-//   shows (51, 95, 190).
+// Guards against the phone's colour description lost on the way to the drawn picture, each
+// stream drawn by BT.709: BT.601 (GStreamer senders, many phones below 720 lines) came out
+// (20, 169, 59) where FFmpeg shows (31, 190, 62), HDR (10-bit HEVC, BT.2020, HLG) (73, 84, 156)
+// where FFmpeg's zscale shows (51, 95, 190). FFmpeg reads the stream's own flags, joins it
+// anywhere over SRT and so decodes key pictures only (one predicted from a missed one is grey).
 TEST_F(ColourLab, EachSendersColourIsDrawnAsFfmpegConvertsIt) {
+  constexpr std::uint32_t kWidth = 320, kHeight = 240;
   const struct {
     const char* name;
     phone::StreamColour colour;
@@ -266,25 +184,58 @@ TEST_F(ColourLab, EachSendersColourIsDrawnAsFfmpegConvertsIt) {
     const char* filter;
     int tolerance;
   } cases[] = {
-      {"BT.601", phone::StreamColour::kBt601, {127, 95, 67},
-       "scale=flags=neighbor+accurate_rnd+full_chroma_int,format=rgb24", 2},
-      {"BT.2020 HLG", phone::StreamColour::kBt2020Hlg, {91, 161, 120},
-       "zscale=m=bt709:p=bt709:t=bt709:r=pc:npl=203,format=gbrp,format=rgb24", 6},
+      {"BT.601",
+       phone::StreamColour::kBt601,
+       {127, 95, 67},
+       "scale=flags=neighbor+accurate_rnd+full_chroma_int,format=rgb24",
+       2},
+      {"BT.2020 HLG",
+       phone::StreamColour::kBt2020Hlg,
+       {91, 161, 120},
+       "zscale=m=bt709:p=bt709:t=bt709:r=pc:npl=203,format=gbrp,format=rgb24",
+       6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (phone) phone->stop();
     phone.reset();
-    std::string error;
-    const CentreColours colours = centreColours(c.colour, c.patch, c.filter, error);
-    ASSERT_TRUE(colours.ok) << error;
+    auto options = phoneOptions();
+    options.stream.encoder.codec =
+        c.colour == phone::StreamColour::kBt2020Hlg ? kCodecHevc : kCodecH264;
+    options.stream.encoder.colour = c.colour;
+    options.stream.encoder.bitrateKbps = 1500;
+    options.stream.centrePatch = c.patch;
+    options.grainAmount = 0;  // the grain the clip re-adds would move the drawn colour
+    startPhone(options);
+    PluginInHost plugin;
+    ASSERT_TRUE(plugin.open(kWidth, kHeight)) << plugin.error;
+    host::FfglHost& host = *plugin.host;
+    std::array<int, 3> drawn{}, ffmpeg{};
+    ASSERT_TRUE(waitFor(
+        [&] {
+          const host::DrawAnswer a = host.drawFrame(plugin.clip, *plugin.target);
+          if (a.result != host::kSuccess || !stampOf(a.image)) return false;
+          const std::uint8_t* p = a.image.at(kWidth / 2, kHeight / 2);
+          drawn = {p[0], p[1], p[2]};
+          return true;
+        },
+        seconds(12), milliseconds(5)))
+        << "no picture: " << host.getText(plugin.clip, 13).value_or("?");
+    const std::string theirs =
+        commandOutput("timeout 20 ffmpeg -nostdin -v error -skip_frame nokey -i 'srt://" +
+                      std::string(kWifiPhone) + ":9010?mode=caller' -frames:v 1 -vf '" + c.filter +
+                      ",crop=2:2:" + std::to_string(kWidth / 2) + ":" +
+                      std::to_string(kHeight / 2) + "' -f rawvideo -");
+    host.deinstantiate(plugin.clip);
+    ASSERT_EQ(theirs.size(), 12u) << "FFmpeg's 2x2 RGB crop";
     int largest = 0;
-    for (int i = 0; i < 3; ++i)
-      largest = std::max(largest, std::abs(colours.drawn[i] - colours.ffmpeg[i]));
+    for (int i = 0; i < 3; ++i) {
+      ffmpeg[i] = static_cast<std::uint8_t>(theirs[i]);
+      largest = std::max(largest, std::abs(drawn[i] - ffmpeg[i]));
+    }
     EXPECT_LE(largest, c.tolerance)
-        << "drawn " << colours.drawn[0] << "," << colours.drawn[1] << "," << colours.drawn[2]
-        << ", FFmpeg " << colours.ffmpeg[0] << "," << colours.ffmpeg[1] << ","
-        << colours.ffmpeg[2];
+        << "drawn " << drawn[0] << "," << drawn[1] << "," << drawn[2] << ", FFmpeg " << ffmpeg[0]
+        << "," << ffmpeg[1] << "," << ffmpeg[2];
   }
 }
 
@@ -293,14 +244,12 @@ TEST_F(ColourLab, EachSendersColourIsDrawnAsFfmpegConvertsIt) {
 TEST(HostExit, ExitingWhileAClipStreamsEndsTheProcessCleanly) {
   expectCleanExitWhileStreaming(MIRANDEL_PHONE_PROGRAM, [] {
     PluginInHost plugin;
-    if (!plugin.open()) std::exit(2);
+    if (!plugin.open(320, 240)) std::exit(2);
     host::FfglHost& host = *plugin.host;
-    auto target = host::Framebuffer::create(320, 240, &plugin.error);
-    const auto clip = host.instantiate({0, 0, 320, 240});
-    if (!target || !clip || host.setText(*clip, 1, "127.0.0.1") != host::kSuccess) std::exit(3);
-    const bool drawn =
-        waitFor([&] { return stampOf(host.drawFrame(*clip, *target).image).has_value(); },
-                seconds(15), milliseconds(5));
+    if (host.setText(plugin.clip, 1, "127.0.0.1") != host::kSuccess) std::exit(3);
+    const bool drawn = waitFor(
+        [&] { return stampOf(host.drawFrame(plugin.clip, *plugin.target).image).has_value(); },
+        seconds(15), milliseconds(5));
     std::exit(drawn ? 0 : 4);
   });
 }

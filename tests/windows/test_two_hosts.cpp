@@ -1,10 +1,6 @@
-// The Windows build against the Linux phone emulator on another host: this
-// program runs under Wine in the test's namespace, the emulator (mirandel-phone
-// of a Linux build) in a peer namespace joined to it by two veth pairs.
-// tests/windows/two-hosts.sh builds both and starts the emulator as
-//   --name "Linux phone" --identity phone-linux --link auto --stream-now --size 320x240
-// and hands over the emulator's addresses in MIRANDEL_PEER_WIRED (link-local)
-// and MIRANDEL_PEER_OTHER; this side is .1 of each subnet.
+// The Windows build under Wine against a Linux build's phone emulator in a peer namespace,
+// which two-hosts.sh starts ("Linux phone", phone-linux, 320x240, streaming) and whose
+// addresses it hands over in MIRANDEL_PEER_WIRED (link-local) and MIRANDEL_PEER_OTHER.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -44,13 +41,10 @@ class TwoHosts : public ::testing::Test {
   const std::string other = peer("MIRANDEL_PEER_OTHER");
 };
 
-// The road from a probe to a known phone with the Windows sockets and adapter
-// list. The limited broadcast leaves only by the default route's interface,
-// so the phone hears the probe on the link-local subnet only through the
-// directed broadcast worked out from GetAdaptersAddresses. Guards against
-// adapters missed or given a wrong broadcast address (prefix length misread,
-// byte order), Winsock broadcasts refused, and replies from another host not
-// received or filed under the wrong sender.
+// Guards against adapters missed or given a wrong broadcast address (prefix length misread,
+// byte order), Winsock broadcasts refused, and another host's replies lost or filed under the
+// wrong sender: the phone hears the probe on the link-local subnet only by the directed
+// broadcast worked out from GetAdaptersAddresses.
 TEST_F(TwoHosts, TheHubFindsTheLinuxPhoneOnBothSubnetsAndPrefersItsLinkLocalRoute) {
   std::vector<std::pair<std::string, std::string>> interfaces;
   for (const BroadcastInterface& i : listBroadcastInterfaces())
@@ -75,12 +69,9 @@ TEST_F(TwoHosts, TheHubFindsTheLinuxPhoneOnBothSubnetsAndPrefersItsLinkLocalRout
   EXPECT_EQ(phone->bestAddress, wired);
 }
 
-// The clip's pipeline on Windows against a real phone stream: SRT across the
-// veth pair, the demultiplexer, Media Foundation and the conversion. The
-// emulator stamps each picture with its number. Guards against a session that
-// does not come up between Winsock and a Linux SRT peer, and against pictures
-// that come out of the platform decoder with the wrong size, out of order,
-// or so garbled that the black and white stamp cells no longer read.
+// Guards against an SRT session that does not come up between Winsock and a Linux peer, and
+// against pictures out of Media Foundation with the wrong size, out of order, or so garbled
+// that their stamps no longer read.
 TEST_F(TwoHosts, TheLinuxPhonesStreamIsDecodedByMediaFoundationPictureByPictureInOrder) {
   struct Sink {
     std::mutex mutex;
@@ -118,8 +109,7 @@ TEST_F(TwoHosts, TheLinuxPhonesStreamIsDecodedByMediaFoundationPictureByPictureI
 
   std::lock_guard lock(sink.mutex);
   EXPECT_EQ(sink.unreadable, 0u);
-  EXPECT_EQ(sink.width, 320u);
-  EXPECT_EQ(sink.height, 240u);
+  EXPECT_EQ(std::tuple(sink.width, sink.height), std::tuple(320u, 240u));
   for (std::size_t i = 1; i < sink.stamps.size(); ++i)
     ASSERT_GT(sink.stamps[i], sink.stamps[i - 1]) << "picture " << i;
 }

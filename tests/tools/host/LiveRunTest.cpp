@@ -14,9 +14,9 @@
 namespace mirandel::host {
 namespace {
 
-// Guards against an off-by-one rank (p95 of 20 samples is the 19th), an unsorted series, and
-// a median that ignores the even case; and against the soak's fixed-memory histogram parting
-// from the exact figures by more than its 0.1 ms step, or losing the values outside its range.
+// Guards against an off-by-one rank (p95 of 20 samples is the 19th), an unsorted series, an
+// odd-only median, and the soak's histogram parting from the exact figures by more than its
+// 0.1 ms step or losing the values outside its range.
 TEST(LatencySummary, MedianP95AndMaxFollowTheirRanksExactlyOrWithinAHistogramStep) {
   std::vector<double> twenty;
   for (int i = 20; i >= 1; --i) twenty.push_back(i);  // deliberately descending
@@ -52,9 +52,8 @@ TEST(LatencySummary, MedianP95AndMaxFollowTheirRanksExactlyOrWithinAHistogramSte
   }
 }
 
-// Guards against a parser that mistakes the receiver's words for a picture size, or loses the
-// transport figure when the line carries the no-frames flag, or the frame rate that the
-// multi-clip run adds up to the pictures decoded.
+// Guards against a parser that takes the receiver's words for a picture size, or loses the
+// transport figure beside the no-frames flag, or the frame rate the multi-clip run adds up.
 TEST(PictureText, SizeRateAndTransportAreReadOnlyFromAStreamingLine) {
   struct Case {
     std::string text;
@@ -82,9 +81,8 @@ TEST(PictureText, SizeRateAndTransportAreReadOnlyFromAStreamingLine) {
   }
 }
 
-// The part `r` of the frame as the clip draws it, computed the shader's way
-// round: each frame pixel centre maps back into the picture
-// (t = (uv - 0.5) / scale + 0.5), outside it is transparent.
+// The part `r` of the frame as the clip's shader draws it: each frame pixel centre maps back
+// into the picture (t = (uv - 0.5) / scale + 0.5), outside it is transparent.
 RgbaImage drawLikeTheClip(const phone::YuvPicture& picture, std::uint32_t frameW,
                           std::uint32_t frameH, FitMode fit, const FrameRect& r) {
   float sx = 1, sy = 1;
@@ -109,9 +107,8 @@ RgbaImage drawLikeTheClip(const phone::YuvPicture& picture, std::uint32_t frameW
   return img;
 }
 
-// Guards against looking for the stamp in the wrong place once the clip scales, letterboxes
-// or pillarboxes the picture: every latency sample of such a run would be lost, and with the
-// second stamp looked for in the wrong place every intact picture would count as damaged.
+// Guards against looking for either stamp in the wrong place once the clip scales, letterboxes
+// or pillarboxes the picture: every latency sample would be lost, every picture damaged.
 TEST(DrawnStamp, ReadsBackThroughEveryPlacementThatKeepsTheCornerInView) {
   struct Case {
     int picW, picH;

@@ -1,10 +1,5 @@
-// The real plug-in, loaded from its file and reached only through plugMain and
-// SetLogCallback, the way an FFGL host reaches it. The records here are laid
-// out by the host's own ABI view, so a layout slip in the plug-in shows. How
-// each code decides its answer (null records, missing instances, unknown
-// codes) is the dispatcher's own tests' business; here every record crosses
-// the boundary with the real clip's definitions and answers, and so do the
-// values and call orders of careless hosts.
+// The real plug-in, loaded from its file and reached only through plugMain and SetLogCallback,
+// with records laid out by the host's own ABI view, so a layout slip in the plug-in shows.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/TestPlatform.h"
@@ -28,8 +24,7 @@ namespace {
 constexpr const char* kSearching = "Searching\xE2\x80\xA6";  // U+2026
 constexpr const char* kDash = "\xE2\x80\x94";                // U+2014
 
-// The plug-in loaded once per process, and a clip instantiated in a fresh
-// offscreen context for each test, as a host's clip slot.
+// The plug-in loaded once per process, and a clip in a fresh offscreen context for each test.
 class PluginEntry : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -73,8 +68,8 @@ class PluginEntry : public ::testing::Test {
   InstanceId clip_ = nullptr;
 };
 
-// Guards against a record laid out with the wrong widths, padding or
-// terminator rules: hosts read it by offset, never by name.
+// Guards against a record laid out with the wrong widths, padding or terminator rules: hosts
+// read it by offset.
 TEST_F(PluginEntry, InformationRecordBytesAreLaidOutForTheHost) {
   auto info = host_->info();
   ASSERT_TRUE(info);
@@ -101,10 +96,9 @@ TEST_F(PluginEntry, InformationRecordBytesAreLaidOutForTheHost) {
             static_cast<const std::uint8_t*>(info->address) + kExtendedInfoOffset);
 }
 
-// Guards against wrong names, types, defaults, groups, visibility or option
-// lists in what a host's parameter panel is built from, and against the rack
-// block being built in the wrong order or with the wrong kinds: the phone's
-// controls are mapped onto it by index. Texts compared byte for byte.
+// Guards against wrong names, types, defaults, groups, visibility or option lists in a host's
+// parameter panel, and a rack block out of order or of the wrong kinds (the phone's controls
+// are mapped onto it by index).
 TEST_F(PluginEntry, ParametersAreDefinedAsTheHostShowsThem) {
   struct Row {
     std::string name;
@@ -173,10 +167,9 @@ TEST_F(PluginEntry, ParametersAreDefinedAsTheHostShowsThem) {
   }
 }
 
-// Guards against answers that hosts take literally: a range not written back,
-// a thumbnail reported as present, capabilities the plug-in lacks, host-facing
-// calls that report success for what the plug-in does not do or fail for what
-// it must accept, a value read with the wrong type.
+// Guards against answers hosts take literally: a range not written back, a thumbnail or
+// capabilities the plug-in lacks, success for what it does not do or failure for what it must
+// accept, a value read with the wrong type.
 TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
   const struct {
     std::uint32_t code, input;
@@ -202,14 +195,11 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
   }
   for (std::uint32_t index : {99u, 11u}) {
     const RangeAnswer range = host_->parameterRange(index);
-    EXPECT_EQ(range.result, kSuccess) << index;
-    EXPECT_EQ(range.min, 0.0f) << index;
-    EXPECT_EQ(range.max, 1.0f) << index;
+    EXPECT_EQ(std::tuple(range.result, range.min, range.max), std::tuple(kSuccess, 0.0f, 1.0f))
+        << index;
   }
   const ThumbnailAnswer thumb = host_->thumbnail(clip_);
-  EXPECT_EQ(thumb.result, kFail);
-  EXPECT_EQ(thumb.width, 0u);
-  EXPECT_EQ(thumb.height, 0u);
+  EXPECT_EQ(std::tuple(thumb.result, thumb.width, thumb.height), std::tuple(kFail, 0u, 0u));
   EXPECT_EQ(host_->shortName(), nullptr);
   EXPECT_EQ(host_->fileExtension(1, 0), std::nullopt);
   EXPECT_EQ(host_->separatorPosition(9, 0), kFail);
@@ -221,8 +211,7 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
   EXPECT_EQ(host_->getText(clip_, 13), std::string(kDash)) << "a read-only text was written";
 }
 
-// Guards against texts that are re-encoded, truncated or left unterminated on
-// their way to the host.
+// Guards against texts re-encoded, truncated or left unterminated on their way to the host.
 TEST_F(PluginEntry, InstanceTextsAndDisplaysAreByteExact) {
   const struct {
     std::uint32_t index;
@@ -241,10 +230,8 @@ TEST_F(PluginEntry, InstanceTextsAndDisplaysAreByteExact) {
   EXPECT_EQ(host_->elementName(0, 0, clip_), std::string(kSearching));
 }
 
-// Guards against overrunning the host's buffer or writing a terminator the
-// host did not make room for: exactly min(length, size) bytes are copied. The
-// display name is per instance and empty right after construction, so nothing
-// may be written, not even a terminator.
+// Guards against overrunning the host's buffer or writing a terminator it did not make room
+// for: exactly min(length, size) bytes are copied; a new clip's display names are empty.
 TEST_F(PluginEntry, GroupAndDisplayNameCopyAtMostSizeBytesAndNoTerminator) {
   const struct {
     std::uint32_t code, index, size, answer;
@@ -282,10 +269,9 @@ std::vector<ParamEvent> visibilityEvents(std::uint32_t from, std::uint32_t to) {
   return out;
 }
 
-// Guards against the rack parameters being hidden silently (the host would
-// keep showing 47 dead sliders) or the fixed hidden ones raising events, and
-// against writing past the host's array, or dropping the events that did not
-// fit instead of keeping them for the next call.
+// Guards against the rack parameters hidden silently (the host would keep showing 47 dead
+// sliders) or the fixed hidden ones raising events, writing past the host's array, or dropping
+// the events that did not fit instead of keeping them for the next call.
 TEST_F(PluginEntry, NewClipReportsRackVisibilityEventsInListOrderUpToTheHostsCapacity) {
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 47u);
   const EventsAnswer none = host_->parameterEvents(clip_, 0);
@@ -305,10 +291,9 @@ TEST_F(PluginEntry, NewClipReportsRackVisibilityEventsInListOrderUpToTheHostsCap
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 0u);
 }
 
-// Guards against the exported SetLogCallback not reaching the clip's log, or
-// a cleared callback still being called (a freed host sink would then be).
-// A new prototype, made after code 2 destroyed the old one, logs its creation
-// line. (Replacing one callback by another is the log's own tests' business.)
+// Guards against the exported SetLogCallback not reaching the clip's log, or a cleared
+// callback still being called (a freed host sink would then be). A prototype remade after
+// code 2 logs its creation line.
 TEST_F(PluginEntry, ExportedLogCallbackCarriesTheClipsLinesUntilCleared) {
   const auto remakePrototype = [&] {
     EXPECT_EQ(host_->deinitialise(), kSuccess);
@@ -322,9 +307,8 @@ TEST_F(PluginEntry, ExportedLogCallbackCarriesTheClipsLinesUntilCleared) {
   EXPECT_TRUE(LogCollector::take().empty());
 }
 
-// Guards against drawing stale or uninitialised texture contents before any
-// picture arrived: the clip's output is fully transparent until then, and
-// draws over whatever the host's framebuffer held.
+// Guards against drawing stale or uninitialised texture contents over the host's framebuffer
+// before any picture arrived.
 TEST_F(PluginEntry, ClipWithoutAPictureDrawsATransparentFrame) {
   std::string error;
   auto target = Framebuffer::create(64, 36, &error);
@@ -341,13 +325,10 @@ std::uint64_t bitsOf(FfWord w) {
   return bits;
 }
 
-// Guards against the real clip trusting what a host hands it: indexes past
-// its 62 parameters (and the largest 32-bit one) where the clip answers (the
-// dispatcher's tests ask the definition questions at such indexes), floats that are not numbers
-// or out of every range, null, invalid UTF-8 and oversized texts, zero and
-// huge viewports, a capacity larger than what is pending. Each answer must be
-// the defined refusal (FF_FAIL, 0, or null for pointers) or a success that
-// leaves the clip usable: after the sweep it still draws and answers.
+// Guards against the real clip trusting what a host hands it: indexes past its 62 parameters,
+// floats that are not numbers or out of every range, null, invalid UTF-8 and oversized texts,
+// zero and huge viewports, a capacity larger than what is pending. Each answer must be the
+// defined refusal or a success that leaves the clip drawing and answering.
 TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUsable) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -437,25 +418,14 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
     const std::uint32_t low = static_cast<std::uint32_t>(bitsOf(answer));
     SCOPED_TRACE("code " + std::to_string(c.code) +
                  (c.toClip ? " on the clip" : " on the prototype"));
-    switch (c.want) {
-      case Want::Fail:
-        EXPECT_EQ(low, kFail);
-        break;
-      case Want::Success:
-      case Want::Zero:
-        EXPECT_EQ(low, 0u);
-        break;
-      case Want::Null:
-        EXPECT_EQ(bitsOf(answer), 0u);
-        break;
-    }
+    // A pointer is null in all its bits; a number or float answer counts in its low half.
+    EXPECT_EQ(c.want == Want::Null ? bitsOf(answer) : low, c.want == Want::Fail ? kFail : 0u);
   }
   EXPECT_LE(events.count, 62u) << "more events than parameters";
   EXPECT_EQ(std::string(text.begin(), text.end()), std::string(80, 'X'))
       << "parameter 0xFFFFFFFF has no group or display name to copy";
 
-  // What the host reads back is bounded and terminated, and the clip, given a
-  // zero viewport last, still draws.
+  // Read back bounded and terminated; given a zero viewport last, the clip still draws.
   const auto phoneIp = host_->getText(clip_, 1);
   ASSERT_TRUE(phoneIp);
   EXPECT_EQ(*phoneIp, std::string(511, '9'));
@@ -470,8 +440,7 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
 }
 
 // Guards against code 2 while a clip lives taking more than the prototype through the real
-// entry point: the clip must keep answering and drawing. (A handle used after code 19, and
-// the prototype remade for later definition questions, are the dispatcher's tests' business.)
+// entry point: the clip must keep answering and drawing.
 TEST_F(PluginEntry, DeinitialisingWhileAClipLivesLeavesTheClipWorking) {
   std::string error;
   auto target = Framebuffer::create(32, 18, &error);
@@ -484,9 +453,8 @@ TEST_F(PluginEntry, DeinitialisingWhileAClipLivesLeavesTheClipWorking) {
   EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
 }
 
-// Guards against a clip being handed to the host although the plug-in could
-// not load its GL entry points (no context current). GL loading happens once
-// per process, so this runs in a process of its own.
+// Guards against a clip handed to the host although the plug-in could not load its GL entry
+// points; GL loading happens once per process, hence a process of its own.
 TEST(PluginWithoutGl, InstantiationFailsWhenNoContextIsCurrent) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -506,13 +474,10 @@ bool streamConnected(const std::string& picture) {
   return picture.rfind("connected", 0) == 0 || picture.find(" fps ") != std::string::npos;
 }
 
-// Guards against the plug-in's own threads outliving its de-initialisation: hosts rescan their
-// plug-ins by loading, using and unloading them, again and again, and the hub's worker (detached,
-// with its sockets), the SRT library's threads and the receive threads must all be gone once
-// the host has destroyed its clips and de-initialised the plug-in, so that nothing of ours runs
-// while the host unloads it; and everything must start again on the next load. A hundred
-// rounds, each with a clip that streams from the emulator where there is one (Linux), or at
-// least starts its stream (Windows), counted against the threads before the first load.
+// Guards against the plug-in's threads (the hub's detached worker, SRT's, the receive threads)
+// outliving its de-initialisation, so that ours run while a rescanning host unloads it, or not
+// starting again on the next load. A hundred rounds, each with a clip that streams from the
+// emulator where there is one (Linux) or at least starts its stream (Windows).
 TEST(PluginReload, LoadingUsingAndUnloadingAHundredTimesLeavesNoThreadAfterDeinitialise) {
 #ifdef MIRANDEL_PHONE_PROGRAM
   test::ChildProcess phone(
@@ -533,8 +498,7 @@ TEST(PluginReload, LoadingUsingAndUnloadingAHundredTimesLeavesNoThreadAfterDeini
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     // Counted afresh each round: the GL driver (Wine's in particular) starts threads of its own
-    // a little after the context is made, and a thread of ours left by a round shows in that
-    // round already.
+    // a little after the context is made.
     const int threads = test::processThreadCount();
     auto library = PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error);
     ASSERT_TRUE(library) << error;

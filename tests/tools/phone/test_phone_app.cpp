@@ -1,5 +1,6 @@
-// The emulated phone application on real sockets in the test's private
-// namespace: its answers to a clip's requests, its status, its own changes.
+// The phone emulator on real sockets in the test's private namespace: the control side's
+// answers and scripting hooks, and the application's answers to a clip's requests, its status
+// and its own changes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "link/ControlCodec.h"
+#include "link/UdpSocket.h"
 #include "support/TestSupport.h"
-#include "tools/phone/ClipSocket.h"
 #include "tools/phone/PhoneApp.h"
+#include "tools/phone/PhoneEmulator.h"
 #include "tools/phone/PhoneScript.h"
 
 namespace mirandel::phone {
@@ -19,9 +22,109 @@ namespace {
 
 using nlohmann::json;
 using std::chrono::milliseconds;
-using test::ClipSocket;
-using test::fromPhone;
 using test::waitFor;
+
+// The clip's end of the control channel: UDP port 9001, where every phone message must arrive.
+struct ClipSocket {
+  UdpSocket socket = UdpSocket::open();
+
+  ClipSocket() {
+    EXPECT_TRUE(socket.bind(9001));
+    EXPECT_TRUE(socket.setReceiveTimeout(milliseconds(3000)));
+  }
+  // To the phone's port 9000 on loopback.
+  void send(const std::string& address, std::vector<ControlArg> args = {}) {
+    const auto bytes = encode({address, std::move(args)});
+    EXPECT_TRUE(socket.sendTo("127.0.0.1", 9000, bytes.data(), bytes.size()));
+  }
+  // The next message, passing over the phone's periodic status unless asked for; an empty
+  // address on time-out.
+  IncomingMessage next(bool skipStatus = true) {
+    std::vector<std::uint8_t> buffer(65536);
+    for (;;) {
+      std::string sender;
+      const long n = socket.receive(buffer.data(), buffer.size(), sender);
+      ControlMessage m;
+      if (n <= 0 || !decode(buffer.data(), static_cast<std::size_t>(n), m)) return {};
+      if (!skipStatus || m.address != "/mirandel/status") return {sender, m.address, m.args};
+    }
+  }
+  // Sends a quality query and answers everything that arrived before its reply: UDP on
+  // loopback keeps order, so this proves what was not sent.
+  std::vector<IncomingMessage> drainUntilQualityReply() {
+    send("/mirandel/stream/quality");
+    std::vector<IncomingMessage> before;
+    for (IncomingMessage m = next(); !m.address.empty(); m = next()) {
+      if (m.address == "/mirandel/stream/quality" && m.args.size() == 1) return before;
+      before.push_back(m);
+    }
+    ADD_FAILURE() << "no quality reply";
+    return before;
+  }
+};
+
+// A message as it arrives at the clip from the phone on loopback.
+IncomingMessage fromPhone(const std::string& address, std::vector<ControlArg> args = {}) {
+  return {"127.0.0.1", address, std::move(args)};
+}
+
+std::vector<ControlArg> texts(std::initializer_list<const char*> values) {
+  std::vector<ControlArg> out;
+  for (const char* v : values) out.push_back(ControlArg::ofText(v));
+  return out;
+}
+
+// Guards the probe reply discovery relies on: all five arguments, the link text chosen per
+// asker (left out when empty), sent to port 9001.
+TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
+  PhoneConfig config;
+  config.name = "Ada";
+  config.ownText = "2.0";
+  config.extra = "studio";
+  config.identity = "ada-1";
+  int asked = 0;
+  config.linkText = [&asked](const std::string&) { return ++asked == 1 ? "wired" : ""; };
+  PhoneEmulator phone(config);
+  ASSERT_TRUE(phone.start());
+  ClipSocket clip;
+  clip.send("/mirandel/discover");
+  EXPECT_EQ(clip.next(),
+            fromPhone("/mirandel/here", texts({"Ada", "2.0", "studio", "ada-1", "wired"})));
+  clip.send("/mirandel/discover");
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/here", texts({"Ada", "2.0", "studio", "ada-1"})));
+  EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 2u);
+}
+
+// Guards the scripting hooks later tests build on: handlers, injected replies, drops, delays.
+TEST(PhoneEmulator, CanBeScriptedWithHandlersInjectedRepliesDropsAndDelays) {
+  PhoneEmulator phone;
+  phone.on("/mirandel/stream/quality", [](PhoneEmulator& p, const IncomingMessage& m) {
+    p.send(m.sender, {"/mirandel/stream/quality", {ControlArg::ofInt(2)}});
+  });
+  phone.addExtraReply({"/mirandel/status", {ControlArg::ofFloat(30.0f)}});
+  ASSERT_TRUE(phone.start());
+  ClipSocket clip;
+
+  clip.send("/mirandel/stream/quality");
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {ControlArg::ofInt(2)}));
+
+  clip.send("/mirandel/discover");
+  EXPECT_EQ(clip.next(false).address, "/mirandel/here");
+  EXPECT_EQ(clip.next(false).address, "/mirandel/status");
+
+  phone.setSendFilter(
+      [](const std::string&, const ControlMessage& m) { return m.address != "/mirandel/here"; });
+  clip.send("/mirandel/discover");
+  EXPECT_EQ(clip.next(false).address, "/mirandel/status");  // the here reply was dropped
+
+  phone.setSendFilter(nullptr);
+  phone.setSendDelay(milliseconds(300));
+  const auto asked = std::chrono::steady_clock::now();
+  clip.send("/mirandel/discover");
+  EXPECT_EQ(clip.next(false).address, "/mirandel/here");
+  EXPECT_GE(std::chrono::steady_clock::now() - asked, milliseconds(300));
+  EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 3u);
+}
 
 struct Phone {
   explicit Phone(PhoneAppOptions o = {})
@@ -66,8 +169,7 @@ Description receiveDescription(ClipSocket& clip) {
   return d;
 }
 
-// Guards the part splitter: joined pieces must give the text back byte for
-// byte, and no piece may begin inside a UTF-8 character.
+// Guards the part splitter: the pieces join back byte for byte and none begins mid-character.
 TEST(PhoneApp, SplitsTextIntoPiecesThatJoinBackAndNeverCutACharacter) {
   const std::string text =
       "ab\xC2\xB7"
@@ -89,9 +191,8 @@ TEST(PhoneApp, SplitsTextIntoPiecesThatJoinBackAndNeverCutACharacter) {
   EXPECT_EQ(PhoneApp::splitText("", 10), std::vector<std::string>{""});
 }
 
-// Guards the whole-rack answer, whole or in pieces of any order: the clip
-// must see every effect, with the on-request ones lacking "params", and the
-// emulator's own marker key must never leak; each answer is a new transfer.
+// Guards the whole-rack answer, whole or in pieces of any order: every effect, the on-request
+// ones without "params", no leak of the emulator's marker key, a new transfer each time.
 TEST(PhoneApp, AnswersTheWholeRackWithOnRequestEffectsListedWithoutParams) {
   struct Case {
     std::size_t partSize;
@@ -134,10 +235,8 @@ TEST(PhoneApp, AnswersTheWholeRackWithOnRequestEffectsListedWithoutParams) {
   }
 }
 
-// Guards the answer the clip needs to load a missing effect: that effect alone
-// with its controls and the phone's active position; an unknown address gets
-// no answer at all. (That every answer reads with the clip's own parser is
-// checked by the e2e test, which loads all of them.)
+// Guards the answer the clip needs to load a missing effect: that effect alone with its
+// controls and the phone's active position; an unknown address gets no answer at all.
 TEST(PhoneApp, AnswersAnEffectRequestWithThatEffectAndItsParams) {
   ClipSocket clip;
   Phone phone;
@@ -152,9 +251,8 @@ TEST(PhoneApp, AnswersAnEffectRequestWithThatEffectAndItsParams) {
   EXPECT_TRUE(clip.drainUntilQualityReply().empty());
 }
 
-// Guards the echo the clip relies on for control feedback: a command the phone
-// takes is confirmed with the same address and value and kept in its rack;
-// a command it cannot take, and an action, are not confirmed.
+// Guards the echo the clip's control feedback relies on: a command the phone takes is confirmed
+// as sent and kept in its rack; one it cannot take, and an action, are not confirmed.
 TEST(PhoneApp, ConfirmsTheControlCommandsItTakesAndKeepsTheirValues) {
   struct Case {
     const char* address;
@@ -198,9 +296,8 @@ TEST(PhoneApp, ConfirmsTheControlCommandsItTakesAndKeepsTheirValues) {
   }
 }
 
-// Guards the clip's effect choice reaching the phone: a patch by address (as
-// the clip sends it) or by position switches the active effect, which the
-// next whole-rack answer carries; a position beyond the rack changes nothing.
+// Guards the clip's effect choice reaching the phone: a patch by address or position switches
+// the active effect, which later answers carry; one beyond the rack changes nothing.
 TEST(PhoneApp, SwitchesItsActiveEffectOnAPatchByAddressOrPosition) {
   ClipSocket clip;
   Phone phone;
@@ -217,12 +314,9 @@ TEST(PhoneApp, SwitchesItsActiveEffectOnAPatchByAddressOrPosition) {
   EXPECT_EQ(json::parse(*phone.app.describeText("grain"))["active"], 7);
 }
 
-// Guards the answers to the stream requests: the grain to rebuild, the quality index on a
-// bare query, a new quality confirmed (limited to 2, a quality that is not a number ignored);
-// the stream start: however often the clip asks (it repeats every 4 s until it sees a
-// picture), the phone starts one stream, and other values do not start it; and the status the
-// clip's FPS line and Zoom/Rec feedback read: sent at the set interval with seven arguments,
-// carrying the zoom and recording state the clip set.
+// Guards the stream requests' answers: the grain, the quality (limited to 2, a non-number
+// ignored); one stream however often the clip asks (it repeats until it sees a picture), none
+// for other values; and the seven-argument status carrying the zoom and recording the clip set.
 TEST(PhoneApp, AnswersStreamRequestsStartsOneStreamAndSendsItsStatus) {
   ClipSocket clip;
   PhoneAppOptions o;
@@ -263,8 +357,8 @@ TEST(PhoneApp, AnswersStreamRequestsStartsOneStreamAndSendsItsStatus) {
   EXPECT_TRUE(phone.app.recording());
 }
 
-// Guards the phone's own changes: they go to the clip it last heard from (and
-// nowhere before any clip spoke), in the forms the clip's feedback reads.
+// Guards the phone's own changes: sent to the clip it last heard from (nowhere before any
+// spoke), in the forms the clip's feedback reads.
 TEST(PhoneApp, ReportsItsOwnChangesToTheClipItLastHeardFrom) {
   ClipSocket clip;
   Phone phone;
@@ -290,8 +384,8 @@ TEST(PhoneApp, ReportsItsOwnChangesToTheClipItLastHeardFrom) {
   EXPECT_TRUE(clip.drainUntilQualityReply().empty());
 }
 
-// Guards the CLI's script steps: well-formed ones parse to what they say, and
-// malformed ones are refused rather than half-run.
+// Guards the CLI's script steps: well-formed ones parse to what they say, malformed ones are
+// refused rather than half-run.
 TEST(PhoneScript, ParsesWellFormedStepsAndRefusesTheRest) {
   struct Case {
     const char* text;

@@ -51,11 +51,9 @@ Decoded encodeAndDecode(const EncoderOptions& o, int count, bool second, bool cu
   return d;
 }
 
-// Guards the latency measurement's foundation: a stamp drawn into the pattern must survive a
-// real encode at a modest bit rate and read back, from the pictures the clip's own decoder
-// delivers, as exactly the frame number and time sent, and so must the second stamp where it
-// is drawn (an intact picture whose corners disagreed would be counted as damaged). Guards too
-// against the reader inventing a stamp from a picture that carries none.
+// Guards the latency measurement's foundation: both stamps must survive a real encode at a
+// modest bit rate and read back from the clip's own decoder exactly as sent (corners that
+// disagreed would count an intact picture as damaged), and none be read where none is drawn.
 TEST(StreamStamp, SurvivesEncodingAndDecodesExactlyAndIsNeverInvented) {
   struct Case {
     CodecKind codec;
@@ -86,10 +84,9 @@ TEST(StreamStamp, SurvivesEncodingAndDecodesExactlyAndIsNeverInvented) {
   EXPECT_FALSE(readStamp(grey.data(), 64 * 4, 64, 48).has_value());  // too small to carry one
 }
 
-// Guards the soak's count of damaged pictures: a picture decoded from a unit that lost its
-// tail, the usual shape of loss in a one-slice picture, must not pass for intact. Its lower
-// part is concealed from the picture before, so the bottom-right stamp names that picture or
-// reads as nothing, while the top-left one still names the damaged picture.
+// Guards the soak's count of damaged pictures: one decoded from a unit that lost its tail (the
+// usual loss in a one-slice picture) must not pass for intact; its concealed lower part makes
+// the bottom-right stamp name the picture before, or nothing.
 TEST(StreamStamp, APictureDecodedFromAUnitMissingItsTailHasCornersThatDisagree) {
   EncoderOptions o;
   o.width = 640;

@@ -33,8 +33,8 @@ std::vector<AccessUnit> demux(const Bytes& ts) {
   return units;
 }
 
-// The PAT is what every reader sees first; a wrong CRC makes strict demuxers drop the whole
-// stream. These are the bytes FFmpeg's muxer writes for the same program.
+// Guards the PAT, which every reader sees first: with a wrong CRC strict demuxers drop the
+// whole stream. These are the bytes FFmpeg's muxer writes for the same program.
 TEST(TsMuxerTables, PatPacketMatchesTheStandardBytesIncludingItsCrc) {
   TsMuxer mux({});
   Bytes out;
@@ -50,9 +50,8 @@ TEST(TsMuxerTables, PatPacketMatchesTheStandardBytesIncludingItsCrc) {
   EXPECT_EQ(mpegCrc32(out.data() + 188 + 5, 21), 0u) << "PMT";
 }
 
-// Every layout the emulator can be asked for must come back unit for unit: sizes around the
-// packet boundaries (first packet holds 162 data bytes, later ones 184), the 16-bit PES
-// length limit, and tables on key pictures only.
+// Guards every layout the emulator can be asked for coming back unit for unit: sizes around the
+// packet boundaries (162 data bytes first, 184 later), the 16-bit PES length, tables on keys.
 TEST(TsMuxerRoundTrip, OurDemuxerReadsBackEveryPictureForEveryOption) {
   const std::size_t sizes[] = {1, 161, 162, 163, 346, 347, 1000, 65535 - 8, 65535 - 7, 70000, 5};
   for (CodecKind codec : {kCodecH264, kCodecHevc}) {
@@ -108,9 +107,8 @@ std::string framecrc(const std::string& path) {
   return kept;
 }
 
-// Pictures taken from an FFmpeg-muxed stream and written again by our muxer must look the
-// same to FFmpeg: same packets, timestamps, sizes, key flags and checksums, with or without
-// PES lengths. (Our demuxer reading our muxer back is the round-trip test above.)
+// Guards against our muxer's rewrite of an FFmpeg-muxed stream looking different to FFmpeg:
+// packets, timestamps, sizes, key flags and checksums, with or without PES lengths.
 TEST(TsMuxerAgainstFfmpeg, RemuxedStreamsReadTheSameInFfmpeg) {
   for (const std::string name : {"h264-unbounded", "hevc-unbounded"}) {
     const std::string source = test::binaryPath("tests/video/demux-fixtures/" + name + ".ts");

@@ -51,10 +51,9 @@ std::vector<Left> pass(const FaultSettings& settings, std::uint32_t count, Nanos
   return left;
 }
 
-// Guards each fault's contract, on 20 000 packets a millisecond apart: loss near its rate;
-// bursts exactly as long as asked; delay and jitter within their bounds and never reordering
-// (Wi-Fi delivers in order); reordering only by holding one packet back behind the next;
-// duplicates adjacent; the blackout exactly its window; and every packet accounted for.
+// Guards each fault's contract on 20 000 packets a millisecond apart: loss near its rate,
+// bursts as long as asked, delay and jitter in bounds without reordering (Wi-Fi keeps order),
+// reordering only one packet behind the next, duplicates adjacent, the blackout its window.
 TEST(RelayFaults, EachFaultDoesWhatItSaysAndNoMore) {
   constexpr std::uint32_t kCount = 20000;
   constexpr Nanos kSpacing = kMillisecond;
@@ -136,8 +135,7 @@ TEST(RelayFaults, EachFaultDoesWhatItSaysAndNoMore) {
   }
 }
 
-// Guards repeatability: one seed gives every packet the same fate however the packets are
-// timed; another seed, other fates.
+// Guards repeatability: one seed gives each packet one fate however timed; another, others.
 TEST(RelayFaults, OneSeedGivesTheSamePacketsTheSameFate) {
   FaultSettings f;
   f.lossPercent = 10;
@@ -162,10 +160,8 @@ int udpSocket(int port) {
   return fd;
 }
 
-// Guards the path and the command line the soak script relies on: each caller's datagrams
-// reach the far side from a socket of the caller's own, the answers come back to that caller
-// and no other, and at the end the relay prints one counter line per direction and its
-// timing line, in the documented shape.
+// Guards the path and command line the soak script relies on: each caller's exchange goes
+// through a socket of its own and back to it alone, and the report lines keep their shape.
 TEST(RelayCli, RelaysEachCallersExchangeBothWaysAndReportsItsCounters) {
   const int far = udpSocket(7001);
   std::thread echo([far] {
