@@ -21,28 +21,13 @@
 #include "video/PictureGeometry.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
+#include "video/test_decoded_pictures.h"
 #include "video/test_decoder_clips.h"
 
 namespace mirandel {
 namespace {
 
-struct Decoded {
-  std::uint32_t width = 0, height = 0;
-  std::int64_t pts = -1;
-  Nanos receivedAt = 0;
-  std::vector<std::uint8_t> bgra;
-};
-
 std::string clipDir() { return test::binaryPath("tests/video/decoder-clips"); }
-
-// A delivered picture's pixels, rows packed.
-std::vector<std::uint8_t> bgraOf(const Frame& f) {
-  std::vector<std::uint8_t> out;
-  for (std::uint32_t r = 0; r < f.height; ++r) {
-    out.insert(out.end(), f.data + r * f.stride, f.data + r * f.stride + std::size_t{f.width} * 4);
-  }
-  return out;
-}
 
 // FFmpeg's decode of the clip as raw frames in the given pixel format, one per picture.
 std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
@@ -75,32 +60,8 @@ std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::strin
   return units;
 }
 
-std::size_t sampleBytes(const test::ClipRecipe& recipe) {
-  return recipe.pixFmt == "yuv420p10le" ? 2 : 1;
-}
-
-std::size_t rawFrameBytes(const test::ClipRecipe& recipe) {
-  const std::size_t w = recipe.width, h = recipe.height;
-  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sampleBytes(recipe);
-}
-
-// A view of frame n of FFmpeg's raw decode in the clip's format.
-YuvPicture rawPicture(const std::string& raw, const test::ClipRecipe& recipe, std::size_t n) {
-  const std::size_t w = recipe.width, h = recipe.height, sample = sampleBytes(recipe);
-  const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
-  YuvPicture p;
-  p.layout = ChromaLayout::kPlanar;
-  p.bitDepth = sample == 2 ? 10 : 8;
-  setColorSpace(p, test::colorSpaceOf(recipe));
-  p.width = recipe.width;
-  p.height = recipe.height;
-  p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(recipe);
-  p.yStride = w * sample;
-  p.u = p.y + w * h * sample;
-  p.uStride = cw * sample;
-  p.v = p.u + cw * ch * sample;
-  p.vStride = cw * sample;
-  return p;
+std::uint8_t bitDepthOf(const test::ClipRecipe& recipe) {
+  return recipe.pixFmt == "yuv420p10le" ? 10 : 8;
 }
 
 // A stream as one sender delivers it: the clips' units one after another.
@@ -157,10 +118,8 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   std::map<std::int64_t, Nanos> completedAt;
   for (const AccessUnit& u : units) completedAt[u.pts] = u.completedAt;
 
-  std::vector<Decoded> pictures;
-  auto decoder = makeDecoder([&](const Frame& f) {
-    pictures.push_back({f.width, f.height, f.pts, f.receivedAt, bgraOf(f)});
-  });
+  std::vector<test::Delivered> pictures;
+  auto decoder = makeDecoder([&](const Frame& f) { pictures.push_back(test::delivered(f)); });
   const bool reordered = parts.front().bFramesWithAudio;
   for (std::size_t i = 0; i < units.size(); ++i) {
     const std::size_t before = pictures.size();
@@ -177,14 +136,7 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   // With B-pictures the last few stay in the decoder: nothing flushes it.
   ASSERT_GE(pictures.size() + (reordered ? 4 : 0), units.size());
 
-  // Display order: the n-th picture is the unit with the n-th smallest pts,
-  // and it carries that unit's completedAt.
-  std::vector<std::int64_t> displayOrder;
-  for (const auto& [pts, at] : completedAt) displayOrder.push_back(pts);
-  for (std::size_t n = 0; n < pictures.size(); ++n) {
-    ASSERT_EQ(pictures[n].pts, displayOrder[n]) << "picture " << n;
-    EXPECT_EQ(pictures[n].receivedAt, completedAt[pictures[n].pts]) << "picture " << n;
-  }
+  test::expectDisplayOrder(pictures, completedAt);
 
   // Exact: FFmpeg's decoded planes, in the format the stream was coded in, through our
   // conversion (which test_convert holds to libswscale's).
@@ -192,12 +144,16 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
     const test::ClipRecipe& recipe = parts[part];
     const auto raw = ffmpegDecode(paths[part], recipe.pixFmt);
-    ASSERT_GE(raw.size(), rawFrameBytes(recipe) * unitsPerPart[part]);
+    const std::uint8_t depth = bitDepthOf(recipe);
+    ASSERT_GE(raw.size(),
+              test::rawFrameBytes(recipe.width, recipe.height, depth) * unitsPerPart[part]);
     for (std::size_t k = 0; k < unitsPerPart[part] && n < pictures.size(); ++k, ++n) {
       ASSERT_EQ(pictures[n].width, recipe.width) << "picture " << n;
       ASSERT_EQ(pictures[n].height, recipe.height) << "picture " << n;
       std::vector<std::uint8_t> want(std::size_t{recipe.width} * recipe.height * 4);
-      convertToBgra(rawPicture(raw, recipe, k), want.data(), std::size_t{recipe.width} * 4);
+      convertToBgra(test::rawFrame(reinterpret_cast<const std::uint8_t*>(raw.data()), recipe.width,
+                                   recipe.height, depth, test::colorSpaceOf(recipe), k),
+                    want.data(), std::size_t{recipe.width} * 4);
       ASSERT_EQ(pictures[n].bgra, want) << "picture " << n << " differs from FFmpeg's decode";
     }
   }
@@ -341,7 +297,7 @@ TEST_P(ColourStream, FlatAreasMatchFfmpegsConversion) {
   ASSERT_FALSE(path.empty()) << "could not encode the clip";
   std::vector<std::uint8_t> ours;
   auto decoder = makeDecoder([&](const Frame& f) {
-    if (ours.empty()) ours = bgraOf(f);
+    if (ours.empty()) ours = test::bgraOf(f);
   });
   for (AccessUnit& unit : test::readAccessUnits(path)) decoder->decode(unit, c.recipe.codec);
   const std::size_t w = c.recipe.width, h = c.recipe.height;

@@ -20,6 +20,7 @@
 #include "video/MFTransform.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
+#include "video/test_decoded_pictures.h"
 
 namespace mirandel {
 namespace {
@@ -101,51 +102,16 @@ class RecordingBackend final : public DecoderBackend {
   std::vector<Planes>& planes_;
 };
 
-struct Delivered {
-  std::uint32_t width = 0, height = 0;
-  std::int64_t pts = -1;
-  Nanos receivedAt = 0;
-  std::vector<std::uint8_t> bgra;
-};
-
 // makeDecoder's decoder, with the backend's pictures recorded on the way.
 struct RecordedDecoder {
   RecordedDecoder()
       : decoder(
             std::make_unique<RecordingBackend>(planes),
-            [this](const Frame& f) {
-              Delivered d{f.width, f.height, f.pts, f.receivedAt, {}};
-              for (std::uint32_t r = 0; r < f.height; ++r) {
-                d.bgra.insert(d.bgra.end(), f.data + r * f.stride,
-                              f.data + r * f.stride + f.width * 4);
-              }
-              frames.push_back(std::move(d));
-            },
-            steadyClock()) {}
+            [this](const Frame& f) { frames.push_back(test::delivered(f)); }, steadyClock()) {}
   std::vector<Planes> planes;
-  std::vector<Delivered> frames;
+  std::vector<test::Delivered> frames;
   DecoderCore decoder;
 };
-
-// Frame n of FFmpeg's decode: 8-bit 4:2:0 planes.
-YuvPicture referenceFrame(const std::vector<std::uint8_t>& raw, std::uint32_t width,
-                          std::uint32_t height, ColorRange range, ColorMatrix matrix,
-                          std::size_t n) {
-  const std::size_t w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-  YuvPicture p;
-  p.layout = ChromaLayout::kPlanar;
-  p.range = range;
-  p.matrix = matrix;
-  p.width = width;
-  p.height = height;
-  p.y = raw.data() + n * (w * h + 2 * cw * ch);
-  p.yStride = w;
-  p.u = p.y + w * h;
-  p.uStride = cw;
-  p.v = p.u + cw * ch;
-  p.vStride = cw;
-  return p;
-}
 
 int largestDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
   int largest = 0;
@@ -219,27 +185,23 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
   ASSERT_GE(d.frames.size(), first.size()) << "pictures of the first pass still held";
   ASSERT_EQ(d.planes.size(), d.frames.size());
 
-  // Display order, each with its own unit's stamps.
-  std::size_t n = 0;
-  for (const auto& [pts, at] : completedAt) {
-    EXPECT_EQ(d.frames[n].pts, pts) << "picture " << n;
-    EXPECT_EQ(d.frames[n].receivedAt, at) << "picture " << n;
-    ++n;
-  }
+  test::expectDisplayOrder(d.frames, completedAt);
 
   const std::vector<std::uint8_t> raw = test::readFile(fixture(std::string(c.name) + ".yuv"));
   const std::size_t w = c.width, h = c.height, chroma = ((w + 1) / 2) * ((h + 1) / 2);
   ASSERT_GE(raw.size(), (w * h + 2 * chroma) * first.size());
   int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
   std::vector<std::uint8_t> linuxPicture(w * h * 4);
-  for (n = 0; n < first.size(); ++n) {
+  for (std::size_t n = 0; n < first.size(); ++n) {
     const Planes& p = d.planes[n];
     ASSERT_EQ(p.width, c.width) << "picture " << n;
     ASSERT_EQ(p.height, c.height) << "picture " << n;
     ASSERT_EQ(p.bitDepth, 8) << "an 8-bit stream as NV12";
     EXPECT_EQ(p.range, c.range) << "picture " << n;
     EXPECT_EQ(p.matrix, c.matrix) << "picture " << n;
-    const YuvPicture ref = referenceFrame(raw, c.width, c.height, c.range, c.matrix, n);
+    const YuvPicture ref =
+        test::rawFrame(raw.data(), c.width, c.height, 8,
+                       {c.matrix, ColorTransfer::kSdr, ColorPrimaries::kBt709, c.range}, n);
     lumaDiff = std::max(lumaDiff, largestDifference(p.y.data(), ref.y, w * h));
     chromaDiff = std::max(chromaDiff, largestDifference(p.u.data(), ref.u, chroma));
     chromaDiff = std::max(chromaDiff, largestDifference(p.v.data(), ref.v, chroma));
