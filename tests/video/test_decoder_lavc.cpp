@@ -1,10 +1,6 @@
-// The Linux decoder on real streams: FFmpeg-encoded clips, as senders set
-// differently from the phone would send them, decoded through makeDecoder and
-// held against FFmpeg's own decode; and colour as senders describe it, streams
-// flagged BT.601, BT.709, BT.2020 SDR and BT.2020 HLG, made by FFmpeg and by
-// GStreamer, held against FFmpeg's own conversion of the same stream:
-// libswscale for the matrices alone, zscale (libzimg) for BT.2020 primaries and
-// HLG.
+// The Linux decoder on clips FFmpeg and GStreamer made, as senders other than the phone send
+// them, held against FFmpeg's own decode, and for colour against its own conversion (libswscale
+// for the matrices, zscale for BT.2020 primaries and HLG).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,9 +32,8 @@ std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
                              " -f rawvideo -");
 }
 
-// The clip's units as the pipeline would see them: a transport stream cut by
-// our demultiplexer (stamped by a clock that moves 1 ms per message), a raw
-// stream by libavformat (pts and completedAt counted up from `first`).
+// The clip's units: a transport stream cut by our demultiplexer (the clock moves 1 ms a
+// message), a raw stream by libavformat (pts and completedAt counted up from `first`).
 std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::string& path,
                                 std::size_t first) {
   if (!recipe.bFramesWithAudio) {
@@ -75,8 +70,7 @@ class RealStream : public ::testing::TestWithParam<StreamCase> {};
 const test::ClipRecipe kH264{kCodecH264, 200, 120, 6};
 const test::ClipRecipe kFullHdCropped{kCodecH264, 1918, 1078, 3};
 
-// Sizes that are not whole macroblocks / coding blocks, so the decoder's
-// cropping is exercised, and odd chroma edges with it.
+// Sizes that are not whole coding blocks, so that cropping and odd chroma edges are exercised.
 const StreamCase kStreams[] = {
     {"H264", {kH264}},
     {"Hevc", {{kCodecHevc, 198, 118, 6}}},
@@ -95,13 +89,10 @@ const StreamCase kStreams[] = {
 INSTANTIATE_TEST_SUITE_P(Senders, RealStream, ::testing::ValuesIn(kStreams),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Guards against a wrong picture from the decoder path as a whole: misread
-// strides or crops (1918x1078 is cropped from 1920x1088), 10-bit streams
-// giving no pictures, full-range streams converted by the limited-range rule
-// (crushed blacks, clipped whites), lost or repeated pictures, a size change
-// inside the stream, a picture held back when the stream has no B-pictures,
-// and B-pictures delivered out of display order or with the stamps of the
-// unit that released them (which makes the transport time under-report).
+// Guards against misread strides or crops, 10-bit streams giving no pictures, full range
+// converted as limited, lost or repeated pictures, a size change inside the stream, a picture
+// held back without B-pictures, and B-pictures out of display order or with the stamps of the
+// unit that released them.
 TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   const std::vector<test::ClipRecipe>& parts = GetParam().parts;
   std::vector<std::string> paths;
@@ -138,8 +129,7 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
 
   test::expectDisplayOrder(pictures, completedAt);
 
-  // Exact: FFmpeg's decoded planes, in the format the stream was coded in, through our
-  // conversion (which test_convert holds to libswscale's).
+  // Exact: FFmpeg's decoded planes through our conversion (held to libswscale's elsewhere).
   std::size_t n = 0;
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
     const test::ClipRecipe& recipe = parts[part];
@@ -175,8 +165,7 @@ const RefusedCase kRefusedStreams[] = {
     {"H264444", {kCodecH264, 64, 48, 2, "yuv444p"}, "unsupported picture format: 4:4:4"},
     {"H264422", {kCodecH264, 64, 48, 2, "yuv422p"}, "unsupported picture format: 4:2:2"},
     {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, "unsupported picture format: 12-bit"},
-    // libavcodec hands out monochrome H.264 as 4:2:0 with neutral chroma,
-    // which is shown; monochrome HEVC stays grey-only.
+    // Monochrome H.264 comes out as 4:2:0 with neutral chroma, and is shown; HEVC does not.
     {"HevcMonochrome", {kCodecHevc, 64, 48, 2, "gray"}, "unsupported picture format: monochrome"},
     {"H264OverTheArea", kOverTheArea, "picture too large: 8256x8192"},
 };
@@ -192,13 +181,9 @@ struct RecordingSink final : PictureSink {
   void refused(const PictureRefusal& r) override { refusals.push_back(r); }
 };
 
-// Guards against streams the conversion cannot read failing silently (the
-// Picture line stayed "connected" with no reason), against misreading them
-// as 8-bit 4:2:0, and against accepting pictures whose BGRA would take
-// hundreds of megabytes, held three times, in the host's process: the codec
-// library's own pixel limit must refuse those before decoding, or the
-// oversized picture (and its reference pictures) would be allocated before
-// the core could refuse it.
+// Guards against streams the conversion cannot read failing silently or read as 8-bit 4:2:0,
+// and against pictures of hundreds of megabytes allocated before anything refuses them: the
+// codec library's own pixel limit must refuse them before decoding.
 TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   const RefusedCase& c = GetParam();
   const std::string path = test::makeClip(c.recipe, clipDir());
@@ -207,8 +192,7 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   ASSERT_FALSE(units.empty());
   int frames = 0;
   auto decoder = makeDecoder([&](const Frame&) { ++frames; });
-  // The decoder may hold the first picture back; it is refused when it
-  // comes out.
+  // A picture held back is refused when it comes out.
   for (AccessUnit& unit : units) decoder->decode(unit, c.recipe.codec);
   EXPECT_EQ(frames, 0);
   const DecoderInfo info = decoder->info();
@@ -240,8 +224,8 @@ struct ColourCase {
   "scale=in_color_matrix=" matrix                             \
   ":in_range=tv:flags=neighbor+accurate_rnd+full_chroma_int," \
   "format=rgb24"
-// zscale to BT.709 SDR with reference white at 203 cd/m2, into planar RGB itself: left to pick
-// its output format, it hands libswscale a YUV picture that then goes through BT.601.
+// zscale to BT.709 SDR, white at 203 cd/m2, into planar RGB itself (left to choose, it hands
+// libswscale a YUV picture that then goes through BT.601).
 #define MIRANDEL_ZSCALE(transfer)              \
   "zscale=min=2020_ncl:pin=2020:tin=" transfer \
   ":rin=tv:m=bt709:p=bt709:t=bt709:r=pc:"      \
@@ -285,12 +269,10 @@ class ColourStream : public ::testing::TestWithParam<ColourCase> {};
 INSTANTIATE_TEST_SUITE_P(Senders, ColourStream, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Guards against a stream's colour description ignored or misread: BT.601 senders (GStreamer
-// flags every SD stream so) drawn by BT.709 with skin tones gone green, an unflagged SD stream
-// not taken as BT.601, BT.2020 primaries shown unconverted (washed out), HLG shown as if SDR
-// (dark and flat), and the linear-light path straying from zscale. Compared where FFmpeg's
-// picture is flat over 5 x 5 pixels, so that chroma upsampling at the bars' edges, where the
-// two conversions differ by design, is left out.
+// Guards against a colour description ignored or misread: BT.601 senders (GStreamer flags
+// every SD stream so) drawn as BT.709, an unflagged SD stream not taken as BT.601, BT.2020
+// primaries unconverted, HLG shown as SDR, and linear light straying from zscale. Compared where
+// FFmpeg's picture is flat over 5 x 5 pixels: chroma upsampling at the edges differs by design.
 TEST_P(ColourStream, FlatAreasMatchFfmpegsConversion) {
   const ColourCase& c = GetParam();
   const std::string path = test::makeClip(c.recipe, clipDir());
