@@ -149,12 +149,9 @@ TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult)
 // linear light by the transfer formulas where the description asks for it, with no tables.
 Bgra formulaPixel(std::uint32_t depth, ColorRange range, const test::Description& d, int y, int u,
                   int v) {
-  const double kr = d.matrix == ColorMatrix::kBt601    ? 0.299
-                    : d.matrix == ColorMatrix::kBt2020 ? 0.2627
-                                                       : 0.2126;
-  const double kb = d.matrix == ColorMatrix::kBt601    ? 0.114
-                    : d.matrix == ColorMatrix::kBt2020 ? 0.0593
-                                                       : 0.0722;
+  const auto [kr, kb] = d.matrix == ColorMatrix::kBt601    ? std::pair{0.299, 0.114}
+                        : d.matrix == ColorMatrix::kBt2020 ? std::pair{0.2627, 0.0593}
+                                                           : std::pair{0.2126, 0.0722};
   const double scale = 1 << (depth - 8), maxCode = (1 << depth) - 1;
   const bool limited = range == ColorRange::kLimited;
   const double luma = (y - (limited ? 16 * scale : 0)) / (limited ? 219 * scale : maxCode);
@@ -299,13 +296,10 @@ std::string firstMismatch(const YuvPicture& p, const std::vector<std::uint8_t>& 
   return "";
 }
 
-// Every (Y, U, V) triple, one row pair of a 4096-wide picture at a time: the 2 x 2 luma block of
-// chroma sample c carries 4 * (c % 64) + 0..3, chroma sample c of row pair r the pair
-// 32 * r + c / 64. 8-bit formats take every matrix rule; 10-bit ones those codes times four plus
-// two varying low bits, on one row pair in eight, by BT.709 and BT.2020 HLG (quick under the
-// sanitizers). Held to the scalar rows, which the next test holds to the per-pixel rules.
-// Guards against any lane, rounding or saturation slip in the SIMD rows, such as a 16-bit sum
-// that overflows for one matrix's constants only.
+// Every (Y, U, V) triple, a row pair of a 4096-wide picture at a time (10-bit: times four plus
+// varying low bits, one pair in eight, BT.709 and HLG only), held to the scalar rows. Guards
+// against any lane, rounding or saturation slip in the SIMD rows, such as a 16-bit sum that
+// overflows for one matrix's constants only.
 TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
   constexpr std::uint32_t kWidth = 4096, kChroma = kWidth / 2;
   const auto code = [](const Format& f, std::uint32_t v, std::uint32_t position) {

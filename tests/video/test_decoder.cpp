@@ -73,19 +73,14 @@ struct Script {
   std::vector<CodecKind> opens;
   int closes = 0;
   std::vector<bool> submittedKeys;
-  bool failOpen = false;
+  bool failOpen = false, failSubmit = false, failDrain = false, deliverUnreadable = false;
   std::string openFailure;  // the reason a failing open gives
   std::function<void()> duringOpen;
-  bool failSubmit = false;
-  bool failDrain = false;
-  bool deliverUnreadable = false;
-  std::uint32_t pictureWidth = 16;
-  std::uint32_t pictureHeight = 8;
+  std::uint32_t pictureWidth = 16, pictureHeight = 8;
   bool emptyPlanes = false;  // planes of one byte: AddressSanitizer catches any read
   // Pictures wait until more than this many are held, then leave in pts order (B-pictures).
   std::size_t holdBack = 0;
-  // Set: every picture is refused as this.
-  std::optional<PictureRefusal> refuse;
+  std::optional<PictureRefusal> refuse;  // set: every picture is refused as this
   ManualClock* clock = nullptr;
   Nanos drainTakes = 0;
 };

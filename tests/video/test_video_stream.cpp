@@ -173,11 +173,9 @@ class RecordingBackend : public DecoderBackend {
   bool holding_ = false;
 };
 
-// Guards the key-picture gate against real damage on the wire: a damaged unit reaching the codec
-// library, a non-key unit after lost units (a gap in the pts) or a failed decode, no decoding
-// after; an emulator fault that does not reach the demultiplexer as the damage it claims to be;
-// and a decoder destroyed on the host's thread still holding its codec (a Media Foundation
-// transform released outside its COM apartment can hang the join).
+// Guards against a damaged unit reaching the codec library, a non-key unit after lost units (a
+// pts gap) or a failed decode, no decoding after, emulator faults that miss the demultiplexer,
+// and a decoder destroyed holding its codec on the host's thread (an MF transform can hang).
 TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPictureAndReleasesIt) {
   auto log = std::make_shared<DecodeLog>();
   StreamSender sender;
