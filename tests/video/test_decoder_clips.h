@@ -1,5 +1,6 @@
 #pragma once
-// Short clips encoded by ffmpeg at test time, and their access units, for the decoder tests.
+// Short clips encoded by ffmpeg at test time, and their access units, for the decoder tests and
+// benchmarks.
 #include <cstdint>
 #include <string>
 #include <vector>
