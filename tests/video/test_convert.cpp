@@ -1,5 +1,4 @@
-// 4:2:0 to BGRA: the integer rule, picture layouts, and the SIMD rows held
-// bit-exact against the scalar reference.
+// 4:2:0 to BGRA: the integer rule, picture layouts, and the SIMD rows against the scalar ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,12 +39,9 @@ Bgra pixel(int y, int u, int v) {
   return out;
 }
 
-// Expected values worked out independently of the kernel (by hand and a
-// separate script from the BT.709 constants, each within one level of the
-// floating-point formula). Guards against wrong coefficients, a wrong
-// rounding bias, missing or one-sided clamps, full-range pictures converted
-// by the limited-range rule (Y 16 black, Y 235 white: crushed blacks and
-// clipped whites) and 10-bit samples read on the 8-bit scale.
+// Expected values worked out apart from the kernel (by hand and by a script from the BT.709
+// constants). Guards against wrong coefficients or rounding bias, missing or one-sided clamps,
+// full-range pictures converted by the limited-range rule, and 10-bit samples on the 8-bit scale.
 TEST(ConvertFormula, BoundaryValuesGiveTheExactIntegerResult) {
   struct Case {
     int y, u, v;
@@ -67,8 +63,7 @@ TEST(ConvertFormula, BoundaryValuesGiveTheExactIntegerResult) {
            {0, 128, 128, {0, 0, 0, 255}},          // below black clamps to 0
            {255, 128, 128, {255, 255, 255, 255}},  // above white clamps to 255
            {126, 128, 128, {128, 128, 128, 255}},  // (110 * 298 + 128) >> 8
-           // Limited-range primaries and secondaries: one channel lands just
-           // off the rail, which a wrong bias or coefficient moves.
+           // Primaries and secondaries: one channel lands just off the rail.
            {63, 102, 240, {0, 1, 255, 255}},    // red
            {173, 42, 26, {1, 255, 0, 255}},     // green
            {32, 240, 118, {255, 0, 1, 255}},    // blue
@@ -82,47 +77,43 @@ TEST(ConvertFormula, BoundaryValuesGiveTheExactIntegerResult) {
            {16, 102, 240, {0, 0, 201, 255}},
            {17, 127, 128, {0, 1, 1, 255}},  // B sum is -115: clamps from below
        }},
+      // Greys (16 and 235 neither black nor white), red, green, blue, then chroma extremes.
       {"8-bit full",
        8,
        ColorRange::kFull,
-       {
-           {0, 128, 128, {0, 0, 0, 255}},
-           {255, 128, 128, {255, 255, 255, 255}},
-           {128, 128, 128, {128, 128, 128, 255}},
-           {16, 128, 128, {16, 16, 16, 255}},      // not black
-           {235, 128, 128, {235, 235, 235, 255}},  // not white
-           {54, 99, 255, {0, 0, 254, 255}},        // red
-           {182, 30, 12, {0, 255, 0, 255}},        // green
-           {18, 255, 116, {254, 0, 0, 255}},       // blue
-           {100, 60, 200, {0, 79, 213, 255}},
-           {0, 0, 0, {0, 84, 0, 255}},
-           {255, 255, 255, {255, 172, 255, 255}},
-       }},
+       {{0, 128, 128, {0, 0, 0, 255}},
+        {255, 128, 128, {255, 255, 255, 255}},
+        {128, 128, 128, {128, 128, 128, 255}},
+        {16, 128, 128, {16, 16, 16, 255}},
+        {235, 128, 128, {235, 235, 235, 255}},
+        {54, 99, 255, {0, 0, 254, 255}},
+        {182, 30, 12, {0, 255, 0, 255}},
+        {18, 255, 116, {254, 0, 0, 255}},
+        {100, 60, 200, {0, 79, 213, 255}},
+        {0, 0, 0, {0, 84, 0, 255}},
+        {255, 255, 255, {255, 172, 255, 255}}}},
+      // Four times the 8-bit codes are held by the next test; these lie between and beyond:
+      // a quarter step above black, and half a step, which rounds up.
       {"10-bit limited",
        10,
        ColorRange::kLimited,
-       {
-           // Codes four times the 8-bit ones are held to the 8-bit rule by the next test;
-           // these are the ones between and beyond.
-           {65, 512, 512, {0, 0, 0, 255}},  // a quarter step above black
-           {66, 512, 512, {1, 1, 1, 255}},  // half a step rounds up
-           {1023, 1023, 1023, {255, 184, 255, 255}},
-       }},
+       {{65, 512, 512, {0, 0, 0, 255}},
+        {66, 512, 512, {1, 1, 1, 255}},
+        {1023, 1023, 1023, {255, 184, 255, 255}}}},
+      // Greys, red, blue, green, then chroma extremes.
       {"10-bit full",
        10,
        ColorRange::kFull,
-       {
-           {0, 512, 512, {0, 0, 0, 255}},
-           {1023, 512, 512, {255, 255, 255, 255}},
-           {512, 512, 512, {128, 128, 128, 255}},
-           {64, 512, 512, {16, 16, 16, 255}},
-           {940, 512, 512, {234, 234, 234, 255}},
-           {217, 395, 1023, {0, 0, 255, 255}},  // red
-           {74, 1023, 465, {255, 0, 0, 255}},   // blue
-           {732, 121, 49, {2, 255, 1, 255}},    // green
-           {0, 0, 0, {0, 84, 0, 255}},
-           {1023, 1023, 1023, {255, 172, 255, 255}},
-       }},
+       {{0, 512, 512, {0, 0, 0, 255}},
+        {1023, 512, 512, {255, 255, 255, 255}},
+        {512, 512, 512, {128, 128, 128, 255}},
+        {64, 512, 512, {16, 16, 16, 255}},
+        {940, 512, 512, {234, 234, 234, 255}},
+        {217, 395, 1023, {0, 0, 255, 255}},
+        {74, 1023, 465, {255, 0, 0, 255}},
+        {732, 121, 49, {2, 255, 1, 255}},
+        {0, 0, 0, {0, 84, 0, 255}},
+        {1023, 1023, 1023, {255, 172, 255, 255}}}},
   };
   for (const RuleCases& r : rules) {
     const YuvRule rule = yuvRule(r.bitDepth, r.range);
@@ -137,9 +128,7 @@ TEST(ConvertFormula, BoundaryValuesGiveTheExactIntegerResult) {
   }
 }
 
-// The 10-bit limited-range rule is the 8-bit one on a four times finer scale.
-// Guards against 10-bit pictures coming out brighter, darker or tinted
-// against the same picture sent in 8 bits.
+// Guards against 10-bit pictures brighter, darker or tinted against the same picture in 8 bits.
 TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult) {
   const YuvRule ten = yuvRule(10, ColorRange::kLimited);
   // Every third code, 0 and 255 included.
@@ -156,17 +145,13 @@ TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult)
   }
 }
 
-// The exact formula for one pixel, in double precision: Y' and Pb, Pr from the codes, R'G'B'
-// by the matrix's Kr and Kb, then either the signal as it is, or through linear light by
-// the transfer formulas, with no tables.
+// One pixel by the exact formula in double precision: the matrix's Kr and Kb, then through
+// linear light by the transfer formulas where the description asks for it, with no tables.
 Bgra formulaPixel(std::uint32_t depth, ColorRange range, const test::Description& d, int y, int u,
                   int v) {
-  const double kr = d.matrix == ColorMatrix::kBt601    ? 0.299
-                    : d.matrix == ColorMatrix::kBt2020 ? 0.2627
-                                                       : 0.2126;
-  const double kb = d.matrix == ColorMatrix::kBt601    ? 0.114
-                    : d.matrix == ColorMatrix::kBt2020 ? 0.0593
-                                                       : 0.0722;
+  const auto [kr, kb] = d.matrix == ColorMatrix::kBt601    ? std::pair{0.299, 0.114}
+                        : d.matrix == ColorMatrix::kBt2020 ? std::pair{0.2627, 0.0593}
+                                                           : std::pair{0.2126, 0.0722};
   const double scale = 1 << (depth - 8), maxCode = (1 << depth) - 1;
   const bool limited = range == ColorRange::kLimited;
   const double luma = (y - (limited ? 16 * scale : 0)) / (limited ? 219 * scale : maxCode);
@@ -192,11 +177,10 @@ Bgra formulaPixel(std::uint32_t depth, ColorRange range, const test::Description
   return {level(rgb[2]), level(rgb[1]), level(rgb[0]), 255};
 }
 
-// Every rule, by the matrix and through linear light, at 8 and 10 bits and in both ranges, on
-// a grid of codes across the whole range, held to the exact formula within one level.
-// Guards against a matrix's weights or signs mixed up (BT.601 green from BT.709's weights),
-// chroma scaled as luma, a linear-light table indexed off by a step or read from the wrong
-// end, the primaries' rows swapped, and an output table that rounds whole steps away.
+// Every rule at both depths and ranges on a grid of codes, within one level of the exact
+// formula. Guards against a matrix's weights or signs mixed up, chroma scaled as luma, a
+// linear-light table off by a step or read from the wrong end, the primaries' rows swapped, and
+// an output table that rounds whole steps away.
 TEST(ConvertFormula, EveryRuleStaysWithinOneLevelOfTheExactFormula) {
   for (std::uint32_t depth : {8u, 10u}) {
     for (ColorRange range : {ColorRange::kLimited, ColorRange::kFull}) {
@@ -228,10 +212,9 @@ TEST(ConvertFormula, EveryRuleStaysWithinOneLevelOfTheExactFormula) {
   }
 }
 
-// Known points of the transfers, from the standards' own figures.
-// Guards against reference white placed anywhere but at SDR white (HLG's 75 % signal and PQ's
-// 203 cd/m2), HLG without its system gamma, PQ in the wrong units, and a tone curve that
-// dents the mid-tones or turns back down in the highlights.
+// Known points of the transfers. Guards against reference white (HLG's 75 % signal, PQ's
+// 203 cd/m2) placed anywhere but at SDR white, HLG without its system gamma, PQ in the wrong
+// units, and a tone curve that dents the mid-tones or turns back down in the highlights.
 TEST(ConvertFormula, TransfersPutReferenceWhiteAtSdrWhite) {
   struct Point {
     const char* what;
@@ -265,9 +248,8 @@ TEST(ConvertFormula, TransfersPutReferenceWhiteAtSdrWhite) {
   EXPECT_EQ(pqToneCurve(1.0), 1.0);
 }
 
-// Rows `row` and `row + 1` of the picture (out1 null: `row` alone, with its chroma row) by the
-// row function of one level, as the picture conversion walks them; false when this CPU or build
-// lacks the level.
+// Rows `row` and `row + 1` (out1 null: `row` alone) by one level's row function; false when
+// this CPU or build lacks the level.
 bool convertRows(SimdLevel level, const YuvPicture& p, std::uint32_t row, std::uint8_t* out0,
                  std::uint8_t* out1) {
   const std::uint8_t* y0 = p.y + row * p.yStride;
@@ -289,9 +271,8 @@ bool convertRows(SimdLevel level, const YuvPicture& p, std::uint32_t row, std::u
   return nv12 != nullptr;
 }
 
-// The whole picture through the rows of each level from `first` on, as row pairs (the last row
-// of an odd height alone) and as single rows, into an output that ends at a guard page; names
-// the first that differs from `want`, or answers "".
+// The picture through each level's rows from `first` on, as row pairs and as single rows, into
+// an output ending at a guard page; names the first that differs from `want`, or answers "".
 std::string firstMismatch(const YuvPicture& p, const std::vector<std::uint8_t>& want,
                           SimdLevel first = SimdLevel::kScalar) {
   const std::size_t rowBytes = std::size_t{p.width} * 4;
@@ -315,16 +296,10 @@ std::string firstMismatch(const YuvPicture& p, const std::vector<std::uint8_t>& 
   return "";
 }
 
-// Every (Y, U, V) triple in every format, one row pair of a 4096 x 4096 picture at a time: the
-// 2 x 2 luma block of chroma sample c carries 4 * (c % 64) + 0..3, the same in every row pair,
-// and chroma sample c of row pair r the pair 32 * r + c / 64. 8-bit formats go through every
-// matrix rule; 10-bit formats take those codes times four plus two low bits that vary with the
-// position, on one row pair in eight, by the BT.709 rule and through linear light (BT.2020 HLG),
-// which keeps the sanitizer builds quick. The SIMD rows are held to the scalar row pairs (of the
-// first format with the same depth, range and description: the samples are the same), which the
-// odd-size test below holds to the per-pixel rules.
-// Guards against any lane, rounding or saturation slip in the SIMD rows, such as a 16-bit sum
-// that overflows for one matrix's constants only.
+// Every (Y, U, V) triple, a row pair of a 4096-wide picture at a time (10-bit: times four plus
+// varying low bits, one pair in eight, BT.709 and HLG only), held to the scalar rows. Guards
+// against any lane, rounding or saturation slip in the SIMD rows, such as a 16-bit sum that
+// overflows for one matrix's constants only.
 TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
   constexpr std::uint32_t kWidth = 4096, kChroma = kWidth / 2;
   const auto code = [](const Format& f, std::uint32_t v, std::uint32_t position) {
@@ -375,14 +350,12 @@ TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
   }
 }
 
-// Widths around every step size and tail length, odd heights, padded strides, with each plane
-// and the output ending at a guard page, in every format: the whole picture, each level's rows,
-// and the picture sampled down to about half its size (the nearest source pixel and its chroma,
-// no filtering).
-// Guards against over-reads of the last chroma pair, tail mistakes, rows addressed with the
-// width instead of the stride, 16-bit samples read from the wrong end of their word or with
-// their unused bits, the wrong rule for a format, and scaling that rounds the source column the
-// wrong way or takes chroma from the odd byte of a pair.
+// Widths around every step and tail, odd heights, padded strides, planes and output ending at
+// guard pages, in every format: the picture, each level's rows, and the picture sampled down to
+// about half (nearest pixel). Guards against over-reads of the last chroma pair, tail mistakes,
+// rows addressed by width instead of stride, 16-bit samples read from the wrong end or with their
+// unused bits, the wrong rule for a format, and scaling that rounds the source column the wrong
+// way or takes chroma from the odd byte of a pair.
 TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
   std::uint32_t seed = 12345;
   for (const Format& format : kFormats) {
@@ -422,13 +395,10 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
   }
 }
 
-// A platform decoder's NV12 or P010 buffer, 64 samples a row with a luma plane of 48 rows, seen
-// through its layout: the view starts at the crop offset, counted in bytes (two per P010
-// sample), and its chroma at row planeHeight whatever the visible height, as with a 1920 x 1088
-// frame showing 1920 x 1080. Guards against chroma located from the visible height (every
-// colour shifted, luma read as chroma), crop offsets or pitches counted in samples for P010,
-// P010 read from the low bits, and crop offsets and sizes that would point the conversion
-// outside the buffer handed over.
+// A platform decoder's NV12 or P010 buffer of 64 x 48 samples, seen through its layout. Guards
+// against chroma located from the visible height instead of planeHeight (1920 x 1088 showing
+// 1080), P010 crops or pitches counted in samples or read from the low bits, and crops and sizes
+// that would point the conversion outside the buffer.
 TEST(ConvertLayout, Nv12AndP010LayoutsAreViewedFromTheirCropAndRefusedWhenTheyDoNotFit) {
   std::vector<std::uint8_t> buffer(64 * 48 * 3 / 2 * 2);
   const std::size_t nv12 = buffer.size() / 2;

@@ -1,7 +1,6 @@
 #pragma once
-// Pictures in the 4:2:0 formats the decoders hand out, for the conversion
-// tests: random or chosen samples in planes that end at guard pages, and the
-// per-pixel rule's answer for them.
+// Pictures in the decoders' 4:2:0 formats for the conversion tests: samples in planes that end
+// at guard pages, and the per-pixel rule's answer for them.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -39,8 +38,7 @@ inline const Format kFormats[] = {
     {"P010 full range", ChromaLayout::kInterleaved, 10, SampleAlignment::kHigh, ColorRange::kFull},
 };
 
-// Colour descriptions other than BT.709 SDR, each with the format's range: the other matrix
-// rules, and the linear-light paths (BT.2020 primaries with the SDR transfer, HLG, PQ).
+// The colour descriptions: each matrix rule and each linear-light path.
 struct Description {
   const char* name;
   ColorMatrix matrix;
@@ -60,8 +58,7 @@ inline const Description kDescriptions[] = {
     {"BT.709 HLG", ColorMatrix::kBt709, ColorTransfer::kHlg, ColorPrimaries::kBt709},
 };
 
-// A picture in one of the formats, in planes that end at guard pages with rows `pad` samples
-// longer than needed; with the plain sample values beside.
+// A picture in planes ending at guard pages, rows `pad` samples long, plain values beside.
 class TestPicture {
  public:
   TestPicture(const Format& f, std::uint32_t width, std::uint32_t height, std::size_t pad = 0,
@@ -84,8 +81,8 @@ class TestPicture {
 
   const YuvPicture& view() const { return p_; }
 
-  // Plain values; `unused` goes into the bits of a 16-bit word that the depth leaves free (a
-  // decoder need not clear them).
+  // `unused` goes into the bits of a 16-bit word the depth leaves free (decoders need not clear
+  // them).
   void setLuma(std::uint32_t x, std::uint32_t row, int value, std::uint32_t unused = 0) {
     ys_[std::size_t{row} * p_.width + x] = value;
     put(0, row, x, value, unused);
@@ -98,8 +95,7 @@ class TestPicture {
     put(planar ? 2 : 1, row, planar ? c : 2 * c + 1, v, unused);
   }
 
-  // Random samples: any code with the unused bits set at random, or only the range's legal
-  // codes (luma 16..235, chroma 16..240 at 8 bits) with the unused bits clear.
+  // Random samples: any code with random unused bits, or only legal codes with them clear.
   void randomise(std::uint32_t& seed, bool legalOnly) {
     const int scale = 1 << (p_.bitDepth - 8);
     const bool limited = legalOnly && p_.range == ColorRange::kLimited;

@@ -28,11 +28,8 @@ AVPixelFormat swscaleFormat(const Format& f) {
   return f.layout == ChromaLayout::kPlanar ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
 }
 
-// Random pictures in every format and matrix against libswscale's conversion at its accurate
-// setting, chroma point-sampled like ours: within one level for BT.709, within two for BT.601
-// and the BT.2020 matrix. Legal codes only: libswscale wraps around on some limited-range
-// codes beyond white.
-// Guards against a rule that strays from FFmpeg's: a wrong range, a wrong scale for 10-bit
+// Against libswscale, accurate and point-sampled, on legal codes (it wraps some beyond white).
+// Guards against a rule straying from FFmpeg's: a wrong range, a wrong scale for 10-bit
 // samples, P010 read as plain 16-bit values, or one matrix's constants in another's place.
 TEST(ConvertLayout, EveryFormatAndMatrixStaysWithinTwoLevelsOfLibswscale) {
   constexpr std::uint32_t kW = 256, kH = 256;

@@ -1,5 +1,5 @@
-// The codec-neutral decoder: Annex-B walking, the key-picture gate, counters,
-// timing and the output-size rule, driven through a scripted codec backend.
+// The codec-neutral decoder on a scripted codec backend: Annex-B walking, the key-picture gate,
+// counters, timing and the output-size rule.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,8 +22,6 @@ namespace mirandel {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// ---- Annex-B walking ----
 
 std::vector<Bytes> split(const Bytes& stream) {
   std::vector<Bytes> out;
@@ -60,6 +58,7 @@ TEST(AnnexB, SplitsAtThreeAndFourByteStartCodes) {
   for (const Case& c : cases) EXPECT_EQ(split(c.stream), c.nals) << c.what;
 }
 
+// Guards against key pictures looked for by the wrong codec's NAL header.
 TEST(AnnexB, FindsKeyPicturesByCodec) {
   EXPECT_TRUE(holdsKeyPicture(Bytes{0, 0, 1, 0x67, 0, 0, 1, 0x65, 1}.data(), 9, kCodecH264));
   EXPECT_FALSE(holdsKeyPicture(Bytes{0, 0, 1, 0x41, 1}.data(), 5, kCodecH264));
@@ -70,28 +69,18 @@ TEST(AnnexB, FindsKeyPicturesByCodec) {
   EXPECT_FALSE(holdsKeyPicture(Bytes{0, 0, 1, 0x02, 0x01, 0xAF}.data(), 6, kCodecHevc));
 }
 
-// ---- A scripted backend ----
-
 struct Script {
   std::vector<CodecKind> opens;
   int closes = 0;
   std::vector<bool> submittedKeys;
-  bool failOpen = false;
+  bool failOpen = false, failSubmit = false, failDrain = false, deliverUnreadable = false;
   std::string openFailure;  // the reason a failing open gives
   std::function<void()> duringOpen;
-  bool failSubmit = false;
-  bool failDrain = false;
-  bool deliverUnreadable = false;
-  std::uint32_t pictureWidth = 16;
-  std::uint32_t pictureHeight = 8;
-  // Planes of one byte whatever the size: reading the picture faults under
-  // AddressSanitizer.
-  bool emptyPlanes = false;
-  // Pictures are held back until more than this many are waiting, then
-  // released in pts order, as a decoder reorders B-pictures.
+  std::uint32_t pictureWidth = 16, pictureHeight = 8;
+  bool emptyPlanes = false;  // planes of one byte: AddressSanitizer catches any read
+  // Pictures wait until more than this many are held, then leave in pts order (B-pictures).
   std::size_t holdBack = 0;
-  // Set: every picture is refused as this.
-  std::optional<PictureRefusal> refuse;
+  std::optional<PictureRefusal> refuse;  // set: every picture is refused as this
   ManualClock* clock = nullptr;
   Nanos drainTakes = 0;
 };
@@ -172,8 +161,8 @@ const Bytes kHevcIdr{0x26, 0x01, 0xAF};    // IDR_W_RADL
 const Bytes kHevcCra{0x2A, 0x01, 0xAF};    // CRA (21), also IRAP
 const Bytes kHevcTrail{0x02, 0x01, 0xD0};  // TRAIL_R
 
-// What one decode call must do. kDropped: skipped, and counted as a unit lost to damage or
-// to the wait for a key picture.
+// What one decode call must do. kDropped: skipped, and counted as lost to damage or to the
+// wait for a key picture.
 enum class Outcome { kSubmittedKey, kSubmitted, kSkipped, kDropped, kFailed };
 
 // How the demultiplexer marked a unit.
@@ -197,8 +186,7 @@ class DecoderGate : public ::testing::Test {
     script_.clock = &clock_;
   }
 
-  // Each step's unit must be submitted (as a key picture or not), skipped or failed, and
-  // counted as exactly that.
+  // Each step's unit must be submitted (key or not), skipped, dropped or failed, and counted so.
   void run(const std::vector<Step>& steps) {
     for (const Step& s : steps) {
       const DecoderInfo before = decoder_.info();
@@ -232,9 +220,8 @@ class DecoderGate : public ::testing::Test {
   DecoderCore decoder_;
 };
 
-// Guards against opening or submitting before the parameter sets are known,
-// feeding a decoder non-key pictures it cannot decode, and counting
-// picture-less units as decoded.
+// Guards against opening or submitting before the parameter sets are known, feeding a decoder
+// non-key pictures it cannot decode, and counting picture-less units as decoded.
 TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) {
   run({
       {"slice before any parameter set", units({kSlice}), Outcome::kDropped},
@@ -249,8 +236,7 @@ TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) 
   EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecH264});
 }
 
-// Guards against opening an HEVC decoder that has never seen a video
-// parameter set, and against missing IRAP types other than IDR.
+// Guards against opening HEVC without a video parameter set, and missing IRAP types but IDR.
 TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
   run({
       {"no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSkipped, kCodecHevc},
@@ -267,8 +253,7 @@ TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
   EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecHevc});
 }
 
-// Guards against a codec change in the stream being fed to the old decoder,
-// and against the old codec's parameter sets opening the new one.
+// Guards against a codec change fed to the old decoder, or opened by the old codec's sets.
 TEST_F(DecoderGate, CodecSwitchReopensAndWaitsForTheNewCodecsParameterSets) {
   run({
       {"H.264 key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
@@ -282,9 +267,9 @@ TEST_F(DecoderGate, CodecSwitchReopensAndWaitsForTheNewCodecsParameterSets) {
   EXPECT_EQ(script_.opens, (std::vector<CodecKind>{kCodecH264, kCodecHevc, kCodecH264}));
 }
 
-// Guards against failures reported as success, non-key pictures submitted to a decoder that
-// has just failed or been reset, the transport's random-access flag ignored when a stream's key
-// pictures are not IDR pictures, and a reset that keeps stale parameter sets.
+// Guards against failures reported as success, non-key pictures submitted after a failure or
+// reset, the random-access flag ignored for key pictures that are not IDR, and a reset that
+// keeps stale parameter sets.
 TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs) {
   run({{"key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey}});
   script_.failSubmit = true;
@@ -297,8 +282,7 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   run({{"drain fails", units({kSlice}), Outcome::kFailed}});
   script_.failDrain = false;
   run({{"slice after drain failure", units({kSlice}), Outcome::kDropped}});
-  // A picture the codec library hands back in a layout that cannot be read
-  // is a failure, never converted.
+  // A picture in a layout that cannot be read is a failure, never converted.
   script_.deliverUnreadable = true;
   run({{"unreadable picture", units({kIdr}), Outcome::kFailed}});
   EXPECT_EQ(frames_.size(), 2u);
@@ -316,9 +300,8 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   EXPECT_EQ(script_.opens.size(), 2u);
 }
 
-// The demultiplexer marks what the network damaged. Guards against a damaged unit reaching the
-// codec library, its parameter sets kept, and pictures after a damaged unit or a gap decoded
-// from references that were lost, which shows as smears until the next key picture.
+// Guards against a unit the demultiplexer marked damaged reaching the codec library or leaving
+// its parameter sets, and pictures after it or a gap decoded from lost references (smears).
 TEST_F(DecoderGate, DamagedUnitsAreDroppedAndAfterThemOrAGapOnlyAKeyPictureIsSubmitted) {
   const CodecKind h264 = kCodecH264;
   run({
@@ -341,10 +324,8 @@ TEST_F(DecoderGate, DamagedUnitsAreDroppedAndAfterThemOrAGapOnlyAKeyPictureIsSub
   EXPECT_EQ(script_.opens.size(), 1u);
 }
 
-// A decoder that reorders B-pictures releases a picture during the decode
-// call of a later unit. Guards against delivering it with that unit's pts
-// and completedAt, which puts pictures out of order on the time line and
-// makes the transport time under-report by the reorder delay; and against a
+// A reordering decoder releases a picture while decoding a later unit. Guards against it carrying
+// that unit's pts and completedAt (out of order, transport time under-reported), and against a
 // decode time measured without the drain.
 TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
   script_.holdBack = 2;
@@ -368,16 +349,13 @@ TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
     EXPECT_EQ(frames_[n].pts, displayOrder[n]) << n;
     EXPECT_EQ(frames_[n].receivedAt, completedAt[displayOrder[n]]) << n;
   }
-  // The first picture came out, drained, with the third unit, 99 ms after
-  // its own unit had arrived: that is its transport time.
+  // The first picture came out with the third unit, 99 ms after its own: its transport time.
   EXPECT_EQ(frames_[0].decodedAt - frames_[0].receivedAt, 3 * 33 * kMillisecond);
 }
 
-// Guards against a stream whose pictures cannot be shown failing silently
-// (no pictures, and the Picture line stays "connected"), against a reason
-// that outlives the refused stream, and against the decoder touching the
-// pixels of a picture too large to take (the planes here are one byte:
-// AddressSanitizer catches any read).
+// Guards against pictures that cannot be shown failing silently (the Picture line stays
+// "connected"), a reason outliving the refused stream, and the pixels of a picture too large
+// to take being read.
 TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
   struct Case {
     const char* what;
@@ -419,10 +397,9 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
   EXPECT_EQ(decoder_.info().refusal, "");
 }
 
-// A stream whose decoder does not open (Windows without its HEVC extension)
-// shows nothing. Guards against that failing silently, the Picture line left
-// on the connection's text; against the reason blinking out while each key
-// picture tries again; and against a reason outliving a decoder that opens.
+// Guards against a decoder that does not open (Windows without its HEVC extension) failing
+// silently, its reason blinking out while each key picture retries, or outliving a decoder that
+// opens.
 TEST_F(DecoderGate, AnOpenFailureIsNamedUntilADecoderOpens) {
   script_.failOpen = true;
   script_.openFailure = "no HEVC decoder";
@@ -439,9 +416,8 @@ TEST_F(DecoderGate, AnOpenFailureIsNamedUntilADecoderOpens) {
   EXPECT_EQ(decoder_.info().refusal, "");
 }
 
-// The host thread reads the counters while the receive thread decodes.
-// Guards against counters written outside the information mutex (run under
-// ThreadSanitizer) and against torn or lost counts.
+// Guards against counters the host reads while the receive thread decodes written outside the
+// information mutex (ThreadSanitizer), torn or lost.
 TEST_F(DecoderGate, InfoIsConsistentWhileAnotherThreadDecodes) {
   constexpr int kUnits = 400;
   std::atomic<bool> done{false};
@@ -467,11 +443,8 @@ TEST_F(DecoderGate, InfoIsConsistentWhileAnotherThreadDecodes) {
   EXPECT_EQ(info.skipped, kUnits / 2u);
 }
 
-// ---- Picture size ----
-
-// At 16384 x 16384 a picture is 1 GiB of BGRA, held three times in the
-// host's process. Guards against a limit on the sides only, and against
-// 32-bit overflow of the area.
+// At 16384 x 16384 a picture is 1 GiB of BGRA, held three times. Guards against a limit on the
+// sides only, and against 32-bit overflow of the area.
 TEST(PictureSizeLimit, RefusesPicturesOverTheArea) {
   struct Case {
     std::uint32_t w, h;
@@ -487,10 +460,7 @@ TEST(PictureSizeLimit, RefusesPicturesOverTheArea) {
   }
 }
 
-// ---- Output size ----
-
-// Guards against truncating instead of rounding, odd output sides, and
-// limiting the wrong side of portrait pictures.
+// Guards against truncating instead of rounding, odd sides, and the wrong side of portraits.
 TEST(OutputSizeRule, LimitsTheLargerSideRoundedToEven) {
   struct Case {
     std::uint32_t w, h, max;
@@ -507,8 +477,7 @@ TEST(OutputSizeRule, LimitsTheLargerSideRoundedToEven) {
   }
 }
 
-// Guards against the limit being applied to the frame but not the reported
-// size, or not at all.
+// Guards against the limit applied to the frame but not the reported size, or not at all.
 TEST_F(DecoderGate, MaxDimensionScalesDeliveredPictures) {
   script_.pictureWidth = 1920;
   script_.pictureHeight = 1080;

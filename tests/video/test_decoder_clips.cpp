@@ -31,8 +31,7 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
   std::filesystem::create_directories(dir);
   const std::string path = dir + "/" + name;
   if (std::filesystem::exists(path)) return path;
-  // Several test processes may want the same clip at once: each writes its
-  // own file and renames it into place.
+  // Test processes may want the same clip at once: each writes its own file and renames it.
   const std::string partial = path + ".part" + std::to_string(getpid());
   if (recipe.gstreamer) {
     const std::string pipeline =
@@ -54,8 +53,7 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
   command +=
       " -frames:v " + std::to_string(recipe.frames) + " -pix_fmt " + recipe.pixFmt + " -g 30";
   if (recipe.fullRange) command += " -color_range pc";
-  // Each code given is flagged: to libavcodec for the container and libx264, and in x265's
-  // own parameters, which is where libx265 takes them from.
+  // Each code given goes to libavcodec (container, libx264) and into x265's own parameters.
   std::string x265Colors;
   const auto flag = [&](std::uint8_t code, const char* option, const char* x265) {
     if (code == 2) return;
@@ -69,7 +67,7 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
   command += hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames +
                         ":log-level=error" + x265Colors
                   : " -c:v libx264 -preset veryfast -bf " + bFrames;
-  // One encoder thread keeps the memory of a huge flat picture down; it only has to be refused.
+  // One encoder thread keeps the memory of a huge flat picture down.
   if (recipe.flat) command += " -threads 1 -preset ultrafast";
   command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
              : hevc ? " -f hevc"

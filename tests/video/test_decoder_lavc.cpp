@@ -1,10 +1,6 @@
-// The Linux decoder on real streams: FFmpeg-encoded clips, as senders set
-// differently from the phone would send them, decoded through makeDecoder and
-// held against FFmpeg's own decode; and colour as senders describe it, streams
-// flagged BT.601, BT.709, BT.2020 SDR and BT.2020 HLG, made by FFmpeg and by
-// GStreamer, held against FFmpeg's own conversion of the same stream:
-// libswscale for the matrices alone, zscale (libzimg) for BT.2020 primaries and
-// HLG.
+// The Linux decoder on clips FFmpeg and GStreamer made, as senders other than the phone send
+// them, held against FFmpeg's own decode, and for colour against its own conversion (libswscale
+// for the matrices, zscale for BT.2020 primaries and HLG).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,28 +17,13 @@
 #include "video/PictureGeometry.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
+#include "video/test_decoded_pictures.h"
 #include "video/test_decoder_clips.h"
 
 namespace mirandel {
 namespace {
 
-struct Decoded {
-  std::uint32_t width = 0, height = 0;
-  std::int64_t pts = -1;
-  Nanos receivedAt = 0;
-  std::vector<std::uint8_t> bgra;
-};
-
 std::string clipDir() { return test::binaryPath("tests/video/decoder-clips"); }
-
-// A delivered picture's pixels, rows packed.
-std::vector<std::uint8_t> bgraOf(const Frame& f) {
-  std::vector<std::uint8_t> out;
-  for (std::uint32_t r = 0; r < f.height; ++r) {
-    out.insert(out.end(), f.data + r * f.stride, f.data + r * f.stride + std::size_t{f.width} * 4);
-  }
-  return out;
-}
 
 // FFmpeg's decode of the clip as raw frames in the given pixel format, one per picture.
 std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
@@ -51,56 +32,21 @@ std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
                              " -f rawvideo -");
 }
 
-// The clip's units as the pipeline would see them: a transport stream cut by
-// our demultiplexer (stamped by a clock that moves 1 ms per message), a raw
-// stream by libavformat (pts and completedAt counted up from `first`).
+// The clip's units: a transport stream cut by our demultiplexer, a raw stream by libavformat
+// (pts and completedAt counted up from `first`).
 std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::string& path,
                                 std::size_t first) {
-  if (!recipe.bFramesWithAudio) {
-    std::vector<AccessUnit> units = test::readAccessUnits(path);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      units[i].pts = static_cast<std::int64_t>(first + i) * 3000;
-      units[i].completedAt = static_cast<Nanos>(first + i + 1) * kMillisecond;
-    }
-    return units;
-  }
-  std::vector<AccessUnit> units;
-  ManualClock clock;
-  TsDemuxer demuxer([&](AccessUnit& u) { units.push_back(std::move(u)); }, clock.fn());
-  const std::vector<std::uint8_t> ts = test::readFile(path);
-  for (std::size_t i = 0; i < ts.size(); i += 7 * 188) {
-    clock.advance(kMillisecond);
-    demuxer.feed(ts.data() + i, std::min<std::size_t>(7 * 188, ts.size() - i));
+  if (recipe.bFramesWithAudio) return unitsOfRecording(test::readFile(path), nullptr);
+  std::vector<AccessUnit> units = test::readAccessUnits(path);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i].pts = static_cast<std::int64_t>(first + i) * 3000;
+    units[i].completedAt = static_cast<Nanos>(first + i + 1) * kMillisecond;
   }
   return units;
 }
 
-std::size_t sampleBytes(const test::ClipRecipe& recipe) {
-  return recipe.pixFmt == "yuv420p10le" ? 2 : 1;
-}
-
-std::size_t rawFrameBytes(const test::ClipRecipe& recipe) {
-  const std::size_t w = recipe.width, h = recipe.height;
-  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * sampleBytes(recipe);
-}
-
-// A view of frame n of FFmpeg's raw decode in the clip's format.
-YuvPicture rawPicture(const std::string& raw, const test::ClipRecipe& recipe, std::size_t n) {
-  const std::size_t w = recipe.width, h = recipe.height, sample = sampleBytes(recipe);
-  const std::size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
-  YuvPicture p;
-  p.layout = ChromaLayout::kPlanar;
-  p.bitDepth = sample == 2 ? 10 : 8;
-  setColorSpace(p, test::colorSpaceOf(recipe));
-  p.width = recipe.width;
-  p.height = recipe.height;
-  p.y = reinterpret_cast<const std::uint8_t*>(raw.data()) + n * rawFrameBytes(recipe);
-  p.yStride = w * sample;
-  p.u = p.y + w * h * sample;
-  p.uStride = cw * sample;
-  p.v = p.u + cw * ch * sample;
-  p.vStride = cw * sample;
-  return p;
+std::uint8_t bitDepthOf(const test::ClipRecipe& recipe) {
+  return recipe.pixFmt == "yuv420p10le" ? 10 : 8;
 }
 
 // A stream as one sender delivers it: the clips' units one after another.
@@ -114,10 +60,9 @@ class RealStream : public ::testing::TestWithParam<StreamCase> {};
 const test::ClipRecipe kH264{kCodecH264, 200, 120, 6};
 const test::ClipRecipe kFullHdCropped{kCodecH264, 1918, 1078, 3};
 
-// Sizes that are not whole macroblocks / coding blocks, so the decoder's
-// cropping is exercised, and odd chroma edges with it.
+// Sizes that are not whole coding blocks, so that cropping and odd chroma edges are exercised.
+// A plain H.264 stream is the first part of the size change.
 const StreamCase kStreams[] = {
-    {"H264", {kH264}},
     {"Hevc", {{kCodecHevc, 198, 118, 6}}},
     {"HevcMain10", {{kCodecHevc, 198, 118, 6, "yuv420p10le"}}},
     {"H264High10", {{kCodecH264, 200, 120, 4, "yuv420p10le"}}},
@@ -134,13 +79,10 @@ const StreamCase kStreams[] = {
 INSTANTIATE_TEST_SUITE_P(Senders, RealStream, ::testing::ValuesIn(kStreams),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Guards against a wrong picture from the decoder path as a whole: misread
-// strides or crops (1918x1078 is cropped from 1920x1088), 10-bit streams
-// giving no pictures, full-range streams converted by the limited-range rule
-// (crushed blacks, clipped whites), lost or repeated pictures, a size change
-// inside the stream, a picture held back when the stream has no B-pictures,
-// and B-pictures delivered out of display order or with the stamps of the
-// unit that released them (which makes the transport time under-report).
+// Guards against misread strides or crops, 10-bit streams giving no pictures, full range
+// converted as limited, lost or repeated pictures, a size change inside the stream, a picture
+// held back without B-pictures, and B-pictures out of display order or with the stamps of the
+// unit that released them.
 TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   const std::vector<test::ClipRecipe>& parts = GetParam().parts;
   std::vector<std::string> paths;
@@ -157,10 +99,8 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   std::map<std::int64_t, Nanos> completedAt;
   for (const AccessUnit& u : units) completedAt[u.pts] = u.completedAt;
 
-  std::vector<Decoded> pictures;
-  auto decoder = makeDecoder([&](const Frame& f) {
-    pictures.push_back({f.width, f.height, f.pts, f.receivedAt, bgraOf(f)});
-  });
+  std::vector<test::Delivered> pictures;
+  auto decoder = makeDecoder([&](const Frame& f) { pictures.push_back(test::delivered(f)); });
   const bool reordered = parts.front().bFramesWithAudio;
   for (std::size_t i = 0; i < units.size(); ++i) {
     const std::size_t before = pictures.size();
@@ -177,27 +117,23 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   // With B-pictures the last few stay in the decoder: nothing flushes it.
   ASSERT_GE(pictures.size() + (reordered ? 4 : 0), units.size());
 
-  // Display order: the n-th picture is the unit with the n-th smallest pts,
-  // and it carries that unit's completedAt.
-  std::vector<std::int64_t> displayOrder;
-  for (const auto& [pts, at] : completedAt) displayOrder.push_back(pts);
-  for (std::size_t n = 0; n < pictures.size(); ++n) {
-    ASSERT_EQ(pictures[n].pts, displayOrder[n]) << "picture " << n;
-    EXPECT_EQ(pictures[n].receivedAt, completedAt[pictures[n].pts]) << "picture " << n;
-  }
+  test::expectDisplayOrder(pictures, completedAt);
 
-  // Exact: FFmpeg's decoded planes, in the format the stream was coded in, through our
-  // conversion (which test_convert holds to libswscale's).
+  // Exact: FFmpeg's decoded planes through our conversion (held to libswscale's elsewhere).
   std::size_t n = 0;
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
     const test::ClipRecipe& recipe = parts[part];
     const auto raw = ffmpegDecode(paths[part], recipe.pixFmt);
-    ASSERT_GE(raw.size(), rawFrameBytes(recipe) * unitsPerPart[part]);
+    const std::uint8_t depth = bitDepthOf(recipe);
+    ASSERT_GE(raw.size(),
+              test::rawFrameBytes(recipe.width, recipe.height, depth) * unitsPerPart[part]);
     for (std::size_t k = 0; k < unitsPerPart[part] && n < pictures.size(); ++k, ++n) {
       ASSERT_EQ(pictures[n].width, recipe.width) << "picture " << n;
       ASSERT_EQ(pictures[n].height, recipe.height) << "picture " << n;
       std::vector<std::uint8_t> want(std::size_t{recipe.width} * recipe.height * 4);
-      convertToBgra(rawPicture(raw, recipe, k), want.data(), std::size_t{recipe.width} * 4);
+      convertToBgra(test::rawFrame(reinterpret_cast<const std::uint8_t*>(raw.data()), recipe.width,
+                                   recipe.height, depth, test::colorSpaceOf(recipe), k),
+                    want.data(), std::size_t{recipe.width} * 4);
       ASSERT_EQ(pictures[n].bgra, want) << "picture " << n << " differs from FFmpeg's decode";
     }
   }
@@ -219,8 +155,7 @@ const RefusedCase kRefusedStreams[] = {
     {"H264444", {kCodecH264, 64, 48, 2, "yuv444p"}, "unsupported picture format: 4:4:4"},
     {"H264422", {kCodecH264, 64, 48, 2, "yuv422p"}, "unsupported picture format: 4:2:2"},
     {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, "unsupported picture format: 12-bit"},
-    // libavcodec hands out monochrome H.264 as 4:2:0 with neutral chroma,
-    // which is shown; monochrome HEVC stays grey-only.
+    // Monochrome H.264 comes out as 4:2:0 with neutral chroma, and is shown; HEVC does not.
     {"HevcMonochrome", {kCodecHevc, 64, 48, 2, "gray"}, "unsupported picture format: monochrome"},
     {"H264OverTheArea", kOverTheArea, "picture too large: 8256x8192"},
 };
@@ -236,13 +171,9 @@ struct RecordingSink final : PictureSink {
   void refused(const PictureRefusal& r) override { refusals.push_back(r); }
 };
 
-// Guards against streams the conversion cannot read failing silently (the
-// Picture line stayed "connected" with no reason), against misreading them
-// as 8-bit 4:2:0, and against accepting pictures whose BGRA would take
-// hundreds of megabytes, held three times, in the host's process: the codec
-// library's own pixel limit must refuse those before decoding, or the
-// oversized picture (and its reference pictures) would be allocated before
-// the core could refuse it.
+// Guards against streams the conversion cannot read failing silently or read as 8-bit 4:2:0,
+// and against pictures of hundreds of megabytes allocated before anything refuses them: the
+// codec library's own pixel limit must refuse them before decoding.
 TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   const RefusedCase& c = GetParam();
   const std::string path = test::makeClip(c.recipe, clipDir());
@@ -251,8 +182,7 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   ASSERT_FALSE(units.empty());
   int frames = 0;
   auto decoder = makeDecoder([&](const Frame&) { ++frames; });
-  // The decoder may hold the first picture back; it is refused when it
-  // comes out.
+  // A picture held back is refused when it comes out.
   for (AccessUnit& unit : units) decoder->decode(unit, c.recipe.codec);
   EXPECT_EQ(frames, 0);
   const DecoderInfo info = decoder->info();
@@ -284,8 +214,8 @@ struct ColourCase {
   "scale=in_color_matrix=" matrix                             \
   ":in_range=tv:flags=neighbor+accurate_rnd+full_chroma_int," \
   "format=rgb24"
-// zscale to BT.709 SDR with reference white at 203 cd/m2, into planar RGB itself: left to pick
-// its output format, it hands libswscale a YUV picture that then goes through BT.601.
+// zscale to BT.709 SDR, white at 203 cd/m2, into planar RGB itself (left to choose, it hands
+// libswscale a YUV picture that then goes through BT.601).
 #define MIRANDEL_ZSCALE(transfer)              \
   "zscale=min=2020_ncl:pin=2020:tin=" transfer \
   ":rin=tv:m=bt709:p=bt709:t=bt709:r=pc:"      \
@@ -329,19 +259,17 @@ class ColourStream : public ::testing::TestWithParam<ColourCase> {};
 INSTANTIATE_TEST_SUITE_P(Senders, ColourStream, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Guards against a stream's colour description ignored or misread: BT.601 senders (GStreamer
-// flags every SD stream so) drawn by BT.709 with skin tones gone green, an unflagged SD stream
-// not taken as BT.601, BT.2020 primaries shown unconverted (washed out), HLG shown as if SDR
-// (dark and flat), and the linear-light path straying from zscale. Compared where FFmpeg's
-// picture is flat over 5 x 5 pixels, so that chroma upsampling at the bars' edges, where the
-// two conversions differ by design, is left out.
+// Guards against a colour description ignored or misread: BT.601 senders (GStreamer flags
+// every SD stream so) drawn as BT.709, an unflagged SD stream not taken as BT.601, BT.2020
+// primaries unconverted, HLG shown as SDR, and linear light straying from zscale. Compared where
+// FFmpeg's picture is flat over 5 x 5 pixels: chroma upsampling at the edges differs by design.
 TEST_P(ColourStream, FlatAreasMatchFfmpegsConversion) {
   const ColourCase& c = GetParam();
   const std::string path = test::makeClip(c.recipe, clipDir());
   ASSERT_FALSE(path.empty()) << "could not encode the clip";
   std::vector<std::uint8_t> ours;
   auto decoder = makeDecoder([&](const Frame& f) {
-    if (ours.empty()) ours = bgraOf(f);
+    if (ours.empty()) ours = test::bgraOf(f);
   });
   for (AccessUnit& unit : test::readAccessUnits(path)) decoder->decode(unit, c.recipe.codec);
   const std::size_t w = c.recipe.width, h = c.recipe.height;

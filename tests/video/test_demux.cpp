@@ -1,5 +1,4 @@
-// Crafted packets for the demultiplexer: assembly of units, re-synchronisation, tables and
-// every kind of damage.
+// Crafted packets for the demultiplexer: units, re-synchronisation, tables and damage.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +20,11 @@ using test::TsWriter;
 constexpr int kVideoPid = TsWriter::kVideoPid;
 constexpr int kPmtPid = TsWriter::kPmtPid;
 
+// How a unit is marked: {corrupt, discontinuity}.
+using Marks = std::pair<bool, bool>;
+constexpr Marks kWhole{false, false}, kDamaged{true, true}, kAfterGap{false, true};
+Marks marks(const AccessUnit& u) { return {u.corrupt, u.discontinuity}; }
+
 struct Collector {
   std::vector<AccessUnit> units;
   ManualClock clock;
@@ -35,11 +39,9 @@ Bytes packets(const Bytes& stream, std::size_t first, std::size_t count) {
                stream.begin() + static_cast<std::ptrdiff_t>((first + count) * 188));
 }
 
-// The emitted unit must carry exactly the picture's bytes and the header's fields, and the
-// consumer must get it before feed returns, stamped with the clock given at construction. PES
-// packets without a PTS belong to the open unit and are dropped before the first; bytes past a
-// PES's announced length must not leak into the unit; a null packet that is not a marker must
-// not cut the unit, and a second marker finds no unit open and must not emit an empty one.
+// Guards against a unit emitted late, unstamped or with the wrong bytes: PES packets without a
+// PTS dropped before the first unit yet joined to an open one, bytes past a PES's length leaking
+// in, a plain null packet cutting the unit, and a second marker emitting an empty one.
 TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   Collector c;
   c.clock.set(123 * kMillisecond);
@@ -63,8 +65,7 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   EXPECT_EQ(u.bytes, joined);
   EXPECT_EQ(u.pts, 90000);
   EXPECT_TRUE(u.randomAccess);
-  EXPECT_FALSE(u.corrupt);
-  EXPECT_FALSE(u.discontinuity);
+  EXPECT_EQ(marks(u), kWhole);
   EXPECT_EQ(u.completedAt, 123 * kMillisecond);
   EXPECT_EQ(c.demuxer.codec(), kCodecH264);
   const DemuxCounters& n = c.demuxer.counters();
@@ -76,8 +77,7 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   EXPECT_EQ(n.continuityErrors, 0u);
 }
 
-// PTS bits are spread over five bytes with marker bits between them; a wrong shift shows up
-// only for large values, so check the extremes from exact header bytes.
+// Guards against a wrong shift among the PTS's five bytes, which shows only for large values.
 TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
   const std::pair<Bytes, std::int64_t> cases[] = {
       {{0x21, 0x00, 0x05, 0xBF, 0x21}, 90000},
@@ -104,10 +104,7 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
   }
 }
 
-// ---- Message framing and re-synchronisation ----
-
-// A 1316-byte message whose fourth packet lost its sync byte: the first three are parsed in
-// place, the rest re-synchronises through the carry and the packets after it still count.
+// Guards against a lost sync byte inside a message costing the packets after it.
 TEST(TsDemuxerFraming, MessageWithABrokenFourthPacketResynchronisesOnTheFifth) {
   TsWriter w;
   w.tables();
@@ -115,22 +112,18 @@ TEST(TsDemuxerFraming, MessageWithABrokenFourthPacketResynchronisesOnTheFifth) {
   ASSERT_EQ(w.out.size(), 9u * 188);
   Collector c;
   c.feed(packets(w.out, 0, 2));
-  Bytes message = packets(w.out, 2, 7);
-  ASSERT_EQ(message.size(), 1316u);
+  Bytes message = packets(w.out, 2, 7);  // 1316 bytes
   message[3 * 188] = 0x00;
   c.feed(message);
   EXPECT_EQ(c.demuxer.counters().packets, 2u + 6u);
   EXPECT_EQ(c.demuxer.counters().syncLosses, 1u);
   c.feed(markerPacket());
   ASSERT_EQ(c.units.size(), 1u);
-  // The lost packet shows as a continuity jump.
-  EXPECT_TRUE(c.units[0].corrupt);
-  EXPECT_TRUE(c.units[0].discontinuity);
+  EXPECT_EQ(marks(c.units[0]), kDamaged);  // the lost packet shows as a continuity jump
   EXPECT_EQ(c.units[0].bytes.size(), 184u * 6 - 184u);
 }
 
-// Garbage before and between packets (as after a partial SRT message) costs one sync loss
-// each time and nothing else.
+// Guards against garbage between packets (a partial SRT message) costing more than a sync loss.
 TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
   TsWriter w;
   w.tables();
@@ -150,12 +143,10 @@ TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
   ASSERT_EQ(c.units.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(c.units[i].bytes, pictures[i]) << i;
-    EXPECT_FALSE(c.units[i].corrupt || c.units[i].discontinuity) << i;
+    EXPECT_EQ(marks(c.units[i]), kWhole) << i;
   }
   EXPECT_EQ(c.demuxer.counters().syncLosses, 2u);
 }
-
-// ---- Damage ----
 
 std::uint8_t* packetAt(Bytes& s, std::size_t index) { return s.data() + index * 188; }
 
@@ -178,9 +169,8 @@ void jumpCounters(Bytes& s, std::size_t index) {
   }
 }
 
-// Each damage case hits the middle packet of a three-packet picture followed by a clean one;
-// the damaged picture's unit carries the flags, the counters record the cause, and the next
-// picture must come through clean.
+// Guards against damage to the middle packet of a picture unmarked, miscounted or spilling
+// into the clean picture after it.
 TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
   struct Case {
     const char* name;
@@ -211,20 +201,17 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
     Collector c;
     c.feed(w.out);
     ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_EQ(c.units[0].corrupt, k.flagged);
-    EXPECT_EQ(c.units[0].discontinuity, k.flagged);
+    EXPECT_EQ(marks(c.units[0]), k.flagged ? kDamaged : kWhole);
     EXPECT_EQ(c.units[0].bytes.size(), a.size() - k.lostBytes);
     EXPECT_EQ(c.demuxer.counters().continuityErrors, k.continuityErrors);
-    EXPECT_FALSE(c.units[1].corrupt);
-    EXPECT_FALSE(c.units[1].discontinuity);
+    EXPECT_EQ(marks(c.units[1]), kWhole);
     EXPECT_EQ(c.units[1].bytes, b);
   }
 }
 
-// A whole picture lost between two others (SRT drops pictures that come too late) is no damage
-// to the picture after it: the counter jump shows on that picture's first packet, yet its
-// unit must come out whole and only discontinuous, so a key picture there resumes decoding at
-// once. Marked corrupt, it was dropped and the picture stayed frozen for another key interval.
+// A whole picture lost (SRT drops late ones) shows as a counter jump on the next picture's
+// first packet. Guards against that picture marked corrupt: a key picture there was dropped and
+// the picture stayed frozen for another key interval.
 TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) {
   TsWriter w;
   w.tables();
@@ -237,16 +224,13 @@ TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) 
   c.feed(w.out);
   ASSERT_EQ(c.units.size(), 2u);
   EXPECT_EQ(c.units[1].pts, 6000);
-  EXPECT_FALSE(c.units[1].corrupt);
-  EXPECT_TRUE(c.units[1].discontinuity);
+  EXPECT_EQ(marks(c.units[1]), kAfterGap);
   EXPECT_TRUE(c.units[1].randomAccess);
   EXPECT_EQ(c.units[1].bytes, pictureBytes(400, 3));
 }
 
-// The 4-bit continuity counter cannot see a loss of 16 packets, and takes the packet after a
-// loss of 15 for a repeat and drops it. The transport knows better (SRT numbers its packets):
-// told of the loss between two feeds, the demultiplexer marks the picture corrupt, keeps the
-// packet after the gap, and lets the next picture through clean.
+// The 4-bit counter misses a loss of 16 packets and takes the one after a loss of 15 for a
+// repeat. Guards against a loss the transport reports being ignored, or its next packet dropped.
 TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
   for (const std::size_t lost : {16u, 15u}) {
     SCOPED_TRACE(lost);
@@ -262,18 +246,15 @@ TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
     c.feed(Bytes(w.out.begin() + static_cast<std::ptrdiff_t>((firstVideo + 4 + lost) * 188),
                  w.out.end()));
     ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_TRUE(c.units[0].corrupt);
-    EXPECT_TRUE(c.units[0].discontinuity);
+    EXPECT_EQ(marks(c.units[0]), kDamaged);
     EXPECT_EQ(c.units[0].bytes.size(), a.size() - lost * 184);
-    EXPECT_FALSE(c.units[1].corrupt);
-    EXPECT_FALSE(c.units[1].discontinuity);
+    EXPECT_EQ(marks(c.units[1]), kWhole);
     EXPECT_EQ(c.units[1].bytes, b);
   }
 }
 
-// A PES start without a valid header drops its payload and flags what comes next as
-// discontinuous, so the consumer waits for a key picture instead of decoding a picture that
-// follows a lost one; the picture itself arrived whole.
+// Guards against a PES start without a valid header kept, or the picture after it unflagged, so
+// that it is decoded without the lost one's reference.
 TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
   const Bytes badStarts[] = {
       {0x00, 0x00, 0x02, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05},  // wrong start code
@@ -293,17 +274,14 @@ TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
     c.feed(w.out);
     ASSERT_EQ(c.units.size(), 2u);
     EXPECT_FALSE(c.units[0].corrupt);
-    EXPECT_FALSE(c.units[1].corrupt);
-    EXPECT_TRUE(c.units[1].discontinuity);
+    EXPECT_EQ(marks(c.units[1]), kAfterGap);
     EXPECT_EQ(c.units[1].pts, 6000);
     EXPECT_EQ(c.units[1].bytes, pictureBytes(100, 3));
   }
 }
 
-// A PES that never ends (no length, no next start, no marker) must not grow without bound: past
-// the cap it is dropped, the gap is flagged, and the next PES start recovers. The same cap holds
-// for a unit fed by endless PES packets without a PTS, each small enough on its own: the unit is
-// marked corrupt instead of growing.
+// Guards against a PES that never ends, or a unit fed endless PES packets without a PTS, growing
+// without bound instead of being dropped or marked corrupt, and against no recovery after it.
 TEST(TsDemuxerDamage, PesAndUnitsPastTheCapAreDroppedOrMarkedCorruptAndRecoveredFrom) {
   std::vector<AccessUnit> units;
   TsDemuxer d([&](AccessUnit& u) { units.push_back(std::move(u)); }, ManualClock().fn(),
@@ -324,16 +302,12 @@ TEST(TsDemuxerDamage, PesAndUnitsPastTheCapAreDroppedOrMarkedCorruptAndRecovered
   EXPECT_TRUE(units[1].discontinuity);
   EXPECT_EQ(units[1].bytes, pictureBytes(1000, 3));
   EXPECT_EQ(units[2].pts, 9000);
-  EXPECT_TRUE(units[2].corrupt);
-  EXPECT_TRUE(units[2].discontinuity);
+  EXPECT_EQ(marks(units[2]), kDamaged);
   EXPECT_LE(units[2].bytes.size(), 4096u);
 }
 
-// ---- Tables ----
-
-// Malformed tables must be ignored without reading past the packet: nothing is found, so the
-// picture that follows is not emitted. Program 0 names the network PID, not a PMT; descriptors
-// and other streams before the video entry must be stepped over correctly.
+// Guards against malformed tables read past the packet or believed, program 0 (the network PID)
+// taken for a PMT, and descriptors or other streams before the video entry misstepped.
 TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEntries) {
   struct Case {
     const char* name;
@@ -382,8 +356,8 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
   }
 }
 
-// A codec switch on the same PID abandons the unit in progress: its bytes belong to the old
-// codec and must not reach the new decoder. Repeating the same PMT changes nothing.
+// Guards against the old codec's unit in progress reaching the new decoder after a codec
+// switch, and against a repeated PMT abandoning anything.
 TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
   Collector c;
   TsWriter w;
@@ -404,12 +378,11 @@ TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
   // The marker found no unit: 3000 and 6000 were abandoned with the old codec.
   ASSERT_EQ(c.units.size(), 2u);
   EXPECT_EQ(c.units[1].pts, 9000);
-  EXPECT_FALSE(c.units[1].corrupt);
-  EXPECT_FALSE(c.units[1].discontinuity);
+  EXPECT_EQ(marks(c.units[1]), kWhole);
 }
 
-// After a reconnect nothing may be emitted until PAT and PMT are seen again, and a partial
-// unit or carry from the old connection must not leak into the new one.
+// Guards against a reset that keeps the tables, or lets a partial unit or carry leak into the
+// new connection.
 TEST(TsDemuxerTables, ResetForgetsTablesCarryAndPartialUnitsButKeepsCounters) {
   Collector c;
   TsWriter w;

@@ -34,11 +34,9 @@ std::vector<ProbedPacket> readProbe(const std::string& path) {
   return packets;
 }
 
-// Our units must match FFmpeg's own reading of its muxer's output, H.264 and HEVC, with and
-// without PES lengths: same count, PTS, sizes and key flags, whatever the message size the bytes
-// arrive in. Without a marker the last picture waits for a successor (with PES lengths) or the
-// last two do (without: the last PES ends only when another begins); a marker after the last
-// packet flushes them.
+// Guards against units that differ from FFmpeg's reading of its own muxer's output (count, PTS,
+// size, key flag) at some message size, and against the last ones not waiting for a successor
+// (two without PES lengths) or not flushed by a marker.
 TEST(TsDemuxerOnFfmpegStreams, UnitsMatchFfprobePacketForPacketAtAnyMessageSize) {
   struct Fixture {
     const char* name;

@@ -1,6 +1,5 @@
 #pragma once
-// Builds transport-stream packets byte by byte for the demultiplexer tests, independently of
-// the emulator's muxer, so both can be checked against each other.
+// Transport-stream packets built byte by byte, apart from the emulator's muxer.
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -13,6 +12,9 @@ namespace mirandel::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The low byte of a value.
+constexpr std::uint8_t byte(std::uint64_t v) { return static_cast<std::uint8_t>(v); }
+
 struct PacketOptions {
   bool unitStart = false;
   bool randomAccess = false;  // puts an adaptation field with the indicator in
@@ -22,31 +24,29 @@ struct PacketOptions {
 inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {}) {
   Bytes p(188, 0xFF);
   p[0] = 0x47;
-  p[1] = static_cast<std::uint8_t>((o.unitStart ? 0x40 : 0) | (pid >> 8 & 0x1F));
-  p[2] = static_cast<std::uint8_t>(pid & 0xFF);
+  p[1] = byte((o.unitStart ? 0x40 : 0) | (pid >> 8 & 0x1F));
+  p[2] = byte(pid & 0xFF);
   const bool needField = o.randomAccess || payload.size() < 184;
   std::size_t offset = 4;
   if (needField) {
     const std::size_t fieldTotal = 184 - payload.size();  // length byte included
-    p[4] = static_cast<std::uint8_t>(fieldTotal - 1);
+    p[4] = byte(fieldTotal - 1);
     if (fieldTotal >= 2) p[5] = o.randomAccess ? 0x40 : 0x00;
     offset += fieldTotal;
   }
-  p[3] = static_cast<std::uint8_t>((needField ? 0x30 : 0x10) | (cc & 0x0F));
+  p[3] = byte((needField ? 0x30 : 0x10) | (cc & 0x0F));
   if (!payload.empty()) std::memcpy(p.data() + offset, payload.data(), 188 - offset);
   return p;
 }
 
-// Section bytes with a pointer field in front; the CRC is not checked by the reader, so a
-// fixed filler stands in for it.
+// Section bytes after a pointer field; a filler stands in for the CRC, which is not checked.
 inline Bytes patPayload(std::initializer_list<std::pair<int, int>> programs) {
   Bytes s = {0x00, 0x00, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00};
   for (auto [number, pid] : programs) {
-    s.insert(s.end(), {static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number),
-                       static_cast<std::uint8_t>(0xE0 | pid >> 8), static_cast<std::uint8_t>(pid)});
+    s.insert(s.end(), {byte(number >> 8), byte(number), byte(0xE0 | pid >> 8), byte(pid)});
   }
   s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-  s[3] = static_cast<std::uint8_t>(s.size() - 4);  // section_length after its own field
+  s[3] = byte(s.size() - 4);  // section_length after its own field
   return s;
 }
 
@@ -58,34 +58,30 @@ struct EsEntry {
 
 inline Bytes pmtPayload(std::initializer_list<EsEntry> streams, const Bytes& programInfo = {}) {
   Bytes s = {0x00, 0x02, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00};
-  s.push_back(static_cast<std::uint8_t>(0xF0 | programInfo.size() >> 8));
-  s.push_back(static_cast<std::uint8_t>(programInfo.size()));
+  s.push_back(byte(0xF0 | programInfo.size() >> 8));
+  s.push_back(byte(programInfo.size()));
   s.insert(s.end(), programInfo.begin(), programInfo.end());
   for (const auto& e : streams) {
-    s.insert(s.end(),
-             {static_cast<std::uint8_t>(e.streamType), static_cast<std::uint8_t>(0xE0 | e.pid >> 8),
-              static_cast<std::uint8_t>(e.pid),
-              static_cast<std::uint8_t>(0xF0 | e.descriptors.size() >> 8),
-              static_cast<std::uint8_t>(e.descriptors.size())});
+    s.insert(s.end(), {byte(e.streamType), byte(0xE0 | e.pid >> 8), byte(e.pid),
+                       byte(0xF0 | e.descriptors.size() >> 8), byte(e.descriptors.size())});
     s.insert(s.end(), e.descriptors.begin(), e.descriptors.end());
   }
   s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-  s[3] = static_cast<std::uint8_t>(s.size() - 4);
+  s[3] = byte(s.size() - 4);
   return s;
 }
 
 // PES header (stream_id 0xE0) with an optional PTS; `packetLength` is PES_packet_length.
 inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength = 0) {
   Bytes h = {0x00, 0x00, 0x01, 0xE0, 0, 0, 0x80, 0, 0};
-  h[4] = static_cast<std::uint8_t>(packetLength >> 8);
-  h[5] = static_cast<std::uint8_t>(packetLength);
+  h[4] = byte(packetLength >> 8);
+  h[5] = byte(packetLength);
   if (pts) {
     const std::int64_t v = *pts;
     h[7] = 0x80;
     h[8] = 5;
-    h.insert(h.end(), {static_cast<std::uint8_t>(0x21 | (v >> 29 & 0x0E)),
-                       static_cast<std::uint8_t>(v >> 22), static_cast<std::uint8_t>(v >> 14 | 1),
-                       static_cast<std::uint8_t>(v >> 7), static_cast<std::uint8_t>(v << 1 | 1)});
+    h.insert(h.end(), {byte(0x21 | (v >> 29 & 0x0E)), byte(v >> 22), byte(v >> 14 | 1),
+                       byte(v >> 7), byte(v << 1 | 1)});
   }
   return h;
 }
@@ -147,7 +143,7 @@ class TsWriter {
 // Picture-like bytes: a start code, then a pattern that never repeats the start code.
 inline Bytes pictureBytes(std::size_t size, std::uint8_t seed) {
   Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + 1);
+  for (std::size_t i = 0; i < size; ++i) b[i] = byte(seed + i * 7 + 1);
   if (size >= 5) b[0] = 0, b[1] = 0, b[2] = 0, b[3] = 1, b[4] = 0x65;
   return b;
 }

@@ -1,8 +1,5 @@
-// The Windows decoder on the platform's own Media Foundation decoder (Wine's
-// in CI): transport streams FFmpeg made on the build machine
-// (mf_fixtures.sh), cut by our demultiplexer, decoded through the Media
-// Foundation backend and held against FFmpeg's decode of the same streams:
-// the planes the Linux decoder converts.
+// The Windows decoder on Media Foundation's (Wine's in CI): streams FFmpeg made on the build
+// machine (mf_fixtures.sh), held against FFmpeg's decode of them, the planes Linux converts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,23 +17,19 @@
 #include "video/MFTransform.h"
 #include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
+#include "video/test_decoded_pictures.h"
 
 namespace mirandel {
 namespace {
 
-// Pictures a decoder may keep before it gives the first one out. Wine's
-// keeps one (three with B-pictures); Windows' own is meant to keep none in
-// low-latency mode, apart from reordering B-pictures.
+// Pictures a decoder may keep before the first comes out: Wine's keeps one (three with
+// B-pictures), Windows' none in low-latency mode but for reordering.
 constexpr std::size_t kMaxHeldBack = 4;
 
-// How far a decoder's chroma may stray from FFmpeg's. Both decode exactly
-// as the standard says, so this is room for a decoder that post-processes,
-// not for a misread buffer, which is off by tens of levels.
+// Room for a decoder that post-processes its chroma; a misread buffer is off by tens of levels.
 constexpr int kChromaTolerance = 2;
 
-// The streams are built on the build machine; the tests run under Wine, whose
-// drive Z: is the Unix root, or on a Windows machine with the folder copied
-// and named by MIRANDEL_MF_FIXTURES.
+// Under Wine drive Z: is the Unix root; on Windows MIRANDEL_MF_FIXTURES names a copied folder.
 std::string fixture(const std::string& name) {
   std::string dir = test::binaryPath("tests/video/mf-fixtures");
   if (const char* copied = std::getenv("MIRANDEL_MF_FIXTURES")) dir = copied;
@@ -57,8 +50,7 @@ struct Planes {
   std::vector<std::uint8_t> y, u, v;
 };
 
-// Passes everything through to the Media Foundation backend and records the
-// pictures it hands to the core.
+// The Media Foundation backend, with the pictures it hands to the core recorded.
 class RecordingBackend final : public DecoderBackend {
  public:
   explicit RecordingBackend(std::vector<Planes>& planes)
@@ -101,51 +93,16 @@ class RecordingBackend final : public DecoderBackend {
   std::vector<Planes>& planes_;
 };
 
-struct Delivered {
-  std::uint32_t width = 0, height = 0;
-  std::int64_t pts = -1;
-  Nanos receivedAt = 0;
-  std::vector<std::uint8_t> bgra;
-};
-
 // makeDecoder's decoder, with the backend's pictures recorded on the way.
 struct RecordedDecoder {
   RecordedDecoder()
       : decoder(
             std::make_unique<RecordingBackend>(planes),
-            [this](const Frame& f) {
-              Delivered d{f.width, f.height, f.pts, f.receivedAt, {}};
-              for (std::uint32_t r = 0; r < f.height; ++r) {
-                d.bgra.insert(d.bgra.end(), f.data + r * f.stride,
-                              f.data + r * f.stride + f.width * 4);
-              }
-              frames.push_back(std::move(d));
-            },
-            steadyClock()) {}
+            [this](const Frame& f) { frames.push_back(test::delivered(f)); }, steadyClock()) {}
   std::vector<Planes> planes;
-  std::vector<Delivered> frames;
+  std::vector<test::Delivered> frames;
   DecoderCore decoder;
 };
-
-// Frame n of FFmpeg's decode: 8-bit 4:2:0 planes.
-YuvPicture referenceFrame(const std::vector<std::uint8_t>& raw, std::uint32_t width,
-                          std::uint32_t height, ColorRange range, ColorMatrix matrix,
-                          std::size_t n) {
-  const std::size_t w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-  YuvPicture p;
-  p.layout = ChromaLayout::kPlanar;
-  p.range = range;
-  p.matrix = matrix;
-  p.width = width;
-  p.height = height;
-  p.y = raw.data() + n * (w * h + 2 * cw * ch);
-  p.yStride = w;
-  p.u = p.y + w * h;
-  p.uStride = cw;
-  p.v = p.u + cw * ch;
-  p.vStride = cw;
-  return p;
-}
 
 int largestDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
   int largest = 0;
@@ -180,15 +137,10 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MFStream, ::testing::ValuesIn(kStreams), [](c
   return name;
 });
 
-// Guards against the decoder's buffer misread: the padding rows of a 1080p
-// frame shown (1920 x 1088) when the decoder names no display area, chroma
-// read from the wrong row or with the wrong pitch, a full-range stream taken
-// as limited, a BT.601 stream converted as BT.709; against pictures lost or repeated at the first
-// output-type change; against pictures delivered with the stamps of the unit that released them
-// (Wine's decoder gives each picture one unit late, later with B-pictures) or whose time does not
-// come back as the unit's pts; and against a drain that leaves ready pictures inside the decoder,
-// so they pile up. The stream is fed twice: the second pass pushes out what the decoder still holds
-// of the first.
+// Guards against a misread buffer (1080p's padding rows shown, chroma from the wrong row or
+// pitch, full range taken as limited, BT.601 as BT.709), pictures lost or repeated at the first
+// output-type change or carrying the stamps of the unit that released them, and a drain that
+// leaves ready pictures to pile up. Fed twice: the second pass pushes out the first.
 TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps) {
   const StreamCase& c = GetParam();
   CodecKind codec = kCodecNone;
@@ -219,27 +171,23 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
   ASSERT_GE(d.frames.size(), first.size()) << "pictures of the first pass still held";
   ASSERT_EQ(d.planes.size(), d.frames.size());
 
-  // Display order, each with its own unit's stamps.
-  std::size_t n = 0;
-  for (const auto& [pts, at] : completedAt) {
-    EXPECT_EQ(d.frames[n].pts, pts) << "picture " << n;
-    EXPECT_EQ(d.frames[n].receivedAt, at) << "picture " << n;
-    ++n;
-  }
+  test::expectDisplayOrder(d.frames, completedAt);
 
   const std::vector<std::uint8_t> raw = test::readFile(fixture(std::string(c.name) + ".yuv"));
   const std::size_t w = c.width, h = c.height, chroma = ((w + 1) / 2) * ((h + 1) / 2);
   ASSERT_GE(raw.size(), (w * h + 2 * chroma) * first.size());
   int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
   std::vector<std::uint8_t> linuxPicture(w * h * 4);
-  for (n = 0; n < first.size(); ++n) {
+  for (std::size_t n = 0; n < first.size(); ++n) {
     const Planes& p = d.planes[n];
     ASSERT_EQ(p.width, c.width) << "picture " << n;
     ASSERT_EQ(p.height, c.height) << "picture " << n;
     ASSERT_EQ(p.bitDepth, 8) << "an 8-bit stream as NV12";
     EXPECT_EQ(p.range, c.range) << "picture " << n;
     EXPECT_EQ(p.matrix, c.matrix) << "picture " << n;
-    const YuvPicture ref = referenceFrame(raw, c.width, c.height, c.range, c.matrix, n);
+    const YuvPicture ref =
+        test::rawFrame(raw.data(), c.width, c.height, 8,
+                       {c.matrix, ColorTransfer::kSdr, ColorPrimaries::kBt709, c.range}, n);
     lumaDiff = std::max(lumaDiff, largestDifference(p.y.data(), ref.y, w * h));
     chromaDiff = std::max(chromaDiff, largestDifference(p.u.data(), ref.u, chroma));
     chromaDiff = std::max(chromaDiff, largestDifference(p.v.data(), ref.v, chroma));
@@ -269,18 +217,14 @@ std::vector<std::uint8_t> parameterSetsOf(const AccessUnit& unit) {
   return out;
 }
 
-// A receiver joins the phone's stream at any picture, and a reconnect resets
-// the decoder in the middle of one. Guards against the platform decoder
-// being fed pictures before a key picture (it fails, or shows grey and
-// smeared pictures), against a reset that lets pictures of the old
-// connection come out afterwards with stale stamps, and against a transform
-// that cannot be closed and opened again.
+// Guards against the platform decoder fed pictures before a key picture when joining a stream
+// (it fails or smears), a reset that lets the old connection's pictures out afterwards, and a
+// transform that cannot be closed and opened again.
 TEST(MFDecoder, JoinsAStreamAtItsNextKeyPictureAndForgetsHeldPicturesOnReset) {
   CodecKind codec = kCodecNone;
   std::vector<AccessUnit> units = unitsOf("h264-200x120", codec);
   ASSERT_EQ(units.size(), 40u);  // key pictures at units 0 and 30
-  // Joined at unit 5, which brings the parameter sets: the decoder opens and
-  // waits for the key picture.
+  // Joined at unit 5, given the parameter sets: the decoder opens and waits for the key.
   const std::vector<std::uint8_t> sets = parameterSetsOf(units[30]);
   ASSERT_FALSE(sets.empty());
   units[5].bytes.insert(units[5].bytes.begin(), sets.begin(), sets.end());
@@ -302,10 +246,8 @@ TEST(MFDecoder, JoinsAStreamAtItsNextKeyPictureAndForgetsHeldPicturesOnReset) {
   EXPECT_EQ(d.frames[before].receivedAt, units[0].completedAt);
 }
 
-// Guards against streams the conversion cannot read reaching the platform
-// decoder, which shows them converted its own way (Wine's does) or fails
-// without a reason where the Linux decoder names it, and against the decoder
-// allocating pictures of hundreds of megabytes before anything refuses them.
+// Guards against streams the conversion cannot read reaching the platform decoder (shown its
+// own way, or failing without a reason), and pictures of hundreds of megabytes allocated.
 TEST(MFDecoder, RefusesWhatTheLinuxDecoderRefusesAndSaysWhy) {
   const struct {
     const char* stream;
@@ -332,10 +274,8 @@ bool hevcDecoderInstalled() {
   return !findDecoderTransforms(kCodecHevc).found.empty();
 }
 
-// Wine has no HEVC decoder, and Windows has none until its HEVC extension is
-// installed. Guards against the missing decoder failing silently (the Picture
-// line stayed on the connection's text), against a failed open counted as
-// success, and against pictures from a half-opened transform.
+// Wine has no HEVC decoder, Windows none without its extension. Guards against that failing
+// silently, a failed open counted as success, and pictures from a half-opened transform.
 TEST(MFDecoder, HevcWithoutADecoderFailsEveryOpenAndSaysSo) {
   if (hevcDecoderInstalled()) GTEST_SKIP() << "this machine has an HEVC decoder";
   CodecKind codec = kCodecNone;

@@ -1,8 +1,5 @@
-// Reading sequence parameter sets: what a platform decoder that pads 1080
-// rows to 1088 and names no display area leaves to the stream to say. Held
-// against FFmpeg-encoded streams, and against hand-built sets with the parts
-// FFmpeg's encoders never write (the crafted sets were checked once against
-// FFmpeg's trace_headers).
+// Sequence parameter sets, which say what a decoder padding 1080 rows to 1088 does not: from
+// FFmpeg's encoders, and hand-built with what they never write (checked with trace_headers).
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -101,11 +98,9 @@ class ClipSequence : public ::testing::TestWithParam<ClipCase> {};
 INSTANTIATE_TEST_SUITE_P(Encoders, ClipSequence, ::testing::ValuesIn(kClips),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// Guards against a 1080p picture shown with the decoder's 8 padding rows,
-// cropping in the wrong units (pixels instead of chroma samples), a
-// full-range stream shown by the limited-range rule, 10-bit or non-4:2:0
-// streams taken for 8-bit 4:2:0, and the colour description lost or read
-// from the wrong bits (every stream shown as BT.709).
+// Guards against 1080p shown with 8 padding rows, cropping in pixels instead of chroma samples,
+// full range lost, 10-bit or non-4:2:0 taken for 8-bit 4:2:0, and the colour description lost
+// or read from the wrong bits.
 TEST_P(ClipSequence, ReadsSizeCroppingSamplingRangeAndColourAsTheEncoderWroteThem) {
   const ClipCase& c = GetParam();
   const std::string path = test::makeClip(c.recipe, test::binaryPath("tests/video/decoder-clips"));
@@ -133,8 +128,7 @@ class BitWriter {
                         : 2 * static_cast<std::uint64_t>(-value));
   }
 
-  // The NAL unit: the header, then the payload with its stop bit and with
-  // emulation-prevention bytes where three bytes would look like a start code.
+  // The header, then the payload with its stop bit and emulation-prevention bytes.
   Bytes nal(std::initializer_list<std::uint8_t> header) const {
     std::vector<bool> payload = bits_;
     payload.push_back(true);
@@ -159,9 +153,8 @@ class BitWriter {
   std::vector<bool> bits_;
 };
 
-// A 1080i H.264 High sequence (field pairs: the crop counts in units of four
-// rows) with scaling lists, picture order type 1 and a VUI with an extended
-// aspect ratio ahead of the range flag.
+// 1080i H.264 High (the crop counts four rows a unit), scaling lists, picture order type 1, and
+// an extended aspect ratio ahead of the range flag.
 Bytes interlacedH264Sps() {
   BitWriter w;
   w.bits(100, 8).bits(0, 8).bits(40, 8).ue(0);  // High, level 4.0, id 0
@@ -192,9 +185,8 @@ Bytes interlacedH264Sps() {
   return w.nal({0x67});
 }
 
-// A 1080p HEVC Main 10 sequence with sub-layers, scaling list data, PCM,
-// short-term reference sets predicted from each other, long-term pictures,
-// and a VUI with an extended aspect ratio ahead of the range flag.
+// 1080p HEVC Main 10 with sub-layers, scaling lists, PCM, predicted short-term reference sets,
+// long-term pictures, and an extended aspect ratio ahead of the range flag.
 Bytes richHevcSps() {
   BitWriter w;
   w.bits(0, 4).bits(2, 3).bit(true);  // VPS 0, three sub-layers, temporal nesting
@@ -251,10 +243,8 @@ std::optional<SequenceInfo> read(const Bytes& nal, CodecKind codec, std::size_t 
   return readSequenceInfo(NalUnit{nal.data(), size}, codec);
 }
 
-// Guards against fields that encoders seldom write being skipped by the
-// wrong number of bits, which misreads everything after them: the range
-// above all, which lies at the very end. The phone's HEVC encoder writes its
-// reference picture sets here, FFmpeg's never do.
+// Guards against seldom-written fields (the phone's HEVC encoder writes its reference picture
+// sets, FFmpeg's never do) skipped by the wrong number of bits, misreading the range at the end.
 TEST(SequenceInfo, ReadsPastEverythingThatPrecedesTheRange) {
   EXPECT_EQ(read(kInterlacedH264, kCodecH264, kInterlacedH264.size()),
             info(1920, 1088, 1920, 1080, 1, 8, true));
@@ -262,8 +252,7 @@ TEST(SequenceInfo, ReadsPastEverythingThatPrecedesTheRange) {
             info(1920, 1088, 1920, 1080, 1, 10, true));
 }
 
-// Network input: a set cut short must be refused rather than read with
-// zeros in place of its missing bits (AddressSanitizer checks the reads).
+// Guards against a set cut short read with zeros for its missing bits instead of refused.
 TEST(SequenceInfo, RefusesSetsCutShortAndUnitsOfOtherTypes) {
   for (const auto& [nal, codec] :
        {std::pair{kInterlacedH264, kCodecH264}, {kRichHevc, kCodecHevc}}) {

@@ -7,10 +7,9 @@
 namespace mirandel {
 namespace {
 
-// Guards the address rules the clip relies on: white space removal, the exact-case scheme,
-// the cut at '?' or '/', one colon versus several, and which texts leave the port untouched;
-// and that every unusable address says why, a port beyond 1..65535 included, without throwing
-// on the host's thread when the port text overflows the conversion.
+// Guards against slips in white space, the exact-case scheme, the cut at '?' or '/', one colon
+// versus several, texts that leave the port, and an unusable address (a port beyond 1..65535)
+// without a reason, or throwing on the host's thread when the port overflows the conversion.
 TEST(ParseStreamUrl, FollowsTheAddressRulesAndNamesWhyAnAddressIsUnusable) {
   struct Case {
     const char* text;

@@ -52,18 +52,12 @@ struct FrameSink {
   }
 };
 
-// One phone's stream from start to stop. Guards the wiring receiver -> demultiplexer -> decoder
-// -> sink: pictures of the sender's size, with the codec and statistics filled in; and holds the
-// emulator to the phone's stream format: packet-aligned messages, no continuity errors, every
-// unit cut by an end-of-picture marker rather than by the next picture. Guards what the status
-// line relies on: the fps figure counts the pictures of the last second, so a 30 fps stream that
-// has run for over a second reads about 30, not a running total; while the phone is gone
-// hasFrames stays true (it speaks of the last connection), the reconnect is counted, and
-// pictures flow again without a new start.
-// Then stop, which the clip's destructor and every restart go through: it must end the live
-// session at once, keep the statistics, deliver no picture afterwards and be repeatable.
-// (HEVC through the pipeline, and the stall after a pause, are read off the clip's Picture line
-// in the e2e test of the live line.)
+// One phone's stream from start to stop. Guards against broken wiring receiver -> demultiplexer
+// -> decoder -> sink (wrong size, codec or statistics), an emulator that strays from the phone's
+// format (unaligned messages, continuity errors, units cut without a marker), an fps figure that
+// is a running total, hasFrames cleared while the phone is gone, an uncounted reconnect or no
+// pictures after it, and a stop (the clip's destructor, every restart) that is slow, loses the
+// statistics, delivers pictures afterwards or is not repeatable.
 TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsPromptly) {
   StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
@@ -127,9 +121,7 @@ struct DecodeLog {
   std::mutex mutex;
   std::vector<Entry> entries;  // guarded by mutex
   std::atomic<bool> failNext{false};
-  // A backend still holding a decoder when closed on a thread other than the one that opened
-  // it, as the decoder core's destructor does: what a codec library holds would be released on
-  // the destroying thread.
+  // A backend was closed holding a decoder on a thread other than the one that opened it.
   bool destroyedHolding = false;  // guarded by mutex
 
   std::size_t size() {
@@ -181,14 +173,9 @@ class RecordingBackend : public DecoderBackend {
   bool holding_ = false;
 };
 
-// Guards the key-picture gate against real damage on the wire: no damaged unit may ever reach
-// the codec library, and after units were lost (a gap in the 90 kHz timestamps) or a decode
-// failed, the next unit it sees must be a key picture; decoding must then carry on. Each kind
-// of damage the emulator injects must also reach the demultiplexer as the damage it claims to
-// be, or the recovery tests that rely on it test nothing. At the stop, the decoder must have
-// been reset on its receive thread before it is destroyed on the host's: destroyed holding a
-// Media Foundation transform, it released it outside the COM apartment the transform was made
-// in, where one bound to that apartment is reached through a proxy and can hang the join.
+// Guards against a damaged unit reaching the codec library, a non-key unit after lost units (a
+// pts gap) or a failed decode, no decoding after, emulator faults that miss the demultiplexer,
+// and a decoder destroyed holding its codec on the host's thread (an MF transform can hang).
 TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPictureAndReleasesIt) {
   auto log = std::make_shared<DecodeLog>();
   StreamSender sender;

@@ -1,0 +1,69 @@
+#pragma once
+// Pictures as a decoder delivered them and as FFmpeg decoded them to raw planar 4:2:0, for the
+// tests that hold a platform's decoder against FFmpeg's decode of the same stream.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "video/Decoder.h"
+#include "video/Yuv420ToBgra.h"
+
+namespace mirandel::test {
+
+// A delivered picture: the frame's stamps and its pixels, rows packed.
+struct Delivered {
+  std::uint32_t width = 0, height = 0;
+  std::int64_t pts = -1;
+  Nanos receivedAt = 0;
+  std::vector<std::uint8_t> bgra;
+};
+
+inline std::vector<std::uint8_t> bgraOf(const Frame& f) {
+  std::vector<std::uint8_t> out;
+  for (std::uint32_t r = 0; r < f.height; ++r) {
+    out.insert(out.end(), f.data + r * f.stride, f.data + r * f.stride + std::size_t{f.width} * 4);
+  }
+  return out;
+}
+
+inline Delivered delivered(const Frame& f) {
+  return {f.width, f.height, f.pts, f.receivedAt, bgraOf(f)};
+}
+
+// The bytes of one picture of a raw planar decode (10-bit: two bytes a sample).
+inline std::size_t rawFrameBytes(std::size_t w, std::size_t h, std::uint8_t bitDepth) {
+  return (w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2)) * (bitDepth > 8 ? 2 : 1);
+}
+
+// A view of picture n of a raw planar decode.
+inline YuvPicture rawFrame(const std::uint8_t* raw, std::uint32_t width, std::uint32_t height,
+                           std::uint8_t bitDepth, const ColorSpace& color, std::size_t n) {
+  const std::size_t sample = bitDepth > 8 ? 2 : 1, cw = (width + 1) / 2 * sample;
+  YuvPicture p;
+  p.layout = ChromaLayout::kPlanar;
+  p.bitDepth = bitDepth;
+  setColorSpace(p, color);
+  p.width = width;
+  p.height = height;
+  p.y = raw + n * rawFrameBytes(width, height, bitDepth);
+  p.yStride = width * sample;
+  p.u = p.y + p.yStride * height;
+  p.uStride = p.vStride = cw;
+  p.v = p.u + cw * ((height + 1) / 2);
+  return p;
+}
+
+// The n-th picture must be the unit with the n-th smallest pts and carry that unit's
+// completedAt: pictures in display order, each with its own unit's stamps.
+inline void expectDisplayOrder(const std::vector<Delivered>& pictures,
+                               const std::map<std::int64_t, Nanos>& completedAt) {
+  auto unit = completedAt.begin();
+  for (std::size_t n = 0; n < pictures.size() && unit != completedAt.end(); ++n, ++unit) {
+    EXPECT_EQ(pictures[n].pts, unit->first) << "picture " << n;
+    EXPECT_EQ(pictures[n].receivedAt, unit->second) << "picture " << n;
+  }
+}
+
+}  // namespace mirandel::test
