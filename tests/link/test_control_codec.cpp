@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -29,12 +30,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 // tag letters, big-endian order, padding of strings (a length of 4k needs
 // four NULs) and of the tag string.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
-  struct Case {
-    const char* what;
-    ControlArg arg;
-    Bytes tagsAndData;  // after the padded address "/ab\0"
-  };
-  const std::vector<Case> cases = {
+  // The tag string and data after the padded address "/ab\0".
+  const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
       {"int -1", ControlArg::ofInt(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
       {"int 0x01020304", ControlArg::ofInt(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
       {"float 1.0", ControlArg::ofFloat(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
@@ -49,10 +46,8 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
       {"impulse", ControlArg::ofKind(ArgKind::Impulse), {',', 'I', 0, 0}},
       {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(encode({"/ab", {c.arg}}), cat({{'/', 'a', 'b', 0}, c.tagsAndData}));
-  }
+  for (const auto& [what, arg, tagsAndData] : cases)
+    EXPECT_EQ(encode({"/ab", {arg}}), cat({{'/', 'a', 'b', 0}, tagsAndData})) << what;
 }
 
 // Guards the discovery probe that every phone must recognise.
@@ -65,12 +60,7 @@ TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
 // stops at the first argument that cannot be read.
 TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   const Bytes addr = {'/', 'a', 'b', 0};
-  struct Case {
-    const char* what;
-    Bytes bytes;
-    std::vector<ControlArg> args;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, Bytes, std::vector<ControlArg>>> cases = {
       {"only the padded address", addr, {}},
       {"64 arguments, the most a message may have", cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}}),
        std::vector<ControlArg>(64, ControlArg::ofKind(ArgKind::True))},
@@ -109,12 +99,12 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
        cat({addr, {',', 'T', 'F', 0}}),
        {ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False)}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, bytes, args] : cases) {
+    SCOPED_TRACE(what);
     ControlMessage m;
-    ASSERT_TRUE(decode(c.bytes.data(), c.bytes.size(), m));
-    EXPECT_EQ(m.address, c.bytes[3] == 'c' ? "/abc" : "/ab");
-    EXPECT_EQ(m.args, c.args);
+    ASSERT_TRUE(decode(bytes.data(), bytes.size(), m));
+    EXPECT_EQ(m.address, bytes[3] == 'c' ? "/abc" : "/ab");
+    EXPECT_EQ(m.args, args);
   }
 }
 
@@ -142,19 +132,17 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
 
 // Guards every handler's numeric reading, including strtod's leniency.
 TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
-  const std::pair<ControlArg, double> numbers[] = {
-      {ControlArg::ofInt(-7), -7.0},
-      {ControlArg::ofFloat(0.5f), 0.5},
-      {ControlArg::ofText("12abc"), 12.0},
-      {ControlArg::ofText("  3.5"), 3.5},
-      {ControlArg::ofText("\t-2e3x"), -2000.0},
-      {ControlArg::ofText("+.25"), 0.25},
-      {ControlArg::ofText("0x10"), 16.0},
-      {ControlArg::ofText("1e999"), HUGE_VAL},
-      {ControlArg::ofKind(ArgKind::True), 1.0},
-      {ControlArg::ofKind(ArgKind::Impulse), 1.0},
-      {ControlArg::ofKind(ArgKind::False), 0.0},
-  };
+  const std::pair<ControlArg, double> numbers[] = {{ControlArg::ofInt(-7), -7.0},
+                                                   {ControlArg::ofFloat(0.5f), 0.5},
+                                                   {ControlArg::ofText("12abc"), 12.0},
+                                                   {ControlArg::ofText("  3.5"), 3.5},
+                                                   {ControlArg::ofText("\t-2e3x"), -2000.0},
+                                                   {ControlArg::ofText("+.25"), 0.25},
+                                                   {ControlArg::ofText("0x10"), 16.0},
+                                                   {ControlArg::ofText("1e999"), HUGE_VAL},
+                                                   {ControlArg::ofKind(ArgKind::True), 1.0},
+                                                   {ControlArg::ofKind(ArgKind::Impulse), 1.0},
+                                                   {ControlArg::ofKind(ArgKind::False), 0.0}};
   for (const auto& [arg, value] : numbers) {
     double v = -123.0;
     EXPECT_TRUE(toNumber(arg, v)) << arg.text;

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/DeviceTable.h"
@@ -26,19 +27,14 @@ constexpr Nanos kT0 = 100 * kSecond;
 
 // Guards the route classification the wired-over-Wi-Fi preference rests on.
 TEST(DeviceTable, ClassifiesRoutesByLinkTextThenByAddress) {
-  struct Case {
-    const char* link;
-    const char* sender;
-    LinkKind kind;
-  };
-  const std::vector<Case> cases = {
+  const std::tuple<const char*, const char*, LinkKind> cases[] = {
       {"wired", "10.0.0.2", LinkKind::Wired},    {"wifi", "169.254.9.9", LinkKind::Wifi},
       {"Wired", "169.254.9.9", LinkKind::Other}, {"usb", "10.0.0.2", LinkKind::Other},
       {"", "169.254.9.9", LinkKind::Wired},      {"", "10.169.254.1", LinkKind::Other},
       {"", "192.168.1.4", LinkKind::Other},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(classifyRoute(c.link, c.sender), c.kind) << c.link << " " << c.sender;
+  for (const auto& [link, sender, kind] : cases)
+    EXPECT_EQ(classifyRoute(link, sender), kind) << link << " " << sender;
 }
 
 // Guards that one phone heard over two routes is one record whose best

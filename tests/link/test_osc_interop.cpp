@@ -5,9 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/ControlCodec.h"
@@ -26,11 +25,7 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   ASSERT_TRUE(socket.bind(9001, "127.0.0.1"));
   ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
 
-  struct Case {
-    std::string command;
-    ControlMessage expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::string, ControlMessage>> cases = {
       {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
        {"/mirandel/x",
         {ControlArg::ofInt(-1), ControlArg::ofFloat(1.5f), ControlArg::ofText("hi there"),
@@ -53,14 +48,14 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   };
   std::vector<std::uint8_t> buffer(65536);
   std::string sender;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + c.command).c_str()), 0);
+  for (const auto& [command, expected] : cases) {
+    SCOPED_TRACE(command);
+    ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + command).c_str()), 0);
     const long n = socket.receive(buffer.data(), buffer.size(), sender);
     ASSERT_GT(n, 0);
     ControlMessage m;
     EXPECT_TRUE(decode(buffer.data(), static_cast<std::size_t>(n), m));
-    EXPECT_EQ(m, c.expected);
+    EXPECT_EQ(m, expected);
   }
 }
 
@@ -74,10 +69,8 @@ TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   ::pclose(p);
 
   auto dumped = [&] {
-    std::ifstream in(out);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const std::vector<std::uint8_t> bytes = test::readFile(out);
+    return std::string(bytes.begin(), bytes.end());
   };
   UdpSocket socket = UdpSocket::open();
   const ControlMessage m{

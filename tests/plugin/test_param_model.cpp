@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "ffgl/Plugin.h"
 
 namespace {

@@ -9,24 +9,21 @@ namespace {
 // The record's first 72 bytes are read by hosts as raw memory.
 TEST(PluginInfo, FieldsSitAtTheOffsetsHostsRead) {
   static const char block[4] = {1, 2, 3, 4};
-  CFFGLPluginInfo info(nullptr, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE, "desc", "about",
-                       4, block);
+  CFFGLPluginInfo info(nullptr, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE, "desc", "about", 4,
+                       block);
   const auto* bytes = reinterpret_cast<const unsigned char*>(info.GetPluginInfo());
-  FFUInt32 u;
-  std::memcpy(&u, bytes + 0, 4);
-  EXPECT_EQ(u, 2u);
-  std::memcpy(&u, bytes + 4, 4);
-  EXPECT_EQ(u, 1u);
+  auto at = [&](auto value, int offset) {
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+  };
+  EXPECT_EQ(at(FFUInt32{}, 0), 2u);
+  EXPECT_EQ(at(FFUInt32{}, 4), 1u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + 8), 4), "MRD1");
   EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 12), "Mirandel Link");
-  std::memcpy(&u, bytes + 28, 4);
-  EXPECT_EQ(u, FF_SOURCE);
+  EXPECT_EQ(at(FFUInt32{}, 28), FF_SOURCE);
   EXPECT_EQ(reinterpret_cast<const unsigned char*>(info.GetPluginExtendedInfo()), bytes + 32);
-  const char* description;
-  std::memcpy(&description, bytes + 40, 8);
-  EXPECT_STREQ(description, "desc");
-  std::memcpy(&u, bytes + 56, 4);
-  EXPECT_EQ(u, 4u);
+  EXPECT_STREQ(at(static_cast<const char*>(nullptr), 40), "desc");
+  EXPECT_EQ(at(FFUInt32{}, 56), 4u);
   EXPECT_EQ(CFFGLPluginInfo::Current(), &info);
 }
 
