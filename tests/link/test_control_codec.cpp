@@ -26,9 +26,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-// Guards against any deviation from the wire form phones and liblo expect:
-// tag letters, big-endian order, padding of strings (a length of 4k needs
-// four NULs) and of the tag string.
+// Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
+// order, padding of strings (a length of 4k needs four NULs) and of the tag string.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
   // The tag string and data after the padded address "/ab\0".
   const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
@@ -108,11 +107,10 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   }
 }
 
-// Guards against accepting bundles or garbage as messages, and against a
-// tag-only datagram costing a whole record per tag byte: a 64 KB datagram of
-// "T" tags once became 65,000 arguments in every inbox. Sixty-four arguments
-// pass (see the decoding cases); one more and the message is dropped, counted
-// by what the tags announce whether or not their data is there.
+// Guards against accepting bundles or garbage as messages, and against a tag-only datagram costing
+// a whole record per tag byte: a 64 KB datagram of "T" tags once became 65,000 arguments in every
+// inbox. Sixty-four arguments pass (see the decoding cases); one more and the message is dropped,
+// counted by what the tags announce whether or not their data is there.
 TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArguments) {
   const std::vector<Bytes> rejected = {
       {},

@@ -37,9 +37,8 @@ TEST(DeviceTable, ClassifiesRoutesByLinkTextThenByAddress) {
     EXPECT_EQ(classifyRoute(link, sender), kind) << link << " " << sender;
 }
 
-// Guards that one phone heard over two routes is one record whose best
-// route is the wired one while it is fresh, Wi-Fi after 12 s of wired silence,
-// and wired again as soon as it is heard.
+// Guards that one phone heard over two routes is one record whose best route is the wired one while
+// it is fresh, Wi-Fi after 12 s of wired silence, and wired again as soon as it is heard.
 TEST(DeviceTable, PrefersAFreshWiredRouteFallsBackAfterTwelveSecondsAndWinsBack) {
   DeviceTable table;
   table.fold("169.254.1.2", here("Phone", "id-1", "", false), kT0);
@@ -48,7 +47,6 @@ TEST(DeviceTable, PrefersAFreshWiredRouteFallsBackAfterTwelveSecondsAndWinsBack)
                                                     {"169.254.1.2", {LinkKind::Wired, kT0}}};
   EXPECT_EQ(table.list(), (std::vector<DeviceRecord>{{"id-1", "169.254.1.2", "Phone", "extra",
                                                       kT0 + kSecond, kT0, routes}}));
-
   // Exactly 12 s of silence is not yet "more than 12 s".
   table.fold("10.77.0.2", here("Phone", "id-1", "wifi"), kT0 + kRouteFreshness);
   EXPECT_EQ(only(table.list()).bestAddress, "169.254.1.2");
@@ -64,7 +62,6 @@ TEST(DeviceTable, KeepsTheCurrentRouteAmongEqualsAndPicksTheLowestWhenTheBestGoe
   table.fold("10.0.0.9", here("P", "id", "other"), kT0);
   table.fold("10.0.0.10", here("P", "id", "other"), kT0 + 1);
   EXPECT_EQ(only(table.list()).bestAddress, "10.0.0.9");
-
   // When the current best goes stale, the lowest address among equals wins.
   DeviceTable stale;
   stale.fold("169.254.1.2", here("P", "id"), kT0);
@@ -90,10 +87,9 @@ TEST(DeviceTable, FilesSparseRepliesUnderTheSender) {
                                                      filed("192.168.1.6", "")}));
 }
 
-// Guards against unbounded growth from forged replies, each claiming a new
-// identity or replaying one identity from a new sender: records and routes
-// stay capped, the least recently seen go (not the first in order: the real
-// phone and its wired route sort first), and the real phone stays.
+// Guards against unbounded growth from forged replies, each claiming a new identity or replaying
+// one identity from a new sender: records and routes stay capped, the least recently seen go (not
+// the first in order: the real phone and its wired route sort first), and the real phone stays.
 TEST(DeviceTable, FloodsOfForgedIdentitiesAndSendersAreCappedEvictingTheLeastRecentlySeen) {
   DeviceTable table({/*maxDevices=*/8, /*maxRoutesPerDevice=*/4});
   Nanos t = kT0;

@@ -1,7 +1,6 @@
-// Discovery across two network namespaces: the phone emulator lives in a peer
-// namespace joined to ours by two veth pairs, a link-local one (no link text,
-// so Wired by address) and one whose replies say "wifi". Probes are real
-// broadcasts; nothing leaves the test's private namespace.
+// Discovery across two network namespaces: the phone emulator lives in a peer namespace joined to
+// ours by two veth pairs, a link-local one (no link text, so Wired by address) and one whose
+// replies say "wifi". Probes are real broadcasts; nothing leaves the test's private namespace.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -25,18 +25,14 @@ const char* const kDiscover = "/mirandel/discover";
 
 ControlMessage numbered(int i) { return {"/mirandel/n", {ControlArg::ofInt(i)}}; }
 
-int threadCount() {
-  // Sanitizer runtimes start a helper thread with the first thread made: make one before counting.
-  static const bool settled = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)settled;
-  return test::processThreadCount();
-}
+using test::processThreadCount;
 
 class LinkHubTest : public ::testing::Test {
  protected:
+  // Sanitizer runtimes start a helper thread with the first thread made: make one before counting.
+  static void SetUpTestSuite() {
+    std::thread([] {}).join();
+  }
   void SetUp() override { ASSERT_TRUE(phone.start()); }
 
   static LinkHubOptions options(ClockFn clock = steadyClock()) {
@@ -299,7 +295,7 @@ TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
 // Guards start-up and teardown: one worker however many clips subscribe, and a hub destroyed
 // while datagrams pour in neither hangs nor touches freed tables, and releases its port.
 TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
-  const int before = threadCount();
+  const int before = processThreadCount();
   std::atomic<bool> flooding{true};
   std::thread flood([&] {
     UdpSocket s = UdpSocket::open();
@@ -311,11 +307,11 @@ TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
     const int id = hub.subscribe([] {});
     for (int i = 0; i < 2; ++i) hub.subscribe([] {});  // left subscribed on purpose
     hub.probeNow();
-    EXPECT_EQ(threadCount(), before + 2);  // the flooder and one worker
+    EXPECT_EQ(processThreadCount(), before + 2);  // the flooder and one worker
     ASSERT_TRUE(waitFor([&] { return !hub.drainInbox(id).empty(); }));
     hub.unsubscribe(id);
   }
-  EXPECT_TRUE(waitFor([&] { return threadCount() == before + 1; }));  // only the flooder
+  EXPECT_TRUE(waitFor([&] { return processThreadCount() == before + 1; }));  // only the flooder
   flooding = false;
   flood.join();
   UdpSocket again = UdpSocket::open();
@@ -326,7 +322,7 @@ TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
 // a clip is subscribed; once unused, its worker joined (not detached) and its port free; and the
 // next clip finds it probing and receiving. Three rounds, as a host rescanning plug-ins does.
 TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNextClip) {
-  const int before = threadCount();
+  const int before = processThreadCount();
   LinkHub hub(options());
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -334,7 +330,7 @@ TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNex
     const int id = hub.subscribe([] {});
     hub.setSearching(id, true);
     hub.drainInbox(id);
-    EXPECT_EQ(threadCount(), before + 1);
+    EXPECT_EQ(processThreadCount(), before + 1);
     ASSERT_TRUE(waitFor([&] { return probes() > probesBefore; }));
     ASSERT_TRUE(waitFor([&] {
       send(numbered(round));
@@ -344,7 +340,7 @@ TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNex
     ASSERT_TRUE(hub.receiving());
     hub.unsubscribe(id);
     EXPECT_TRUE(hub.stopWhenUnused());
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(processThreadCount(), before);
     EXPECT_FALSE(hub.receiving());
     UdpSocket port = UdpSocket::open();
     EXPECT_TRUE(port.bind(kClipControlPort)) << "the hub still holds its port";

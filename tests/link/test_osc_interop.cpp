@@ -24,7 +24,6 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   UdpSocket socket = UdpSocket::open();
   ASSERT_TRUE(socket.bind(9001, "127.0.0.1"));
   ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
-
   const std::vector<std::pair<std::string, ControlMessage>> cases = {
       {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
        {"/mirandel/x",
@@ -67,7 +66,6 @@ TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   int pid = 0;
   ASSERT_EQ(std::fscanf(p, "%d", &pid), 1);
   ::pclose(p);
-
   auto dumped = [&] {
     const std::vector<std::uint8_t> bytes = test::readFile(out);
     return std::string(bytes.begin(), bytes.end());

@@ -10,6 +10,7 @@
 
 #include "plugin/AnswerWord.h"
 #include "plugin/Dispatcher.h"
+#include "plugin/PluginInfo.h"
 
 namespace {
 
@@ -186,7 +187,6 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(knobs.calls, (Calls{"factory", "factory"}));
-
   call(FF_DEINITIALISE);
   knobs.failIn = "factory";
   EXPECT_EQ(call(FF_INITIALISE_V2).UIntValue, FF_FAIL);
@@ -381,7 +381,6 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
   // Bytes that would fault as an object: the "vtable" is null.
   alignas(16) static unsigned char neverAnInstance[256] = {};
   const int aliveBefore = knobs.alive;
-
   ParamEventStruct entries[4] = {};
   GetParamEventsStruct events{4, entries};
   char buffer[8] = {};
@@ -439,7 +438,6 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(dispatcher_->prototype(), nullptr);
   EXPECT_EQ(knobs.alive, 2);
   EXPECT_EQ(knobs.releases, 0);
-
   knobs.calls.clear();
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), first).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), first).UIntValue, FF_SUCCESS);
@@ -447,7 +445,6 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   // Setting a value needs the parameter's type, which the prototype knows:
   // one is made again for it.
   EXPECT_EQ(knobs.calls, (Calls{"factory", "SetFloat 0 0.250000", "Connect", "ProcessOpenGL"}));
-
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_FAIL) << "destroyed twice";
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
@@ -461,7 +458,6 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(knobs.releases, 1);
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(dispatcher_->instanceCount(), 0u);
-
   // Instances made after a release are counted afresh.
   void* third = instantiate();
   instance_ = nullptr;
@@ -480,6 +476,39 @@ TEST(DispatcherWithoutRecord, EveryCodeFails) {
   EXPECT_EQ(d.dispatch(FF_INITIALISE_V2, word(0), nullptr).UIntValue, FF_FAIL);
   EXPECT_EQ(d.dispatch(FF_DEINITIALISE, word(0), nullptr).UIntValue, FF_FAIL);
   EXPECT_EQ(d.dispatch(FF_INSTANTIATE_GL, pointer(&vp), nullptr).UIntValue, FF_FAIL);
+}
+
+// The record's first 72 bytes are read by hosts as raw memory.
+TEST(PluginInfo, FieldsSitAtTheOffsetsHostsRead) {
+  static const char block[4] = {1, 2, 3, 4};
+  CFFGLPluginInfo info(nullptr, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE, "desc", "about", 4,
+                       block);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(info.GetPluginInfo());
+  auto at = [&](auto value, int offset) {
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+  };
+  EXPECT_EQ(at(FFUInt32{}, 0), 2u);
+  EXPECT_EQ(at(FFUInt32{}, 4), 1u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + 8), 4), "MRD1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 12), "Mirandel Link");
+  EXPECT_EQ(at(FFUInt32{}, 28), FF_SOURCE);
+  EXPECT_EQ(reinterpret_cast<const unsigned char*>(info.GetPluginExtendedInfo()), bytes + 32);
+  EXPECT_STREQ(at(static_cast<const char*>(nullptr), 40), "desc");
+  EXPECT_EQ(at(FFUInt32{}, 56), 4u);
+  EXPECT_EQ(CFFGLPluginInfo::Current(), &info);
+}
+
+// The identifier is four bytes without terminator; a 16-byte name fills its
+// field with no terminator; an extended block needs both size and pointer.
+TEST(PluginInfo, IdentifierAndNameAreCutToTheirFields) {
+  CFFGLPluginInfo longName(nullptr, "AB\0CD", "ABCDEFGHIJKLMNOPQRS", 2, 1, 1, 1, FF_SOURCE, "", "",
+                           8, nullptr);
+  const PluginInfoStruct* info = longName.GetPluginInfo();
+  EXPECT_EQ(std::string(info->PluginUniqueID, 4), std::string("AB\0\0", 4));
+  EXPECT_EQ(std::string(info->PluginName, 16), "ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(longName.GetPluginExtendedInfo()->FreeFrameExtendedDataSize, 0u);
+  EXPECT_EQ(longName.GetPluginExtendedInfo()->FreeFrameExtendedDataBlock, nullptr);
 }
 
 }  // namespace
