@@ -72,10 +72,8 @@ TEST_F(Shader, EmptySourcesAreRefusedWithoutTouchingGL) {
   EXPECT_EQ(shader.GetGLID(), 0u);
 }
 
-// Shader diagnostics go to the developer's output, one line per failure, and
-// leave the shader empty: a broken vertex stage stops before the fragment
-// stage and the link; a program whose stages compile but whose varying's type
-// differs between them fails to link and is reported with the program log.
+// Guards against a failed stage or link leaving a program behind or logging other than one line:
+// a broken vertex stage stops first; a varying typed differently in each stage fails the link.
 TEST_F(Shader, ACompileOrLinkFailureLogsOneLineAndLeavesTheShaderEmpty) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"#version 410 core\nvoid main() { syntax error }\n", kFragment, "Vertex Shader error: "},

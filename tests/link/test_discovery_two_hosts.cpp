@@ -53,10 +53,9 @@ class TwoHosts : public ::testing::Test {
   std::unique_ptr<PhoneEmulator> phone;
 };
 
-// The road from a probe to a known phone across real interfaces. The limited
-// broadcast leaves only by the default route's interface, so each subnet also
-// gets a directed broadcast in the same round; the replies are filed under
-// their real senders at the hub's clock, and the wired route is preferred.
+// Guards the road from a probe to a known phone across real interfaces: the limited broadcast
+// leaves only by the default route, so each subnet also gets a directed broadcast in the round;
+// replies are filed under their real senders at the hub's clock, and the wired route preferred.
 TEST_F(TwoHosts, OneProbeRoundFindsThePhoneOnEveryInterfaceAndPrefersItsWiredRoute) {
   ASSERT_TRUE(lab.ipHost("route add default dev h1"));
   ManualClock clock(500 * kSecond);

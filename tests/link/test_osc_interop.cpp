@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "TagLetters.h"
 #include "link/ControlCodec.h"
 #include "link/UdpSocket.h"
 #include "support/TestSupport.h"
@@ -16,6 +17,7 @@
 namespace mirandel {
 namespace {
 
+using test::f, test::i, test::s, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 using test::waitFor;
 
 // Guards against reading any argument kind differently from liblo: order,
@@ -26,24 +28,15 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
   const std::vector<std::pair<std::string, ControlMessage>> cases = {
       {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
-       {"/mirandel/x",
-        {ControlArg::ofInt(-1), ControlArg::ofFloat(1.5f), ControlArg::ofText("hi there"),
-         ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
-         ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}}},
-      {"/abc ssss '' a abcd abcde",
-       {"/abc",
-        {ControlArg::ofText(""), ControlArg::ofText("a"), ControlArg::ofText("abcd"),
-         ControlArg::ofText("abcde")}}},
+       {"/mirandel/x", {i(-1), f(1.5f), s("hi there"), kTrue, kFalse, kNil, kImpulse}}},
+      {"/abc ssss '' a abcd abcde", {"/abc", {s(""), s("a"), s("abcd"), s("abcde")}}},
       {"/mirandel/status fffiiii 29.97 30 0 2147483647 -2147483648 0 0",
        {"/mirandel/status",
-        {ControlArg::ofFloat(29.97f), ControlArg::ofFloat(30.0f), ControlArg::ofFloat(0.0f),
-         ControlArg::ofInt(2147483647), ControlArg::ofInt(-2147483647 - 1), ControlArg::ofInt(0),
-         ControlArg::ofInt(0)}}},
-      {"/mirandel/here sS Phone sym",
-       {"/mirandel/here", {ControlArg::ofText("Phone"), ControlArg::ofText("sym")}}},
+        {f(29.97f), f(30.0f), f(0.0f), i(2147483647), i(-2147483647 - 1), i(0), i(0)}}},
+      {"/mirandel/here sS Phone sym", {"/mirandel/here", {s("Phone"), s("sym")}}},
       {"/mirandel/discover", {"/mirandel/discover", {}}},
       // A 64-bit int is a kind we do not read: the list ends there, the message stays.
-      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {ControlArg::ofInt(4)}}},
+      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {i(4)}}},
   };
   std::vector<std::uint8_t> buffer(65536);
   std::string sender;
@@ -72,11 +65,7 @@ TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   };
   UdpSocket socket = UdpSocket::open();
   const ControlMessage m{
-      "/mirandel/x",
-      {ControlArg::ofInt(-1), ControlArg::ofFloat(0.25f), ControlArg::ofText("Café 1"),
-       ControlArg::ofText(""), ControlArg::ofKind(ArgKind::True),
-       ControlArg::ofKind(ArgKind::False), ControlArg::ofKind(ArgKind::Nil),
-       ControlArg::ofKind(ArgKind::Impulse), ControlArg::ofInt(900)}};
+      "/mirandel/x", {i(-1), f(0.25f), s("Café 1"), s(""), kTrue, kFalse, kNil, kImpulse, i(900)}};
   const std::vector<std::uint8_t> bytes = encode(m);
   const std::vector<std::uint8_t> probe = encode({"/mirandel/discover", {}});
   // oscdump needs a moment to bind; resend until it has printed both.

@@ -143,11 +143,11 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   for (FFUInt32 code : {35u, 44u})
     EXPECT_EQ(call(code, pointer(nullptr), instance).PointerValue, nullptr)
         << "null record " << code;
-  const std::pair<FFUInt32, FFMixed> withoutInstance[] = {{FF_GET_PARAMETER_DISPLAY, word(0)},
-                                                          {FF_SET_PARAMETER, pointer(&value)},
-                                                          {FF_GET_PARAMETER, word(0)},
-                                                          {FF_PROCESS_OPENGL, pointer(&frame)},
-                                                          {FF_DEINSTANTIATE_GL, word(0)}};
+  const std::pair<FFUInt32, FFMixed> withoutInstance[] = {
+      {FF_GET_PARAMETER_DISPLAY, word(0)}, {FF_SET_PARAMETER, pointer(&value)},
+      {FF_GET_PARAMETER, word(0)},         {FF_PROCESS_OPENGL, pointer(&frame)},
+      {FF_DEINSTANTIATE_GL, word(0)},
+  };
   for (const auto& [code, in] : withoutInstance)
     EXPECT_EQ(call(code, in).UIntValue, FF_FAIL) << "no instance " << code;
   EXPECT_EQ(knobs.calls, Calls{});
@@ -408,7 +408,8 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
       {FF_GET_PARAMETER_VISIBILITY, word(2), false},
       {FF_GET_PARAMETER_EVENTS, pointer(&events), false},
       {FF_ENABLE_PLUGIN_CAP, word(16), false},
-      {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false}};
+      {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false},
+  };
   knobs.calls.clear();
   for (void* handle : {destroyed, prototype, static_cast<void*>(neverAnInstance)})
     for (const auto& [code, in, pointerAnswer] : codes)
@@ -423,10 +424,9 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
   EXPECT_EQ(events.numEvents, 4u) << "the record was written";
 }
 
-// Guards the bookkeeping of live instances as hosts end them: code 2 while clips live takes
-// only the prototype and the clips keep answering; an instance is destroyed once; a failed
-// instantiation leaves nothing behind. The release callback comes exactly when no object is
-// left, after code 2 or the last code 19, whichever is later.
+// Guards the bookkeeping of live instances: code 2 while clips live takes only the prototype and
+// the clips keep answering; an instance is destroyed once; a failed instantiation leaves nothing;
+// the release callback comes when no object is left, after code 2 or the last code 19.
 TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenTheLastGoes) {
   void* first = instantiate();
   instance_ = nullptr;
