@@ -66,8 +66,7 @@ class LinkHubTest : public ::testing::Test {
 TEST_F(LinkHubTest, EveryDrainingClipGetsACopyOfEveryDatagramAndNoOtherInboxFills) {
   LinkHub hub(options());
   std::atomic<int> idleWakes{0};
-  const int a = hub.subscribe([] {});
-  const int b = hub.subscribe([] {});
+  const int a = hub.subscribe([] {}), b = hub.subscribe([] {});
   const int idle = hub.subscribe([&] { ++idleWakes; });
   hub.drainInbox(a);
   hub.drainInbox(b);
