@@ -19,13 +19,12 @@ namespace mirandel {
 namespace {
 
 using std::chrono::milliseconds;
+using test::processThreadCount;
 using test::waitFor;
 
 const char* const kDiscover = "/mirandel/discover";
 
 ControlMessage numbered(int i) { return {"/mirandel/n", {ControlArg::ofInt(i)}}; }
-
-using test::processThreadCount;
 
 class LinkHubTest : public ::testing::Test {
  protected:
