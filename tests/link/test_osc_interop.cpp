@@ -54,11 +54,9 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
 // Guards against emitting anything liblo would misread.
 TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   const std::string out = test::binaryPath("oscdump-" + std::to_string(::getpid()) + ".txt");
-  FILE* p = ::popen(("oscdump -L 9002 > '" + out + "' 2>&1 & echo $!").c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  int pid = 0;
-  ASSERT_EQ(std::fscanf(p, "%d", &pid), 1);
-  ::pclose(p);
+  const int pid =
+      std::atoi(test::commandOutput("oscdump -L 9002 > '" + out + "' 2>&1 & echo $!").c_str());
+  ASSERT_GT(pid, 0);
   auto dumped = [&] {
     const std::vector<std::uint8_t> bytes = test::readFile(out);
     return std::string(bytes.begin(), bytes.end());
