@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "ffglex/FFGLScreenQuad.h"
 #include "ffglex/FFGLShader.h"
@@ -71,36 +72,31 @@ TEST_F(Shader, EmptySourcesAreRefusedWithoutTouchingGL) {
   EXPECT_EQ(shader.GetGLID(), 0u);
 }
 
-// Shader diagnostics go to the developer's output, one line per failure, and
-// leave the shader empty: a broken vertex stage stops before the fragment
-// stage and the link; a program whose stages compile but whose varying's type
-// differs between them fails to link and is reported with the program log.
+// Guards against a failed stage or link leaving a program behind or logging other than one line:
+// a broken vertex stage stops first; a varying typed differently in each stage fails the link.
 TEST_F(Shader, ACompileOrLinkFailureLogsOneLineAndLeavesTheShaderEmpty) {
-  struct Case {
-    const char* vertex;
-    const char* fragment;
-    const char* line;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"#version 410 core\nvoid main() { syntax error }\n", kFragment, "Vertex Shader error: "},
       {"#version 410 core\nlayout(location = 0) in vec4 p;\nout float shade;\n"
        "void main() { shade = p.x; gl_Position = p; }\n",
        "#version 410 core\nin vec3 shade;\nout vec4 c;\nvoid main() { c = vec4(shade, 1.0); }\n",
        "Fragment Shader error: "},
   };
-  for (const Case& c : cases) {
+  for (const auto& [vertex, fragment, line] : cases) {
     ffglex::FFGLShader shader;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(shader.Compile(c.vertex, c.fragment));
+    EXPECT_FALSE(shader.Compile(vertex, fragment));
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.rfind(c.line, 0), 0u) << out;
-    EXPECT_EQ(out.find("Shader error: ", std::strlen(c.line)), std::string::npos) << out;
+    EXPECT_EQ(out.rfind(line, 0), 0u) << out;
+    EXPECT_EQ(out.find("Shader error: ", std::strlen(line)), std::string::npos) << out;
     EXPECT_EQ(shader.GetGLID(), 0u);
   }
 }
 
+// Guards against drawing with no vertex buffer bound, before initialising or after a release.
 TEST_F(Shader, AnEmptyQuadDrawsNothingAndAReleasedQuadIsEmpty) {
   ffglex::FFGLScreenQuad quad;
-  quad.Draw();  // nothing bound, nothing drawn, no GL error
+  quad.Draw();
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   ASSERT_TRUE(quad.Initialise(false));
   quad.Release();

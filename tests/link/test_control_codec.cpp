@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "TagLetters.h"
 #include "link/ControlCodec.h"
 #include "support/TestPlatform.h"
 #include "support/TestSupport.h"
@@ -25,34 +27,28 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-// Guards against any deviation from the wire form phones and liblo expect:
-// tag letters, big-endian order, padding of strings (a length of 4k needs
-// four NULs) and of the tag string.
+using test::f, test::i, test::s, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
+
+// Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
+// order, padding of strings (a length of 4k needs four NULs) and of the tag string.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
-  struct Case {
-    const char* what;
-    ControlArg arg;
-    Bytes tagsAndData;  // after the padded address "/ab\0"
-  };
-  const std::vector<Case> cases = {
-      {"int -1", ControlArg::ofInt(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
-      {"int 0x01020304", ControlArg::ofInt(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
-      {"float 1.0", ControlArg::ofFloat(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
-      {"float -2.5", ControlArg::ofFloat(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
-      {"empty string", ControlArg::ofText(""), {',', 's', 0, 0, 0, 0, 0, 0}},
-      {"string abc", ControlArg::ofText("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
-      {"string abcd", ControlArg::ofText("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
-      {"string a", ControlArg::ofText("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
-      {"true", ControlArg::ofKind(ArgKind::True), {',', 'T', 0, 0}},
-      {"false", ControlArg::ofKind(ArgKind::False), {',', 'F', 0, 0}},
-      {"nil", ControlArg::ofKind(ArgKind::Nil), {',', 'N', 0, 0}},
-      {"impulse", ControlArg::ofKind(ArgKind::Impulse), {',', 'I', 0, 0}},
-      {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(encode({"/ab", {c.arg}}), cat({{'/', 'a', 'b', 0}, c.tagsAndData}));
-  }
+  // The tag string and data after the padded address "/ab\0".
+  const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
+      {"int -1", i(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"int 0x01020304", i(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
+      {"float 1.0", f(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
+      {"float -2.5", f(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
+      {"empty string", s(""), {',', 's', 0, 0, 0, 0, 0, 0}},
+      {"string abc", s("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
+      {"string abcd", s("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
+      {"string a", s("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
+      {"true", kTrue, {',', 'T', 0, 0}},
+      {"false", kFalse, {',', 'F', 0, 0}},
+      {"nil", kNil, {',', 'N', 0, 0}},
+      {"impulse", kImpulse, {',', 'I', 0, 0}},
+      {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}}};
+  for (const auto& [what, arg, tagsAndData] : cases)
+    EXPECT_EQ(encode({"/ab", {arg}}), cat({{'/', 'a', 'b', 0}, tagsAndData})) << what;
 }
 
 // Guards the discovery probe that every phone must recognise.
@@ -65,64 +61,41 @@ TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
 // stops at the first argument that cannot be read.
 TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   const Bytes addr = {'/', 'a', 'b', 0};
-  struct Case {
-    const char* what;
-    Bytes bytes;
-    std::vector<ControlArg> args;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, Bytes, std::vector<ControlArg>>> cases = {
       {"only the padded address", addr, {}},
       {"64 arguments, the most a message may have", cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}}),
-       std::vector<ControlArg>(64, ControlArg::ofKind(ArgKind::True))},
-      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {ControlArg::ofFloat(-2.5f)}},
+       std::vector<ControlArg>(64, kTrue)},
+      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {f(-2.5f)}},
       {"address without its padding", {'/', 'a', 'b', 'c', 0}, {}},
       {"tag string without NUL", cat({addr, {',', 'i'}}), {}},
       {"empty tag string", cat({addr, {0, 0, 0, 0}}), {}},
       {"tag string not starting with comma", cat({addr, {'i', 0, 0, 0, 0, 0, 0, 1}}), {}},
       {"only a comma", cat({addr, {',', 0, 0, 0}}), {}},
-      {"int then string with only 4 data bytes",
-       cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}),
-       {ControlArg::ofInt(5)}},
+      {"int, then a string of 4 bytes", cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}), {i(5)}},
       {"int, then b stops before the string",
        cat({addr, {',', 'i', 'b', 's', 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1, 'x', 0, 0, 0, 'a', 0}}),
-       {ControlArg::ofInt(9)}},
+       {i(9)}},
       {"truncated int", cat({addr, {',', 'i', 0, 0, 0, 0, 1}}), {}},
       {"truncated float", cat({addr, {',', 'f', 0, 0, 0x3F, 0x80}}), {}},
-      {"string whose NUL is missing",
-       cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}),
-       {ControlArg::ofInt(2)}},
+      {"string without NUL", cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}), {i(2)}},
       {"string at the very end", cat({addr, {',', 's', 0, 0}}), {}},
-      {"string with its padding cut short",
-       cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}),
-       {ControlArg::ofText("ab"), ControlArg::ofKind(ArgKind::True)}},
-      {"S reads as a string",
-       cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}),
-       {ControlArg::ofText("sym")}},
-      {"data-less kinds",
-       cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}),
-       {ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
-        ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}},
-      {"trailing bytes ignored",
-       cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}),
-       {ControlArg::ofInt(4)}},
-      {"tag string cut by the datagram's end",
-       cat({addr, {',', 'T', 'F', 0}}),
-       {ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+      {"padding cut short", cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}), {s("ab"), kTrue}},
+      {"S reads as a string", cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}), {s("sym")}},
+      {"no data", cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}), {kTrue, kFalse, kNil, kImpulse}},
+      {"trailing bytes ignored", cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}), {i(4)}},
+      {"tag string cut by the datagram's end", cat({addr, {',', 'T', 'F', 0}}), {kTrue, kFalse}}};
+  for (const auto& [what, bytes, args] : cases) {
+    SCOPED_TRACE(what);
     ControlMessage m;
-    ASSERT_TRUE(decode(c.bytes.data(), c.bytes.size(), m));
-    EXPECT_EQ(m.address, c.bytes[3] == 'c' ? "/abc" : "/ab");
-    EXPECT_EQ(m.args, c.args);
+    ASSERT_TRUE(decode(bytes.data(), bytes.size(), m));
+    EXPECT_EQ(m.address, bytes[3] == 'c' ? "/abc" : "/ab");
+    EXPECT_EQ(m.args, args);
   }
 }
 
-// Guards against accepting bundles or garbage as messages, and against a
-// tag-only datagram costing a whole record per tag byte: a 64 KB datagram of
-// "T" tags once became 65,000 arguments in every inbox. Sixty-four arguments
-// pass (see the decoding cases); one more and the message is dropped, counted
-// by what the tags announce whether or not their data is there.
+// Guards against bundles or garbage read as messages, and tag-only datagrams costing a record per
+// tag (64 KB of "T" once became 65,000 arguments per inbox): over 64 arguments, counted by the
+// tags whether or not their data is there, drop the message (64 pass, see the decoding cases).
 TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArguments) {
   const std::vector<Bytes> rejected = {
       {},
@@ -134,7 +107,7 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
       cat({{'/', 'a', 0, 0, ','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)}),
   };
   for (const Bytes& b : rejected) {
-    ControlMessage m{"/stale", {ControlArg::ofInt(1)}};
+    ControlMessage m{"/stale", {i(1)}};
     EXPECT_FALSE(decode(b.data(), b.size(), m)) << b.size();
     EXPECT_TRUE(m.args.empty());
   }
@@ -143,27 +116,18 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
 // Guards every handler's numeric reading, including strtod's leniency.
 TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
   const std::pair<ControlArg, double> numbers[] = {
-      {ControlArg::ofInt(-7), -7.0},
-      {ControlArg::ofFloat(0.5f), 0.5},
-      {ControlArg::ofText("12abc"), 12.0},
-      {ControlArg::ofText("  3.5"), 3.5},
-      {ControlArg::ofText("\t-2e3x"), -2000.0},
-      {ControlArg::ofText("+.25"), 0.25},
-      {ControlArg::ofText("0x10"), 16.0},
-      {ControlArg::ofText("1e999"), HUGE_VAL},
-      {ControlArg::ofKind(ArgKind::True), 1.0},
-      {ControlArg::ofKind(ArgKind::Impulse), 1.0},
-      {ControlArg::ofKind(ArgKind::False), 0.0},
+      {i(-7), -7.0},     {f(0.5f), 0.5},          {s("12abc"), 12.0},
+      {s("  3.5"), 3.5}, {s("\t-2e3x"), -2000.0}, {s("+.25"), 0.25},
+      {s("0x10"), 16.0}, {s("1e999"), HUGE_VAL},  {kTrue, 1.0},
+      {kImpulse, 1.0},   {kFalse, 0.0},
   };
   for (const auto& [arg, value] : numbers) {
     double v = -123.0;
     EXPECT_TRUE(toNumber(arg, v)) << arg.text;
     EXPECT_EQ(v, value) << arg.text;
   }
-  for (const ControlArg& arg :
-       {ControlArg::ofText("abc"), ControlArg::ofText(""), ControlArg::ofText("  "),
-        ControlArg::ofText("-"), ControlArg::ofText("+-1"), ControlArg::ofKind(ArgKind::Nil),
-        ControlArg::ofKind(static_cast<ArgKind>(42))}) {
+  for (const ControlArg& arg : {s("abc"), s(""), s("  "), s("-"), s("+-1"), kNil,
+                                ControlArg::ofKind(static_cast<ArgKind>(42))}) {
     double v = 0;
     EXPECT_FALSE(toNumber(arg, v)) << arg.text;
   }
@@ -177,7 +141,7 @@ TEST(ControlCodec, ToNumberIgnoresTheProcessLocale) {
   if (!test::useCommaDecimalLocale()) GTEST_SKIP() << "no comma-decimal locale";
   ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
   double v = 0;
-  EXPECT_TRUE(toNumber(ControlArg::ofText("0.75"), v));
+  EXPECT_TRUE(toNumber(s("0.75"), v));
   std::setlocale(LC_NUMERIC, saved.c_str());
   EXPECT_EQ(v, 0.75);
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/DeviceTable.h"
@@ -26,24 +27,18 @@ constexpr Nanos kT0 = 100 * kSecond;
 
 // Guards the route classification the wired-over-Wi-Fi preference rests on.
 TEST(DeviceTable, ClassifiesRoutesByLinkTextThenByAddress) {
-  struct Case {
-    const char* link;
-    const char* sender;
-    LinkKind kind;
-  };
-  const std::vector<Case> cases = {
+  const std::tuple<const char*, const char*, LinkKind> cases[] = {
       {"wired", "10.0.0.2", LinkKind::Wired},    {"wifi", "169.254.9.9", LinkKind::Wifi},
       {"Wired", "169.254.9.9", LinkKind::Other}, {"usb", "10.0.0.2", LinkKind::Other},
       {"", "169.254.9.9", LinkKind::Wired},      {"", "10.169.254.1", LinkKind::Other},
       {"", "192.168.1.4", LinkKind::Other},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(classifyRoute(c.link, c.sender), c.kind) << c.link << " " << c.sender;
+  for (const auto& [link, sender, kind] : cases)
+    EXPECT_EQ(classifyRoute(link, sender), kind) << link << " " << sender;
 }
 
-// Guards that one phone heard over two routes is one record whose best
-// route is the wired one while it is fresh, Wi-Fi after 12 s of wired silence,
-// and wired again as soon as it is heard.
+// Guards that one phone heard over two routes is one record whose best route is the wired one while
+// it is fresh, Wi-Fi after 12 s of wired silence, and wired again as soon as it is heard.
 TEST(DeviceTable, PrefersAFreshWiredRouteFallsBackAfterTwelveSecondsAndWinsBack) {
   DeviceTable table;
   table.fold("169.254.1.2", here("Phone", "id-1", "", false), kT0);
@@ -52,7 +47,6 @@ TEST(DeviceTable, PrefersAFreshWiredRouteFallsBackAfterTwelveSecondsAndWinsBack)
                                                     {"169.254.1.2", {LinkKind::Wired, kT0}}};
   EXPECT_EQ(table.list(), (std::vector<DeviceRecord>{{"id-1", "169.254.1.2", "Phone", "extra",
                                                       kT0 + kSecond, kT0, routes}}));
-
   // Exactly 12 s of silence is not yet "more than 12 s".
   table.fold("10.77.0.2", here("Phone", "id-1", "wifi"), kT0 + kRouteFreshness);
   EXPECT_EQ(only(table.list()).bestAddress, "169.254.1.2");
@@ -68,7 +62,6 @@ TEST(DeviceTable, KeepsTheCurrentRouteAmongEqualsAndPicksTheLowestWhenTheBestGoe
   table.fold("10.0.0.9", here("P", "id", "other"), kT0);
   table.fold("10.0.0.10", here("P", "id", "other"), kT0 + 1);
   EXPECT_EQ(only(table.list()).bestAddress, "10.0.0.9");
-
   // When the current best goes stale, the lowest address among equals wins.
   DeviceTable stale;
   stale.fold("169.254.1.2", here("P", "id"), kT0);
@@ -94,10 +87,9 @@ TEST(DeviceTable, FilesSparseRepliesUnderTheSender) {
                                                      filed("192.168.1.6", "")}));
 }
 
-// Guards against unbounded growth from forged replies, each claiming a new
-// identity or replaying one identity from a new sender: records and routes
-// stay capped, the least recently seen go (not the first in order: the real
-// phone and its wired route sort first), and the real phone stays.
+// Guards against unbounded growth from forged replies, each claiming a new identity or replaying
+// one identity from a new sender: records and routes stay capped, the least recently seen go (not
+// the first in order: the real phone and its wired route sort first), and the real phone stays.
 TEST(DeviceTable, FloodsOfForgedIdentitiesAndSendersAreCappedEvictingTheLeastRecentlySeen) {
   DeviceTable table({/*maxDevices=*/8, /*maxRoutesPerDevice=*/4});
   Nanos t = kT0;

@@ -1,10 +1,8 @@
-// Discovery across two network namespaces: the phone emulator lives in a peer
-// namespace joined to ours by two veth pairs, a link-local one (no link text,
-// so Wired by address) and one whose replies say "wifi". Probes are real
-// broadcasts; nothing leaves the test's private namespace.
+// Discovery across two network namespaces: the phone emulator lives in a peer namespace joined to
+// ours by two veth pairs, a link-local one (no link text, so Wired by address) and one whose
+// replies say "wifi". Probes are real broadcasts; nothing leaves the test's private namespace.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 
 #include "link/LinkHub.h"
@@ -26,21 +24,14 @@ class TwoHosts : public ::testing::Test {
     ASSERT_TRUE(lab.ok());
     ASSERT_TRUE(lab.addLink("h0", "169.254.1.1/16", "p0", "169.254.1.2/16"));
     ASSERT_TRUE(lab.addLink("h1", "10.77.0.1/24", "p1", "10.77.0.2/24"));
-    phone = std::make_unique<PhoneEmulator>(PhoneConfig{
-        .name = "Ada's phone", .identity = "phone-A", .linkText = [](const std::string& asker) {
-          return asker.rfind("169.254.", 0) == 0 ? std::string() : std::string("wifi");
-        }});
     bool started = false;
-    lab.runInPeer([&] { started = phone->start(); });
+    lab.runInPeer([&] { started = phone.start(); });
     ASSERT_TRUE(started);
-  }
-  void TearDown() override {
-    if (phone) phone->stop();
   }
 
   std::size_t probesFrom(const std::string& asker) const {
     std::size_t n = 0;
-    for (const auto& m : phone->received())
+    for (const auto& m : phone.received())
       n += m.address == "/mirandel/discover" && m.sender == asker;
     return n;
   }
@@ -50,14 +41,16 @@ class TwoHosts : public ::testing::Test {
     return std::nullopt;
   }
 
-  test::NetLab lab;
-  std::unique_ptr<PhoneEmulator> phone;
+  test::NetLab lab;  // outlives the phone, whose socket lives in its peer namespace
+  PhoneEmulator phone{PhoneConfig{
+      .name = "Ada's phone", .identity = "phone-A", .linkText = [](const std::string& asker) {
+        return asker.rfind("169.254.", 0) == 0 ? std::string() : std::string("wifi");
+      }}};
 };
 
-// The road from a probe to a known phone across real interfaces. The limited
-// broadcast leaves only by the default route's interface, so each subnet also
-// gets a directed broadcast in the same round; the replies are filed under
-// their real senders at the hub's clock, and the wired route is preferred.
+// Guards the road from a probe to a known phone across real interfaces: the limited broadcast
+// leaves only by the default route, so each subnet also gets a directed broadcast in the round;
+// replies are filed under their real senders at the hub's clock, and the wired route preferred.
 TEST_F(TwoHosts, OneProbeRoundFindsThePhoneOnEveryInterfaceAndPrefersItsWiredRoute) {
   ASSERT_TRUE(lab.ipHost("route add default dev h1"));
   ManualClock clock(500 * kSecond);

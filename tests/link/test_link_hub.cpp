@@ -1,12 +1,12 @@
-// The hub on real sockets in the test's private namespace. Probes reach the
-// phone emulator on loopback because the hub is told loopback is a broadcast
-// interface (loopback has no broadcast address of its own).
+// The hub on real sockets in the test's private namespace. Probes reach the phone emulator on
+// loopback because the hub is told loopback is a broadcast interface.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "link/ControlCodec.h"
@@ -19,25 +19,19 @@ namespace mirandel {
 namespace {
 
 using std::chrono::milliseconds;
+using test::processThreadCount;
 using test::waitFor;
 
 const char* const kDiscover = "/mirandel/discover";
 
 ControlMessage numbered(int i) { return {"/mirandel/n", {ControlArg::ofInt(i)}}; }
 
-int threadCount() {
-  // Sanitizer runtimes start a helper thread with the first thread of the
-  // process; make sure that has happened before anything is counted.
-  static const bool settled = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)settled;
-  return test::processThreadCount();
-}
-
 class LinkHubTest : public ::testing::Test {
  protected:
+  // Sanitizer runtimes start a helper thread with the first thread made: make one before counting.
+  static void SetUpTestSuite() {
+    std::thread([] {}).join();
+  }
   void SetUp() override { ASSERT_TRUE(phone.start()); }
 
   static LinkHubOptions options(ClockFn clock = steadyClock()) {
@@ -54,28 +48,24 @@ class LinkHubTest : public ::testing::Test {
     sender.sendTo("127.0.0.1", port, bytes.data(), bytes.size());
   }
   std::size_t probes() const { return phone.receivedCount(kDiscover); }
-  // Waits until the worker has gone round its loop `n` more times, so that a
-  // probe that was going to be sent has been.
+  // Until the worker has gone round its loop `n` more times: a probe that was due has gone.
   static void waitTurns(const LinkHub& hub, std::uint64_t n) {
     const auto target = hub.workerTurns() + n;
     ASSERT_TRUE(waitFor([&] { return hub.workerTurns() >= target; }));
   }
 
-  // Counts what the hub sends; its replies go to a port nobody reads, so they
-  // stay out of the inboxes under test.
+  // Counts what the hub sends; its replies go to a port nobody reads, out of the inboxes.
   PhoneEmulator phone{PhoneConfig{.replyPort = 9002, .bindAddress = "127.0.0.1"}};
   UdpSocket sender = UdpSocket::open();
 };
 
-// Guards against one clip stealing the others' messages, against messages
-// piling up for a clip that is gone, and against the prototype gathering an
-// inbox it never reads: nothing is queued for a subscriber before its first
-// drain, though it is still woken so that its host calls it and it drains.
+// Guards against one clip stealing the others' messages, messages piling up for a clip that
+// is gone, and the prototype gathering an inbox it never reads: nothing is queued for a
+// subscriber before its first drain, though it is woken so that its host calls it to drain.
 TEST_F(LinkHubTest, EveryDrainingClipGetsACopyOfEveryDatagramAndNoOtherInboxFills) {
   LinkHub hub(options());
   std::atomic<int> idleWakes{0};
-  const int a = hub.subscribe([] {});
-  const int b = hub.subscribe([] {});
+  const int a = hub.subscribe([] {}), b = hub.subscribe([] {});
   const int idle = hub.subscribe([&] { ++idleWakes; });
   hub.drainInbox(a);
   hub.drainInbox(b);
@@ -92,7 +82,6 @@ TEST_F(LinkHubTest, EveryDrainingClipGetsACopyOfEveryDatagramAndNoOtherInboxFill
   EXPECT_EQ(inboxA[1].address, "/mirandel/status");
   ASSERT_TRUE(waitFor([&] { return idleWakes == 2; }));
   EXPECT_EQ(hub.inboxLoad(idle).messages, 0u);
-
   hub.unsubscribe(a);
   EXPECT_TRUE(hub.drainInbox(idle).empty());
   send(numbered(2));
@@ -103,9 +92,8 @@ TEST_F(LinkHubTest, EveryDrainingClipGetsACopyOfEveryDatagramAndNoOtherInboxFill
   EXPECT_EQ(hub.drainInbox(idle).at(0).args, numbered(2).args);
 }
 
-// Guards against memory blown up by a flood: tag-only datagrams cost a record
-// per tag in every inbox, so an inbox is bounded by bytes as well as by
-// messages, and the oldest go first.
+// Guards against memory blown up by a flood: tag-only datagrams cost a record per tag in every
+// inbox, so an inbox is bounded by bytes as well as by messages, the oldest going first.
 TEST_F(LinkHubTest, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestFirst) {
   // The most arguments a message may have: a number and 63 bare tags.
   auto tagOnly = [](int i) {
@@ -115,25 +103,17 @@ TEST_F(LinkHubTest, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestF
   };
   const ControlMessage sample = tagOnly(0);
   const std::size_t cost = footprint({"127.0.0.1", sample.address, sample.args});
-  // A port each: a hub's socket stays bound until its detached worker ends,
-  // and on Windows no second socket may bind it meanwhile.
-  struct Case {
-    const char* bound;
-    std::size_t messages;
-    std::size_t bytes;
-    std::size_t held;
-    std::uint16_t port;
-  } cases[] = {
-      {"messages", 16, 4 << 20, 16, 9101},
-      {"bytes", 4096, 64 << 10, (64 << 10) / cost, 9102},
-  };
+  // Bound, messages and bytes allowed, messages held, and a port each: a hub's socket stays
+  // bound until its detached worker ends, and on Windows no other may bind it meanwhile.
+  const std::tuple<const char*, std::size_t, std::size_t, std::size_t, std::uint16_t> cases[] = {
+      {"messages", 16, 4 << 20, 16, 9101}, {"bytes", 4096, 64 << 10, (64 << 10) / cost, 9102}};
   constexpr int kSent = 200;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bound);
+  for (const auto& [bound, messages, bytes, held, port] : cases) {
+    SCOPED_TRACE(bound);
     LinkHubOptions o = options();
-    o.inboxLimit = c.messages;
-    o.inboxByteLimit = c.bytes;
-    o.receivePort = c.port;
+    o.inboxLimit = messages;
+    o.inboxByteLimit = bytes;
+    o.receivePort = port;
     LinkHub hub(o);
     std::atomic<int> wakes{0};
     const int id = hub.subscribe([&] { ++wakes; });
@@ -141,21 +121,20 @@ TEST_F(LinkHubTest, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestF
     // Each datagram waits for its wake-up, so no socket buffer (Wine's are
     // slower to drain) drops any of the flood and the count below is exact.
     for (int i = 0; i < kSent; ++i) {
-      send(tagOnly(i), c.port);
+      send(tagOnly(i), port);
       ASSERT_TRUE(waitFor([&] { return wakes == i + 1; }));
     }
-    EXPECT_EQ(hub.inboxLoad(id).bytes, c.held * cost);
+    EXPECT_EQ(hub.inboxLoad(id).bytes, held * cost);
     const auto inbox = hub.drainInbox(id);
-    ASSERT_EQ(inbox.size(), c.held);
+    ASSERT_EQ(inbox.size(), held);
     for (std::size_t i = 0; i < inbox.size(); ++i)
-      EXPECT_EQ(inbox[i].args.at(0).intValue, static_cast<int>(kSent - c.held + i));
+      EXPECT_EQ(inbox[i].args.at(0).intValue, static_cast<int>(kSent - held + i));
     EXPECT_EQ(hub.inboxLoad(id).bytes, 0u);
   }
 }
 
-// Guards the probe schedule: every 3 s while a clip searches, every 10 s once
-// none does, never without subscribers, and setSearching probes within a
-// worker wake whatever the time since the last probe (driven by a hand clock).
+// Guards the probe schedule (on a hand clock): every 3 s while a clip searches, every 10 s once
+// none does, never without subscribers, and at once on setSearching whatever the last probe.
 TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutClips) {
   ManualClock clock(1000 * kSecond);
   LinkHub hub(options(clock.fn()));
@@ -164,7 +143,6 @@ TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWith
   clock.advance(60 * kSecond);
   waitTurns(hub, 3);
   EXPECT_EQ(probes(), 1u) << "no periodic probe without subscribers";
-
   const int id = hub.subscribe([] {});
   ASSERT_TRUE(waitFor([&] { return probes() == 2; }));  // overdue at once
   clock.advance(10 * kSecond);
@@ -172,7 +150,6 @@ TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWith
   EXPECT_EQ(probes(), 2u) << "exactly 10 s is not yet due";
   clock.advance(1);
   ASSERT_TRUE(waitFor([&] { return probes() == 3; }));
-
   const auto asked = std::chrono::steady_clock::now();
   hub.setSearching(id, true);
   ASSERT_TRUE(waitFor([&] { return probes() == 4; }));
@@ -182,17 +159,15 @@ TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWith
   EXPECT_EQ(probes(), 4u);
   clock.advance(1);
   ASSERT_TRUE(waitFor([&] { return probes() == 5; }));
-
   hub.unsubscribe(id);
   clock.advance(60 * kSecond);
   waitTurns(hub, 3);
   EXPECT_EQ(probes(), 5u);
 }
 
-// Guards the host's thread against listing the interfaces (on Windows GetAdaptersAddresses,
-// slow with many virtual or VPN adapters), which every probe asked by a searching clip or by
-// Rescan did there: the worker lists them, and its list, refreshed after a pause, carries the
-// directed broadcast of an interface that came up meanwhile.
+// Guards the host's thread against listing the interfaces (GetAdaptersAddresses is slow with
+// many virtual adapters) for each probe a clip asks: the worker lists them, and its refreshed
+// list carries the directed broadcast of an interface that came up meanwhile.
 TEST_F(LinkHubTest, AProbeAskedOnTheHostThreadListsTheInterfacesOnlyOnTheWorker) {
   ManualClock clock(1000 * kSecond);
   std::mutex m;
@@ -219,8 +194,7 @@ TEST_F(LinkHubTest, AProbeAskedOnTheHostThreadListsTheInterfacesOnlyOnTheWorker)
   for (const std::thread::id& id : listedOn) EXPECT_NE(id, std::this_thread::get_id());
 }
 
-// The one real-time check of the schedule: the default clock and the probe
-// intervals must agree on their unit.
+// Guards against the default clock and the probe intervals disagreeing on their unit.
 TEST_F(LinkHubTest, ASearchingClipProbesAgainAboutThreeSecondsLaterInRealTime) {
   LinkHub hub(options());
   hub.setSearching(hub.subscribe([] {}), true);
@@ -230,10 +204,9 @@ TEST_F(LinkHubTest, ASearchingClipProbesAgainAboutThreeSecondsLaterInRealTime) {
   EXPECT_LT(at[1] - at[0], milliseconds(3700));
 }
 
-// Guards against a clip being called after its destructor: a wake-up that
-// the worker already copied must finish before unsubscribe returns, and none
-// may start afterwards. A clip may also leave from inside its own wake-up
-// (the host destroys it from that call) without deadlocking the worker.
+// Guards against a clip called after its destructor: a wake-up already copied finishes before
+// unsubscribe returns, none starts afterwards, and a clip leaving from inside its own wake-up
+// (the host destroys it there) does not deadlock the worker.
 TEST_F(LinkHubTest, UnsubscribeWaitsForARunningWakeUpOfThatClipUnlessCalledFromIt) {
   LinkHub hub(options());
   std::atomic<bool> entered{false}, release{false}, returned{false}, left{false};
@@ -252,7 +225,6 @@ TEST_F(LinkHubTest, UnsubscribeWaitsForARunningWakeUpOfThatClipUnlessCalledFromI
   EXPECT_FALSE(waitFor([&] { return returned.load(); }, milliseconds(300)));
   release = true;
   destructor.join();
-
   const int before = calls;
   std::atomic<int> self{0};
   self = hub.subscribe([&] {
@@ -265,9 +237,8 @@ TEST_F(LinkHubTest, UnsubscribeWaitsForARunningWakeUpOfThatClipUnlessCalledFromI
   EXPECT_EQ(calls, before);
 }
 
-// Guards against a silent or spinning hub when port 9001 is taken by a
-// program that did not allow address reuse: one clear log line, a paced
-// worker, and commands still go out.
+// Guards against a silent or spinning hub when another program holds port 9001 without
+// address reuse: one clear log line, a paced worker, and commands still go out.
 TEST_F(LinkHubTest, ATakenReceivePortIsLoggedOnceWithoutSpinningAndSendingStillWorks) {
   UdpSocket squatter = UdpSocket::open();
   ASSERT_TRUE(squatter.bind(kClipControlPort));
@@ -293,8 +264,8 @@ TEST_F(LinkHubTest, ATakenReceivePortIsLoggedOnceWithoutSpinningAndSendingStillW
   EXPECT_NE(lines[0].find("9001"), std::string::npos);
 }
 
-// Guards the describe de-duplication: a request already in flight is not
-// repeated within 2 s, while other requests and other messages pass.
+// Guards the describe de-duplication: a request in flight is not repeated within 2 s, while
+// other requests and other messages pass.
 TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
   ManualClock clock;
   LinkHub hub(options(clock.fn()));
@@ -319,11 +290,10 @@ TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
             (std::vector<std::string>{"rack", "fx/blur", other.address, other.address, "rack"}));
 }
 
-// Guards start-up and teardown: one worker however many clips subscribe; and
-// destroying the hub while datagrams pour in must neither hang nor touch freed
-// tables, and the worker must end and release the port.
+// Guards start-up and teardown: one worker however many clips subscribe, and a hub destroyed
+// while datagrams pour in neither hangs nor touches freed tables, and releases its port.
 TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
-  const int before = threadCount();
+  const int before = processThreadCount();
   std::atomic<bool> flooding{true};
   std::thread flood([&] {
     UdpSocket s = UdpSocket::open();
@@ -335,24 +305,22 @@ TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
     const int id = hub.subscribe([] {});
     for (int i = 0; i < 2; ++i) hub.subscribe([] {});  // left subscribed on purpose
     hub.probeNow();
-    EXPECT_EQ(threadCount(), before + 2);  // the flooder and one worker
+    EXPECT_EQ(processThreadCount(), before + 2);  // the flooder and one worker
     ASSERT_TRUE(waitFor([&] { return !hub.drainInbox(id).empty(); }));
     hub.unsubscribe(id);
   }
-  EXPECT_TRUE(waitFor([&] { return threadCount() == before + 1; }));  // only the flooder
+  EXPECT_TRUE(waitFor([&] { return processThreadCount() == before + 1; }));  // only the flooder
   flooding = false;
   flood.join();
   UdpSocket again = UdpSocket::open();
   EXPECT_TRUE(again.bind(kClipControlPort));  // no reuse option: only if ours is closed
 }
 
-// Guards the hub's way back to its first state, taken when the plug-in is de-initialised with
-// no clip left: while a clip is subscribed it must refuse (it would cut that clip off); once
-// unused, its worker must be gone when it returns (joined, not left running detached) with its
-// port free, and the next clip must find a working hub again, probing and receiving. Three
-// rounds, as a host rescanning its plug-ins does.
+// Guards the hub's return to its first state when the plug-in is de-initialised: refused while
+// a clip is subscribed; once unused, its worker joined (not detached) and its port free; and the
+// next clip finds it probing and receiving. Three rounds, as a host rescanning plug-ins does.
 TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNextClip) {
-  const int before = threadCount();
+  const int before = processThreadCount();
   LinkHub hub(options());
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -360,7 +328,7 @@ TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNex
     const int id = hub.subscribe([] {});
     hub.setSearching(id, true);
     hub.drainInbox(id);
-    EXPECT_EQ(threadCount(), before + 1);
+    EXPECT_EQ(processThreadCount(), before + 1);
     ASSERT_TRUE(waitFor([&] { return probes() > probesBefore; }));
     ASSERT_TRUE(waitFor([&] {
       send(numbered(round));
@@ -370,7 +338,7 @@ TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNex
     ASSERT_TRUE(hub.receiving());
     hub.unsubscribe(id);
     EXPECT_TRUE(hub.stopWhenUnused());
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(processThreadCount(), before);
     EXPECT_FALSE(hub.receiving());
     UdpSocket port = UdpSocket::open();
     EXPECT_TRUE(port.bind(kClipControlPort)) << "the hub still holds its port";
@@ -379,8 +347,7 @@ TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNex
   EXPECT_FALSE(hub.stopWhenUnused()) << "a hub shut down for good has nothing to stop";
 }
 
-// Guards the process-wide accessor against creating two hubs when first
-// calls race.
+// Guards the process-wide accessor against creating two hubs when first calls race.
 TEST(LinkHub, TheProcessHubIsCreatedOnceEvenWhenFirstCallsRace) {
   std::vector<std::thread> threads;
   std::vector<LinkHub*> seen(8);

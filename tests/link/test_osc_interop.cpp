@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "TagLetters.h"
 #include "link/ControlCodec.h"
 #include "link/UdpSocket.h"
 #include "support/TestSupport.h"
@@ -17,6 +17,7 @@
 namespace mirandel {
 namespace {
 
+using test::f, test::i, test::s, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 using test::waitFor;
 
 // Guards against reading any argument kind differently from liblo: order,
@@ -25,67 +26,44 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   UdpSocket socket = UdpSocket::open();
   ASSERT_TRUE(socket.bind(9001, "127.0.0.1"));
   ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
-
-  struct Case {
-    std::string command;
-    ControlMessage expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::string, ControlMessage>> cases = {
       {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
-       {"/mirandel/x",
-        {ControlArg::ofInt(-1), ControlArg::ofFloat(1.5f), ControlArg::ofText("hi there"),
-         ControlArg::ofKind(ArgKind::True), ControlArg::ofKind(ArgKind::False),
-         ControlArg::ofKind(ArgKind::Nil), ControlArg::ofKind(ArgKind::Impulse)}}},
-      {"/abc ssss '' a abcd abcde",
-       {"/abc",
-        {ControlArg::ofText(""), ControlArg::ofText("a"), ControlArg::ofText("abcd"),
-         ControlArg::ofText("abcde")}}},
+       {"/mirandel/x", {i(-1), f(1.5f), s("hi there"), kTrue, kFalse, kNil, kImpulse}}},
+      {"/abc ssss '' a abcd abcde", {"/abc", {s(""), s("a"), s("abcd"), s("abcde")}}},
       {"/mirandel/status fffiiii 29.97 30 0 2147483647 -2147483648 0 0",
        {"/mirandel/status",
-        {ControlArg::ofFloat(29.97f), ControlArg::ofFloat(30.0f), ControlArg::ofFloat(0.0f),
-         ControlArg::ofInt(2147483647), ControlArg::ofInt(-2147483647 - 1), ControlArg::ofInt(0),
-         ControlArg::ofInt(0)}}},
-      {"/mirandel/here sS Phone sym",
-       {"/mirandel/here", {ControlArg::ofText("Phone"), ControlArg::ofText("sym")}}},
+        {f(29.97f), f(30.0f), f(0.0f), i(2147483647), i(-2147483647 - 1), i(0), i(0)}}},
+      {"/mirandel/here sS Phone sym", {"/mirandel/here", {s("Phone"), s("sym")}}},
       {"/mirandel/discover", {"/mirandel/discover", {}}},
       // A 64-bit int is a kind we do not read: the list ends there, the message stays.
-      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {ControlArg::ofInt(4)}}},
+      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {i(4)}}},
   };
   std::vector<std::uint8_t> buffer(65536);
   std::string sender;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + c.command).c_str()), 0);
+  for (const auto& [command, expected] : cases) {
+    SCOPED_TRACE(command);
+    ASSERT_EQ(std::system(("oscsend 127.0.0.1 9001 " + command).c_str()), 0);
     const long n = socket.receive(buffer.data(), buffer.size(), sender);
     ASSERT_GT(n, 0);
     ControlMessage m;
     EXPECT_TRUE(decode(buffer.data(), static_cast<std::size_t>(n), m));
-    EXPECT_EQ(m, c.expected);
+    EXPECT_EQ(m, expected);
   }
 }
 
 // Guards against emitting anything liblo would misread.
 TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   const std::string out = test::binaryPath("oscdump-" + std::to_string(::getpid()) + ".txt");
-  FILE* p = ::popen(("oscdump -L 9002 > '" + out + "' 2>&1 & echo $!").c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  int pid = 0;
-  ASSERT_EQ(std::fscanf(p, "%d", &pid), 1);
-  ::pclose(p);
-
+  const int pid =
+      std::atoi(test::commandOutput("oscdump -L 9002 > '" + out + "' 2>&1 & echo $!").c_str());
+  ASSERT_GT(pid, 0);
   auto dumped = [&] {
-    std::ifstream in(out);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const std::vector<std::uint8_t> bytes = test::readFile(out);
+    return std::string(bytes.begin(), bytes.end());
   };
   UdpSocket socket = UdpSocket::open();
   const ControlMessage m{
-      "/mirandel/x",
-      {ControlArg::ofInt(-1), ControlArg::ofFloat(0.25f), ControlArg::ofText("Café 1"),
-       ControlArg::ofText(""), ControlArg::ofKind(ArgKind::True),
-       ControlArg::ofKind(ArgKind::False), ControlArg::ofKind(ArgKind::Nil),
-       ControlArg::ofKind(ArgKind::Impulse), ControlArg::ofInt(900)}};
+      "/mirandel/x", {i(-1), f(0.25f), s("Café 1"), s(""), kTrue, kFalse, kNil, kImpulse, i(900)}};
   const std::vector<std::uint8_t> bytes = encode(m);
   const std::vector<std::uint8_t> probe = encode({"/mirandel/discover", {}});
   // oscdump needs a moment to bind; resend until it has printed both.

@@ -25,11 +25,9 @@ bool anotherProgramBindsWithReuse(std::uint16_t port) {
   return bound;
 }
 
-// Guards against the hub's receive port being shared: with SO_REUSEADDR
-// (the POSIX habit) instead of exclusive use, any program that binds port
-// 9001 later with SO_REUSEADDR shares it and silently takes the phones'
-// replies. Under Wine as on Windows such a bind must fail while the hub holds
-// the port, and succeed once it has let go.
+// Guards against the hub's receive port being shared: with SO_REUSEADDR (the POSIX habit) rather
+// than exclusive use, a later program binding 9001 with SO_REUSEADDR silently takes the phones'
+// replies. Under Wine as on Windows its bind must fail while the hub holds the port, not after.
 TEST(UdpSocketWin, NoOtherProgramCanBindTheHubsReceivePortWhileItHoldsIt) {
   UdpSocket hub = UdpSocket::open();
   ASSERT_TRUE(hub.prepareWellKnownPort());

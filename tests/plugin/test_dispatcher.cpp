@@ -4,15 +4,18 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "plugin/AnswerWord.h"
 #include "plugin/Dispatcher.h"
+#include "plugin/PluginInfo.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
+using mirandel::floatWord, mirandel::pointer, mirandel::word, mirandel::wordFloat;
 
 // What the plug-in below does, set by each test.
 struct Knobs {
@@ -85,13 +88,12 @@ const CFFGLPluginInfo& info() {
   return record;
 }
 
-using mirandel::floatWord;
-using mirandel::pointer;
-using mirandel::word;
-using mirandel::wordFloat;
-
 const char* asText(FFMixed m) { return static_cast<const char*>(m.PointerValue); }
 CFFGLPlugin* plugin(void* instance) { return static_cast<CFFGLPlugin*>(instance); }
+// A refusal as a host must read it: null where the answer is a pointer, else FF_FAIL.
+bool refused(FFMixed answer, bool pointerAnswer) {
+  return pointerAnswer ? answer.PointerValue == nullptr : answer.UIntValue == FF_FAIL;
+}
 
 class DispatcherTest : public ::testing::Test {
  protected:
@@ -114,15 +116,22 @@ class DispatcherTest : public ::testing::Test {
     return instance_ = r.PointerValue;
   }
 
+  // Records as a host fills them.
+  SetParameterStruct value{0, floatWord(0.25f)}, text{1, pointer("192.168.1.20")};
+  GetParameterElementNameStruct element{2, 1};
+  SetParameterElementValueStruct setElement{2, 1, 4.0f};
+  double seconds = 12.5;
+  SetBeatinfoStruct beat{128.0f, 0.5f};
+  SetHostinfoStruct host{"Host", "9.1"};
+  FFGLViewportStruct vp{1, 2, 300, 200};
+  int frame = 0;
   void* instance_ = nullptr;
   std::unique_ptr<mirandel::Dispatcher> dispatcher_ = std::make_unique<mirandel::Dispatcher>(
       &info(), [] { return note("loadGL") == FF_SUCCESS; }, [] { ++knobs.releases; });
 };
 
-// Codes that cannot be answered must fail cleanly and never reach an object:
-// codes without a meaning here (asked of an instance, without which they
-// would fail anyway), record-reading codes given a null record (answers that
-// are pointers fail as null), and instance codes without an instance.
+// Guards against answering, or reaching an object for, codes without a meaning here (asked of
+// an instance, which they would fail without), records that are null, or a missing instance.
 TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
@@ -134,10 +143,8 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   for (FFUInt32 code : {35u, 44u})
     EXPECT_EQ(call(code, pointer(nullptr), instance).PointerValue, nullptr)
         << "null record " << code;
-  SetParameterStruct set{0, word(0)};
-  int frame = 0;
   const std::pair<FFUInt32, FFMixed> withoutInstance[] = {
-      {FF_GET_PARAMETER_DISPLAY, word(0)}, {FF_SET_PARAMETER, pointer(&set)},
+      {FF_GET_PARAMETER_DISPLAY, word(0)}, {FF_SET_PARAMETER, pointer(&value)},
       {FF_GET_PARAMETER, word(0)},         {FF_PROCESS_OPENGL, pointer(&frame)},
       {FF_DEINSTANTIATE_GL, word(0)},
   };
@@ -146,39 +153,23 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   EXPECT_EQ(knobs.calls, Calls{});
 }
 
-// An exception inside the plug-in must never unwind into the host, and a host
-// would dereference FF_FAIL: every answer that would have been a text pointer
-// is null. Values and defaults of text parameters are such answers too; the
-// type comes from the prototype's definitions, and with no prototype it is
-// unknown, where null is safe as a pointer and as the float 0 alike.
+// Guards against an exception unwinding into the host, and against FF_FAIL where a text pointer
+// was due (a host would dereference it), text values and defaults included; with no prototype
+// the type is unknown, and null is safe as a pointer and as the float 0 alike.
 TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPointer) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
-  SetParameterStruct set{0, word(0)};
-  struct Case {
-    const char* thrower;
-    FFUInt32 code;
-    FFMixed in;
-    bool pointerAnswer;
-  } cases[] = {
-      {"SetFloat", FF_SET_PARAMETER, pointer(&set), false},
+  const std::tuple<const char*, FFUInt32, FFMixed, bool> cases[] = {
+      {"SetFloat", FF_SET_PARAMETER, pointer(&value), false},
       {"GetFloat", FF_GET_PARAMETER, word(0), false},
       {"GetText", FF_GET_PARAMETER, word(1), true},
       {"GetText", FF_GET_PARAMETER_DISPLAY, word(1), true},
       {"GetFloat", FF_GET_PARAMETER_DISPLAY, word(0), true},
-      {"GetShortName", FF_GET_PLUGIN_SHORT_NAME, word(0), true},
-  };
-  for (const Case& c : cases) {
-    knobs.throwIn = c.thrower;
-    const FFMixed answer = call(c.code, c.in, instance);
-    if (c.pointerAnswer) {
-      EXPECT_EQ(answer.PointerValue, nullptr) << c.thrower << " " << c.code;
-    } else {
-      EXPECT_EQ(answer.UIntValue, FF_FAIL) << c.thrower << " " << c.code;
-    }
+      {"GetShortName", FF_GET_PLUGIN_SHORT_NAME, word(0), true}};
+  for (const auto& [thrower, code, in, pointerAnswer] : cases) {
+    knobs.throwIn = thrower;
+    EXPECT_TRUE(refused(call(code, in, instance), pointerAnswer)) << thrower << " " << code;
   }
-  knobs.throwIn = "";
-
   // The prototype's creation throws: nothing tells the parameter's type.
   call(FF_DEINITIALISE);
   knobs.throwIn = "factory";
@@ -186,8 +177,8 @@ TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPoi
     EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, word(index)).PointerValue, nullptr) << index;
 }
 
-// Guards against a prototype made per question (or never remade after code 2)
-// and against a missing prototype answering as if it existed.
+// Guards against a prototype made per question (or never remade after code 2) and against a
+// missing prototype answering as if it existed.
 TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAbsenceFails) {
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
@@ -196,7 +187,6 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(knobs.calls, (Calls{"factory", "factory"}));
-
   call(FF_DEINITIALISE);
   knobs.failIn = "factory";
   EXPECT_EQ(call(FF_INITIALISE_V2).UIntValue, FF_FAIL);
@@ -206,6 +196,7 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
   EXPECT_EQ(instantiate(), nullptr);
 }
 
+// Guards the definition answers, and refusals past the last parameter or element.
 TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, word(2))), "Mode");
   EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER_DEFAULT, word(0))), 0.5f);
@@ -227,7 +218,6 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
     GetElementSeparatorStruct separator{past, 0};
     EXPECT_EQ(call(FF_GET_ELEMENT_SEPARATOR, pointer(&separator)).UIntValue, FF_FAIL) << past;
   }
-  GetParameterElementNameStruct element{2, 1};
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element))), "B");
   EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element))), 1.0f);
   element.ElementNumber = 2;
@@ -247,6 +237,7 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   EXPECT_EQ(thumbnail.width + thumbnail.height, 0u);
 }
 
+// Guards against claiming capabilities, top-left orientation included, that a source lacks.
 TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   const std::pair<FFUInt32, FFUInt32> capabilities[] = {{5, 1}, {10, 0}, {11, 0}, {16, 0},
                                                         {4, 0}, {0, 0},  {999, 0}};
@@ -257,9 +248,8 @@ TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
 }
 
-// Instantiation makes the prototype, then the object, applies every default in
-// identifier order (text parameters through the text path), loads GL and only
-// then lets InitGL see the viewport.
+// Guards the order of instantiation: prototype, object, every default by identifier (texts
+// through the text path), GL loading, and only then InitGL with the viewport.
 TEST_F(DispatcherTest, InstantiationAppliesDefaultsThroughTheRightPath) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
@@ -269,31 +259,23 @@ TEST_F(DispatcherTest, InstantiationAppliesDefaultsThroughTheRightPath) {
   EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
 }
 
-// A default that fails or throws stops the instantiation at once, and a failed
-// InitGL is undone by DeInitGL: no new object is left behind.
+// Guards against an object left behind by a default that fails or throws (which must stop the
+// instantiation at once) or by a failed InitGL (undone by DeInitGL).
 TEST_F(DispatcherTest, AFailedInstantiationLeavesOnlyThePrototype) {
-  struct Case {
-    const char* failIn;
-    const char* throwIn;
-    const char* lastCall;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"SetFloat 0", "", "SetFloat 0 0.500000"},
       {"", "SetText", "SetText 1 10.0.0.1"},
-      {"InitGL", "", "DeInitGL"},
-  };
-  for (const Case& c : cases) {
-    knobs.failIn = c.failIn;
-    knobs.throwIn = c.throwIn;
-    knobs.calls.clear();
-    EXPECT_EQ(instantiate(), nullptr) << c.lastCall;
-    EXPECT_EQ(knobs.alive, 1) << c.lastCall;
+      {"InitGL", "", "DeInitGL"}};
+  for (const auto& [failIn, throwIn, lastCall] : cases) {
+    knobs = {.alive = knobs.alive, .failIn = failIn, .throwIn = throwIn};
+    EXPECT_EQ(instantiate(), nullptr) << lastCall;
+    EXPECT_EQ(knobs.alive, 1) << lastCall;
     ASSERT_FALSE(knobs.calls.empty());
-    EXPECT_EQ(knobs.calls.back(), c.lastCall);
+    EXPECT_EQ(knobs.calls.back(), lastCall);
   }
 }
 
-// GL entry points are loaded once per process; a failed load is not retried,
-// and every later instantiation fails too.
+// Guards against GL loading retried per instance: a failed load sticks for every later one.
 TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
   knobs.failIn = "loadGL";
   EXPECT_EQ(instantiate(), nullptr);
@@ -304,18 +286,15 @@ TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
   EXPECT_EQ(knobs.alive, 1);
 }
 
-// Instance codes reach the right operation: set and get by the parameter's
-// type, drawing connects once first, and de-instantiation disconnects before
-// DeInitGL.
+// Guards the routing of instance codes: set and get by the parameter's type, one connect
+// before the first drawing, and a disconnect before DeInitGL.
 TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
   void* instance = instantiate();
   knobs.calls.clear();
-  SetParameterStruct text{1, pointer("192.168.1.20")}, value{0, floatWord(0.25f)};
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&text), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), instance).UIntValue, FF_SUCCESS);
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER, word(1), instance)), "hello");
   EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER, word(0), instance)), 0.75f);
-  int frame = 0;
   EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), instance).UIntValue, FF_SUCCESS);
   instance_ = nullptr;
@@ -325,35 +304,34 @@ TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
                    "Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
 }
 
-// Hosts with small event buffers collect in several calls; nothing may be lost
-// or reported twice.
+// Guards against events lost or reported twice by hosts that collect in small buffers.
 TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
   void* instance = instantiate();
   plugin(instance)->RaiseParamEvent(2, FF_EVENT_FLAG_VALUE);
   plugin(instance)->RaiseParamEvent(0, FF_EVENT_FLAG_VISIBILITY);
   plugin(instance)->RaiseParamEvent(1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
-  ParamEventStruct entries[3] = {};
-  GetParamEventsStruct query{0, nullptr}, one{1, entries}, rest{3, entries}, none{3, entries};
+  GetParamEventsStruct query{0, nullptr};
   call(FF_GET_PARAMETER_EVENTS, pointer(&query), instance);
   EXPECT_EQ(query.numEvents, 3u);
-
-  EXPECT_EQ(call(FF_GET_PARAMETER_EVENTS, pointer(&one), instance).UIntValue, FF_SUCCESS);
-  ASSERT_EQ(one.numEvents, 1u);
-  EXPECT_EQ(entries[0].ParameterNumber, 0u);
-  EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_VISIBILITY);
-
-  call(FF_GET_PARAMETER_EVENTS, pointer(&rest), instance);
-  ASSERT_EQ(rest.numEvents, 2u);
-  EXPECT_EQ(entries[0].ParameterNumber, 1u);
-  EXPECT_EQ(entries[0].eventFlags, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE);
-  EXPECT_EQ(entries[1].ParameterNumber, 2u);
-
-  call(FF_GET_PARAMETER_EVENTS, pointer(&none), instance);
-  EXPECT_EQ(none.numEvents, 0u);
+  // What one call with room for `room` reports, as (parameter, flags).
+  auto collect = [&](FFUInt32 room) {
+    ParamEventStruct entries[3] = {};
+    GetParamEventsStruct q{room, entries};
+    EXPECT_EQ(call(FF_GET_PARAMETER_EVENTS, pointer(&q), instance).UIntValue, FF_SUCCESS);
+    std::vector<std::pair<FFUInt32, std::uint64_t>> got;
+    for (FFUInt32 i = 0; i < q.numEvents; ++i)
+      got.emplace_back(entries[i].ParameterNumber, entries[i].eventFlags);
+    return got;
+  };
+  using Events = std::vector<std::pair<FFUInt32, std::uint64_t>>;
+  EXPECT_EQ(collect(1), (Events{{0, FF_EVENT_FLAG_VISIBILITY}}));
+  EXPECT_EQ(collect(3), (Events{{1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE},
+                                {2, FF_EVENT_FLAG_VALUE}}));
+  EXPECT_EQ(collect(3), Events{});
 }
 
-// Group and display-name buffers get min(length, size) bytes and no
-// terminator; a zero size is refused.
+// Guards against writing past a host's group or display-name buffer (min(length, size) bytes,
+// no terminator) and against accepting a zero size.
 TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   void* instance = instantiate();
   char buffer[8];
@@ -370,22 +348,18 @@ TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   EXPECT_EQ(call(FF_GET_PARAMETER_DISPLAY_NAME, pointer(&q), instance).UIntValue, FF_FAIL);
 }
 
+// Guards against host values that never reach the instance, or an element past the last set.
 TEST_F(DispatcherTest, HostValuesReachTheInstance) {
   void* instance = instantiate();
-  double seconds = 12.5;
-  SetBeatinfoStruct beat{128.0f, 0.5f};
-  SetHostinfoStruct host{"Host", "9.1"};
-  FFGLViewportStruct vp{1, 2, 300, 200};
-  SetParameterElementValueStruct element{2, 1, 4.0f};
   const std::pair<FFUInt32, FFMixed> calls[] = {
       {FF_SET_TIME, pointer(&seconds)},   {FF_SET_BEAT_INFO, pointer(&beat)},
       {FF_SET_HOST_INFO, pointer(&host)}, {FF_SET_SAMPLE_RATE, word(48000)},
-      {FF_RESIZE, pointer(&vp)},          {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&element)},
-  };
+      {FF_RESIZE, pointer(&vp)},          {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&setElement)}};
   for (const auto& [code, in] : calls)
     EXPECT_EQ(call(code, in, instance).UIntValue, FF_SUCCESS) << code;
-  element.ElementNumber = 5;
-  EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&element), instance).UIntValue, FF_FAIL);
+  setElement.ElementNumber = 5;
+  EXPECT_EQ(call(FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&setElement), instance).UIntValue,
+            FF_FAIL);
   EXPECT_EQ(plugin(instance)->Time(), 12.5);
   EXPECT_EQ(plugin(instance)->Tempo(), 128.0f);
   EXPECT_EQ(plugin(instance)->HostName(), "Host");
@@ -395,44 +369,26 @@ TEST_F(DispatcherTest, HostValuesReachTheInstance) {
   EXPECT_EQ(call(FF_GET_INPUT_STATUS, word(0), instance).UIntValue, FF_FAIL);
 }
 
-// Guards against following a host's handle that names no live instance: an
-// instance already destroyed by code 19 (a dangling pointer: calling through
-// it is a use after free), the prototype (never initialised for drawing) and
-// an address that was never an instance. Every instance code must refuse it
-// without touching any object, with null where the answer is a pointer, and
-// codes answered by an instance or the prototype must not fall back to the
-// prototype's answer either.
+// Guards against following a handle that names no live instance (one destroyed by code 19,
+// whose use is a use after free; the prototype; an address never an instance): every instance
+// code must refuse it untouched, without falling back to the prototype's answer.
 TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollowed) {
   void* destroyed = instantiate();
   ASSERT_NE(destroyed, nullptr);
   instance_ = nullptr;
   ASSERT_EQ(call(FF_DEINSTANTIATE_GL, word(0), destroyed).UIntValue, FF_SUCCESS);
   void* prototype = dispatcher_->prototype();
-  // Never an instance: a host's stale copy, here bytes that would fault as an
-  // object (its "vtable" is null).
+  // Bytes that would fault as an object: the "vtable" is null.
   alignas(16) static unsigned char neverAnInstance[256] = {};
   const int aliveBefore = knobs.alive;
-
-  SetParameterStruct setValue{0, floatWord(0.5f)}, setText{1, pointer("10.0.0.9")};
-  GetParameterElementNameStruct element{2, 0};
-  SetParameterElementValueStruct setElement{2, 0, 1.0f};
-  double seconds = 1.0;
-  SetBeatinfoStruct beat{120.0f, 0.0f};
-  SetHostinfoStruct host{"Host", "1"};
-  FFGLViewportStruct vp{0, 0, 64, 64};
   ParamEventStruct entries[4] = {};
   GetParamEventsStruct events{4, entries};
   char buffer[8] = {};
   GetParameterGroupStruct displayName{2, buffer, sizeof buffer};
-  int frame = 0;
-  const struct {
-    FFUInt32 code;
-    FFMixed in;
-    bool pointerAnswer;
-  } codes[] = {
+  const std::tuple<FFUInt32, FFMixed, bool> codes[] = {
       {FF_GET_PARAMETER_DISPLAY, word(0), true},
-      {FF_SET_PARAMETER, pointer(&setValue), false},
-      {FF_SET_PARAMETER, pointer(&setText), false},
+      {FF_SET_PARAMETER, pointer(&value), false},
+      {FF_SET_PARAMETER, pointer(&text), false},
       {FF_GET_PARAMETER, word(0), false},
       {FF_GET_PARAMETER, word(1), true},
       {FF_GET_INPUT_STATUS, word(0), false},
@@ -455,31 +411,22 @@ TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollow
       {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false},
   };
   knobs.calls.clear();
-  const std::pair<void*, const char*> handles[] = {
-      {destroyed, "destroyed"}, {prototype, "prototype"}, {neverAnInstance, "other"}};
-  for (const auto& [handle, name] : handles) {
-    for (const auto& c : codes) {
-      SCOPED_TRACE("code " + std::to_string(c.code) + " " + name);
-      const FFMixed answer = call(c.code, c.in, handle);
-      if (c.pointerAnswer) {
-        EXPECT_EQ(answer.PointerValue, nullptr);
-      } else {
-        EXPECT_EQ(answer.UIntValue, FF_FAIL);
-      }
-    }
-  }
+  for (void* handle : {destroyed, prototype, static_cast<void*>(neverAnInstance)})
+    for (const auto& [code, in, pointerAnswer] : codes)
+      EXPECT_TRUE(refused(call(code, in, handle), pointerAnswer))
+          << "code " << code
+          << (handle == destroyed   ? " destroyed"
+              : handle == prototype ? " prototype"
+                                    : " other");
   EXPECT_EQ(knobs.calls, Calls{});
   EXPECT_EQ(knobs.alive, aliveBefore);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
   EXPECT_EQ(events.numEvents, 4u) << "the record was written";
 }
 
-// Guards the bookkeeping of live instances through the ways hosts end them:
-// de-initialising (code 2) while clips live takes only the prototype, and the
-// clips keep answering; each instance can be destroyed once; a failed
-// instantiation leaves nothing to refuse or release later. The release
-// callback comes exactly when the plug-in holds no object any more, after
-// code 2 or the last code 19, whichever is later.
+// Guards the bookkeeping of live instances: code 2 while clips live takes only the prototype and
+// the clips keep answering; an instance is destroyed once; a failed instantiation leaves nothing;
+// the release callback comes when no object is left, after code 2 or the last code 19.
 TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenTheLastGoes) {
   void* first = instantiate();
   instance_ = nullptr;
@@ -491,17 +438,13 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(dispatcher_->prototype(), nullptr);
   EXPECT_EQ(knobs.alive, 2);
   EXPECT_EQ(knobs.releases, 0);
-
   knobs.calls.clear();
-  SetParameterStruct value{0, floatWord(0.25f)};
-  int frame = 0;
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), first).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_PROCESS_OPENGL, pointer(&frame), first).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETER_ELEMENTS, word(2), first).UIntValue, 2u);
   // Setting a value needs the parameter's type, which the prototype knows:
   // one is made again for it.
   EXPECT_EQ(knobs.calls, (Calls{"factory", "SetFloat 0 0.250000", "Connect", "ProcessOpenGL"}));
-
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_DEINSTANTIATE_GL, word(0), first).UIntValue, FF_FAIL) << "destroyed twice";
   EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
@@ -515,7 +458,6 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(knobs.releases, 1);
   EXPECT_EQ(knobs.alive, 0);
   EXPECT_EQ(dispatcher_->instanceCount(), 0u);
-
   // Instances made after a release are counted afresh.
   void* third = instantiate();
   instance_ = nullptr;
@@ -526,6 +468,7 @@ TEST_F(DispatcherTest, DeinitialisingWhileInstancesLiveKeepsThemAndReleasesWhenT
   EXPECT_EQ(knobs.releases, 2);
 }
 
+// Guards against a plug-in without its record answering as if it had one.
 TEST(DispatcherWithoutRecord, EveryCodeFails) {
   mirandel::Dispatcher d(nullptr, [] { return true; });
   FFGLViewportStruct vp{0, 0, 1, 1};
@@ -533,6 +476,39 @@ TEST(DispatcherWithoutRecord, EveryCodeFails) {
   EXPECT_EQ(d.dispatch(FF_INITIALISE_V2, word(0), nullptr).UIntValue, FF_FAIL);
   EXPECT_EQ(d.dispatch(FF_DEINITIALISE, word(0), nullptr).UIntValue, FF_FAIL);
   EXPECT_EQ(d.dispatch(FF_INSTANTIATE_GL, pointer(&vp), nullptr).UIntValue, FF_FAIL);
+}
+
+// The record's first 72 bytes are read by hosts as raw memory.
+TEST(PluginInfo, FieldsSitAtTheOffsetsHostsRead) {
+  static const char block[4] = {1, 2, 3, 4};
+  CFFGLPluginInfo info(nullptr, "MRD1", "Mirandel Link", 2, 1, 1, 1, FF_SOURCE, "desc", "about", 4,
+                       block);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(info.GetPluginInfo());
+  auto at = [&](auto value, int offset) {
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+  };
+  EXPECT_EQ(at(FFUInt32{}, 0), 2u);
+  EXPECT_EQ(at(FFUInt32{}, 4), 1u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes + 8), 4), "MRD1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 12), "Mirandel Link");
+  EXPECT_EQ(at(FFUInt32{}, 28), FF_SOURCE);
+  EXPECT_EQ(reinterpret_cast<const unsigned char*>(info.GetPluginExtendedInfo()), bytes + 32);
+  EXPECT_STREQ(at(static_cast<const char*>(nullptr), 40), "desc");
+  EXPECT_EQ(at(FFUInt32{}, 56), 4u);
+  EXPECT_EQ(CFFGLPluginInfo::Current(), &info);
+}
+
+// The identifier is four bytes without terminator; a 16-byte name fills its
+// field with no terminator; an extended block needs both size and pointer.
+TEST(PluginInfo, IdentifierAndNameAreCutToTheirFields) {
+  CFFGLPluginInfo longName(nullptr, "AB\0CD", "ABCDEFGHIJKLMNOPQRS", 2, 1, 1, 1, FF_SOURCE, "", "",
+                           8, nullptr);
+  const PluginInfoStruct* info = longName.GetPluginInfo();
+  EXPECT_EQ(std::string(info->PluginUniqueID, 4), std::string("AB\0\0", 4));
+  EXPECT_EQ(std::string(info->PluginName, 16), "ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(longName.GetPluginExtendedInfo()->FreeFrameExtendedDataSize, 0u);
+  EXPECT_EQ(longName.GetPluginExtendedInfo()->FreeFrameExtendedDataBlock, nullptr);
 }
 
 }  // namespace

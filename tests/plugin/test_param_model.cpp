@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "ffgl/Plugin.h"
 
 namespace {
@@ -35,9 +34,8 @@ TEST(ParamModel, StandardDefaultsAreClampedAndOthersKeptAsGiven) {
   EXPECT_EQ(d.FindParamInfo(2)->elements.size(), 1u);
 }
 
-// Option lists whose names and values disagree in length would leave the host
-// indexing past one of them; such a change must be refused whole. Elements
-// only exist on option parameters.
+// Option lists whose names and values disagree in length would leave the host indexing past one of
+// them; such a change must be refused whole. Elements only exist on option parameters.
 TEST(ParamModel, ElementListsChangeOnlyOnOptionParametersAndOnlyWithEqualLengths) {
   Definitions d;
   d.SetOptionParamInfo(0, "opt", 1, 0.0f);
@@ -62,9 +60,9 @@ TEST(ParamModel, DisplayNameAndVisibilityRaiseEventsOnlyOnChange) {
   EXPECT_EQ(pending(d, 0), 0u);
   d.SetParamDisplayName(0, "Gain", true);
   EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
+  d.FindParamInfo(0)->pendingEvents.take();
   d.SetParamDisplayName(0, "Gain2", true);
   EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
-
   d.SetParamVisibility(0, false, false);
   d.FindParamInfo(0)->pendingEvents.take();
   d.SetParamVisibility(0, false, true);

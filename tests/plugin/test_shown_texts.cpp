@@ -2,8 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <set>
 #include <sstream>
 #include <string>
@@ -49,9 +48,9 @@ std::set<std::string> asGuideWrites(const char* const (&texts)[N]) {
 // dropped in the code must be changed, added or dropped in the guide's tables, and every
 // reason and state that fills one in must be explained there too.
 TEST(ShownTexts, TheGuideListsEveryTextAClipShowsAndNoOther) {
-  std::ifstream file(mirandel::test::sourcePath("GUIDE.md"), std::ios::binary);
-  ASSERT_TRUE(file) << "no GUIDE.md";
-  const std::string guide{std::istreambuf_iterator<char>(file), {}};
+  const std::vector<std::uint8_t> bytes = test::readFile(test::sourcePath("GUIDE.md"));
+  ASSERT_FALSE(bytes.empty()) << "no GUIDE.md";
+  const std::string guide(bytes.begin(), bytes.end());
   EXPECT_EQ(tableTexts(guide, "### Status"), asGuideWrites(kStatusTexts));
   EXPECT_EQ(tableTexts(guide, "### Picture"), asGuideWrites(kPictureTexts));
   EXPECT_EQ(tableTexts(guide, "### FPS"), asGuideWrites(kFpsTexts));

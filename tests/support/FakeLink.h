@@ -3,7 +3,6 @@
 // receives, with no sockets.
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@ class FakeLink : public LinkPort {
   int subscribe(std::function<void()> wake) override {
     const int id = nextId_++;
     wakes_[id] = std::move(wake);
-    searching_[id] = false;
     return id;
   }
   void unsubscribe(int id) override {
@@ -49,10 +47,7 @@ class FakeLink : public LinkPort {
     for (auto& [id, box] : wakes_) inbox_[id].push_back(m);
     for (auto& [id, wake] : wakes_) wake();
   }
-  bool searching(int id) const {
-    auto it = searching_.find(id);
-    return it != searching_.end() && it->second;
-  }
+  bool searching(int id) const { return searching_.count(id) && searching_.at(id); }
   std::size_t subscribers() const { return wakes_.size(); }
   // Messages sent so far with this address.
   std::vector<ControlMessage> sentTo(const std::string& address) const {

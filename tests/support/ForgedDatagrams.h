@@ -1,9 +1,8 @@
 #pragma once
-// Datagrams that other devices on the network may throw at a clip's port:
-// bytes that are no message, damaged messages, bundles, discovery replies
-// with made-up identities and routes, and every message a phone may send,
-// with sound and unsound arguments. For the forged-datagram test and its
-// benchmark; the same seed makes the same sequence.
+// Datagrams that other devices on the network may throw at a clip's port: bytes that are no
+// message, damaged messages, bundles, discovery replies with made-up identities and routes, and
+// every message a phone may send, with sound and unsound arguments. For the forged-datagram test
+// and its benchmark; the same seed makes the same sequence.
 #include <cstdint>
 #include <random>
 #include <string>
@@ -21,26 +20,18 @@ class DatagramForger {
       : random_(seed), feedback_(std::move(feedbackAddresses)) {}
 
   std::vector<std::uint8_t> next() {
-    switch (below(8)) {
-      case 0:
-        return noise();
-      case 1: {
-        std::vector<std::uint8_t> bytes = encode(phoneMessage());
-        // Cut short, or with bytes of its type tags and data overwritten.
-        if (below(2) == 0) bytes.resize(below(static_cast<std::uint32_t>(bytes.size())));
-        for (std::uint32_t k = below(4); k > 0 && !bytes.empty(); --k)
-          bytes[below(static_cast<std::uint32_t>(bytes.size()))] =
-              static_cast<std::uint8_t>(below(256));
-        return bytes;
-      }
-      case 2:
-        return bundle();
-      case 3:
-      case 4:
-        return encode(here());
-      default:
-        return encode(phoneMessage());
-    }
+    const std::uint32_t kind = below(8);
+    if (kind == 0) return noise();
+    if (kind == 2) return bundle();
+    if (kind == 3 || kind == 4) return encode(here());
+    std::vector<std::uint8_t> bytes = encode(phoneMessage());
+    if (kind != 1) return bytes;
+    // Cut short, or with bytes of its type tags and data overwritten.
+    if (below(2) == 0) bytes.resize(below(static_cast<std::uint32_t>(bytes.size())));
+    for (std::uint32_t k = below(4); k > 0 && !bytes.empty(); --k)
+      bytes[below(static_cast<std::uint32_t>(bytes.size()))] =
+          static_cast<std::uint8_t>(below(256));
+    return bytes;
   }
 
  private:
@@ -53,20 +44,13 @@ class DatagramForger {
     return s;
   }
   ControlArg anyArg() {
-    switch (below(6)) {
-      case 0:
-        return ControlArg::ofInt(static_cast<std::int32_t>(random_()));
-      case 1:
-        return ControlArg::ofFloat(std::uniform_real_distribution<float>(-1e6f, 1e6f)(random_));
-      case 2:
-        return ControlArg::ofText(word(40));
-      case 3:
-        return ControlArg::ofText(std::to_string(static_cast<int>(below(10)) - 2));
-      case 4:
-        return ControlArg::ofKind(ArgKind::True);
-      default:
-        return ControlArg::ofKind(ArgKind::Nil);
-    }
+    const std::uint32_t kind = below(6);
+    if (kind == 0) return ControlArg::ofInt(static_cast<std::int32_t>(random_()));
+    if (kind == 1)
+      return ControlArg::ofFloat(std::uniform_real_distribution<float>(-1e6f, 1e6f)(random_));
+    if (kind == 2) return ControlArg::ofText(word(40));
+    if (kind == 3) return ControlArg::ofText(std::to_string(static_cast<int>(below(10)) - 2));
+    return ControlArg::ofKind(kind == 4 ? ArgKind::True : ArgKind::Nil);
   }
   std::vector<ControlArg> anyArgs(std::uint32_t most) {
     std::vector<ControlArg> args(below(most + 1));
@@ -101,46 +85,37 @@ class DatagramForger {
   }
 
   ControlMessage phoneMessage() {
-    switch (below(10)) {
-      case 0:
-        return {"/mirandel/describe",
-                {ControlArg::ofText(
-                    R"({"name": "Forged", "active": 0, "effects": [{"name": "Evil", )"
-                    R"("address": "evil", "params": [{"field": "x", "normalized": 1}]}]})")}};
-      case 1:
-        return {"/mirandel/describe/part",
-                {ControlArg::ofInt(static_cast<std::int32_t>(below(4))), ControlArg::ofInt(2),
-                 ControlArg::ofInt(static_cast<std::int32_t>(below(2))),
-                 ControlArg::ofText(R"({"effects": [)")}};
-      case 2:
-        return {"/mirandel/patch", {ControlArg::ofInt(static_cast<std::int32_t>(below(4)))}};
-      case 3: {
-        std::vector<ControlArg> args(7, ControlArg::ofFloat(1.0f));
-        for (ControlArg& a : args)
-          if (below(3) == 0) a = anyArg();
-        return {"/mirandel/status", args};
-      }
-      case 4:
-        return {"/mirandel/stream/grain/add", {anyArg()}};
-      case 5:
-        return {"/mirandel/stream/quality",
-                {ControlArg::ofInt(static_cast<std::int32_t>(below(3)))}};
-      case 6:
-        return {"/mirandel/rec", {ControlArg::ofInt(1)}};
-      case 7:
-        if (!feedback_.empty())
-          return {feedback_[below(static_cast<std::uint32_t>(feedback_.size()))], {anyArg()}};
-        [[fallthrough]];
-      case 8: {
-        // What clips send and phones receive, and addresses no one uses.
-        static const char* const kOthers[] = {"/mirandel/discover", "/mirandel/zoom",
-                                              "/mirandel/stream",   "/mirandel/snap",
-                                              "/mirandel/flip",     "/mirandel/"};
-        return {kOthers[below(6)], anyArgs(3)};
-      }
-      default:
-        return {"/mirandel/" + word(10) + "/" + word(10), anyArgs(4)};
+    const std::uint32_t kind = below(10);
+    if (kind == 0)
+      return {"/mirandel/describe",
+              {ControlArg::ofText(
+                  R"({"name": "Forged", "active": 0, "effects": [{"name": "Evil", )"
+                  R"("address": "evil", "params": [{"field": "x", "normalized": 1}]}]})")}};
+    if (kind == 1)
+      return {"/mirandel/describe/part",
+              {ControlArg::ofInt(static_cast<std::int32_t>(below(4))), ControlArg::ofInt(2),
+               ControlArg::ofInt(static_cast<std::int32_t>(below(2))),
+               ControlArg::ofText(R"({"effects": [)")}};
+    if (kind == 2)
+      return {"/mirandel/patch", {ControlArg::ofInt(static_cast<std::int32_t>(below(4)))}};
+    if (kind == 3) {
+      std::vector<ControlArg> args(7, ControlArg::ofFloat(1.0f));
+      for (ControlArg& a : args)
+        if (below(3) == 0) a = anyArg();
+      return {"/mirandel/status", args};
     }
+    if (kind == 4) return {"/mirandel/stream/grain/add", {anyArg()}};
+    if (kind == 5)
+      return {"/mirandel/stream/quality", {ControlArg::ofInt(static_cast<std::int32_t>(below(3)))}};
+    if (kind == 6) return {"/mirandel/rec", {ControlArg::ofInt(1)}};
+    if (kind == 7 && !feedback_.empty())
+      return {feedback_[below(static_cast<std::uint32_t>(feedback_.size()))], {anyArg()}};
+    if (kind == 9) return {"/mirandel/" + word(10) + "/" + word(10), anyArgs(4)};
+    // What clips send and phones receive, and addresses no one uses.
+    static const char* const kOthers[] = {"/mirandel/discover", "/mirandel/zoom",
+                                          "/mirandel/stream",   "/mirandel/snap",
+                                          "/mirandel/flip",     "/mirandel/"};
+    return {kOthers[below(6)], anyArgs(3)};
   }
 
   std::mt19937 random_;

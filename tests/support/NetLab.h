@@ -14,8 +14,7 @@ namespace mirandel::test {
 
 class NetLab {
  public:
-  // Creates the peer namespace (held by a thread of this process) with its
-  // loopback up. Check ok().
+  // Creates the peer namespace (held by a thread of this process) with its loopback up. Check ok().
   NetLab();
   // Removes the links made by addLink and ends the peer namespace.
   ~NetLab();

@@ -16,9 +16,8 @@ int processThreadCount();
 // What the system lists at this instant, ended threads included.
 int listedThreadCount();
 
-// Switches the C library's LC_NUMERIC to a German locale, whose decimal point
-// is a comma; false when the system has none to offer. The caller restores
-// the previous locale.
+// Switches the C library's LC_NUMERIC to a German locale, whose decimal point is a comma; false
+// when the system has none to offer. The caller restores the previous locale.
 bool useCommaDecimalLocale();
 
 // A buffer that ends at a page boundary followed by an inaccessible page, so a
@@ -39,10 +38,9 @@ class GuardedBuffer {
 };
 
 #ifndef _WIN32
-// A child process running a program (argv[0], looked up in PATH when it names
-// no folder), killed and reaped on destruction unless already gone. Linux
-// only: the programs the tests run this way (the phone emulator, SRT tools)
-// are Linux programs, and Wine can start one but cannot end it.
+// A child process running a program (argv[0], looked up in PATH when it names no folder), killed
+// and reaped on destruction unless already gone. Linux only: the programs the tests run this way
+// (the phone emulator, SRT tools) are Linux programs, and Wine can start one but cannot end it.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv);

@@ -7,13 +7,6 @@
 
 #include "support/TestPlatform.h"
 
-#ifndef MIRANDEL_SOURCE_DIR
-#define MIRANDEL_SOURCE_DIR "."
-#endif
-#ifndef MIRANDEL_BINARY_DIR
-#define MIRANDEL_BINARY_DIR "."
-#endif
-
 namespace mirandel::test {
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout,

@@ -1,0 +1,19 @@
+#pragma once
+// Control arguments written by their tag letters, so that tables of messages read like the wire.
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "link/ControlMessage.h"
+
+namespace mirandel::test {
+
+inline ControlArg i(std::int32_t v) { return ControlArg::ofInt(v); }
+inline ControlArg f(float v) { return ControlArg::ofFloat(v); }
+inline ControlArg s(std::string v) { return ControlArg::ofText(std::move(v)); }
+inline const ControlArg kTrue = ControlArg::ofKind(ArgKind::True),
+                        kFalse = ControlArg::ofKind(ArgKind::False),
+                        kNil = ControlArg::ofKind(ArgKind::Nil),
+                        kImpulse = ControlArg::ofKind(ArgKind::Impulse);
+
+}  // namespace mirandel::test
