@@ -1,5 +1,7 @@
-// The clip's conversation with its phone and the mapping of the phone's rack,
-// driven through a scripted link and a hand-driven clock.
+// The clip's conversation with its phone, the mapping of the phone's rack and
+// the supervision step that takes it up, driven through a scripted link and a
+// hand-driven clock.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,11 +11,9 @@
 namespace mirandel::test {
 namespace {
 
-// Searching alone, the clip probes every 3 s, not at once (its creation
-// counts as a probe). A phone that just answered must not be connected to
-// before it has been known for 400 ms; then the first device is adopted
-// without user action, and probing stops. A wired route appearing for it
-// later moves the connection there, looked for at most once a second.
+// Guards the automatic connection: probing every 3 s while searching, no
+// connection to a phone known for under 400 ms, then the first device adopted
+// and probing stopped, and a later wired route taken at most once a second.
 TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   step();
   stepAfter(3 * kSecond);
@@ -50,9 +50,8 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   EXPECT_EQ(link_.probes, 1);
 }
 
-// Devices with the same name are told apart by address, and choosing one
-// connects to its best address. A typed address turns automatic choice off:
-// nothing connects by itself and no better link is ever taken.
+// Guards the Device menu: phones of one name are told apart by address, and a
+// typed address turns automatic choice off (no connection, no better link).
 TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
   clip_->SetTextParameter(param::kPhoneIp, "192.168.1.20");
   link_.devices = {device("iPhone", "10.0.0.5", clock_.now()),
@@ -68,9 +67,8 @@ TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
   EXPECT_EQ(clip_->phoneAddress(), "10.0.0.6");
 }
 
-// A first reply must fill the Effect menu, the Status text and the log line,
-// ask for the effects still loading, show the phone's own parameters and map
-// the active effect onto exactly its host parameters, labelled and valued.
+// Guards the first reply: Effect menu, Status, log line, the request for
+// effects still loading, and exactly the active effect's host parameters.
 TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   clip_->SetTextParameter(1, kPhone);
   takeSent();
@@ -102,9 +100,8 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(elementNames(21), (std::vector<std::string>{"fine", "coarse"}));
 }
 
-// Large racks arrive in pieces, in any order and between the pieces of other
-// transfers; the clip must join them in index order, reading the numbers of a
-// part whatever their kind.
+// Guards the joining of pieces that arrive in any order between other
+// transfers, their numbers read whatever their kind.
 TEST_F(ClipTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
   clip_->SetTextParameter(param::kPhoneIp, kPhone);
   fromPhone("/mirandel/describe/part", {I(7), I(2), I(1), S(kRackJson + 100)});
@@ -113,11 +110,8 @@ TEST_F(ClipTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
   EXPECT_EQ(clip_->effects().size(), 3u);
 }
 
-// Effects still without controls are asked for again every 3 s; the
-// single-effect answer merges by address and completes the rack, after which
-// nothing more is asked. A reply that describes the current effect anew must
-// map it again although the phone's active effect stayed the same, or the
-// slots keep the labels and controls of the old description.
+// Guards the re-request every 3 s of effects without controls, until merged,
+// and the re-map of a renewed current effect (the slots kept the old labels).
 TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) {
   connectWithRack();
   stepAfter(1 * kSecond + 1);  // 3 s after the request made on install
@@ -137,12 +131,9 @@ TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) 
   EXPECT_TRUE(link_.sentTo("/mirandel/describe").empty());
 }
 
-// Each host write sends exactly this to the phone, and nothing where the
-// table says so: a slot value unchanged, a hidden unbound slot (it only
-// stores), a released button, Rescan (it probes), a quality or an effect that
-// rounds to the one already set. A quick toggle bound to an action is a
-// momentary button: it fires once, reads back as off, and switching it off
-// sends nothing.
+// Guards each host write's command, and silence where none is due (unchanged
+// value, hidden slot, release, Rescan, rounding to the current choice); a
+// quick toggle bound to an action fires once and reads back as off.
 TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
@@ -189,12 +180,8 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   EXPECT_EQ(clip_->currentEffect(), 2);
 }
 
-// Hosts write an event's 1 on every frame while its button is held, some write
-// two calls for one click, and some never write the release: holding Action1
-// for 30 frames sent its action 30 times. Each press must send one command,
-// on the buttons that send one (actions, quick toggles bound to an action,
-// Snap, Flip camera), and a press must still begin after a release or after
-// a pause of more than 250 ms.
+// Guards against repeated button writes (held for 30 frames sent 30 actions):
+// one command per press, a new press after a release or a 250 ms pause.
 TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
   connectWithRack();
   struct Write {
@@ -239,10 +226,8 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
   }
 }
 
-// The phone's own changes must reach the host without a command echoed back,
-// also when the host writes the new value back; a control of another effect
-// changes only the rack model. The phone in turn echoes what the clip sent:
-// an echo within 500 ms or within 0.004 must not drag the host's slider back.
+// Guards against echoes: the phone's changes reach the host without a command
+// back, and its echo of ours (within 500 ms or 0.004) keeps the host's slider.
 TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   connectWithRack();
   fromPhone("/mirandel/grain/size", {F(0.9f)});
@@ -267,10 +252,8 @@ TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.6f);
 }
 
-// Guards against numbers from the network reaching the host outside a
-// slider's range (the host sent 1.84 for a 0..1 slider): positions in feedback
-// and in descriptions are held to 0..1, and feedback that names no number (a
-// String "nan" reads as NaN) leaves the position as it was.
+// Guards against network numbers outside a slider's range (the host got 1.84):
+// positions are held to 0..1, and a non-number leaves the position as it was.
 TEST_F(ClipTest, PhonePositionsOutsideZeroToOneAreHeldToTheSlidersRange) {
   connectWithRack();
   const struct {
@@ -287,10 +270,8 @@ TEST_F(ClipTest, PhonePositionsOutsideZeroToOneAreHeldToTheSlidersRange) {
   EXPECT_EQ(clip_->GetFloatParameter(15), 1.0f);
 }
 
-// Changing the mode control re-maps the effect, whether the phone or the host
-// changes it: the hero follows the mode; the same value again is no change.
-// For 300 ms after a re-map slider writes are the host's stale values and are
-// dropped, but an option write is the user's and is sent.
+// Guards the re-map on a mode change from either side (hero follows the mode),
+// dropping stale slider writes for 300 ms while still sending option writes.
 TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   connectWithRack();
   receive("/mirandel/grain/mode", {S("coarse")});
@@ -309,12 +290,9 @@ TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   EXPECT_EQ(param(15).displayName, "Amount");
 }
 
-// A status report sets the FPS line (a Nil target rate counts as 30; six
-// arguments are no status). The phone's zoom reaches the host unless it
-// echoes the clip's own change: until our zoom has reached the phone its
-// reports still carry the old factor, and taking one within 700 ms of our
-// send, or one within 0.02 of what we sent, throws the host's zoom back. A
-// factor that is no number is no zoom.
+// Guards the FPS line (Nil target counts as 30; six arguments are no status)
+// and the zoom: a report within 700 ms of our send, or within 0.02 of it, or
+// no number at all, must not throw the host's zoom back.
 TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   connectWithRack();
   struct Case {
@@ -354,10 +332,8 @@ TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
 }
 
-// The phone's stream quality (at most 2; an event only on a change),
-// recording (an event on every report), grain (never negative) and patch (an
-// effect on offer other than the current one) reach the clip without a command
-// echoed back; from any other sender nothing does, a status neither.
+// Guards against other senders steering the clip, and the phone's quality (at
+// most 2, event on change), recording, grain (never negative) and patch.
 TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   connectWithRack();
   fromPhone("/mirandel/status", statusArgs(F(8)), "10.0.0.66");
@@ -389,14 +365,9 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   EXPECT_TRUE(link_.sent.empty());
 }
 
-// A reply that failed late used to install its effects and stop before
-// re-mapping, leaving the current effect and the slots pointing at effects
-// and controls that no longer existed: the next slot write read out of
-// bounds. A reply that fails anywhere must change nothing but the status, and
-// a shorter list that does install must not leave the current effect past its
-// end. A description beyond what a sane rack holds (a thousand effects, half
-// a megabyte) would hold the host's thread up for hundreds of milliseconds
-// and is refused the same way.
+// Guards against a reply failing late: it installed effects without re-mapping,
+// and the next slot write read out of bounds. A failing or oversized reply
+// changes nothing but the status; a shorter list keeps the current effect in it.
 TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
@@ -440,6 +411,108 @@ TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
           {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
   EXPECT_EQ(clip_->currentEffect(), -1);
   EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
+}
+
+// Guards a host that does not draw the clip: its reads of Status, displays and
+// Device must run the step, or the phone's messages are never taken up.
+TEST_F(ClipTest, ReadsOfStatusDisplaysAndDeviceRunTheStep) {
+  connectWithRack();
+  const std::function<void()> reads[] = {
+      [&] { clip_->GetTextParameter(param::kStatus); },
+      [&] { clip_->GetParameterDisplay(20); },
+      [&] { clip_->GetParameterDisplay(param::kLatency); },
+      [&] { clip_->GetFloatParameter(param::kDevice); },
+  };
+  for (const auto& read : reads) {
+    fromPhone("/mirandel/rec", {I(1)});  // raises value-changed on "Rec" each time
+    read();
+    EXPECT_EQ(takeEvents()[param::kRec], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  }
+}
+
+// Guards against forged "/mirandel/here" bursts: each rebuilt the Device menu
+// (a thousand held one host call for over a second). One table look per step,
+// and no new menu for an unchanged table.
+TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
+  clip_->SetTextParameter(param::kPhoneIp, "10.0.0.99");  // typed: the step polls no devices
+  for (int i = 0; i < 64; ++i)
+    link_.devices.push_back(
+        device(std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i),
+               "10.0.1." + std::to_string(i), clock_.now()));
+  takeEvents();
+  auto burstThenStep = [&] {
+    for (int i = 0; i < 1000; ++i) fromPhone("/mirandel/here", {S("forged")}, "10.9.9.9");
+    step();
+  };
+  const int snapshots = link_.snapshots;
+  burstThenStep();
+  EXPECT_EQ(link_.snapshots - snapshots, 1);
+  EXPECT_EQ(takeEvents()[param::kDevice], std::uint64_t{FF_EVENT_FLAG_ELEMENTS});
+  EXPECT_EQ(elementNames(param::kDevice).size(), 64u);
+
+  burstThenStep();
+  EXPECT_EQ(link_.snapshots - snapshots, 2);
+  EXPECT_EQ(takeEvents().count(param::kDevice), 0u);
+
+  link_.devices[5].name = "Renamed";
+  burstThenStep();
+  EXPECT_EQ(elementNames(param::kDevice).at(5), "Renamed");
+}
+
+// Guards against a burst of replies holding one host call (80 took 103 ms): a
+// step takes its share of describe work, the rest later, in arrival order.
+TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
+  clip_->SetTextParameter(param::kPhoneIp, kPhone);
+  const std::string rack = kRackJson;
+  for (int k = 0; k < 80; ++k) {
+    std::string reply = rack;
+    reply.replace(reply.find("2.3"), 3, std::to_string(k));  // the version names the reply
+    fromPhone("/mirandel/describe", {S(reply)});
+  }
+  fromPhone("/mirandel/rec", {I(1)});
+  std::vector<std::size_t> installedPerStep;
+  for (int steps = 0; steps < 80 && clip_->GetFloatParameter(param::kRec) == 0.0f; ++steps) {
+    hostLines().clear();
+    step();
+    installedPerStep.push_back(hostLines().size());
+  }
+  ASSERT_GT(installedPerStep.size(), 1u);
+  EXPECT_GT(installedPerStep[0], 0u);
+  std::size_t installed = 0;
+  for (std::size_t n : installedPerStep) installed += n;
+  EXPECT_EQ(installed, 80u);
+  EXPECT_EQ(clip_->statusText(), "Mirandel Cam  79  10.0.0.5");
+  EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
+}
+
+// Guards against the host's stale values after an effect switch: for 1.5 s zoom,
+// quality and slot writes are not sent (zoom and quality are stored), then the
+// bound values are re-announced once.
+TEST_F(ClipTest, AfterAnEffectSwitchStaleWritesAreDroppedAndValuesReannouncedOnce) {
+  connectWithRack();
+  clip_->SetFloatParameter(param::kEffect, 2.0f);  // Echo: Slot1 and two actions
+  takeSent();
+  advance(1 * kSecond);
+  clip_->SetFloatParameter(param::kZoom, 0.5f);
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_EQ(clip_->SetFloatParameter(22, 0.9f), FF_SUCCESS);  // Slot1: Echo's "decay"
+  EXPECT_TRUE(takeSent().empty());
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.5f);
+  takeEvents();
+  stepAfter(500 * kMillisecond - 1);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  stepAfter(1);
+  auto events = takeEvents();
+  EXPECT_EQ(events[22], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  EXPECT_EQ(events[param::kEffect], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  EXPECT_EQ(events.count(param::kHero), 0u);     // unbound
+  EXPECT_EQ(events.count(param::kAction1), 0u);  // actions are not re-announced
+  stepAfter(5 * kSecond);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  // Quality was stored, so writing it again sends nothing either.
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
 }
 
 }  // namespace
