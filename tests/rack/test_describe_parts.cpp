@@ -23,9 +23,8 @@ struct Piece {
   std::optional<std::string> completes;  // what this piece yields, if anything
 };
 
-// Pieces arrive out of order, repeated, interleaved and late, and the phone
-// picks total and index freely; each sequence must yield exactly the described
-// text at exactly the piece that completes it.
+// Guards the joining of pieces out of order, repeated, interleaved and late:
+// exactly the described text, at exactly the piece that completes it.
 TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
   const Nanos t = 5 * kSecond;
   const std::optional<std::string> none;
@@ -75,8 +74,7 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
   }
 }
 
-// Completion hands the text over and forgets the transfer, so memory held for
-// descriptions returns to zero.
+// Guards against held memory: completed and expired transfers are forgotten.
 TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
   DescribeParts parts;
   parts.add(1, 2, 0, "abc", 0);
@@ -90,8 +88,8 @@ TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
   EXPECT_EQ(parts.bytesHeld(), 1u);
 }
 
-// The phone picks total and index freely: a stream of distinct indices,
-// transfers or large texts must not grow memory without bound.
+// Guards against a phone growing memory without bound by distinct indices,
+// transfers or large texts.
 TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
   {
     DescribeParts parts;

@@ -141,9 +141,8 @@ std::string sliders(int count, int from = 1) {
   return out;
 }
 
-// More continuous controls than sliders: the hero still gets "Hero", the
-// first 27 others fill Slot1..Slot27 in order and the rest are dropped, not
-// written past the slot table.
+// Guards the slot table's end: past 27 sliders the rest are dropped, not written
+// beyond it, and the hero still gets "Hero".
 TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
   const RackEffect effect = effectFrom(R"({"hero": "s30", "params": [)" + sliders(31) + "]}");
   Expected expected = {"Hero:s30=s30"};
@@ -153,9 +152,8 @@ TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
   EXPECT_EQ(describe(effect, planLayout(effect)), expected);
 }
 
-// When the search wraps to fill an earlier gap, the cursor must stay put;
-// moving it back would send the next switch to the gap's row instead of after
-// the rows already filled.
+// Guards the cursor when the search wraps to an earlier gap: moving it back sent
+// the next switch to the gap's row instead of after the rows already filled.
 TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
   // Switch1..3 first (cursor after Switch3), then 24 sliders: 18 fill
   // Slot10..Slot27, six wrap into Slot1..Slot6; the last bool goes to Switch9.
@@ -184,9 +182,8 @@ mirandel::RackControl option(const std::string& field, const std::string& value)
   return c;
 }
 
-// A wrong show rule hides a control the user needs, or shows one that does
-// nothing in the phone's current mode. (Unlisted values and empty lists, with
-// and without their option control, show in the layout cases.)
+// Guards against a wrong show rule hiding a needed control or showing a dead
+// one. (Unlisted values and empty lists show in the layout cases.)
 TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
   struct Case {
     const char* what;

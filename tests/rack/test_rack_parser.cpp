@@ -3,25 +3,39 @@
 #include <string>
 #include <vector>
 
+#include "rack/RackIndex.h"
+#include "rack/RackMerge.h"
 #include "rack/RackParser.h"
 
 namespace {
 
-using mirandel::DescribeReply;
 using mirandel::parseDescribeReply;
 using mirandel::RackEffect;
+using mirandel::RackIndex;
+using mirandel::updateRack;
+
+std::vector<RackEffect> effectsOf(const std::string& json) {
+  const auto reply = parseDescribeReply(json);
+  EXPECT_TRUE(reply.has_value()) << json;
+  return reply ? reply->effects : std::vector<RackEffect>{};
+}
 
 // Parses a reply holding exactly one effect given as JSON.
 RackEffect oneEffect(const std::string& effectJson) {
-  const auto reply = parseDescribeReply(R"({"effects":[)" + effectJson + "]}");
-  EXPECT_TRUE(reply.has_value()) << effectJson;
-  EXPECT_EQ(reply ? reply->effects.size() : 0u, 1u) << effectJson;
-  return reply && !reply->effects.empty() ? reply->effects[0] : RackEffect{};
+  const auto effects = effectsOf(R"({"effects":[)" + effectJson + "]}");
+  EXPECT_EQ(effects.size(), 1u) << effectJson;
+  return effects.empty() ? RackEffect{} : effects[0];
 }
 
-// A reply the parser misreads either installs garbage in the host or, worse,
-// lets an exception escape into the host. A fault anywhere, even in the last
-// top-level key, must reject the whole reply: the clip installs none of it.
+// "name:address" of each effect, in list order.
+std::vector<std::string> namesOf(const std::vector<RackEffect>& effects) {
+  std::vector<std::string> out;
+  for (const RackEffect& e : effects) out.push_back(e.name + ":" + e.address);
+  return out;
+}
+
+// Guards against a misread reply installing garbage or throwing into the host:
+// a fault anywhere, even in the last top-level key, rejects the whole reply.
 TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
   const char* const unreadable[] = {
       // Unreadable text.
@@ -76,10 +90,8 @@ TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
   for (const char* text : readable) EXPECT_TRUE(parseDescribeReply(text).has_value()) << text;
 }
 
-// Missing keys must take their defaults. (The control defaults, label =
-// field and type "float", show in the layout cases.) "params" present in any
-// form means the phone has sent the controls; taking null as "loading" would
-// re-request the effect forever.
+// Guards the defaults of missing keys; "params" in any form means the controls
+// were sent (taking null as "loading" re-requested the effect forever).
 TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
   const auto reply = parseDescribeReply(
       R"({"effects": [{"params": []}, {"name": "Glow"}, {"params": null}, {"params": {}}]})");
@@ -99,9 +111,8 @@ TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
   }
 }
 
-// Every key lands in its own field; a swapped or dropped key maps the wrong
-// control or sends commands to the wrong address. (Hero, labels, toggles,
-// actions, mode heroes and layout also show in the layout cases.)
+// Guards against a swapped or dropped key mapping the wrong control or sending
+// to the wrong address. (More keys show in the layout cases.)
 TEST(DescribeReplyParsing, ReadsAFullEffect) {
   const RackEffect e = oneEffect(R"({
     "index": 4, "name": "Glow", "address": "fx/glow",
@@ -239,12 +250,9 @@ std::string repeated(const std::string& item, std::size_t n) {
   return s;
 }
 
-// A phone chooses every count in a description: 174,745 empty controls in
-// half a megabyte took 96 ms of the host's thread to install, and every
-// feedback message afterwards scanned them all. Controls, choices, actions
-// and layout fields are bounded over the whole description, across effects,
-// and so are its JSON values, whatever they are: the most of each is read,
-// one more refuses the reply.
+// Guards against a phone choosing every count (174,745 empty controls took 96 ms
+// to install): controls, choices, actions, layout fields and JSON values are
+// bounded over the whole description; the most of each is read, one more refused.
 TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
   using namespace mirandel;
   const struct {
@@ -282,6 +290,63 @@ TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
     EXPECT_TRUE(parseDescribeReply(c.description(c.bound)).has_value()) << c.what;
     EXPECT_FALSE(parseDescribeReply(c.description(c.bound + 1)).has_value()) << c.what;
   }
+}
+
+// Guards the merge by a table of positions against the pairwise merge it
+// replaced: every entry of an address overwritten, a new one appended once (a
+// later one in the reply overwrites it); a list as long, or naming one loading, replaces.
+TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
+  const std::string list = R"({"effects": [{"name": "A1", "address": "a", "params": []},
+      {"name": "B", "address": "b", "params": []}, {"name": "A2", "address": "a", "params": []},
+      {"name": "C", "address": "c", "params": []}]})";
+  const struct {
+    const char* reply;
+    std::vector<std::string> merged;
+  } cases[] = {
+      {R"({"effects": [{"name": "A", "address": "a", "params": []}]})",
+       {"A:a", "B:b", "A:a", "C:c"}},
+      {R"({"effects": [{"name": "D1", "address": "d", "params": []},
+           {"name": "D2", "address": "d", "params": []}, {"name": "X", "address": "b",
+           "params": []}]})",
+       {"A1:a", "X:b", "A2:a", "C:c", "D2:d"}},
+      {R"({"effects": [{"name": "L", "address": "b"}]})", {"L:b"}},
+      {R"({"effects": [{"name": "P", "address": "p", "params": []}, {"name": "Q", "address": "q",
+           "params": []}, {"name": "R", "address": "r", "params": []}, {"name": "S",
+           "address": "s", "params": []}]})",
+       {"P:p", "Q:q", "R:r", "S:s"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<RackEffect> merged = effectsOf(list);
+    ASSERT_TRUE(updateRack(merged, effectsOf(c.reply))) << c.reply;
+    EXPECT_EQ(namesOf(merged), c.merged) << c.reply;
+  }
+}
+
+// Guards the index against the scan it replaced: the first effect of the address
+// with the field, its first such control, and no pair merely joining alike.
+TEST(RackIndexing, FindsTheFirstEffectOfTheAddressThatHasTheField) {
+  RackIndex index;
+  index.rebuild(effectsOf(R"({"effects": [
+      {"address": "a", "params": [{"field": "x"}, {"field": "x"}], "heroByMode": {"field": "m"}},
+      {"address": "a", "params": [{"field": "y"}, {"field": "m"}], "when": {"y": {"m": "1"}}},
+      {"address": "ab", "params": [{"field": "c"}]}]})"));
+  const struct {
+    const char* address;
+    const char* field;
+    std::int32_t effect, control;  // -1: none
+  } cases[] = {{"a", "x", 0, 0},    {"a", "y", 1, 0},  {"a", "m", 1, 1},  {"ab", "c", 2, 0},
+               {"a", "bc", -1, -1}, {"a", "", -1, -1}, {"b", "x", -1, -1}};
+  for (const auto& c : cases) {
+    const auto found = index.find(c.address, c.field);
+    EXPECT_EQ(found ? found->effect : -1, c.effect) << c.address << "/" << c.field;
+    EXPECT_EQ(found ? found->control : -1, c.control) << c.address << "/" << c.field;
+  }
+  // A mode field chooses the hero or decides what is shown, in its own effect only.
+  EXPECT_TRUE(index.namesMode(0, "m"));
+  EXPECT_TRUE(index.namesMode(1, "m"));
+  EXPECT_FALSE(index.namesMode(1, "y"));
+  EXPECT_FALSE(index.namesMode(2, "m"));
+  EXPECT_FALSE(index.namesMode(3, "m"));
 }
 
 }  // namespace
