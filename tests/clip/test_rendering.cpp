@@ -103,11 +103,8 @@ class Rendering : public ::testing::Test {
   std::unique_ptr<MirandelLink> clip_;
 };
 
-// The picture must cover exactly the area its fit mode gives it: bands fully
-// transparent (premultiplied zero), the picture opaque, and nothing covered
-// before the first picture, so the host's layers below stay visible. The
-// sizes put every edge between two pixels. (Which part of the picture fill
-// crops is the scale's arithmetic, below.)
+// Guards against a picture hiding the host's layers outside its fit mode's area
+// (bands and the time before a first picture are transparent); edges fall between pixels.
 TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
   struct Case {
     const char* name;
@@ -167,17 +164,10 @@ std::vector<std::array<GLint, 4>> readHostState() {
   return state;
 }
 
-// A host draws its own layers before the clip and may leave culling (of both
-// windings), wireframe polygons, blending, depth, stencil and scissor tests, a
-// colour mask, pixel unpack settings or a pixel unpack buffer set, a sampler
-// object on unit 0, sRGB writes into its sRGB framebuffer, and its own objects
-// bound. None of it may change the picture (a culled quad drew nothing; a
-// wireframe one its outline; unpack alignment, row length or skips sheared it
-// and made GL read past the end of the picture; a mipmapping sampler drew it
-// black; sRGB writes washed it out), and the host must find every value as it
-// left it (bindings used to come back as 0), with no GL error left behind.
-// GL's defaults come first: there the clip must not leave anything of its own
-// switched on.
+// Guards against the host's GL state reaching the picture (culling drew nothing,
+// wireframe an outline, unpack settings sheared it and read past its end, a
+// mipmapping sampler drew it black, sRGB writes washed it out) and the clip's
+// state reaching the host (bindings came back as 0), from GL's defaults too.
 TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
   start(37, 23, Framebuffer::Encoding::kSrgb);
   // Without depth and stencil buffers their tests pass whatever their settings.
@@ -254,8 +244,8 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
   }
 }
 
-// Grain must stay within its bounds by tone (strongest at mid grey, faint at
-// black and white) and change with every new picture.
+// Guards against grain beyond its bounds by tone (strongest at mid grey, faint
+// at black and white) or standing still between pictures.
 TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
   start(64, 64);
   clip_->setGrainAmountForTest(0.1f);
@@ -279,15 +269,10 @@ TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
   }
 }
 
-// Only the newest picture is ever shown; a frame without a new picture
-// uploads nothing, and texture storage is allocated again only when the
-// picture's size changes. Padded decoder rows are copied without their
-// padding, and a stride shorter than a row, or no pixels, would make the copy
-// read out of bounds: such a picture is refused. GL cannot hold a picture wider than its largest
-// texture side: taking the refused size for the texture's own would draw the
-// old picture with the new one's aspect and hide why the phone's picture does
-// not show, and the refusal must not land in the host's GL error queue. The
-// next picture that fits is shown again.
+// Guards the upload: only the newest picture, storage allocated again only on a
+// size change, padded rows copied without padding, a short stride or no pixels
+// refused; a picture wider than GL's limit is reported, keeps the old one shown
+// and leaves no GL error.
 TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported) {
   start(12, 8);
   const Picture red(12, 8, solid(255, 0, 0)), green(12, 8, solid(0, 255, 0));
@@ -322,6 +307,7 @@ TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported
   EXPECT_EQ(clip_->pictureText(), mirandel::text::kDash);
 }
 
+// Guards against a squashed or wrongly cropped picture: each fit mode's scale.
 TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
   struct Case {
     std::uint32_t tw, th, vw, vh;
