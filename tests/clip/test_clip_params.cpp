@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/Rounding.h"
@@ -39,16 +40,13 @@ TEST_F(ClipTest, SubscribesSearchingAndUnsubscribesOnDestruction) {
 // Guards which slot each host index drives, and the order the layout fills the
 // tune rows in: Option1, then each row's three sliders and its switch.
 TEST_F(ClipTest, SlotMapAndTuneOrder) {
-  struct Row {
-    std::uint32_t index;
-    SlotKind kind;
-    int slot;
-  } rows[] = {{15, SlotKind::Slider, 0},  {20, SlotKind::Toggle, 4},  {21, SlotKind::Option, 0},
-              {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
-              {3, SlotKind::None, -1},    {62, SlotKind::None, -1}};
-  for (const Row& r : rows) {
-    EXPECT_EQ(clip_->slotOf(r.index).kind, r.kind) << r.index;
-    EXPECT_EQ(clip_->slotOf(r.index).slot, r.slot) << r.index;
+  const std::tuple<std::uint32_t, SlotKind, int> rows[] = {
+      {15, SlotKind::Slider, 0},  {20, SlotKind::Toggle, 4},  {21, SlotKind::Option, 0},
+      {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
+      {3, SlotKind::None, -1},    {62, SlotKind::None, -1}};
+  for (const auto& [index, kind, slot] : rows) {
+    EXPECT_EQ(clip_->slotOf(index).kind, kind) << index;
+    EXPECT_EQ(clip_->slotOf(index).slot, slot) << index;
   }
   const auto& tune = clip_->tuneOrder();
   ASSERT_EQ(tune.size(), 37u);
@@ -208,11 +206,7 @@ TEST(ClipAnswers, EachClipAnswersFromBuffersOfItsOwn) {
 // A phone name cut inside a multi-byte character shows as garbage in the
 // host; the cut must fall before the whole character.
 TEST(Utf8Truncation, NeverSplitsACharacter) {
-  struct Case {
-    std::string text;
-    std::size_t limit;
-    std::size_t expected;
-  } cases[] = {
+  const std::tuple<std::string, std::size_t, std::size_t> cases[] = {
       {"abc", 10, 3},
       {"abc", 2, 2},
       {"Searching\xE2\x80\xA6", 12, 12},  // whole ellipsis fits exactly
@@ -223,8 +217,8 @@ TEST(Utf8Truncation, NeverSplitsACharacter) {
       {"a\xF0\x9F\x8E\xA5", 5, 5},
       {"", 0, 0},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(mirandel::utf8PrefixLength(c.text, c.limit), c.expected) << c.text << " " << c.limit;
+  for (const auto& [text, limit, expected] : cases)
+    EXPECT_EQ(mirandel::utf8PrefixLength(text, limit), expected) << text << " " << limit;
 }
 
 // Converting NaN or a huge float to int is undefined behaviour; such host or

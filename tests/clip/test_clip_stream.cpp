@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
@@ -277,18 +278,15 @@ TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
   auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
   clip->superviseClip();
   EXPECT_EQ(clip->pictureText(), kDash);
-  const struct {
-    const char* address;
-    std::string picture;
-  } cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"10.0.0.7:70000", std::string(kDash) + " port out of range (1 to 65535)"},
       {":7001", std::string(kDash) + " no host"},
       {"srt://", std::string(kDash) + " no address"},
   };
-  for (const auto& c : cases) {
-    clip->SetTextParameter(param::kPhoneIp, c.address);
+  for (const auto& [address, picture] : cases) {
+    clip->SetTextParameter(param::kPhoneIp, address);
     clip->superviseClip();
-    EXPECT_EQ(clip->pictureText(), c.picture) << c.address;
+    EXPECT_EQ(clip->pictureText(), picture) << address;
   }
 }
 
@@ -319,20 +317,17 @@ TEST_F(ClipStream, HostCallsReturnAtOnceWhileThePhonesNameCannotBeLookedUp) {
   ASSERT_EQ(dns.failure(), "");
   auto clip = clipAt(SilentNameServer::kName);
   ASSERT_TRUE(waitFor([&] { return dns.queries() > 0; }));
-  const struct {
-    const char* what;
-    std::function<void()> call;
-  } calls[] = {
+  const std::pair<const char*, std::function<void()>> calls[] = {
       {"Latency", [&] { clip->SetFloatParameter(param::kLatency, 0.5f); }},
       {"Reconnect", [&] { clip->SetFloatParameter(param::kReconnect, 1.0f); }},
       {"address", [&] { clip->SetTextParameter(param::kPhoneIp, SilentNameServer::kOtherName); }},
       {"destruction", [&] { clip.reset(); }},
   };
-  for (const auto& c : calls) {
+  for (const auto& [what, call] : calls) {
     const auto t = std::chrono::steady_clock::now();
-    c.call();
+    call();
     if (clip) clip->superviseClip();
-    EXPECT_LT(std::chrono::steady_clock::now() - t, milliseconds(500)) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - t, milliseconds(500)) << what;
   }
   // The lookups left behind end later without touching the clip (ASan, TSan).
   EXPECT_TRUE(waitFor([&] {

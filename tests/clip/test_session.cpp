@@ -3,6 +3,8 @@
 // hand-driven clock.
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "rack/RackParser.h"
@@ -81,18 +83,14 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(link_.sentTo("/mirandel/describe"), askedFor);
   for (std::uint32_t i : {14u, 4u, 5u, 6u, 7u, 8u}) EXPECT_TRUE(param(i).visible) << i;
 
-  struct Expect {
-    std::uint32_t index;
-    const char* displayName;
-    float value;
-  } shown[] = {
+  const std::tuple<std::uint32_t, const char*, float> shown[] = {
       {15, "Amount", 0.4f}, {16, "colour", 1.0f}, {17, "Shuffle", 0.0f}, {21, "Mode", 0.0f},
       {22, "Size", 0.2f},   {23, "Clump", 0.7f},  {58, "Reset", 0.0f},
   };
-  for (const Expect& e : shown) {
-    EXPECT_TRUE(param(e.index).visible) << e.index;
-    EXPECT_EQ(param(e.index).displayName, e.displayName) << e.index;
-    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(e.index), e.value) << e.index;
+  for (const auto& [index, displayName, value] : shown) {
+    EXPECT_TRUE(param(index).visible) << index;
+    EXPECT_EQ(param(index).displayName, displayName) << index;
+    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(index), value) << index;
   }
   int visibleRack = 0;
   for (std::uint32_t i = 15; i <= 61; ++i) visibleRack += param(i).visible;
@@ -205,22 +203,19 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
        2},
       {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2},
   };
-  const struct {
-    std::uint32_t index;
-    const char* address;
-  } buttons[] = {{58, "/mirandel/grain/reset"},
-                 {17, "/mirandel/grain/randomize"},
-                 {param::kSnap, "/mirandel/snap"},
-                 {param::kFlipCamera, "/mirandel/flip"}};
-  for (const auto& b : buttons) {
+  const std::pair<std::uint32_t, const char*> buttons[] = {{58, "/mirandel/grain/reset"},
+                                                           {17, "/mirandel/grain/randomize"},
+                                                           {param::kSnap, "/mirandel/snap"},
+                                                           {param::kFlipCamera, "/mirandel/flip"}};
+  for (const auto& [index, address] : buttons) {
     for (const auto& g : gestures) {
-      SCOPED_TRACE(std::string(b.address) + ", " + g.gesture);
+      SCOPED_TRACE(std::string(address) + ", " + g.gesture);
       for (const Write& w : g.writes) {
         advance(w.after);
-        clip_->SetFloatParameter(b.index, w.value);
+        clip_->SetFloatParameter(index, w.value);
       }
-      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(g.presses, ControlMessage{b.address, {}}));
-      clip_->SetFloatParameter(b.index, 0.0f);
+      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(g.presses, ControlMessage{address, {}}));
+      clip_->SetFloatParameter(index, 0.0f);
       advance(kSecond);
     }
   }
@@ -256,14 +251,11 @@ TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
 // positions are held to 0..1, and a non-number leaves the position as it was.
 TEST_F(ClipTest, PhonePositionsOutsideZeroToOneAreHeldToTheSlidersRange) {
   connectWithRack();
-  const struct {
-    ControlArg sent;
-    float shown;
-  } cases[] = {
+  const std::pair<ControlArg, float> cases[] = {
       {F(1.84f), 1.0f}, {F(-2.0f), 0.0f}, {S("0.25"), 0.25f}, {S("nan"), 0.25f}, {S("1e40"), 1.0f}};
-  for (const auto& c : cases) {
-    receive("/mirandel/grain/size", {c.sent});
-    EXPECT_EQ(clip_->GetFloatParameter(22), c.shown) << c.sent.text << c.sent.floatValue;
+  for (const auto& [sent, shown] : cases) {
+    receive("/mirandel/grain/size", {sent});
+    EXPECT_EQ(clip_->GetFloatParameter(22), shown) << sent.text << sent.floatValue;
   }
   receive("/mirandel/describe", {S(R"({"effects": [{"name": "Grain", "address": "grain",
       "hero": "amount", "params": [{"field": "amount", "normalized": 7.5}]}]})")});

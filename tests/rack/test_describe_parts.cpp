@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rack/DescribeParts.h"
@@ -29,10 +30,7 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
   const Nanos t = 5 * kSecond;
   const std::optional<std::string> none;
   const std::int32_t huge = 2147483647;
-  struct Sequence {
-    const char* what;
-    std::vector<Piece> pieces;
-  } sequences[] = {
+  const std::pair<const char*, std::vector<Piece>> sequences[] = {
       {"order 2, 0, 1",
        {{1, 3, 2, "c", t, none}, {1, 3, 0, "a", t, none}, {1, 3, 1, "b", t, "abc"}}},
       {"total 0 completes at once with nothing", {{1, 0, 0, "ignored", t, ""}}},
@@ -64,12 +62,12 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
         {1, 3, 1, "b", t + 9 * kSecond, none},
         {1, 3, 2, "c", t + 18 * kSecond, "abc"}}},
   };
-  for (const Sequence& s : sequences) {
+  for (const auto& [what, pieces] : sequences) {
     DescribeParts parts;
-    for (std::size_t i = 0; i < s.pieces.size(); ++i) {
-      const Piece& p = s.pieces[i];
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const Piece& p = pieces[i];
       EXPECT_EQ(parts.add(p.transfer, p.total, p.index, p.text, p.at), p.completes)
-          << s.what << ", piece " << i;
+          << what << ", piece " << i;
     }
   }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rack/LayoutPlan.h"
@@ -48,11 +49,7 @@ using Expected = std::vector<std::string>;
 // Each row guards one mapping rule; a regression puts a phone control on the
 // wrong host parameter, under the wrong name, or shows what should be hidden.
 TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
-  struct Case {
-    const char* rule;
-    const char* effect;
-    Expected slots;
-  } cases[] = {
+  const std::tuple<const char*, const char*, Expected> cases[] = {
       {"continuous controls fill the sliders in control order; without a position never shown; "
        "the hero takes its control's label when heroLabel is empty",
        R"({"hero": "h", "params": [{"field": "a", "normalized": 0.1}, {"field": "nopos"},
@@ -130,7 +127,7 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
            "layout": [{"section": "S", "fields": ["g"]}]})",
        {"Slot1:g=G1", "Slot2:g=G2"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(mapEffect(c.effect), c.slots) << c.rule;
+  for (const auto& [rule, effect, slots] : cases) EXPECT_EQ(mapEffect(effect), slots) << rule;
 }
 
 std::string sliders(int count, int from = 1) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "rack/RackIndex.h"
@@ -191,11 +193,7 @@ TEST(DescribeReplyParsing, TakesToggleLabelsOnlyForSlotsOneToFive) {
 // "index" and "active" come from the phone; a fractional or huge number must
 // have a defined result (a plain cast of 1e10 to int is undefined).
 TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
-  struct Case {
-    const char* number;
-    std::int32_t index;
-    std::int64_t active;
-  } cases[] = {
+  const std::tuple<const char*, std::int32_t, std::int64_t> cases[] = {
       {"3.9", 3, 3},
       {"-2.5", -2, -2},
       {"2147483647", 2147483647, 2147483647},
@@ -207,12 +205,12 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
       {"1e10", 0, -1},
       {"-1e300", 0, -1},
   };
-  for (const Case& c : cases) {
-    const auto reply = parseDescribeReply(std::string(R"({"effects": [{"index": )") + c.number +
-                                          "}], \"active\": " + c.number + "}");
-    ASSERT_TRUE(reply.has_value()) << c.number;
-    EXPECT_EQ(reply->effects.at(0).index, c.index) << c.number;
-    EXPECT_EQ(reply->active, c.active) << c.number;
+  for (const auto& [number, index, active] : cases) {
+    const auto reply = parseDescribeReply(std::string(R"({"effects": [{"index": )") + number +
+                                          "}], \"active\": " + number + "}");
+    ASSERT_TRUE(reply.has_value()) << number;
+    EXPECT_EQ(reply->effects.at(0).index, index) << number;
+    EXPECT_EQ(reply->active, active) << number;
   }
 }
 
@@ -299,10 +297,7 @@ TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
   const std::string list = R"({"effects": [{"name": "A1", "address": "a", "params": []},
       {"name": "B", "address": "b", "params": []}, {"name": "A2", "address": "a", "params": []},
       {"name": "C", "address": "c", "params": []}]})";
-  const struct {
-    const char* reply;
-    std::vector<std::string> merged;
-  } cases[] = {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
       {R"({"effects": [{"name": "A", "address": "a", "params": []}]})",
        {"A:a", "B:b", "A:a", "C:c"}},
       {R"({"effects": [{"name": "D1", "address": "d", "params": []},
@@ -315,10 +310,10 @@ TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
            "address": "s", "params": []}]})",
        {"P:p", "Q:q", "R:r", "S:s"}},
   };
-  for (const auto& c : cases) {
+  for (const auto& [reply, names] : cases) {
     std::vector<RackEffect> merged = effectsOf(list);
-    ASSERT_TRUE(updateRack(merged, effectsOf(c.reply))) << c.reply;
-    EXPECT_EQ(namesOf(merged), c.merged) << c.reply;
+    ASSERT_TRUE(updateRack(merged, effectsOf(reply))) << reply;
+    EXPECT_EQ(namesOf(merged), names) << reply;
   }
 }
 
@@ -330,16 +325,14 @@ TEST(RackIndexing, FindsTheFirstEffectOfTheAddressThatHasTheField) {
       {"address": "a", "params": [{"field": "x"}, {"field": "x"}], "heroByMode": {"field": "m"}},
       {"address": "a", "params": [{"field": "y"}, {"field": "m"}], "when": {"y": {"m": "1"}}},
       {"address": "ab", "params": [{"field": "c"}]}]})"));
-  const struct {
-    const char* address;
-    const char* field;
-    std::int32_t effect, control;  // -1: none
-  } cases[] = {{"a", "x", 0, 0},    {"a", "y", 1, 0},  {"a", "m", 1, 1},  {"ab", "c", 2, 0},
-               {"a", "bc", -1, -1}, {"a", "", -1, -1}, {"b", "x", -1, -1}};
-  for (const auto& c : cases) {
-    const auto found = index.find(c.address, c.field);
-    EXPECT_EQ(found ? found->effect : -1, c.effect) << c.address << "/" << c.field;
-    EXPECT_EQ(found ? found->control : -1, c.control) << c.address << "/" << c.field;
+  // Address, field, then the effect and control found (-1: none).
+  const std::tuple<const char*, const char*, std::int32_t, std::int32_t> cases[] = {
+      {"a", "x", 0, 0},    {"a", "y", 1, 0},  {"a", "m", 1, 1},  {"ab", "c", 2, 0},
+      {"a", "bc", -1, -1}, {"a", "", -1, -1}, {"b", "x", -1, -1}};
+  for (const auto& [address, field, effect, control] : cases) {
+    const auto found = index.find(address, field);
+    EXPECT_EQ(found ? found->effect : -1, effect) << address << "/" << field;
+    EXPECT_EQ(found ? found->control : -1, control) << address << "/" << field;
   }
   // A mode field chooses the hero or decides what is shown, in its own effect only.
   EXPECT_TRUE(index.namesMode(0, "m"));
