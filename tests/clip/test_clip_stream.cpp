@@ -145,22 +145,20 @@ TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatenc
   EXPECT_EQ(phone.peerLatencyMs(), 40);
   struct Change {
     const char* what;
-    std::function<void(MirandelLink&)> make;
+    std::function<void()> make;
     SrtTestListener& at;
     int latencyMs;
   };
   const Change changes[] = {
-      {"Latency 0", [](MirandelLink& c) { c.SetFloatParameter(param::kLatency, 0.0f); }, phone, 20},
-      {"Latency 1", [](MirandelLink& c) { c.SetFloatParameter(param::kLatency, 1.0f); }, phone,
-       500},
-      {"Reconnect", [](MirandelLink& c) { c.SetFloatParameter(param::kReconnect, 1.0f); }, phone,
-       500},
-      {"address", [](MirandelLink& c) { c.SetTextParameter(param::kPhoneIp, "127.0.0.1:9012"); },
+      {"Latency 0", [&] { clip->SetFloatParameter(param::kLatency, 0.0f); }, phone, 20},
+      {"Latency 1", [&] { clip->SetFloatParameter(param::kLatency, 1.0f); }, phone, 500},
+      {"Reconnect", [&] { clip->SetFloatParameter(param::kReconnect, 1.0f); }, phone, 500},
+      {"address", [&] { clip->SetTextParameter(param::kPhoneIp, "127.0.0.1:9012"); },
        phoneElsewhere, 500},
   };
   for (const Change& c : changes) {
     SCOPED_TRACE(c.what);
-    c.make(*clip);
+    c.make();
     clip->superviseClip();
     ASSERT_TRUE(c.at.accept(3000));
     EXPECT_EQ(c.at.peerLatencyMs(), c.latencyMs);

@@ -136,12 +136,8 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_FAIL);
-  struct Case {
-    std::uint32_t index;
-    float value;
-    std::vector<ControlMessage> expected;
-    float readBack;
-  } cases[] = {
+  // Index and value written, what it sends, what the host reads back.
+  const std::tuple<std::uint32_t, float, std::vector<ControlMessage>, float> cases[] = {
       {15, 0.75f, {{"/mirandel/grain/amount", {F(0.75f)}}}, 0.75f},
       {22, 0.1f, {{"/mirandel/grain/size", {F(0.1f)}}}, 0.1f},
       {22, 0.1f, {}, 0.1f},
@@ -165,13 +161,13 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
       {14, 0.3f, {}, 0.3f},
       {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(clip_->SetFloatParameter(c.index, c.value), FF_SUCCESS) << c.index;
-    EXPECT_EQ(takeSent(), c.expected) << c.index << " " << c.value;
-    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(c.index), c.readBack) << c.index << " " << c.value;
+  for (const auto& [index, value, expected, readBack] : cases) {
+    EXPECT_EQ(clip_->SetFloatParameter(index, value), FF_SUCCESS) << index;
+    EXPECT_EQ(takeSent(), expected) << index << " " << value;
+    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(index), readBack) << index << " " << value;
     // The host's quick toggle is told to fall back to off.
-    if (c.index == 17) {
-      EXPECT_EQ(takeEvents()[17], c.value ? std::uint64_t{FF_EVENT_FLAG_VALUE} : 0u);
+    if (index == 17) {
+      EXPECT_EQ(takeEvents()[17], value ? std::uint64_t{FF_EVENT_FLAG_VALUE} : 0u);
     }
   }
   EXPECT_EQ(link_.probes, 1);
@@ -287,22 +283,19 @@ TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
 // no number at all, must not throw the host's zoom back.
 TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   connectWithRack();
-  struct Case {
-    std::vector<ControlArg> args;
-    const char* text;
-  } cases[] = {
+  const std::pair<std::vector<ControlArg>, const char*> cases[] = {
       {{F(29.97f), F(30), F(1.5f), F(1), I(0), I(0), I(0)}, "30.0 / 30 fps \xC2\xB7 degraded"},
       {{F(24), F(30), F(2), F(1), I(1), I(125), I(0)},
        "24.0 / 30 fps \xC2\xB7 DROPPING \xC2\xB7 REC 2:05"},
       {{F(30), ControlArg::ofKind(ArgKind::Nil), F(0), F(1), I(0), I(0), I(0)},
        "30.0 / 30 fps \xC2\xB7 ok"},
   };
-  for (const Case& c : cases) {
-    receive("/mirandel/status", c.args);
-    EXPECT_STREQ(clip_->GetTextParameter(8), c.text);
+  for (const auto& [args, text] : cases) {
+    receive("/mirandel/status", args);
+    EXPECT_STREQ(clip_->GetTextParameter(8), text);
   }
   receive("/mirandel/status", {F(1), F(2), F(3), F(4), I(0), I(0)});
-  EXPECT_EQ(clip_->fpsText(), cases[2].text);
+  EXPECT_EQ(clip_->fpsText(), cases[2].second);
 
   receive("/mirandel/status", statusArgs(F(8)));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 1.0f);

@@ -182,27 +182,24 @@ mirandel::RackControl option(const std::string& field, const std::string& value)
 // Guards against a wrong show rule hiding a needed control or showing a dead
 // one. (Unlisted values and empty lists show in the layout cases.)
 TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
-  struct Case {
-    const char* what;
-    std::vector<mirandel::RackControl> controls;
-    std::vector<std::string> values;
-    bool shown;
-  } cases[] = {
-      {"value listed", {option("mode", "b")}, {"a", "b"}, true},
-      {"comparison is exact", {option("mode", "B")}, {"b"}, false},
-      {"no controlling control", {option("other", "z")}, {"a"}, true},
-      {"first control with the field decides",
-       {option("mode", "a"), option("mode", "x")},
-       {"a"},
-       true},
-      {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false},
-  };
-  for (const Case& c : cases) {
+  // The controls, the values the rule for "gain" lists, whether "gain" is shown.
+  const std::tuple<const char*, std::vector<mirandel::RackControl>, std::vector<std::string>, bool>
+      cases[] = {
+          {"value listed", {option("mode", "b")}, {"a", "b"}, true},
+          {"comparison is exact", {option("mode", "B")}, {"b"}, false},
+          {"no controlling control", {option("other", "z")}, {"a"}, true},
+          {"first control with the field decides",
+           {option("mode", "a"), option("mode", "x")},
+           {"a"},
+           true},
+          {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false},
+      };
+  for (const auto& [what, controls, values, shown] : cases) {
     RackEffect effect;
-    effect.controls = c.controls;
-    effect.showConditions["gain"] = mirandel::ShowCondition{"mode", c.values};
-    EXPECT_EQ(mirandel::isShown(effect, "gain"), c.shown) << c.what;
-    EXPECT_TRUE(mirandel::isShown(effect, "other")) << c.what << ": a name without a rule is shown";
+    effect.controls = controls;
+    effect.showConditions["gain"] = mirandel::ShowCondition{"mode", values};
+    EXPECT_EQ(mirandel::isShown(effect, "gain"), shown) << what;
+    EXPECT_TRUE(mirandel::isShown(effect, "other")) << what << ": a name without a rule is shown";
   }
 }
 

@@ -217,10 +217,9 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
 // Only the first condition member counts, in the library's sorted key order;
 // any value form other than a string list must not hide by accident.
 TEST(DescribeReplyParsing, ReadsShowConditions) {
-  struct Case {
-    const char* when;
-    std::map<std::string, std::pair<std::string, std::vector<std::string>>> expected;
-  } cases[] = {
+  // Each shown name with its controlling field and values.
+  using Conditions = std::map<std::string, std::pair<std::string, std::vector<std::string>>>;
+  const std::pair<const char*, Conditions> cases[] = {
       {R"({"gain": {"mode": ["a", 1, "b"]}})", {{"gain", {"mode", {"a", "b"}}}}},
       {R"({"gain": {"mode": {"y": "b", "x": "a", "z": 2}}})", {{"gain", {"mode", {"a", "b"}}}}},
       {R"({"gain": {"mode": "a"}})", {{"gain", {"mode", {"a"}}}}},
@@ -232,12 +231,12 @@ TEST(DescribeReplyParsing, ReadsShowConditions) {
        {{"go", {"mode", {"x"}}}}},
       {R"([{"gain": {"mode": "a"}}])", {}},
   };
-  for (const Case& c : cases) {
-    const RackEffect e = oneEffect(std::string(R"({"when": )") + c.when + "}");
-    std::map<std::string, std::pair<std::string, std::vector<std::string>>> got;
+  for (const auto& [when, expected] : cases) {
+    const RackEffect e = oneEffect(std::string(R"({"when": )") + when + "}");
+    Conditions got;
     for (const auto& [name, condition] : e.showConditions)
       got[name] = {condition.controlField, condition.values};
-    EXPECT_EQ(got, c.expected) << c.when;
+    EXPECT_EQ(got, expected) << when;
   }
 }
 
