@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "clip/MirandelLink.h"
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "clip/MirandelLink.h"
 #include "support/FakeLink.h"
 
 namespace mirandel::test {
@@ -41,9 +41,8 @@ inline DeviceRecord device(const std::string& name, const std::string& best, Nan
   return d;
 }
 
-// A rack of three effects: "Grain" fully described (hero, quick row with a bool
-// and an action, a mode option naming the hero, a section), "Glow" without
-// controls yet, and "Echo" with a slider and two actions.
+// "Grain" fully described, "Glow" without controls yet, "Echo" with a slider
+// and two actions.
 inline const char* kRackJson = R"({
   "name": "Mirandel Cam", "version": "2.3", "active": 0,
   "effects": [

@@ -1,7 +1,5 @@
-// A clip on a real link hub, connected to its phone on loopback (a socket that
-// announced itself, was connected to automatically and described kRackJson),
-// under floods: forged datagrams from other senders, and more from its own
-// phone than a rack holds.
+// A clip on a real link hub, connected to its phone on loopback, under floods:
+// forged datagrams from other senders, and more from its phone than a rack holds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,8 +103,8 @@ class PhoneOnLoopback : public ::testing::Test {
     });
   }
 
-  // One datagram from the phone, once the worker has taken the one before:
-  // a burst faster than that would overflow the socket's buffer.
+  // One datagram from the phone, once the worker took the one before (a faster
+  // burst would overflow the socket's buffer).
   void fromPhone(const ControlMessage& m) {
     const std::uint64_t turns = hub_.workerTurns();
     const auto bytes = encode(m);
@@ -132,10 +130,8 @@ class PhoneOnLoopback : public ::testing::Test {
 
 using ForgedDatagrams = PhoneOnLoopback;
 
-// Guards against other senders reaching into a clip: 100,000 forged datagrams
-// from eight other loopback addresses (noise, damaged messages, bundles, made-up
-// phones, feedback naming the rack's controls) must change nothing but the
-// capped device table and inbox, and the clip must still hear its own phone.
+// Guards against other senders reaching into a clip: 100,000 forged datagrams of
+// every kind from eight loopback addresses change nothing but the capped tables.
 TEST_F(ForgedDatagrams, OtherSendersChangeNothingButTheCappedDeviceTable) {
   clip_.SetFloatParameter(23, 0.75f);
   clip_.superviseClip();
@@ -154,8 +150,7 @@ TEST_F(ForgedDatagrams, OtherSendersChangeNothingButTheCappedDeviceTable) {
     ASSERT_TRUE(senders.back().bind(0, "127.0.0." + std::to_string(k)));
   }
 
-  // The host steps the clip once every 10,000 datagrams, as a host that stalls
-  // would: more than the inbox holds arrives between two steps.
+  // A stalling host's steps: more than the inbox holds arrives between two.
   constexpr int kForged = 100000, kBatch = 100, kPerStep = 10000;
   LinkHub::InboxLoad peak;
   for (int sent = 0; sent < kForged;) {
@@ -220,10 +215,8 @@ void PrintTo(const Flood& f, std::ostream* os) { *os << f.name; }
 
 class MergedReplies : public PhoneOnLoopback, public ::testing::WithParamInterface<Flood> {};
 
-// Guards against a phone growing the rack without bound: merges appended every
-// new address, and 80 replies of 999 new effects made 80,920 effects (17 s of
-// the host's thread, 254 MB). A merge past 1000 effects, or past one
-// description's text, is refused as a bad reply; those within the bounds are taken.
+// Guards against a phone growing the rack without bound: 80 merged replies of 999
+// new effects made 80,920 (17 s, 254 MB). A merge past one description's bounds is refused.
 TEST_P(MergedReplies, NeverGrowTheRackPastWhatOneDescriptionHolds) {
   const Flood& flood = GetParam();
   if (!flood.base.empty()) fromPhone({"/mirandel/describe", {S(flood.base)}});
@@ -256,9 +249,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 using DescriptionFlood = PhoneOnLoopback;
 
-// Guards against a description that counts only its bytes: 524,276 bytes held
-// 174,745 controls (96 ms to install; then 1,000 feedback datagrams cost 682 ms
-// in one step). It is refused, whole or in parts, and the feedback changes nothing.
+// Guards against a description bounded only by its bytes: 174,745 controls took
+// 96 ms to install, then 1,000 feedbacks 682 ms. It is refused, whole or in parts.
 TEST_F(DescriptionFlood, AHugeNumberOfControlsIsRefusedAndTheFeedbackAfterItChangesNothing) {
   std::string text = R"({"effects":[{"address":"fx","params":[{})";
   for (int c = 1; c < 174745; ++c) text += ",{}";

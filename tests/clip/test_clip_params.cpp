@@ -83,17 +83,14 @@ TEST_F(ClipTest, TextWrites) {
   EXPECT_EQ(clip_->GetTextParameter(1), cut);
 }
 
-// Guards against host floats reaching conversions (NaN made Latency show
-// "-2147483628 ms", a negative latency reached SRT, Fit took 7): a non-finite
-// value is ignored, any other is limited to the parameter's range.
+// Guards against any host float reaching conversions (NaN made Latency show
+// "-2147483628 ms", a negative latency reached SRT, Fit took 7 and kept it).
 TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
   connectWithRack();  // Grain is current: Hero, Quick1, Option1 and Slot1 are bound
   const float kNaN = std::numeric_limits<float>::quiet_NaN();
   const float kInf = std::numeric_limits<float>::infinity();
   // A sane value first, then what values below and above every range read back
-  // as, and shown where the clip has a display of its own. Device lists no
-  // phone; Rec and switches take non-zero as on; Effect comes last, as it
-  // re-maps the slots, and drops a position beyond the phone's effects.
+  // as; Device lists no phone; Effect comes last, as it re-maps the slots.
   struct Row {
     std::uint32_t index;
     float before, low, high;

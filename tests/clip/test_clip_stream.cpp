@@ -80,10 +80,8 @@ TEST_F(ClipStream, PicturesArriveAndThePictureLineDescribesThem) {
       << clip->pictureText();
 }
 
-// Guards the end of a receive thread against the end of its clip: 200 clips, four
-// alive at a time, each destroyed at another point of its session. A thread that
-// outlived its clip writes into freed memory (ASan), one that touched the clip
-// unlocked races (TSan), a decoder left behind leaks; no thread may be left.
+// Guards a receive thread against the end of its clip, destroyed at each point
+// of its session: use after free (ASan), races (TSan), leaks, threads left.
 TEST_F(ClipStream, TwoHundredClipsMadeAndDestroyedWhileTheyStreamLeaveNothingBehind) {
   phone::StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream()));
@@ -110,9 +108,8 @@ TEST_F(ClipStream, TwoHundredClipsMadeAndDestroyedWhileTheyStreamLeaveNothingBeh
       << processThreadCount() << " threads, " << threadsBefore << " before";
 }
 
-// Guards against a host that quits with clips still streaming: exit() ran the SRT
-// library's teardown while the receive threads were inside it, and the process
-// crashed on its way out (here seen as LeakSanitizer's own crash).
+// Guards against a host quitting with clips streaming: exit() ran the SRT
+// library's teardown under the receive threads, and the process crashed.
 TEST(ClipExit, ExitingWhileClipsStreamEndsTheProcessCleanly) {
   expectCleanExitWhileStreaming(MIRANDEL_PHONE_PROGRAM, [] {
     FakeLink link;
@@ -135,9 +132,8 @@ TEST(ClipExit, ExitingWhileClipsStreamEndsTheProcessCleanly) {
   });
 }
 
-// Guards the restart conditions and the latency option: a Latency change, a
-// Reconnect and an address change each make a new connection asking for the
-// clip's latency (20 ms at 0, 500 ms at 1), as the listener reads it.
+// Guards the restarts on Latency, Reconnect and address changes, each asking for
+// the clip's latency (20 ms at 0, 500 ms at 1) as the listener reads it.
 TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatency) {
   SrtTestListener phone(9010), phoneElsewhere(9012);
   auto clip = clipAt("127.0.0.1");
@@ -185,9 +181,8 @@ class UnusableBackend final : public DecoderBackend {
   const bool opens_;
 };
 
-// Guards against a stream that arrives but cannot be shown looking like a
-// stream that never arrives: the Picture line said only "connected", and the
-// clip kept asking the phone for its stream every 4 s.
+// Guards against a stream that cannot be shown looking like one that never
+// arrives: Picture said "connected", and the stream was asked for every 4 s.
 TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
   const struct {
     const char* what;
@@ -221,10 +216,8 @@ TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
   }
 }
 
-// Guards against a phone whose stream stopped never being asked for it again: the
-// request went out only until the first picture, later only while the link was
-// down, so a phone streaming only once asked stayed silent. A down link is asked
-// every second; a new connection at once, then every second until a picture.
+// Guards against a stopped stream never being asked for again: a down link is
+// asked every second, a new connection at once and each second until a picture.
 TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItUntilPicturesComeAgain) {
   phone::StreamSender sender;
   ASSERT_TRUE(sender.start(smallStream()));
@@ -307,9 +300,8 @@ TEST_F(ClipStream, AStreamThatCannotStartSaysWhyAndIsTriedAgainOnTheNextStep) {
   EXPECT_EQ(clip->pictureText().rfind("connecting", 0), 0u) << clip->pictureText();
 }
 
-// Guards against a host call waiting on the network: with a phone name the name
-// server never answers, each call that restarted or ended the stream joined a
-// thread stuck in the lookup (5.7 s seen).
+// Guards against host calls that restart or end the stream joining a thread
+// stuck in a name lookup that is never answered (5.7 s seen).
 TEST_F(ClipStream, HostCallsReturnAtOnceWhileThePhonesNameCannotBeLookedUp) {
   SilentNameServer dns;
   ASSERT_EQ(dns.failure(), "");

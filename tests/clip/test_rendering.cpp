@@ -164,10 +164,9 @@ std::vector<std::array<GLint, 4>> readHostState() {
   return state;
 }
 
-// Guards against the host's GL state reaching the picture (culling drew nothing,
-// wireframe an outline, unpack settings sheared it and read past its end, a
-// mipmapping sampler drew it black, sRGB writes washed it out) and the clip's
-// state reaching the host (bindings came back as 0), from GL's defaults too.
+// Guards against the host's GL state reaching the picture (culled, wireframe,
+// sheared by unpack settings, black from a sampler, washed out by sRGB) and the
+// clip's reaching the host (bindings came back as 0).
 TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
   start(37, 23, Framebuffer::Encoding::kSrgb);
   // Without depth and stencil buffers their tests pass whatever their settings.
@@ -269,10 +268,8 @@ TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
   }
 }
 
-// Guards the upload: only the newest picture, storage allocated again only on a
-// size change, padded rows copied without padding, a short stride or no pixels
-// refused; a picture wider than GL's limit is reported, keeps the old one shown
-// and leaves no GL error.
+// Guards the upload against stale, padded or short pictures, needless storage
+// and a picture past GL's limit (reported, the old one kept, no GL error).
 TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported) {
   start(12, 8);
   const Picture red(12, 8, solid(255, 0, 0)), green(12, 8, solid(0, 255, 0));

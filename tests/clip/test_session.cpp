@@ -1,6 +1,5 @@
-// The clip's conversation with its phone, the mapping of the phone's rack and
-// the supervision step that takes it up, driven through a scripted link and a
-// hand-driven clock.
+// The clip's conversation with its phone, the mapping of its rack and the
+// supervision step, through a scripted link and a hand-driven clock.
 #include <functional>
 #include <string>
 #include <tuple>
@@ -13,9 +12,8 @@
 namespace mirandel::test {
 namespace {
 
-// Guards the automatic connection: probing every 3 s while searching, no
-// connection to a phone known for under 400 ms, then the first device adopted
-// and probing stopped, and a later wired route taken at most once a second.
+// Guards the automatic connection: probes every 3 s, no phone known under 400 ms
+// taken, then probing stopped, and a wired route looked for once a second.
 TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   step();
   stepAfter(3 * kSecond);
@@ -129,9 +127,8 @@ TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) 
   EXPECT_TRUE(link_.sentTo("/mirandel/describe").empty());
 }
 
-// Guards each host write's command, and silence where none is due (unchanged
-// value, hidden slot, release, Rescan, rounding to the current choice); a
-// quick toggle bound to an action fires once and reads back as off.
+// Guards each host write's command and silence where none is due; a quick
+// toggle bound to an action fires once and reads back as off.
 TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
@@ -278,9 +275,8 @@ TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   EXPECT_EQ(param(15).displayName, "Amount");
 }
 
-// Guards the FPS line (Nil target counts as 30; six arguments are no status)
-// and the zoom: a report within 700 ms of our send, or within 0.02 of it, or
-// no number at all, must not throw the host's zoom back.
+// Guards the FPS line, and the host's zoom against being thrown back by reports
+// within 700 ms of our send, within 0.02 of it, or without a number.
 TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   connectWithRack();
   const std::pair<std::vector<ControlArg>, const char*> cases[] = {
@@ -351,8 +347,7 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
 }
 
 // Guards against a reply failing late: it installed effects without re-mapping,
-// and the next slot write read out of bounds. A failing or oversized reply
-// changes nothing but the status; a shorter list keeps the current effect in it.
+// and the next slot write read out of bounds.
 TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
@@ -415,9 +410,8 @@ TEST_F(ClipTest, ReadsOfStatusDisplaysAndDeviceRunTheStep) {
   }
 }
 
-// Guards against forged "/mirandel/here" bursts: each rebuilt the Device menu
-// (a thousand held one host call for over a second). One table look per step,
-// and no new menu for an unchanged table.
+// Guards against forged "/mirandel/here" bursts: each rebuilt the Device menu,
+// and a thousand held one host call for over a second.
 TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
   clip_->SetTextParameter(param::kPhoneIp, "10.0.0.99");  // typed: the step polls no devices
   for (int i = 0; i < 64; ++i)
@@ -470,9 +464,8 @@ TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
   EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
 }
 
-// Guards against the host's stale values after an effect switch: for 1.5 s zoom,
-// quality and slot writes are not sent (zoom and quality are stored), then the
-// bound values are re-announced once.
+// Guards against the host's stale values after an effect switch: none sent for
+// 1.5 s, then the bound values re-announced once.
 TEST_F(ClipTest, AfterAnEffectSwitchStaleWritesAreDroppedAndValuesReannouncedOnce) {
   connectWithRack();
   clip_->SetFloatParameter(param::kEffect, 2.0f);  // Echo: Slot1 and two actions

@@ -254,8 +254,7 @@ std::string repeated(const std::string& item, std::size_t n) {
 }
 
 // Guards against a phone choosing every count (174,745 empty controls took 96 ms
-// to install): controls, choices, actions, layout fields and JSON values are
-// bounded over the whole description; the most of each is read, one more refused.
+// to install): the most of each over the description is read, one more refused.
 TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
   using namespace mirandel;
   const struct {
@@ -296,8 +295,7 @@ TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
 }
 
 // Guards the merge by a table of positions against the pairwise merge it
-// replaced: every entry of an address overwritten, a new one appended once (a
-// later one in the reply overwrites it); a list as long, or naming one loading, replaces.
+// replaced: overwrites, appends and replacements alike.
 TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
   const std::string list = R"({"effects": [{"name": "A1", "address": "a", "params": []},
       {"name": "B", "address": "b", "params": []}, {"name": "A2", "address": "a", "params": []},
