@@ -175,17 +175,10 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
 // one command per press, a new press after a release or a 250 ms pause.
 TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
   connectWithRack();
-  struct Write {
-    Nanos after;
-    float value;
-  };
+  using Write = std::pair<Nanos, float>;  // after the write before, the value
   std::vector<Write> held30Frames(30, Write{16 * kMillisecond, 1.0f});
   held30Frames.push_back({16 * kMillisecond, 0.0f});
-  const struct {
-    const char* gesture;
-    std::vector<Write> writes;
-    std::size_t presses;
-  } gestures[] = {
+  const std::tuple<const char*, std::vector<Write>, std::size_t> gestures[] = {
       {"held for 30 frames at 60 Hz", held30Frames, 1},
       {"held by a host drawing at 5 Hz",
        {{0, 1.0f}, {200 * kMillisecond, 1.0f}, {200 * kMillisecond, 1.0f}},
@@ -201,13 +194,13 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
                                                            {param::kSnap, "/mirandel/snap"},
                                                            {param::kFlipCamera, "/mirandel/flip"}};
   for (const auto& [index, address] : buttons) {
-    for (const auto& g : gestures) {
-      SCOPED_TRACE(std::string(address) + ", " + g.gesture);
-      for (const Write& w : g.writes) {
-        advance(w.after);
-        clip_->SetFloatParameter(index, w.value);
+    for (const auto& [gesture, writes, presses] : gestures) {
+      SCOPED_TRACE(std::string(address) + ", " + gesture);
+      for (const auto& [after, value] : writes) {
+        advance(after);
+        clip_->SetFloatParameter(index, value);
       }
-      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(g.presses, ControlMessage{address, {}}));
+      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(presses, ControlMessage{address, {}}));
       clip_->SetFloatParameter(index, 0.0f);
       advance(kSecond);
     }

@@ -257,12 +257,8 @@ std::string repeated(const std::string& item, std::size_t n) {
 // to install): the most of each over the description is read, one more refused.
 TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
   using namespace mirandel;
-  const struct {
-    const char* what;
-    std::size_t bound;
-    // A description holding `n` of them, spread over two effects.
-    std::string (*description)(std::size_t n);
-  } cases[] = {
+  // What is counted, its bound, a description holding `n` of them over two effects.
+  const std::tuple<const char*, std::size_t, std::string (*)(std::size_t n)> cases[] = {
       {"controls", kMaxRackControls,
        [](std::size_t n) {
          return R"({"effects": [{"params": [)" + repeated("{}", n / 2) + R"(]}, {"params": [)" +
@@ -288,9 +284,9 @@ TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
       {"JSON values", kMaxDescriptionValues,
        [](std::size_t n) { return R"({"effects": [], "extra": [)" + repeated("0", n - 3) + "]}"; }},
   };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(parseDescribeReply(c.description(c.bound)).has_value()) << c.what;
-    EXPECT_FALSE(parseDescribeReply(c.description(c.bound + 1)).has_value()) << c.what;
+  for (const auto& [what, bound, description] : cases) {
+    EXPECT_TRUE(parseDescribeReply(description(bound)).has_value()) << what;
+    EXPECT_FALSE(parseDescribeReply(description(bound + 1)).has_value()) << what;
   }
 }
 
