@@ -19,12 +19,12 @@
 #include "tools/host/Framebuffer.h"
 #include "tools/host/GlContext.h"
 
+namespace mirandel::test {
 namespace {
 
-using mirandel::MirandelLink;
-using mirandel::host::Framebuffer;
-using mirandel::host::GlContext;
-using mirandel::host::RgbaImage;
+using host::Framebuffer;
+using host::GlContext;
+using host::RgbaImage;
 using Rgb = std::array<std::uint8_t, 3>;
 
 // A BGRA picture whose every pixel is given by a function of (x, y).
@@ -69,7 +69,7 @@ class Rendering : public ::testing::Test {
     std::string error;
     context_ = GlContext::create(&error);
     ASSERT_NE(context_, nullptr) << error;
-    ASSERT_TRUE(mirandel::loadGLEntryPoints());
+    ASSERT_TRUE(loadGLEntryPoints());
   }
 
   void TearDown() override {
@@ -81,7 +81,7 @@ class Rendering : public ::testing::Test {
     std::string error;
     fbo_ = Framebuffer::create(vw, vh, &error, encoding);
     ASSERT_NE(fbo_, nullptr) << error;
-    clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
+    clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
     clip_->SetIdentity(clip_.get());
     FFGLViewportStruct vp{0, 0, vw, vh};
     ASSERT_EQ(clip_->InitGL(&vp), FF_SUCCESS);
@@ -99,7 +99,7 @@ class Rendering : public ::testing::Test {
 
   std::unique_ptr<GlContext> context_;  // first: destroyed after everything below
   std::unique_ptr<Framebuffer> fbo_;
-  mirandel::test::FakeLink link_;
+  FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
 };
 
@@ -122,7 +122,7 @@ TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
     SCOPED_TRACE(c.name);
     start(c.vw, c.vh);
     if (c.pw) deliver(Picture(c.pw, c.ph, solid(200, 100, 50)));
-    clip_->SetFloatParameter(mirandel::param::kFit, c.fit);
+    clip_->SetFloatParameter(param::kFit, c.fit);
     const RgbaImage img = draw();
     int wrong = 0;
     for (std::uint32_t y = 0; y < c.vh; ++y)
@@ -187,7 +187,7 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
   glGenVertexArrays(1, &vertexArray);
   glGenTextures(2, textures);
   ffglex::FFGLShader hostProgram;
-  ASSERT_TRUE(hostProgram.Compile(mirandel::shaders::kVertex, mirandel::shaders::kFragment));
+  ASSERT_TRUE(hostProgram.Compile(shaders::kVertex, shaders::kFragment));
 
   const Picture p(37, 23, [](std::uint32_t x, std::uint32_t y) {
     return Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 11),
@@ -301,7 +301,7 @@ TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported
   deliver(green);
   EXPECT_EQ(wrongPixels(draw(), green), 0);
   clip_->superviseClip();
-  EXPECT_EQ(clip_->pictureText(), mirandel::text::kDash);
+  EXPECT_EQ(clip_->pictureText(), text::kDash);
 }
 
 // Guards against a squashed or wrongly cropped picture: each fit mode's scale.
@@ -317,10 +317,11 @@ TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
       {1280, 720, 1920, 1080, 0, 1.0f, 1.0f},
   };
   for (const Case& c : cases) {
-    const mirandel::Scale s = mirandel::pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
+    const Scale s = pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
     EXPECT_NEAR(s.x, c.sx, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
     EXPECT_NEAR(s.y, c.sy, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
   }
 }
 
 }  // namespace
+}  // namespace mirandel::test

@@ -8,12 +8,8 @@
 
 #include "rack/DescribeParts.h"
 
+namespace mirandel::test {
 namespace {
-
-using mirandel::DescribeParts;
-using mirandel::kMillisecond;
-using mirandel::kSecond;
-using mirandel::Nanos;
 
 struct Piece {
   std::int32_t transfer;
@@ -121,3 +117,4 @@ TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
 }
 
 }  // namespace
+}  // namespace mirandel::test

@@ -12,15 +12,8 @@
 #include "rack/RackMerge.h"
 #include "rack/RackParser.h"
 
+namespace mirandel::test {
 namespace {
-
-using mirandel::parseDescribeReply;
-using mirandel::planLayout;
-using mirandel::RackEffect;
-using mirandel::RackIndex;
-using mirandel::SlotBinding;
-using mirandel::SlotPlan;
-using mirandel::updateRack;
 
 std::vector<RackEffect> effectsOf(const std::string& json) {
   const auto reply = parseDescribeReply(json);
@@ -256,7 +249,6 @@ std::string repeated(const std::string& item, std::size_t n) {
 // Guards against a phone choosing every count (174,745 empty controls took 96 ms
 // to install): the most of each over the description is read, one more refused.
 TEST(DescribeReplyParsing, RefusesADescriptionBeyondAnyCountOfASaneRack) {
-  using namespace mirandel;
   // What is counted, its bound, a description holding `n` of them over two effects.
   const std::tuple<const char*, std::size_t, std::string (*)(std::size_t n)> cases[] = {
       {"controls", kMaxRackControls,
@@ -491,8 +483,8 @@ TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
   for (int s = 7; s <= 9; ++s) EXPECT_EQ(field(plan.sliders[s]), "-");
 }
 
-mirandel::RackControl option(const std::string& field, const std::string& value) {
-  mirandel::RackControl c;
+RackControl option(const std::string& field, const std::string& value) {
+  RackControl c;
   c.field = field;
   c.type = "option";
   c.optionValue = value;
@@ -504,8 +496,8 @@ mirandel::RackControl option(const std::string& field, const std::string& value)
 // one. (Unlisted values and empty lists show in the layout cases.)
 TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
   // The controls, the values the rule for "gain" lists, whether "gain" is shown.
-  const std::tuple<const char*, std::vector<mirandel::RackControl>, std::vector<std::string>, bool>
-      cases[] = {
+  const std::tuple<const char*, std::vector<RackControl>, std::vector<std::string>, bool> cases[] =
+      {
           {"value listed", {option("mode", "b")}, {"a", "b"}, true},
           {"comparison is exact", {option("mode", "B")}, {"b"}, false},
           {"no controlling control", {option("other", "z")}, {"a"}, true},
@@ -518,10 +510,11 @@ TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
   for (const auto& [what, controls, values, shown] : cases) {
     RackEffect effect;
     effect.controls = controls;
-    effect.showConditions["gain"] = mirandel::ShowCondition{"mode", values};
-    EXPECT_EQ(mirandel::isShown(effect, "gain"), shown) << what;
-    EXPECT_TRUE(mirandel::isShown(effect, "other")) << what << ": a name without a rule is shown";
+    effect.showConditions["gain"] = ShowCondition{"mode", values};
+    EXPECT_EQ(isShown(effect, "gain"), shown) << what;
+    EXPECT_TRUE(isShown(effect, "other")) << what << ": a name without a rule is shown";
   }
 }
 
 }  // namespace
+}  // namespace mirandel::test
