@@ -21,6 +21,8 @@ inline std::vector<std::string>& hostLines() {
 }
 inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
 
+// What the clip sent, in order.
+using Messages = std::vector<ControlMessage>;
 inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
 inline ControlArg I(int v) { return ControlArg::ofInt(v); }
 inline ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
@@ -120,8 +122,8 @@ class ClipTest : public ::testing::Test {
     return out;
   }
   // What the clip sent since the last call; clears it.
-  std::vector<ControlMessage> takeSent() {
-    std::vector<ControlMessage> out;
+  Messages takeSent() {
+    Messages out;
     for (const FakeLink::Sent& s : link_.sent) out.push_back(s.message);
     link_.sent.clear();
     return out;

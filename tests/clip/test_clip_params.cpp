@@ -119,7 +119,7 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
       takeSent();
       const int probes = link_.probes;
       clip_->SetFloatParameter(r.index, bad);
-      const std::vector<ControlMessage> sent = takeSent();
+      const Messages sent = takeSent();
       const std::size_t k = !std::isfinite(bad) ? 0 : bad < 0 ? 1 : 2;
       if (k == 0) {
         EXPECT_TRUE(sent.empty()) << r.index << " " << bad;

@@ -36,11 +36,8 @@ struct Picture {
     for (std::uint32_t y = 0; y < h; ++y)
       for (std::uint32_t x = 0; x < w; ++x) {
         const Rgb c = colour(x, y);
-        std::uint8_t* p = &bgra[(y * w + x) * 4];
-        p[0] = c[2];
-        p[1] = c[1];
-        p[2] = c[0];
-        p[3] = 255;
+        const std::uint8_t pixel[] = {c[2], c[1], c[0], 255};
+        std::copy_n(pixel, 4, &bgra[(y * w + x) * 4]);
       }
   }
 };

@@ -33,9 +33,8 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   EXPECT_FALSE(link_.searching(clip_->subscriptionId()));
   ASSERT_FALSE(link_.sent.empty());
   EXPECT_EQ(link_.sent[0].destination, kPhone);
-  const std::vector<ControlMessage> sent = {{"/mirandel/describe", {S("rack"), I(900)}},
-                                            {"/mirandel/stream/quality", {}}};
-  EXPECT_EQ(takeSent(), sent);
+  EXPECT_EQ(takeSent(), (Messages{{"/mirandel/describe", {S("rack"), I(900)}},
+                                  {"/mirandel/stream/quality", {}}}));
   EXPECT_EQ(hostLines().back(), "Mirandel: describe 10.0.0.5");
 
   link_.devices[0].routes["169.254.3.3"] = RouteEntry{LinkKind::Wired, clock_.now()};
@@ -77,8 +76,8 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"}));
   EXPECT_EQ(clip_->statusText(), "Mirandel Cam  2.3  10.0.0.5");
   EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5, 1 loading");
-  const std::vector<ControlMessage> askedFor = {{"/mirandel/describe", {S("glow"), I(900)}}};
-  EXPECT_EQ(link_.sentTo("/mirandel/describe"), askedFor);
+  EXPECT_EQ(link_.sentTo("/mirandel/describe"),
+            (Messages{{"/mirandel/describe", {S("glow"), I(900)}}}));
   for (std::uint32_t i : {14u, 4u, 5u, 6u, 7u, 8u}) EXPECT_TRUE(param(i).visible) << i;
 
   const std::tuple<std::uint32_t, const char*, float> shown[] = {
@@ -134,7 +133,7 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   // Indexes beyond the table only fail while an effect is current.
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_FAIL);
   // Index and value written, what it sends, what the host reads back.
-  const std::tuple<std::uint32_t, float, std::vector<ControlMessage>, float> cases[] = {
+  const std::tuple<std::uint32_t, float, Messages, float> cases[] = {
       {15, 0.75f, {{"/mirandel/grain/amount", {F(0.75f)}}}, 0.75f},
       {22, 0.1f, {{"/mirandel/grain/size", {F(0.1f)}}}, 0.1f},
       {22, 0.1f, {}, 0.1f},
@@ -200,7 +199,7 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
         advance(after);
         clip_->SetFloatParameter(index, value);
       }
-      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(presses, ControlMessage{address, {}}));
+      EXPECT_EQ(takeSent(), Messages(presses, ControlMessage{address, {}}));
       clip_->SetFloatParameter(index, 0.0f);
       advance(kSecond);
     }
@@ -262,8 +261,7 @@ TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   advance(100 * kMillisecond);
   clip_->SetFloatParameter(15, 0.33f);
   clip_->SetFloatParameter(21, 0.0f);
-  const std::vector<ControlMessage> sent = {{"/mirandel/grain/mode", {S("fine")}}};
-  EXPECT_EQ(takeSent(), sent);
+  EXPECT_EQ(takeSent(), (Messages{{"/mirandel/grain/mode", {S("fine")}}}));
   step();
   EXPECT_EQ(param(15).displayName, "Amount");
 }
@@ -376,8 +374,7 @@ TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
     ASSERT_EQ(clip_->effects()[2].controls.size(), 1u) << json;
     takeSent();
     clip_->SetFloatParameter(22, value);
-    const std::vector<ControlMessage> sent = {{"/mirandel/echo/decay", {F(value)}}};
-    EXPECT_EQ(takeSent(), sent) << json;
+    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}})) << json;
     value += 0.1f;
   }
   receive("/mirandel/describe",

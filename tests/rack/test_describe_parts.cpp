@@ -12,9 +12,7 @@ namespace mirandel::test {
 namespace {
 
 struct Piece {
-  std::int32_t transfer;
-  std::int32_t total;
-  std::int32_t index;
+  std::int32_t transfer, total, index;
   const char* text;
   Nanos at;
   std::optional<std::string> completes;  // what this piece yields, if anything
