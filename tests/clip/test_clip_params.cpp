@@ -212,8 +212,7 @@ TEST(Utf8Truncation, NeverSplitsACharacter) {
       {"\xC2\xB7x", 1, 0},
       {"a\xF0\x9F\x8E\xA5", 4, 1},  // four-byte emoji
       {"a\xF0\x9F\x8E\xA5", 5, 5},
-      {"", 0, 0},
-  };
+      {"", 0, 0}};
   for (const auto& [text, limit, expected] : cases)
     EXPECT_EQ(mirandel::utf8PrefixLength(text, limit), expected) << text << " " << limit;
 }

@@ -150,8 +150,7 @@ TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatenc
       {"Latency 1", [&] { clip->SetFloatParameter(param::kLatency, 1.0f); }, phone, 500},
       {"Reconnect", [&] { clip->SetFloatParameter(param::kReconnect, 1.0f); }, phone, 500},
       {"address", [&] { clip->SetTextParameter(param::kPhoneIp, "127.0.0.1:9012"); },
-       phoneElsewhere, 500},
-  };
+       phoneElsewhere, 500}};
   for (const Change& c : changes) {
     SCOPED_TRACE(c.what);
     c.make();
@@ -272,8 +271,7 @@ TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
   const std::pair<const char*, std::string> cases[] = {
       {"10.0.0.7:70000", std::string(kDash) + " port out of range (1 to 65535)"},
       {":7001", std::string(kDash) + " no host"},
-      {"srt://", std::string(kDash) + " no address"},
-  };
+      {"srt://", std::string(kDash) + " no address"}};
   for (const auto& [address, picture] : cases) {
     clip->SetTextParameter(param::kPhoneIp, address);
     clip->superviseClip();
@@ -311,8 +309,7 @@ TEST_F(ClipStream, HostCallsReturnAtOnceWhileThePhonesNameCannotBeLookedUp) {
       {"Latency", [&] { clip->SetFloatParameter(param::kLatency, 0.5f); }},
       {"Reconnect", [&] { clip->SetFloatParameter(param::kReconnect, 1.0f); }},
       {"address", [&] { clip->SetTextParameter(param::kPhoneIp, SilentNameServer::kOtherName); }},
-      {"destruction", [&] { clip.reset(); }},
-  };
+      {"destruction", [&] { clip.reset(); }}};
   for (const auto& [what, call] : calls) {
     const auto t = std::chrono::steady_clock::now();
     call();

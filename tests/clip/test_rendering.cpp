@@ -311,8 +311,7 @@ TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
       {1920, 1080, 1000, 1000, 0, 1.0f, 0.5625f}, {1920, 1080, 1000, 1000, 1, 1.7778f, 1.0f},
       {1920, 1080, 1000, 1000, 2, 1.0f, 1.0f},    {1080, 1920, 1920, 1080, 0, 0.3164f, 1.0f},
       {1080, 1920, 1920, 1080, 1, 1.0f, 3.1605f}, {1920, 1080, 1920, 0, 0, 1.0f, 1.0f},
-      {1280, 720, 1920, 1080, 0, 1.0f, 1.0f},
-  };
+      {1280, 720, 1920, 1080, 0, 1.0f, 1.0f}};
   for (const Case& c : cases) {
     const Scale s = pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
     EXPECT_NEAR(s.x, c.sx, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;

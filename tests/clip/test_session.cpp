@@ -82,8 +82,7 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
 
   const std::tuple<std::uint32_t, const char*, float> shown[] = {
       {15, "Amount", 0.4f}, {16, "colour", 1.0f}, {17, "Shuffle", 0.0f}, {21, "Mode", 0.0f},
-      {22, "Size", 0.2f},   {23, "Clump", 0.7f},  {58, "Reset", 0.0f},
-  };
+      {22, "Size", 0.2f},   {23, "Clump", 0.7f},  {58, "Reset", 0.0f}};
   for (const auto& [index, displayName, value] : shown) {
     EXPECT_TRUE(param(index).visible) << index;
     EXPECT_EQ(param(index).displayName, displayName) << index;
@@ -155,8 +154,7 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
       {10, 2.0f, {{"/mirandel/stream/quality", {I(2)}}}, 2.0f},
       {10, 2.2f, {}, 2.0f},
       {14, 0.3f, {}, 0.3f},
-      {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f},
-  };
+      {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f}};
   for (const auto& [index, value, expected, readBack] : cases) {
     EXPECT_EQ(clip_->SetFloatParameter(index, value), FF_SUCCESS) << index;
     EXPECT_EQ(takeSent(), expected) << index << " " << value;
@@ -186,8 +184,7 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
       {"pressed, released, pressed",
        {{0, 1.0f}, {16 * kMillisecond, 0.0f}, {16 * kMillisecond, 1.0f}},
        2},
-      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2},
-  };
+      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2}};
   const std::pair<std::uint32_t, const char*> buttons[] = {{58, "/mirandel/grain/reset"},
                                                            {17, "/mirandel/grain/randomize"},
                                                            {param::kSnap, "/mirandel/snap"},
@@ -275,8 +272,7 @@ TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
       {{F(24), F(30), F(2), F(1), I(1), I(125), I(0)},
        "24.0 / 30 fps \xC2\xB7 DROPPING \xC2\xB7 REC 2:05"},
       {{F(30), ControlArg::ofKind(ArgKind::Nil), F(0), F(1), I(0), I(0), I(0)},
-       "30.0 / 30 fps \xC2\xB7 ok"},
-  };
+       "30.0 / 30 fps \xC2\xB7 ok"}};
   for (const auto& [args, text] : cases) {
     receive("/mirandel/status", args);
     EXPECT_STREQ(clip_->GetTextParameter(8), text);

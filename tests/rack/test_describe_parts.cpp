@@ -54,8 +54,7 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
       {"each piece refreshes its transfer",
        {{1, 3, 0, "a", t, none},
         {1, 3, 1, "b", t + 9 * kSecond, none},
-        {1, 3, 2, "c", t + 18 * kSecond, "abc"}}},
-  };
+        {1, 3, 2, "c", t + 18 * kSecond, "abc"}}}};
   for (const auto& [what, pieces] : sequences) {
     DescribeParts parts;
     for (std::size_t i = 0; i < pieces.size(); ++i) {

@@ -86,8 +86,7 @@ TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
       R"({"effects": [{"params": [{"type": "float", "value": "x", "options": 1}]}]})",
       R"({"effects": [{"params": [{"type": "bool", "value": true, "options": [1]}]}]})",
       R"({"effects": null, "extra": {"anything": [1, 2]}})",
-      "{}",
-  };
+      "{}"};
   for (const char* text : readable) EXPECT_TRUE(parseDescribeReply(text).has_value()) << text;
 }
 
@@ -202,8 +201,7 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
       {"4294967296", 0, -1},
       {"18446744073709551615", 0, -1},
       {"1e10", 0, -1},
-      {"-1e300", 0, -1},
-  };
+      {"-1e300", 0, -1}};
   for (const auto& [number, index, active] : cases) {
     const auto reply = parseDescribeReply(std::string(R"({"effects": [{"index": )") + number +
                                           "}], \"active\": " + number + "}");
@@ -228,8 +226,7 @@ TEST(DescribeReplyParsing, ReadsShowConditions) {
       {R"({"gain": {"zeta": ["z"], "alpha": ["a"]}})", {{"gain", {"alpha", {"a"}}}}},
       {R"({"gain": {}, "hue": [], "jump": "mode", "go": {"mode": "x"}})",
        {{"go", {"mode", {"x"}}}}},
-      {R"([{"gain": {"mode": "a"}}])", {}},
-  };
+      {R"([{"gain": {"mode": "a"}}])", {}}};
   for (const auto& [when, expected] : cases) {
     const RackEffect e = oneEffect(std::string(R"({"when": )") + when + "}");
     Conditions got;
@@ -299,8 +296,7 @@ TEST(RackMerging, OverwritesEveryEntryOfAnAddressAndAppendsEachNewOneOnce) {
       {R"({"effects": [{"name": "P", "address": "p", "params": []}, {"name": "Q", "address": "q",
            "params": []}, {"name": "R", "address": "r", "params": []}, {"name": "S",
            "address": "s", "params": []}]})",
-       {"P:p", "Q:q", "R:r", "S:s"}},
-  };
+       {"P:p", "Q:q", "R:r", "S:s"}}};
   for (const auto& [reply, names] : cases) {
     std::vector<RackEffect> merged = effectsOf(list);
     ASSERT_TRUE(updateRack(merged, effectsOf(reply))) << reply;
@@ -438,8 +434,7 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
        R"({"params": [{"field": "g", "label": "G1", "normalized": 0.1},
                       {"field": "g", "label": "G2", "normalized": 0.9}],
            "layout": [{"section": "S", "fields": ["g"]}]})",
-       {"Slot1:g=G1", "Slot2:g=G2"}},
-  };
+       {"Slot1:g=G1", "Slot2:g=G2"}}};
   for (const auto& [rule, effect, slots] : cases) EXPECT_EQ(mapEffect(effect), slots) << rule;
 }
 
