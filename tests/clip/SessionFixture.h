@@ -34,13 +34,12 @@ inline std::vector<ControlArg> statusArgs(ControlArg zoomFactor, int recording =
 
 // A discovered phone with one route, its best address.
 inline DeviceRecord device(const std::string& name, const std::string& best, Nanos firstSeen) {
-  DeviceRecord d;
-  d.address = name + "-id";
-  d.bestAddress = best;
-  d.name = name;
-  d.firstSeen = d.lastSeen = firstSeen;
-  d.routes[best] = RouteEntry{LinkKind::Other, firstSeen};
-  return d;
+  return {.address = name + "-id",
+          .bestAddress = best,
+          .name = name,
+          .lastSeen = firstSeen,
+          .firstSeen = firstSeen,
+          .routes = {{best, RouteEntry{LinkKind::Other, firstSeen}}}};
 }
 
 // "Grain" fully described, "Glow" without controls yet, "Echo" with a slider

@@ -68,15 +68,7 @@ void expectSameView(const ClipView& after, const ClipView& before, MirandelLink&
 
 class PhoneOnLoopback : public ::testing::Test {
  protected:
-  static LinkHubOptions hubOptions(ManualClock& clock) {
-    LinkHubOptions options;
-    options.clock = clock.fn();
-    options.listInterfaces = [] { return std::vector<BroadcastInterface>{}; };
-    return options;
-  }
-
-  PhoneOnLoopback()
-      : options_(hubOptions(clock_)), hub_(options_), clip_(ClipEnvironment{&hub_, clock_.fn()}) {
+  PhoneOnLoopback() : hub_(options_), clip_(ClipEnvironment{&hub_, clock_.fn()}) {
     clip_.SetIdentity(&clip_);
   }
 
@@ -121,7 +113,8 @@ class PhoneOnLoopback : public ::testing::Test {
   }
 
   ManualClock clock_{100 * kSecond};
-  LinkHubOptions options_;
+  LinkHubOptions options_{.clock = clock_.fn(),
+                          .listInterfaces = [] { return std::vector<BroadcastInterface>{}; }};
   LinkHub hub_;
   MirandelLink clip_;
   UdpSocket phone_ = UdpSocket::open();

@@ -58,8 +58,8 @@ TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
                    device("iPad", "169.254.3.3", clock_.now())};
   link_.devices[2].routes["192.168.1.20"] = RouteEntry{LinkKind::Wifi, clock_.now()};
   receive("/mirandel/here", {S("iPhone")});
-  const std::vector<std::string> expected = {"iPhone  10.0.0.5", "iPhone  10.0.0.6", "iPad"};
-  EXPECT_EQ(elementNames(0), expected);
+  EXPECT_EQ(elementNames(0),
+            (std::vector<std::string>{"iPhone  10.0.0.5", "iPhone  10.0.0.6", "iPad"}));
   stepAfter(5 * kSecond);
   EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");
   clip_->SetFloatParameter(0, 1.4f);

@@ -479,12 +479,7 @@ TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
 }
 
 RackControl option(const std::string& field, const std::string& value) {
-  RackControl c;
-  c.field = field;
-  c.type = "option";
-  c.optionValue = value;
-  c.optionList = {"a", "b", value};
-  return c;
+  return {.field = field, .type = "option", .optionValue = value, .optionList = {"a", "b", value}};
 }
 
 // Guards against a wrong show rule hiding a needed control or showing a dead
