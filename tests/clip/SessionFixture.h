@@ -1,6 +1,5 @@
 #pragma once
-// A clip wired to a scripted link and a hand-driven clock, and a phone that
-// talks to it.
+// A clip on a scripted link and a hand-driven clock, and a phone talking to it.
 #include <gtest/gtest.h>
 
 #include <map>

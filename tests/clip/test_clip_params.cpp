@@ -153,8 +153,7 @@ TEST_F(ClipTest, WritesWithoutAPhoneKeepTheirValuesAndSendNothing) {
 // One host instance: a clip with a scripted link of its own.
 struct OwnClip {
   FakeLink link;
-  std::unique_ptr<MirandelLink> clip =
-      std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link});
+  std::unique_ptr<MirandelLink> clip = std::make_unique<MirandelLink>(ClipEnvironment{&link});
   OwnClip() { clip->SetIdentity(clip.get()); }
 };
 
@@ -214,20 +213,20 @@ TEST(Utf8Truncation, NeverSplitsACharacter) {
       {"a\xF0\x9F\x8E\xA5", 5, 5},
       {"", 0, 0}};
   for (const auto& [text, limit, expected] : cases)
-    EXPECT_EQ(mirandel::utf8PrefixLength(text, limit), expected) << text << " " << limit;
+    EXPECT_EQ(utf8PrefixLength(text, limit), expected) << text << " " << limit;
 }
 
 // Converting NaN or a huge float to int is undefined behaviour; such host or
 // phone values must be refused instead.
 TEST(Rounding, UnusableNumbersHaveNoIndex) {
-  EXPECT_EQ(mirandel::roundToIndex(-0.4f), 0);
-  EXPECT_EQ(mirandel::roundToIndex(-1.6f), -1);
-  EXPECT_FALSE(mirandel::roundToIndex(std::nanf("")));
-  EXPECT_FALSE(mirandel::roundToIndex(INFINITY));
-  EXPECT_FALSE(mirandel::roundToIndex(-INFINITY));
-  EXPECT_FALSE(mirandel::roundToIndex(3e9f));
-  EXPECT_EQ(mirandel::truncateToInt(-2147483648.0), -2147483647 - 1);
-  EXPECT_FALSE(mirandel::truncateToInt(2147483648.0));
+  EXPECT_EQ(roundToIndex(-0.4f), 0);
+  EXPECT_EQ(roundToIndex(-1.6f), -1);
+  EXPECT_FALSE(roundToIndex(std::nanf("")));
+  EXPECT_FALSE(roundToIndex(INFINITY));
+  EXPECT_FALSE(roundToIndex(-INFINITY));
+  EXPECT_FALSE(roundToIndex(3e9f));
+  EXPECT_EQ(truncateToInt(-2147483648.0), -2147483647 - 1);
+  EXPECT_FALSE(truncateToInt(2147483648.0));
 }
 
 }  // namespace

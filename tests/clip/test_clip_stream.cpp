@@ -283,13 +283,12 @@ TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
 // of the host call and counted as running, so it was never tried again.
 TEST_F(ClipStream, AStreamThatCannotStartSaysWhyAndIsTriedAgainOnTheNextStep) {
   std::atomic<int> starts{0};
-  ClipEnvironment env;
-  env.makeDecoder = [&](FrameCallback onFrame) {
+  const auto failingOnce = [&](FrameCallback onFrame) {
     if (++starts == 1)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return makeDecoder(std::move(onFrame));
   };
-  auto clip = clipAt("127.0.0.1", std::move(env));
+  auto clip = clipAt("127.0.0.1", {.makeDecoder = failingOnce});
   EXPECT_EQ(starts, 1);
   EXPECT_EQ(clip->pictureText().rfind(std::string(kDash) + " video cannot start (", 0), 0u)
       << clip->pictureText();
