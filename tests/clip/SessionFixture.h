@@ -20,7 +20,6 @@ inline std::vector<std::string>& hostLines() {
 }
 inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
 
-// What the clip sent, in order.
 using Messages = std::vector<ControlMessage>;
 inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
 inline ControlArg I(int v) { return ControlArg::ofInt(v); }
@@ -41,8 +40,7 @@ inline DeviceRecord device(const std::string& name, const std::string& best, Nan
           .routes = {{best, RouteEntry{LinkKind::Other, firstSeen}}}};
 }
 
-// "Grain" fully described, "Glow" without controls yet, "Echo" with a slider
-// and two actions.
+// "Grain" fully described, "Glow" without controls yet, "Echo" a slider, two actions.
 inline const char* kRackJson = R"({
   "name": "Mirandel Cam", "version": "2.3", "active": 0,
   "effects": [

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/Rounding.h"
@@ -219,12 +221,9 @@ TEST(Utf8Truncation, NeverSplitsACharacter) {
 // Converting NaN or a huge float to int is undefined behaviour; such host or
 // phone values must be refused instead.
 TEST(Rounding, UnusableNumbersHaveNoIndex) {
-  EXPECT_EQ(roundToIndex(-0.4f), 0);
-  EXPECT_EQ(roundToIndex(-1.6f), -1);
-  EXPECT_FALSE(roundToIndex(std::nanf("")));
-  EXPECT_FALSE(roundToIndex(INFINITY));
-  EXPECT_FALSE(roundToIndex(-INFINITY));
-  EXPECT_FALSE(roundToIndex(3e9f));
+  const std::pair<float, std::optional<std::int32_t>> indexes[] = {
+      {-0.4f, 0}, {-1.6f, -1}, {std::nanf(""), {}}, {INFINITY, {}}, {-INFINITY, {}}, {3e9f, {}}};
+  for (const auto& [value, index] : indexes) EXPECT_EQ(roundToIndex(value), index) << value;
   EXPECT_EQ(truncateToInt(-2147483648.0), -2147483647 - 1);
   EXPECT_FALSE(truncateToInt(2147483648.0));
 }

@@ -58,8 +58,7 @@ int wrongPixels(const RgbaImage& img, const Picture& p) {
   return wrong;
 }
 
-// A context of its own per test, so that GL state one test leaves set cannot
-// reach the next.
+// A context of its own per test, so that no test's GL state reaches the next.
 class Rendering : public ::testing::Test {
  protected:
   void SetUp() override {

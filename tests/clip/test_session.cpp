@@ -131,7 +131,6 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_FAIL);
-  // Index and value written, what it sends, what the host reads back.
   const std::tuple<std::uint32_t, float, Messages, float> cases[] = {
       {15, 0.75f, {{"/mirandel/grain/amount", {F(0.75f)}}}, 0.75f},
       {22, 0.1f, {{"/mirandel/grain/size", {F(0.1f)}}}, 0.1f},

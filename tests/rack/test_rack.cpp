@@ -1,5 +1,4 @@
-// The phone's rack: its description read, merged, indexed and laid out onto
-// the host's slots.
+// The phone's rack: its description read, merged, indexed and laid out on slots.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -214,7 +213,6 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
 // Only the first condition member counts, in the library's sorted key order;
 // any value form other than a string list must not hide by accident.
 TEST(DescribeReplyParsing, ReadsShowConditions) {
-  // Each shown name with its controlling field and values.
   using Conditions = std::map<std::string, std::pair<std::string, std::vector<std::string>>>;
   const std::pair<const char*, Conditions> cases[] = {
       {R"({"gain": {"mode": ["a", 1, "b"]}})", {{"gain", {"mode", {"a", "b"}}}}},
@@ -322,11 +320,10 @@ TEST(RackIndexing, FindsTheFirstEffectOfTheAddressThatHasTheField) {
     EXPECT_EQ(found ? found->control : -1, control) << address << "/" << field;
   }
   // A mode field chooses the hero or decides what is shown, in its own effect only.
-  EXPECT_TRUE(index.namesMode(0, "m"));
-  EXPECT_TRUE(index.namesMode(1, "m"));
-  EXPECT_FALSE(index.namesMode(1, "y"));
-  EXPECT_FALSE(index.namesMode(2, "m"));
-  EXPECT_FALSE(index.namesMode(3, "m"));
+  const std::tuple<int, const char*, bool> modes[] = {
+      {0, "m", true}, {1, "m", true}, {1, "y", false}, {2, "m", false}, {3, "m", false}};
+  for (const auto& [effect, field, names] : modes)
+    EXPECT_EQ(index.namesMode(effect, field), names) << effect << "/" << field;
 }
 
 // Every bound slot as "Slot:target=Display name", where target is the control's
@@ -485,7 +482,6 @@ RackControl option(const std::string& field, const std::string& value) {
 // Guards against a wrong show rule hiding a needed control or showing a dead
 // one. (Unlisted values and empty lists show in the layout cases.)
 TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
-  // The controls, the values the rule for "gain" lists, whether "gain" is shown.
   const std::tuple<const char*, std::vector<RackControl>, std::vector<std::string>, bool> cases[] =
       {
           {"value listed", {option("mode", "b")}, {"a", "b"}, true},
