@@ -1,6 +1,5 @@
 #pragma once
-// A clip wired to a scripted link and a hand-driven clock, and a phone that
-// talks to it.
+// A clip on a scripted link and a hand-driven clock, and a phone talking to it.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "clip/MirandelLink.h"
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "clip/MirandelLink.h"
 #include "support/FakeLink.h"
 
 namespace mirandel::test {
@@ -21,6 +20,7 @@ inline std::vector<std::string>& hostLines() {
 }
 inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
 
+using Messages = std::vector<ControlMessage>;
 inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
 inline ControlArg I(int v) { return ControlArg::ofInt(v); }
 inline ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
@@ -32,18 +32,15 @@ inline std::vector<ControlArg> statusArgs(ControlArg zoomFactor, int recording =
 
 // A discovered phone with one route, its best address.
 inline DeviceRecord device(const std::string& name, const std::string& best, Nanos firstSeen) {
-  DeviceRecord d;
-  d.address = name + "-id";
-  d.bestAddress = best;
-  d.name = name;
-  d.firstSeen = d.lastSeen = firstSeen;
-  d.routes[best] = RouteEntry{LinkKind::Other, firstSeen};
-  return d;
+  return {.address = name + "-id",
+          .bestAddress = best,
+          .name = name,
+          .lastSeen = firstSeen,
+          .firstSeen = firstSeen,
+          .routes = {{best, RouteEntry{LinkKind::Other, firstSeen}}}};
 }
 
-// A rack of three effects: "Grain" fully described (hero, quick row with a bool
-// and an action, a mode option naming the hero, a section), "Glow" without
-// controls yet, and "Echo" with a slider and two actions.
+// "Grain" fully described, "Glow" without controls yet, "Echo" a slider, two actions.
 inline const char* kRackJson = R"({
   "name": "Mirandel Cam", "version": "2.3", "active": 0,
   "effects": [
@@ -121,8 +118,8 @@ class ClipTest : public ::testing::Test {
     return out;
   }
   // What the clip sent since the last call; clears it.
-  std::vector<ControlMessage> takeSent() {
-    std::vector<ControlMessage> out;
+  Messages takeSent() {
+    Messages out;
     for (const FakeLink::Sent& s : link_.sent) out.push_back(s.message);
     link_.sent.clear();
     return out;

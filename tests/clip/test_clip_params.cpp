@@ -1,23 +1,25 @@
-// The clip's parameter table, its reads and its text writes, the limits every
-// host write is held to, and each clip's own answer buffers. Names, types,
-// defaults, groups, option texts, the events of a new clip and the read-only
-// texts are checked as the host sees them, through the plug-in's entry
-// (tests/tools/host).
+// The clip's parameter table, its reads and text writes, the limits and rounding
+// of host writes, the cut of long texts and each clip's own answer buffers.
+// (What the host sees of the table is checked through tests/tools/host.)
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "base/Rounding.h"
+#include "clip/TextBuffer.h"
 #include "tests/clip/SessionFixture.h"
 
 namespace mirandel::test {
 namespace {
 
-// Hosts report parameter events in list order, so the registration order is
-// part of the interface.
+// Guards the registration order, part of the interface: hosts report events in it.
 TEST_F(ClipTest, ParametersAreRegisteredInTheHostVisibleOrder) {
   std::vector<FFUInt32> expected = {0, 1, 2, 3, 14, 4, 5, 6, 7, 8};
   for (FFUInt32 i = 15; i <= 61; ++i) expected.push_back(i);
@@ -27,7 +29,7 @@ TEST_F(ClipTest, ParametersAreRegisteredInTheHostVisibleOrder) {
   EXPECT_EQ(actual, expected);
 }
 
-// The clip searches from birth and must stop being woken once destroyed.
+// Guards against a destroyed clip still being woken by its link.
 TEST_F(ClipTest, SubscribesSearchingAndUnsubscribesOnDestruction) {
   EXPECT_EQ(link_.subscribers(), 1u);
   EXPECT_TRUE(link_.searching(clip_->subscriptionId()));
@@ -37,19 +39,16 @@ TEST_F(ClipTest, SubscribesSearchingAndUnsubscribesOnDestruction) {
   EXPECT_EQ(link_.subscribers(), 0u);
 }
 
-// Which slot each host index drives, and the order in which the layout
-// fills the tune rows: Option1, then each row's three sliders and its switch.
+// Guards which slot each host index drives, and the order the layout fills the
+// tune rows in: Option1, then each row's three sliders and its switch.
 TEST_F(ClipTest, SlotMapAndTuneOrder) {
-  struct Row {
-    std::uint32_t index;
-    SlotKind kind;
-    int slot;
-  } rows[] = {{15, SlotKind::Slider, 0},  {20, SlotKind::Toggle, 4},  {21, SlotKind::Option, 0},
-              {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
-              {3, SlotKind::None, -1},    {62, SlotKind::None, -1}};
-  for (const Row& r : rows) {
-    EXPECT_EQ(clip_->slotOf(r.index).kind, r.kind) << r.index;
-    EXPECT_EQ(clip_->slotOf(r.index).slot, r.slot) << r.index;
+  const std::tuple<std::uint32_t, SlotKind, int> rows[] = {
+      {15, SlotKind::Slider, 0},  {20, SlotKind::Toggle, 4},  {21, SlotKind::Option, 0},
+      {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
+      {3, SlotKind::None, -1},    {62, SlotKind::None, -1}};
+  for (const auto& [index, kind, slot] : rows) {
+    EXPECT_EQ(clip_->slotOf(index).kind, kind) << index;
+    EXPECT_EQ(clip_->slotOf(index).slot, slot) << index;
   }
   const auto& tune = clip_->tuneOrder();
   ASSERT_EQ(tune.size(), 37u);
@@ -60,8 +59,7 @@ TEST_F(ClipTest, SlotMapAndTuneOrder) {
   EXPECT_EQ(tune[36].slot, 13);
 }
 
-// The declared defaults, which the host shows and resets to, and the clip's
-// own starting state are written in two places; they must agree.
+// Guards the declared defaults against the clip's own starting state.
 TEST_F(ClipTest, EveryParameterReadsItsDeclaredDefaultAfterConstruction) {
   for (const ParamInfo& p : clip_->Params()) {
     if (p.type == FF_TYPE_TEXT)
@@ -72,10 +70,8 @@ TEST_F(ClipTest, EveryParameterReadsItsDeclaredDefaultAfterConstruction) {
   EXPECT_EQ(elementNames(param::kOption1), std::vector<std::string>{text::kDash});
 }
 
-// A null text must count as empty, and clearing the typed address must not
-// disconnect or connect to anything. A long typed address must come back
-// terminated within the host's 512-byte text buffer and without a broken
-// character at the cut.
+// Guards text writes: a null text is empty, clearing the typed address connects
+// nowhere, and a long one is cut within 512 bytes without a broken character.
 TEST_F(ClipTest, TextWrites) {
   EXPECT_EQ(clip_->SetTextParameter(1, "10.0.0.7"), FF_SUCCESS);
   EXPECT_STREQ(clip_->GetTextParameter(1), "10.0.0.7");
@@ -89,21 +85,14 @@ TEST_F(ClipTest, TextWrites) {
   EXPECT_EQ(clip_->GetTextParameter(1), cut);
 }
 
-// A host may write any float. A NaN, an infinity or 1e10 reached float-to-int
-// conversions (undefined: Latency showed "-2147483628 ms"), a negative latency
-// reached SRT, and Fit took 7 and read it back. Every value that is not a
-// finite number must be ignored; every other value is limited to the
-// parameter's range, and what the host reads and sees is that limited value.
+// Guards against any host float reaching conversions (NaN made Latency show
+// "-2147483628 ms", a negative latency reached SRT, Fit took 7 and kept it).
 TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
   connectWithRack();  // Grain is current: Hero, Quick1, Option1 and Slot1 are bound
   const float kNaN = std::numeric_limits<float>::quiet_NaN();
   const float kInf = std::numeric_limits<float>::infinity();
-  // For each parameter: a sane value written first, and what a value below and
-  // a value above every range read back as; where the clip has a display of its
-  // own, what it shows of each. Device has no phone listed, so nothing is
-  // picked; Rec and the switches take anything but 0 as on; Option1 has two
-  // choices. Effect comes last, as it re-maps the slots: a position beyond the
-  // phone's effects is dropped, not taken as the last one.
+  // A sane value first, then what values below and above every range read back
+  // as; Device lists no phone; Effect comes last, as it re-maps the slots.
   struct Row {
     std::uint32_t index;
     float before, low, high;
@@ -118,8 +107,7 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
       {11, {"40 ms", "20 ms", "500 ms"}},
       {15, {"0.50", "0.00", "1.00"}},
       {22, {"0.50", "0.00", "1.00"}}};
-  // What a write sends carries the limited value: a zoom factor up to 8, a
-  // slider position up to 1, a quality or a switch state up to 2.
+  // Sent values are limited too: a zoom up to 8, a quality or switch up to 2.
   auto inRange = [](const ControlArg& a) {
     return a.kind == ArgKind::Float ? a.floatValue >= 0 && a.floatValue <= 8
            : a.kind == ArgKind::Int ? a.intValue >= 0 && a.intValue <= 2
@@ -133,7 +121,7 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
       takeSent();
       const int probes = link_.probes;
       clip_->SetFloatParameter(r.index, bad);
-      const std::vector<ControlMessage> sent = takeSent();
+      const Messages sent = takeSent();
       const std::size_t k = !std::isfinite(bad) ? 0 : bad < 0 ? 1 : 2;
       if (k == 0) {
         EXPECT_TRUE(sent.empty()) << r.index << " " << bad;
@@ -151,8 +139,8 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
   EXPECT_EQ(clip_->currentEffect(), 0);
 }
 
-// Without a phone, commands are dropped but the host's values are kept; with
-// no effect current, rack writes succeed and change nothing.
+// Guards writes without a phone (values kept, nothing sent) or without a current
+// effect (rack writes succeed and change nothing).
 TEST_F(ClipTest, WritesWithoutAPhoneKeepTheirValuesAndSendNothing) {
   clip_->SetFloatParameter(param::kRec, 1.0f);
   clip_->SetFloatParameter(param::kZoom, 0.5f);
@@ -167,15 +155,12 @@ TEST_F(ClipTest, WritesWithoutAPhoneKeepTheirValuesAndSendNothing) {
 // One host instance: a clip with a scripted link of its own.
 struct OwnClip {
   FakeLink link;
-  std::unique_ptr<MirandelLink> clip =
-      std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link});
+  std::unique_ptr<MirandelLink> clip = std::make_unique<MirandelLink>(ClipEnvironment{&link});
   OwnClip() { clip->SetIdentity(clip.get()); }
 };
 
-// Guards against an answer changing under the host while it still reads it:
-// a call on another clip, after it on the same thread or at the same time on
-// another, must not touch it (the clip's own displays, the base display and
-// the text answer alike; ThreadSanitizer also runs this).
+// Guards against an answer changing under the host while it reads it: a call on
+// another clip, on this thread or another, must not touch it (TSan runs this).
 TEST(ClipAnswers, EachClipAnswersFromBuffersOfItsOwn) {
   struct Side {
     std::string phoneIp;                 // long, so that copies overlap
@@ -214,6 +199,33 @@ TEST(ClipAnswers, EachClipAnswersFromBuffersOfItsOwn) {
   other.join();
   EXPECT_EQ(wrong[0], 0);
   EXPECT_EQ(wrong[1], 0);
+}
+
+// A phone name cut inside a multi-byte character shows as garbage in the
+// host; the cut must fall before the whole character.
+TEST(Utf8Truncation, NeverSplitsACharacter) {
+  const std::tuple<std::string, std::size_t, std::size_t> cases[] = {
+      {"abc", 10, 3},
+      {"abc", 2, 2},
+      {"Searching\xE2\x80\xA6", 12, 12},  // whole ellipsis fits exactly
+      {"Searching\xE2\x80\xA6", 11, 9},   // would split it: drop it whole
+      {"Searching\xE2\x80\xA6", 10, 9},
+      {"\xC2\xB7x", 1, 0},
+      {"a\xF0\x9F\x8E\xA5", 4, 1},  // four-byte emoji
+      {"a\xF0\x9F\x8E\xA5", 5, 5},
+      {"", 0, 0}};
+  for (const auto& [text, limit, expected] : cases)
+    EXPECT_EQ(utf8PrefixLength(text, limit), expected) << text << " " << limit;
+}
+
+// Converting NaN or a huge float to int is undefined behaviour; such host or
+// phone values must be refused instead.
+TEST(Rounding, UnusableNumbersHaveNoIndex) {
+  const std::pair<float, std::optional<std::int32_t>> indexes[] = {
+      {-0.4f, 0}, {-1.6f, -1}, {std::nanf(""), {}}, {INFINITY, {}}, {-INFINITY, {}}, {3e9f, {}}};
+  for (const auto& [value, index] : indexes) EXPECT_EQ(roundToIndex(value), index) << value;
+  EXPECT_EQ(truncateToInt(-2147483648.0), -2147483647 - 1);
+  EXPECT_FALSE(truncateToInt(2147483648.0));
 }
 
 }  // namespace

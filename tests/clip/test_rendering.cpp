@@ -19,12 +19,12 @@
 #include "tools/host/Framebuffer.h"
 #include "tools/host/GlContext.h"
 
+namespace mirandel::test {
 namespace {
 
-using mirandel::MirandelLink;
-using mirandel::host::Framebuffer;
-using mirandel::host::GlContext;
-using mirandel::host::RgbaImage;
+using host::Framebuffer;
+using host::GlContext;
+using host::RgbaImage;
 using Rgb = std::array<std::uint8_t, 3>;
 
 // A BGRA picture whose every pixel is given by a function of (x, y).
@@ -36,11 +36,8 @@ struct Picture {
     for (std::uint32_t y = 0; y < h; ++y)
       for (std::uint32_t x = 0; x < w; ++x) {
         const Rgb c = colour(x, y);
-        std::uint8_t* p = &bgra[(y * w + x) * 4];
-        p[0] = c[2];
-        p[1] = c[1];
-        p[2] = c[0];
-        p[3] = 255;
+        const std::uint8_t pixel[] = {c[2], c[1], c[0], 255};
+        std::copy_n(pixel, 4, &bgra[(y * w + x) * 4]);
       }
   }
 };
@@ -61,15 +58,14 @@ int wrongPixels(const RgbaImage& img, const Picture& p) {
   return wrong;
 }
 
-// A context of its own per test, so that GL state one test leaves set cannot
-// reach the next.
+// A context of its own per test, so that no test's GL state reaches the next.
 class Rendering : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
     context_ = GlContext::create(&error);
     ASSERT_NE(context_, nullptr) << error;
-    ASSERT_TRUE(mirandel::loadGLEntryPoints());
+    ASSERT_TRUE(loadGLEntryPoints());
   }
 
   void TearDown() override {
@@ -81,7 +77,7 @@ class Rendering : public ::testing::Test {
     std::string error;
     fbo_ = Framebuffer::create(vw, vh, &error, encoding);
     ASSERT_NE(fbo_, nullptr) << error;
-    clip_ = std::make_unique<MirandelLink>(mirandel::ClipEnvironment{&link_});
+    clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
     clip_->SetIdentity(clip_.get());
     FFGLViewportStruct vp{0, 0, vw, vh};
     ASSERT_EQ(clip_->InitGL(&vp), FF_SUCCESS);
@@ -99,15 +95,12 @@ class Rendering : public ::testing::Test {
 
   std::unique_ptr<GlContext> context_;  // first: destroyed after everything below
   std::unique_ptr<Framebuffer> fbo_;
-  mirandel::test::FakeLink link_;
+  FakeLink link_;
   std::unique_ptr<MirandelLink> clip_;
 };
 
-// The picture must cover exactly the area its fit mode gives it: bands fully
-// transparent (premultiplied zero), the picture opaque, and nothing covered
-// before the first picture, so the host's layers below stay visible. The
-// sizes put every edge between two pixels. (Which part of the picture fill
-// crops is the scale's arithmetic, below.)
+// Guards against a picture hiding the host's layers outside its fit mode's area
+// (bands and the time before a first picture are transparent); edges fall between pixels.
 TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
   struct Case {
     const char* name;
@@ -125,7 +118,7 @@ TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
     SCOPED_TRACE(c.name);
     start(c.vw, c.vh);
     if (c.pw) deliver(Picture(c.pw, c.ph, solid(200, 100, 50)));
-    clip_->SetFloatParameter(mirandel::param::kFit, c.fit);
+    clip_->SetFloatParameter(param::kFit, c.fit);
     const RgbaImage img = draw();
     int wrong = 0;
     for (std::uint32_t y = 0; y < c.vh; ++y)
@@ -167,17 +160,9 @@ std::vector<std::array<GLint, 4>> readHostState() {
   return state;
 }
 
-// A host draws its own layers before the clip and may leave culling (of both
-// windings), wireframe polygons, blending, depth, stencil and scissor tests, a
-// colour mask, pixel unpack settings or a pixel unpack buffer set, a sampler
-// object on unit 0, sRGB writes into its sRGB framebuffer, and its own objects
-// bound. None of it may change the picture (a culled quad drew nothing; a
-// wireframe one its outline; unpack alignment, row length or skips sheared it
-// and made GL read past the end of the picture; a mipmapping sampler drew it
-// black; sRGB writes washed it out), and the host must find every value as it
-// left it (bindings used to come back as 0), with no GL error left behind.
-// GL's defaults come first: there the clip must not leave anything of its own
-// switched on.
+// Guards against the host's GL state reaching the picture (culled, wireframe,
+// sheared by unpack settings, black from a sampler, washed out by sRGB) and the
+// clip's reaching the host (bindings came back as 0).
 TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) {
   start(37, 23, Framebuffer::Encoding::kSrgb);
   // Without depth and stencil buffers their tests pass whatever their settings.
@@ -198,7 +183,7 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
   glGenVertexArrays(1, &vertexArray);
   glGenTextures(2, textures);
   ffglex::FFGLShader hostProgram;
-  ASSERT_TRUE(hostProgram.Compile(mirandel::shaders::kVertex, mirandel::shaders::kFragment));
+  ASSERT_TRUE(hostProgram.Compile(shaders::kVertex, shaders::kFragment));
 
   const Picture p(37, 23, [](std::uint32_t x, std::uint32_t y) {
     return Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 11),
@@ -254,8 +239,8 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
   }
 }
 
-// Grain must stay within its bounds by tone (strongest at mid grey, faint at
-// black and white) and change with every new picture.
+// Guards against grain beyond its bounds by tone (strongest at mid grey, faint
+// at black and white) or standing still between pictures.
 TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
   start(64, 64);
   clip_->setGrainAmountForTest(0.1f);
@@ -279,15 +264,8 @@ TEST_F(Rendering, GrainStaysWithinItsBoundsAndChangesWithEachPicture) {
   }
 }
 
-// Only the newest picture is ever shown; a frame without a new picture
-// uploads nothing, and texture storage is allocated again only when the
-// picture's size changes. Padded decoder rows are copied without their
-// padding, and a stride shorter than a row, or no pixels, would make the copy
-// read out of bounds: such a picture is refused. GL cannot hold a picture wider than its largest
-// texture side: taking the refused size for the texture's own would draw the
-// old picture with the new one's aspect and hide why the phone's picture does
-// not show, and the refusal must not land in the host's GL error queue. The
-// next picture that fits is shown again.
+// Guards the upload against stale, padded or short pictures, needless storage
+// and a picture past GL's limit (reported, the old one kept, no GL error).
 TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported) {
   start(12, 8);
   const Picture red(12, 8, solid(255, 0, 0)), green(12, 8, solid(0, 255, 0));
@@ -319,9 +297,10 @@ TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported
   deliver(green);
   EXPECT_EQ(wrongPixels(draw(), green), 0);
   clip_->superviseClip();
-  EXPECT_EQ(clip_->pictureText(), mirandel::text::kDash);
+  EXPECT_EQ(clip_->pictureText(), text::kDash);
 }
 
+// Guards against a squashed or wrongly cropped picture: each fit mode's scale.
 TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
   struct Case {
     std::uint32_t tw, th, vw, vh;
@@ -331,13 +310,13 @@ TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
       {1920, 1080, 1000, 1000, 0, 1.0f, 0.5625f}, {1920, 1080, 1000, 1000, 1, 1.7778f, 1.0f},
       {1920, 1080, 1000, 1000, 2, 1.0f, 1.0f},    {1080, 1920, 1920, 1080, 0, 0.3164f, 1.0f},
       {1080, 1920, 1920, 1080, 1, 1.0f, 3.1605f}, {1920, 1080, 1920, 0, 0, 1.0f, 1.0f},
-      {1280, 720, 1920, 1080, 0, 1.0f, 1.0f},
-  };
+      {1280, 720, 1920, 1080, 0, 1.0f, 1.0f}};
   for (const Case& c : cases) {
-    const mirandel::Scale s = mirandel::pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
+    const Scale s = pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
     EXPECT_NEAR(s.x, c.sx, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
     EXPECT_NEAR(s.y, c.sy, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
   }
 }
 
 }  // namespace
+}  // namespace mirandel::test

@@ -1,6 +1,9 @@
-// The clip's conversation with its phone and the mapping of the phone's rack,
-// driven through a scripted link and a hand-driven clock.
+// The clip's conversation with its phone, the mapping of its rack and the
+// supervision step, through a scripted link and a hand-driven clock.
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "rack/RackParser.h"
@@ -9,11 +12,8 @@
 namespace mirandel::test {
 namespace {
 
-// Searching alone, the clip probes every 3 s, not at once (its creation
-// counts as a probe). A phone that just answered must not be connected to
-// before it has been known for 400 ms; then the first device is adopted
-// without user action, and probing stops. A wired route appearing for it
-// later moves the connection there, looked for at most once a second.
+// Guards the automatic connection: probes every 3 s, no phone known under 400 ms
+// taken, then probing stopped, and a wired route looked for once a second.
 TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   step();
   stepAfter(3 * kSecond);
@@ -33,9 +33,8 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   EXPECT_FALSE(link_.searching(clip_->subscriptionId()));
   ASSERT_FALSE(link_.sent.empty());
   EXPECT_EQ(link_.sent[0].destination, kPhone);
-  const std::vector<ControlMessage> sent = {{"/mirandel/describe", {S("rack"), I(900)}},
-                                            {"/mirandel/stream/quality", {}}};
-  EXPECT_EQ(takeSent(), sent);
+  EXPECT_EQ(takeSent(), (Messages{{"/mirandel/describe", {S("rack"), I(900)}},
+                                  {"/mirandel/stream/quality", {}}}));
   EXPECT_EQ(hostLines().back(), "Mirandel: describe 10.0.0.5");
 
   link_.devices[0].routes["169.254.3.3"] = RouteEntry{LinkKind::Wired, clock_.now()};
@@ -50,9 +49,8 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   EXPECT_EQ(link_.probes, 1);
 }
 
-// Devices with the same name are told apart by address, and choosing one
-// connects to its best address. A typed address turns automatic choice off:
-// nothing connects by itself and no better link is ever taken.
+// Guards the Device menu: phones of one name are told apart by address, and a
+// typed address turns automatic choice off (no connection, no better link).
 TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
   clip_->SetTextParameter(param::kPhoneIp, "192.168.1.20");
   link_.devices = {device("iPhone", "10.0.0.5", clock_.now()),
@@ -60,17 +58,16 @@ TEST_F(ClipTest, TheDeviceMenuTellsPhonesApartAndATypedAddressIsKept) {
                    device("iPad", "169.254.3.3", clock_.now())};
   link_.devices[2].routes["192.168.1.20"] = RouteEntry{LinkKind::Wifi, clock_.now()};
   receive("/mirandel/here", {S("iPhone")});
-  const std::vector<std::string> expected = {"iPhone  10.0.0.5", "iPhone  10.0.0.6", "iPad"};
-  EXPECT_EQ(elementNames(0), expected);
+  EXPECT_EQ(elementNames(0),
+            (std::vector<std::string>{"iPhone  10.0.0.5", "iPhone  10.0.0.6", "iPad"}));
   stepAfter(5 * kSecond);
   EXPECT_EQ(clip_->phoneAddress(), "192.168.1.20");
   clip_->SetFloatParameter(0, 1.4f);
   EXPECT_EQ(clip_->phoneAddress(), "10.0.0.6");
 }
 
-// A first reply must fill the Effect menu, the Status text and the log line,
-// ask for the effects still loading, show the phone's own parameters and map
-// the active effect onto exactly its host parameters, labelled and valued.
+// Guards the first reply: Effect menu, Status, log line, the request for
+// effects still loading, and exactly the active effect's host parameters.
 TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   clip_->SetTextParameter(1, kPhone);
   takeSent();
@@ -79,22 +76,17 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"}));
   EXPECT_EQ(clip_->statusText(), "Mirandel Cam  2.3  10.0.0.5");
   EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5, 1 loading");
-  const std::vector<ControlMessage> askedFor = {{"/mirandel/describe", {S("glow"), I(900)}}};
-  EXPECT_EQ(link_.sentTo("/mirandel/describe"), askedFor);
+  EXPECT_EQ(link_.sentTo("/mirandel/describe"),
+            (Messages{{"/mirandel/describe", {S("glow"), I(900)}}}));
   for (std::uint32_t i : {14u, 4u, 5u, 6u, 7u, 8u}) EXPECT_TRUE(param(i).visible) << i;
 
-  struct Expect {
-    std::uint32_t index;
-    const char* displayName;
-    float value;
-  } shown[] = {
+  const std::tuple<std::uint32_t, const char*, float> shown[] = {
       {15, "Amount", 0.4f}, {16, "colour", 1.0f}, {17, "Shuffle", 0.0f}, {21, "Mode", 0.0f},
-      {22, "Size", 0.2f},   {23, "Clump", 0.7f},  {58, "Reset", 0.0f},
-  };
-  for (const Expect& e : shown) {
-    EXPECT_TRUE(param(e.index).visible) << e.index;
-    EXPECT_EQ(param(e.index).displayName, e.displayName) << e.index;
-    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(e.index), e.value) << e.index;
+      {22, "Size", 0.2f},   {23, "Clump", 0.7f},  {58, "Reset", 0.0f}};
+  for (const auto& [index, displayName, value] : shown) {
+    EXPECT_TRUE(param(index).visible) << index;
+    EXPECT_EQ(param(index).displayName, displayName) << index;
+    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(index), value) << index;
   }
   int visibleRack = 0;
   for (std::uint32_t i = 15; i <= 61; ++i) visibleRack += param(i).visible;
@@ -102,9 +94,8 @@ TEST_F(ClipTest, ARackDescriptionFillsTheEffectMenuStatusAndHostParameters) {
   EXPECT_EQ(elementNames(21), (std::vector<std::string>{"fine", "coarse"}));
 }
 
-// Large racks arrive in pieces, in any order and between the pieces of other
-// transfers; the clip must join them in index order, reading the numbers of a
-// part whatever their kind.
+// Guards the joining of pieces that arrive in any order between other
+// transfers, their numbers read whatever their kind.
 TEST_F(ClipTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
   clip_->SetTextParameter(param::kPhoneIp, kPhone);
   fromPhone("/mirandel/describe/part", {I(7), I(2), I(1), S(kRackJson + 100)});
@@ -113,11 +104,8 @@ TEST_F(ClipTest, ADescriptionInPiecesIsJoinedInIndexOrder) {
   EXPECT_EQ(clip_->effects().size(), 3u);
 }
 
-// Effects still without controls are asked for again every 3 s; the
-// single-effect answer merges by address and completes the rack, after which
-// nothing more is asked. A reply that describes the current effect anew must
-// map it again although the phone's active effect stayed the same, or the
-// slots keep the labels and controls of the old description.
+// Guards the re-request every 3 s of effects without controls, until merged,
+// and the re-map of a renewed current effect (the slots kept the old labels).
 TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) {
   connectWithRack();
   stepAfter(1 * kSecond + 1);  // 3 s after the request made on install
@@ -137,22 +125,13 @@ TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) 
   EXPECT_TRUE(link_.sentTo("/mirandel/describe").empty());
 }
 
-// Each host write sends exactly this to the phone, and nothing where the
-// table says so: a slot value unchanged, a hidden unbound slot (it only
-// stores), a released button, Rescan (it probes), a quality or an effect that
-// rounds to the one already set. A quick toggle bound to an action is a
-// momentary button: it fires once, reads back as off, and switching it off
-// sends nothing.
+// Guards each host write's command and silence where none is due; a quick
+// toggle bound to an action fires once and reads back as off.
 TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
   connectWithRack();  // Grain is current
   // Indexes beyond the table only fail while an effect is current.
   EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_FAIL);
-  struct Case {
-    std::uint32_t index;
-    float value;
-    std::vector<ControlMessage> expected;
-    float readBack;
-  } cases[] = {
+  const std::tuple<std::uint32_t, float, Messages, float> cases[] = {
       {15, 0.75f, {{"/mirandel/grain/amount", {F(0.75f)}}}, 0.75f},
       {22, 0.1f, {{"/mirandel/grain/size", {F(0.1f)}}}, 0.1f},
       {22, 0.1f, {}, 0.1f},
@@ -174,40 +153,28 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
       {10, 2.0f, {{"/mirandel/stream/quality", {I(2)}}}, 2.0f},
       {10, 2.2f, {}, 2.0f},
       {14, 0.3f, {}, 0.3f},
-      {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(clip_->SetFloatParameter(c.index, c.value), FF_SUCCESS) << c.index;
-    EXPECT_EQ(takeSent(), c.expected) << c.index << " " << c.value;
-    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(c.index), c.readBack) << c.index << " " << c.value;
+      {14, 1.6f, {{"/mirandel/patch", {S("echo")}}}, 1.6f}};
+  for (const auto& [index, value, expected, readBack] : cases) {
+    EXPECT_EQ(clip_->SetFloatParameter(index, value), FF_SUCCESS) << index;
+    EXPECT_EQ(takeSent(), expected) << index << " " << value;
+    EXPECT_FLOAT_EQ(clip_->GetFloatParameter(index), readBack) << index << " " << value;
     // The host's quick toggle is told to fall back to off.
-    if (c.index == 17) {
-      EXPECT_EQ(takeEvents()[17], c.value ? std::uint64_t{FF_EVENT_FLAG_VALUE} : 0u);
+    if (index == 17) {
+      EXPECT_EQ(takeEvents()[17], value ? std::uint64_t{FF_EVENT_FLAG_VALUE} : 0u);
     }
   }
   EXPECT_EQ(link_.probes, 1);
   EXPECT_EQ(clip_->currentEffect(), 2);
 }
 
-// Hosts write an event's 1 on every frame while its button is held, some write
-// two calls for one click, and some never write the release: holding Action1
-// for 30 frames sent its action 30 times. Each press must send one command,
-// on the buttons that send one (actions, quick toggles bound to an action,
-// Snap, Flip camera), and a press must still begin after a release or after
-// a pause of more than 250 ms.
+// Guards against repeated button writes (held for 30 frames sent 30 actions):
+// one command per press, a new press after a release or a 250 ms pause.
 TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
   connectWithRack();
-  struct Write {
-    Nanos after;
-    float value;
-  };
+  using Write = std::pair<Nanos, float>;  // after the write before, the value
   std::vector<Write> held30Frames(30, Write{16 * kMillisecond, 1.0f});
   held30Frames.push_back({16 * kMillisecond, 0.0f});
-  const struct {
-    const char* gesture;
-    std::vector<Write> writes;
-    std::size_t presses;
-  } gestures[] = {
+  const std::tuple<const char*, std::vector<Write>, std::size_t> gestures[] = {
       {"held for 30 frames at 60 Hz", held30Frames, 1},
       {"held by a host drawing at 5 Hz",
        {{0, 1.0f}, {200 * kMillisecond, 1.0f}, {200 * kMillisecond, 1.0f}},
@@ -216,33 +183,27 @@ TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
       {"pressed, released, pressed",
        {{0, 1.0f}, {16 * kMillisecond, 0.0f}, {16 * kMillisecond, 1.0f}},
        2},
-      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2},
-  };
-  const struct {
-    std::uint32_t index;
-    const char* address;
-  } buttons[] = {{58, "/mirandel/grain/reset"},
-                 {17, "/mirandel/grain/randomize"},
-                 {param::kSnap, "/mirandel/snap"},
-                 {param::kFlipCamera, "/mirandel/flip"}};
-  for (const auto& b : buttons) {
-    for (const auto& g : gestures) {
-      SCOPED_TRACE(std::string(b.address) + ", " + g.gesture);
-      for (const Write& w : g.writes) {
-        advance(w.after);
-        clip_->SetFloatParameter(b.index, w.value);
+      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2}};
+  const std::pair<std::uint32_t, const char*> buttons[] = {{58, "/mirandel/grain/reset"},
+                                                           {17, "/mirandel/grain/randomize"},
+                                                           {param::kSnap, "/mirandel/snap"},
+                                                           {param::kFlipCamera, "/mirandel/flip"}};
+  for (const auto& [index, address] : buttons) {
+    for (const auto& [gesture, writes, presses] : gestures) {
+      SCOPED_TRACE(std::string(address) + ", " + gesture);
+      for (const auto& [after, value] : writes) {
+        advance(after);
+        clip_->SetFloatParameter(index, value);
       }
-      EXPECT_EQ(takeSent(), std::vector<ControlMessage>(g.presses, ControlMessage{b.address, {}}));
-      clip_->SetFloatParameter(b.index, 0.0f);
+      EXPECT_EQ(takeSent(), Messages(presses, ControlMessage{address, {}}));
+      clip_->SetFloatParameter(index, 0.0f);
       advance(kSecond);
     }
   }
 }
 
-// The phone's own changes must reach the host without a command echoed back,
-// also when the host writes the new value back; a control of another effect
-// changes only the rack model. The phone in turn echoes what the clip sent:
-// an echo within 500 ms or within 0.004 must not drag the host's slider back.
+// Guards against echoes: the phone's changes reach the host without a command
+// back, and its echo of ours (within 500 ms or 0.004) keeps the host's slider.
 TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   connectWithRack();
   fromPhone("/mirandel/grain/size", {F(0.9f)});
@@ -267,30 +228,23 @@ TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.6f);
 }
 
-// Guards against numbers from the network reaching the host outside a
-// slider's range (the host sent 1.84 for a 0..1 slider): positions in feedback
-// and in descriptions are held to 0..1, and feedback that names no number (a
-// String "nan" reads as NaN) leaves the position as it was.
+// Guards against network numbers outside a slider's range (the host got 1.84):
+// positions are held to 0..1, and a non-number leaves the position as it was.
 TEST_F(ClipTest, PhonePositionsOutsideZeroToOneAreHeldToTheSlidersRange) {
   connectWithRack();
-  const struct {
-    ControlArg sent;
-    float shown;
-  } cases[] = {
+  const std::pair<ControlArg, float> cases[] = {
       {F(1.84f), 1.0f}, {F(-2.0f), 0.0f}, {S("0.25"), 0.25f}, {S("nan"), 0.25f}, {S("1e40"), 1.0f}};
-  for (const auto& c : cases) {
-    receive("/mirandel/grain/size", {c.sent});
-    EXPECT_EQ(clip_->GetFloatParameter(22), c.shown) << c.sent.text << c.sent.floatValue;
+  for (const auto& [sent, shown] : cases) {
+    receive("/mirandel/grain/size", {sent});
+    EXPECT_EQ(clip_->GetFloatParameter(22), shown) << sent.text << sent.floatValue;
   }
   receive("/mirandel/describe", {S(R"({"effects": [{"name": "Grain", "address": "grain",
       "hero": "amount", "params": [{"field": "amount", "normalized": 7.5}]}]})")});
   EXPECT_EQ(clip_->GetFloatParameter(15), 1.0f);
 }
 
-// Changing the mode control re-maps the effect, whether the phone or the host
-// changes it: the hero follows the mode; the same value again is no change.
-// For 300 ms after a re-map slider writes are the host's stale values and are
-// dropped, but an option write is the user's and is sent.
+// Guards the re-map on a mode change from either side (hero follows the mode),
+// dropping stale slider writes for 300 ms while still sending option writes.
 TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   connectWithRack();
   receive("/mirandel/grain/mode", {S("coarse")});
@@ -303,36 +257,27 @@ TEST_F(ClipTest, AModeChangeRemapsTheEffect) {
   advance(100 * kMillisecond);
   clip_->SetFloatParameter(15, 0.33f);
   clip_->SetFloatParameter(21, 0.0f);
-  const std::vector<ControlMessage> sent = {{"/mirandel/grain/mode", {S("fine")}}};
-  EXPECT_EQ(takeSent(), sent);
+  EXPECT_EQ(takeSent(), (Messages{{"/mirandel/grain/mode", {S("fine")}}}));
   step();
   EXPECT_EQ(param(15).displayName, "Amount");
 }
 
-// A status report sets the FPS line (a Nil target rate counts as 30; six
-// arguments are no status). The phone's zoom reaches the host unless it
-// echoes the clip's own change: until our zoom has reached the phone its
-// reports still carry the old factor, and taking one within 700 ms of our
-// send, or one within 0.02 of what we sent, throws the host's zoom back. A
-// factor that is no number is no zoom.
+// Guards the FPS line, and the host's zoom against being thrown back by reports
+// within 700 ms of our send, within 0.02 of it, or without a number.
 TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   connectWithRack();
-  struct Case {
-    std::vector<ControlArg> args;
-    const char* text;
-  } cases[] = {
+  const std::pair<std::vector<ControlArg>, const char*> cases[] = {
       {{F(29.97f), F(30), F(1.5f), F(1), I(0), I(0), I(0)}, "30.0 / 30 fps \xC2\xB7 degraded"},
       {{F(24), F(30), F(2), F(1), I(1), I(125), I(0)},
        "24.0 / 30 fps \xC2\xB7 DROPPING \xC2\xB7 REC 2:05"},
       {{F(30), ControlArg::ofKind(ArgKind::Nil), F(0), F(1), I(0), I(0), I(0)},
-       "30.0 / 30 fps \xC2\xB7 ok"},
-  };
-  for (const Case& c : cases) {
-    receive("/mirandel/status", c.args);
-    EXPECT_STREQ(clip_->GetTextParameter(8), c.text);
+       "30.0 / 30 fps \xC2\xB7 ok"}};
+  for (const auto& [args, text] : cases) {
+    receive("/mirandel/status", args);
+    EXPECT_STREQ(clip_->GetTextParameter(8), text);
   }
   receive("/mirandel/status", {F(1), F(2), F(3), F(4), I(0), I(0)});
-  EXPECT_EQ(clip_->fpsText(), cases[2].text);
+  EXPECT_EQ(clip_->fpsText(), cases[2].second);
 
   receive("/mirandel/status", statusArgs(F(8)));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 1.0f);
@@ -354,10 +299,8 @@ TEST_F(ClipTest, StatusSetsTheFpsLineAndTheZoomUnlessItEchoesOurs) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
 }
 
-// The phone's stream quality (at most 2; an event only on a change),
-// recording (an event on every report), grain (never negative) and patch (an
-// effect on offer other than the current one) reach the clip without a command
-// echoed back; from any other sender nothing does, a status neither.
+// Guards against other senders steering the clip, and the phone's quality (at
+// most 2, event on change), recording, grain (never negative) and patch.
 TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   connectWithRack();
   fromPhone("/mirandel/status", statusArgs(F(8)), "10.0.0.66");
@@ -389,14 +332,8 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   EXPECT_TRUE(link_.sent.empty());
 }
 
-// A reply that failed late used to install its effects and stop before
-// re-mapping, leaving the current effect and the slots pointing at effects
-// and controls that no longer existed: the next slot write read out of
-// bounds. A reply that fails anywhere must change nothing but the status, and
-// a shorter list that does install must not leave the current effect past its
-// end. A description beyond what a sane rack holds (a thousand effects, half
-// a megabyte) would hold the host's thread up for hundreds of milliseconds
-// and is refused the same way.
+// Guards against a reply failing late: it installed effects without re-mapping,
+// and the next slot write read out of bounds.
 TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
   connectWithRack();
   clip_->SetFloatParameter(14, 2.0f);  // Echo: Slot1 is its "decay"
@@ -432,14 +369,113 @@ TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
     ASSERT_EQ(clip_->effects()[2].controls.size(), 1u) << json;
     takeSent();
     clip_->SetFloatParameter(22, value);
-    const std::vector<ControlMessage> sent = {{"/mirandel/echo/decay", {F(value)}}};
-    EXPECT_EQ(takeSent(), sent) << json;
+    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}})) << json;
     value += 0.1f;
   }
   receive("/mirandel/describe",
           {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
   EXPECT_EQ(clip_->currentEffect(), -1);
   EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
+}
+
+// Guards a host that does not draw the clip: its reads of Status, displays and
+// Device must run the step, or the phone's messages are never taken up.
+TEST_F(ClipTest, ReadsOfStatusDisplaysAndDeviceRunTheStep) {
+  connectWithRack();
+  const std::function<void()> reads[] = {
+      [&] { clip_->GetTextParameter(param::kStatus); },
+      [&] { clip_->GetParameterDisplay(20); },
+      [&] { clip_->GetParameterDisplay(param::kLatency); },
+      [&] { clip_->GetFloatParameter(param::kDevice); },
+  };
+  for (const auto& read : reads) {
+    fromPhone("/mirandel/rec", {I(1)});  // raises value-changed on "Rec" each time
+    read();
+    EXPECT_EQ(takeEvents()[param::kRec], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  }
+}
+
+// Guards against forged "/mirandel/here" bursts: each rebuilt the Device menu,
+// and a thousand held one host call for over a second.
+TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
+  clip_->SetTextParameter(param::kPhoneIp, "10.0.0.99");  // typed: the step polls no devices
+  for (int i = 0; i < 64; ++i)
+    link_.devices.push_back(
+        device(std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i),
+               "10.0.1." + std::to_string(i), clock_.now()));
+  takeEvents();
+  auto burstThenStep = [&] {
+    for (int i = 0; i < 1000; ++i) fromPhone("/mirandel/here", {S("forged")}, "10.9.9.9");
+    step();
+  };
+  const int snapshots = link_.snapshots;
+  burstThenStep();
+  EXPECT_EQ(link_.snapshots - snapshots, 1);
+  EXPECT_EQ(takeEvents()[param::kDevice], std::uint64_t{FF_EVENT_FLAG_ELEMENTS});
+  EXPECT_EQ(elementNames(param::kDevice).size(), 64u);
+
+  burstThenStep();
+  EXPECT_EQ(link_.snapshots - snapshots, 2);
+  EXPECT_EQ(takeEvents().count(param::kDevice), 0u);
+
+  link_.devices[5].name = "Renamed";
+  burstThenStep();
+  EXPECT_EQ(elementNames(param::kDevice).at(5), "Renamed");
+}
+
+// Guards against a burst of replies holding one host call (80 took 103 ms): a
+// step takes its share of describe work, the rest later, in arrival order.
+TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
+  clip_->SetTextParameter(param::kPhoneIp, kPhone);
+  const std::string rack = kRackJson;
+  for (int k = 0; k < 80; ++k) {
+    std::string reply = rack;
+    reply.replace(reply.find("2.3"), 3, std::to_string(k));  // the version names the reply
+    fromPhone("/mirandel/describe", {S(reply)});
+  }
+  fromPhone("/mirandel/rec", {I(1)});
+  std::vector<std::size_t> installedPerStep;
+  for (int steps = 0; steps < 80 && clip_->GetFloatParameter(param::kRec) == 0.0f; ++steps) {
+    hostLines().clear();
+    step();
+    installedPerStep.push_back(hostLines().size());
+  }
+  ASSERT_GT(installedPerStep.size(), 1u);
+  EXPECT_GT(installedPerStep[0], 0u);
+  std::size_t installed = 0;
+  for (std::size_t n : installedPerStep) installed += n;
+  EXPECT_EQ(installed, 80u);
+  EXPECT_EQ(clip_->statusText(), "Mirandel Cam  79  10.0.0.5");
+  EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
+}
+
+// Guards against the host's stale values after an effect switch: none sent for
+// 1.5 s, then the bound values re-announced once.
+TEST_F(ClipTest, AfterAnEffectSwitchStaleWritesAreDroppedAndValuesReannouncedOnce) {
+  connectWithRack();
+  clip_->SetFloatParameter(param::kEffect, 2.0f);  // Echo: Slot1 and two actions
+  takeSent();
+  advance(1 * kSecond);
+  clip_->SetFloatParameter(param::kZoom, 0.5f);
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_EQ(clip_->SetFloatParameter(22, 0.9f), FF_SUCCESS);  // Slot1: Echo's "decay"
+  EXPECT_TRUE(takeSent().empty());
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.5f);
+  takeEvents();
+  stepAfter(500 * kMillisecond - 1);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  stepAfter(1);
+  auto events = takeEvents();
+  EXPECT_EQ(events[22], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  EXPECT_EQ(events[param::kEffect], std::uint64_t{FF_EVENT_FLAG_VALUE});
+  EXPECT_EQ(events.count(param::kHero), 0u);     // unbound
+  EXPECT_EQ(events.count(param::kAction1), 0u);  // actions are not re-announced
+  stepAfter(5 * kSecond);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  // Quality was stored, so writing it again sends nothing either.
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
 }
 
 }  // namespace

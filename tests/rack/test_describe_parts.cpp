@@ -3,37 +3,28 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rack/DescribeParts.h"
 
+namespace mirandel::test {
 namespace {
 
-using mirandel::DescribeParts;
-using mirandel::kMillisecond;
-using mirandel::kSecond;
-using mirandel::Nanos;
-
 struct Piece {
-  std::int32_t transfer;
-  std::int32_t total;
-  std::int32_t index;
+  std::int32_t transfer, total, index;
   const char* text;
   Nanos at;
   std::optional<std::string> completes;  // what this piece yields, if anything
 };
 
-// Pieces arrive out of order, repeated, interleaved and late, and the phone
-// picks total and index freely; each sequence must yield exactly the described
-// text at exactly the piece that completes it.
+// Guards the joining of pieces out of order, repeated, interleaved and late:
+// exactly the described text, at exactly the piece that completes it.
 TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
   const Nanos t = 5 * kSecond;
   const std::optional<std::string> none;
   const std::int32_t huge = 2147483647;
-  struct Sequence {
-    const char* what;
-    std::vector<Piece> pieces;
-  } sequences[] = {
+  const std::pair<const char*, std::vector<Piece>> sequences[] = {
       {"order 2, 0, 1",
        {{1, 3, 2, "c", t, none}, {1, 3, 0, "a", t, none}, {1, 3, 1, "b", t, "abc"}}},
       {"total 0 completes at once with nothing", {{1, 0, 0, "ignored", t, ""}}},
@@ -63,20 +54,18 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
       {"each piece refreshes its transfer",
        {{1, 3, 0, "a", t, none},
         {1, 3, 1, "b", t + 9 * kSecond, none},
-        {1, 3, 2, "c", t + 18 * kSecond, "abc"}}},
-  };
-  for (const Sequence& s : sequences) {
+        {1, 3, 2, "c", t + 18 * kSecond, "abc"}}}};
+  for (const auto& [what, pieces] : sequences) {
     DescribeParts parts;
-    for (std::size_t i = 0; i < s.pieces.size(); ++i) {
-      const Piece& p = s.pieces[i];
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const Piece& p = pieces[i];
       EXPECT_EQ(parts.add(p.transfer, p.total, p.index, p.text, p.at), p.completes)
-          << s.what << ", piece " << i;
+          << what << ", piece " << i;
     }
   }
 }
 
-// Completion hands the text over and forgets the transfer, so memory held for
-// descriptions returns to zero.
+// Guards against held memory: completed and expired transfers are forgotten.
 TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
   DescribeParts parts;
   parts.add(1, 2, 0, "abc", 0);
@@ -90,8 +79,8 @@ TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
   EXPECT_EQ(parts.bytesHeld(), 1u);
 }
 
-// The phone picks total and index freely: a stream of distinct indices,
-// transfers or large texts must not grow memory without bound.
+// Guards against a phone growing memory without bound by distinct indices,
+// transfers or large texts.
 TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
   {
     DescribeParts parts;
@@ -125,3 +114,4 @@ TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
 }
 
 }  // namespace
+}  // namespace mirandel::test
