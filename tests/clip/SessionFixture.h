@@ -11,6 +11,7 @@
 #include "base/Log.h"
 #include "clip/MirandelLink.h"
 #include "support/FakeLink.h"
+#include "support/TagLetters.h"
 
 namespace mirandel::test {
 
@@ -21,9 +22,6 @@ inline std::vector<std::string>& hostLines() {
 inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
 
 using Messages = std::vector<ControlMessage>;
-inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
-inline ControlArg I(int v) { return ControlArg::ofInt(v); }
-inline ControlArg S(const std::string& v) { return ControlArg::ofText(v); }
 
 // A "/mirandel/status" of a phone at 30 of 30 fps with no drops.
 inline std::vector<ControlArg> statusArgs(ControlArg zoomFactor, int recording = 0) {

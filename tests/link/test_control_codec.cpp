@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "TagLetters.h"
 #include "link/ControlCodec.h"
+#include "support/TagLetters.h"
 #include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 
@@ -27,21 +27,21 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-using test::f, test::i, test::s, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
+using test::F, test::I, test::S, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 
 // Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
 // order, padding of strings (a length of 4k needs four NULs) and of the tag string.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
   // The tag string and data after the padded address "/ab\0".
   const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
-      {"int -1", i(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
-      {"int 0x01020304", i(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
-      {"float 1.0", f(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
-      {"float -2.5", f(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
-      {"empty string", s(""), {',', 's', 0, 0, 0, 0, 0, 0}},
-      {"string abc", s("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
-      {"string abcd", s("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
-      {"string a", s("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
+      {"int -1", I(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"int 0x01020304", I(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
+      {"float 1.0", F(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
+      {"float -2.5", F(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
+      {"empty string", S(""), {',', 's', 0, 0, 0, 0, 0, 0}},
+      {"string abc", S("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
+      {"string abcd", S("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
+      {"string a", S("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
       {"true", kTrue, {',', 'T', 0, 0}},
       {"false", kFalse, {',', 'F', 0, 0}},
       {"nil", kNil, {',', 'N', 0, 0}},
@@ -65,24 +65,24 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
       {"only the padded address", addr, {}},
       {"64 arguments, the most a message may have", cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}}),
        std::vector<ControlArg>(64, kTrue)},
-      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {f(-2.5f)}},
+      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {F(-2.5f)}},
       {"address without its padding", {'/', 'a', 'b', 'c', 0}, {}},
       {"tag string without NUL", cat({addr, {',', 'i'}}), {}},
       {"empty tag string", cat({addr, {0, 0, 0, 0}}), {}},
       {"tag string not starting with comma", cat({addr, {'i', 0, 0, 0, 0, 0, 0, 1}}), {}},
       {"only a comma", cat({addr, {',', 0, 0, 0}}), {}},
-      {"int, then a string of 4 bytes", cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}), {i(5)}},
+      {"int, then a string of 4 bytes", cat({addr, {',', 'i', 's', 0, 0, 0, 0, 5}}), {I(5)}},
       {"int, then b stops before the string",
        cat({addr, {',', 'i', 'b', 's', 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1, 'x', 0, 0, 0, 'a', 0}}),
-       {i(9)}},
+       {I(9)}},
       {"truncated int", cat({addr, {',', 'i', 0, 0, 0, 0, 1}}), {}},
       {"truncated float", cat({addr, {',', 'f', 0, 0, 0x3F, 0x80}}), {}},
-      {"string without NUL", cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}), {i(2)}},
+      {"string without NUL", cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}), {I(2)}},
       {"string at the very end", cat({addr, {',', 's', 0, 0}}), {}},
-      {"padding cut short", cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}), {s("ab"), kTrue}},
-      {"S reads as a string", cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}), {s("sym")}},
+      {"padding cut short", cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}), {S("ab"), kTrue}},
+      {"S reads as a string", cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}), {S("sym")}},
       {"no data", cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}), {kTrue, kFalse, kNil, kImpulse}},
-      {"trailing bytes ignored", cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}), {i(4)}},
+      {"trailing bytes ignored", cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}), {I(4)}},
       {"tag string cut by the datagram's end", cat({addr, {',', 'T', 'F', 0}}), {kTrue, kFalse}}};
   for (const auto& [what, bytes, args] : cases) {
     SCOPED_TRACE(what);
@@ -107,7 +107,7 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
       cat({{'/', 'a', 0, 0, ','}, Bytes(65, 'i'), {0, 0}, Bytes(64 * 4, 0)}),
   };
   for (const Bytes& b : rejected) {
-    ControlMessage m{"/stale", {i(1)}};
+    ControlMessage m{"/stale", {I(1)}};
     EXPECT_FALSE(decode(b.data(), b.size(), m)) << b.size();
     EXPECT_TRUE(m.args.empty());
   }
@@ -116,9 +116,9 @@ TEST(ControlCodec, RejectsDatagramsWithoutAnAddressOrWithMoreThanSixtyFourArgume
 // Guards every handler's numeric reading, including strtod's leniency.
 TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
   const std::pair<ControlArg, double> numbers[] = {
-      {i(-7), -7.0},     {f(0.5f), 0.5},          {s("12abc"), 12.0},
-      {s("  3.5"), 3.5}, {s("\t-2e3x"), -2000.0}, {s("+.25"), 0.25},
-      {s("0x10"), 16.0}, {s("1e999"), HUGE_VAL},  {kTrue, 1.0},
+      {I(-7), -7.0},     {F(0.5f), 0.5},          {S("12abc"), 12.0},
+      {S("  3.5"), 3.5}, {S("\t-2e3x"), -2000.0}, {S("+.25"), 0.25},
+      {S("0x10"), 16.0}, {S("1e999"), HUGE_VAL},  {kTrue, 1.0},
       {kImpulse, 1.0},   {kFalse, 0.0},
   };
   for (const auto& [arg, value] : numbers) {
@@ -126,7 +126,7 @@ TEST(ControlCodec, ToNumberReadsEveryNumericKind) {
     EXPECT_TRUE(toNumber(arg, v)) << arg.text;
     EXPECT_EQ(v, value) << arg.text;
   }
-  for (const ControlArg& arg : {s("abc"), s(""), s("  "), s("-"), s("+-1"), kNil,
+  for (const ControlArg& arg : {S("abc"), S(""), S("  "), S("-"), S("+-1"), kNil,
                                 ControlArg::ofKind(static_cast<ArgKind>(42))}) {
     double v = 0;
     EXPECT_FALSE(toNumber(arg, v)) << arg.text;
@@ -141,7 +141,7 @@ TEST(ControlCodec, ToNumberIgnoresTheProcessLocale) {
   if (!test::useCommaDecimalLocale()) GTEST_SKIP() << "no comma-decimal locale";
   ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
   double v = 0;
-  EXPECT_TRUE(toNumber(s("0.75"), v));
+  EXPECT_TRUE(toNumber(S("0.75"), v));
   std::setlocale(LC_NUMERIC, saved.c_str());
   EXPECT_EQ(v, 0.75);
 }

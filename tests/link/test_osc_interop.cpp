@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "TagLetters.h"
 #include "link/ControlCodec.h"
 #include "link/UdpSocket.h"
+#include "support/TagLetters.h"
 #include "support/TestSupport.h"
 
 namespace mirandel {
 namespace {
 
-using test::f, test::i, test::s, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
+using test::F, test::I, test::S, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 using test::waitFor;
 
 // Guards against reading any argument kind differently from liblo: order,
@@ -28,15 +28,15 @@ TEST(OscInterop, MessagesSentByOscsendDecodeToTheSameValues) {
   ASSERT_TRUE(socket.setReceiveTimeout(std::chrono::seconds(5)));
   const std::vector<std::pair<std::string, ControlMessage>> cases = {
       {"/mirandel/x ifsTFNI -1 1.5 'hi there'",
-       {"/mirandel/x", {i(-1), f(1.5f), s("hi there"), kTrue, kFalse, kNil, kImpulse}}},
-      {"/abc ssss '' a abcd abcde", {"/abc", {s(""), s("a"), s("abcd"), s("abcde")}}},
+       {"/mirandel/x", {I(-1), F(1.5f), S("hi there"), kTrue, kFalse, kNil, kImpulse}}},
+      {"/abc ssss '' a abcd abcde", {"/abc", {S(""), S("a"), S("abcd"), S("abcde")}}},
       {"/mirandel/status fffiiii 29.97 30 0 2147483647 -2147483648 0 0",
        {"/mirandel/status",
-        {f(29.97f), f(30.0f), f(0.0f), i(2147483647), i(-2147483647 - 1), i(0), i(0)}}},
-      {"/mirandel/here sS Phone sym", {"/mirandel/here", {s("Phone"), s("sym")}}},
+        {F(29.97f), F(30.0f), F(0.0f), I(2147483647), I(-2147483647 - 1), I(0), I(0)}}},
+      {"/mirandel/here sS Phone sym", {"/mirandel/here", {S("Phone"), S("sym")}}},
       {"/mirandel/discover", {"/mirandel/discover", {}}},
       // A 64-bit int is a kind we do not read: the list ends there, the message stays.
-      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {i(4)}}},
+      {"/mirandel/x ihi 4 5 6", {"/mirandel/x", {I(4)}}},
   };
   std::vector<std::uint8_t> buffer(65536);
   std::string sender;
@@ -63,7 +63,7 @@ TEST(OscInterop, MessagesWeEncodeArePrintedCorrectlyByOscdump) {
   };
   UdpSocket socket = UdpSocket::open();
   const ControlMessage m{
-      "/mirandel/x", {i(-1), f(0.25f), s("Café 1"), s(""), kTrue, kFalse, kNil, kImpulse, i(900)}};
+      "/mirandel/x", {I(-1), F(0.25f), S("Café 1"), S(""), kTrue, kFalse, kNil, kImpulse, I(900)}};
   const std::vector<std::uint8_t> bytes = encode(m);
   const std::vector<std::uint8_t> probe = encode({"/mirandel/discover", {}});
   // oscdump needs a moment to bind; resend until it has printed both.

@@ -1,5 +1,6 @@
 #pragma once
-// Control arguments written by their tag letters, so that tables of messages read like the wire.
+// Control arguments written by their tag letters, so that tables of messages read like the wire:
+// I(1), F(0.5f), S("rack"), and the data-less kinds.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -8,9 +9,9 @@
 
 namespace mirandel::test {
 
-inline ControlArg i(std::int32_t v) { return ControlArg::ofInt(v); }
-inline ControlArg f(float v) { return ControlArg::ofFloat(v); }
-inline ControlArg s(std::string v) { return ControlArg::ofText(std::move(v)); }
+inline ControlArg I(std::int32_t v) { return ControlArg::ofInt(v); }
+inline ControlArg F(float v) { return ControlArg::ofFloat(v); }
+inline ControlArg S(std::string v) { return ControlArg::ofText(std::move(v)); }
 inline const ControlArg kTrue = ControlArg::ofKind(ArgKind::True),
                         kFalse = ControlArg::ofKind(ArgKind::False),
                         kNil = ControlArg::ofKind(ArgKind::Nil),
