@@ -264,8 +264,14 @@ TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
 
   const StreamStats stats = clip_->streamStats();
   std::lock_guard lock(units_.mutex);
-  std::printf("shown %u pictures (worst block error %d) of %u units; longest host call %.1f ms\n",
-              shown_.pictures, shown_.worstBlockError, units_.decoded, shown_.longestCallMs);
+  const relay::RelayReport relayed = relay_.report();
+  std::printf(
+      "shown %u pictures (worst block error %d) of %u units, %llu dropped; relay dropped %llu of "
+      "%llu stream packets; longest host call %.1f ms\n",
+      shown_.pictures, shown_.worstBlockError, units_.decoded,
+      static_cast<unsigned long long>(stats.droppedUnits),
+      static_cast<unsigned long long>(relayed.back.dropped),
+      static_cast<unsigned long long>(relayed.back.in), shown_.longestCallMs);
   EXPECT_EQ(units_.damaged, 0u);
   EXPECT_EQ(units_.brokenChain, 0u);
   EXPECT_GT(stats.droppedUnits, 0u) << "the faults never cost a unit";
