@@ -202,15 +202,17 @@ TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
                                            std::move(onFrame), steadyClock());
     };
     auto clip = clipAt("127.0.0.1", ClipEnvironment{nullptr, clock.fn(), decoder});
-    EXPECT_TRUE(stepUntil(*clip, [&] { return clip->pictureText() == c.picture; }))
-        << clip->pictureText();
-    const std::size_t requests = link_.sentTo("/mirandel/stream").size();
-    EXPECT_EQ(requests, 2u);  // at the start and on the connection
+    // The request on the connection may go one step after the line shows the refusal.
+    const auto requests = [&] { return link_.sentTo("/mirandel/stream").size(); };
+    EXPECT_TRUE(stepUntil(*clip, [&] {
+      return clip->pictureText() == c.picture && requests() >= 2;
+    })) << clip->pictureText();
+    EXPECT_EQ(requests(), 2u);  // at the start and on the connection
     for (int i = 0; i < 4; ++i) {
       clock.advance(5 * kSecond);
       clip->superviseClip();
     }
-    EXPECT_EQ(link_.sentTo("/mirandel/stream").size(), requests);
+    EXPECT_EQ(requests(), 2u);
     EXPECT_EQ(clip->pictureText(), c.picture);
   }
 }
@@ -240,8 +242,11 @@ TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItUntilPicturesComeAgain) {
   const std::size_t showing = requests();
 
   sender.stop();
-  ASSERT_TRUE(stepUntil(*clip, [&] { return clip->pictureText().rfind("reconnecting (", 0) == 0; }))
-      << clip->pictureText();
+  // A step reads the link's state before the Picture line does, so the line may say
+  // "reconnecting" one step before the request goes; the clock stands still meanwhile.
+  ASSERT_TRUE(stepUntil(*clip, [&] {
+    return clip->pictureText().rfind("reconnecting (", 0) == 0 && requests() > showing;
+  })) << clip->pictureText();
   const std::size_t onceDown = requests();
   EXPECT_EQ(onceDown, showing + 1);  // asked at once: the last request is long past
   for (std::size_t i = 1; i <= 2; ++i) EXPECT_EQ(stepAfter(kSecond + kMillisecond), onceDown + i);
