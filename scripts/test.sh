@@ -19,6 +19,8 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 SKIP_STAGES=${SKIP_STAGES:-}
+# Tests the next suite leaves out (a ctest -E pattern).
+exclude=
 
 scripts/install-deps.sh
 
@@ -39,7 +41,7 @@ run_suite() {
   cmake --build "$dir" -j "$JOBS" >"$dir.build.log" 2>&1 ||
     { grep -E "error|Error" "$dir.build.log" | head -40; tail -20 "$dir.build.log"; exit 1; }
   echo "=== $name: test"
-  (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 300)
+  (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 300 ${exclude:+-E "$exclude"})
   echo "=== $name: done in $(( $(date +%s) - start )) s"
 }
 
@@ -116,6 +118,9 @@ else
 fi
 run_suite asan -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1" \
   -DMIRANDEL_SANITIZE=address,undefined -DMIRANDEL_BUILD_BENCH=OFF
+# The exhaustive conversion check is single-threaded, so ThreadSanitizer finds nothing in it,
+# and under it the check takes a minute of the two-minute limit; release and ASan run it.
+exclude='^ConvertSimd\.EveryYuvTriple'
 run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
   -DMIRANDEL_SANITIZE=thread \
   -DMIRANDEL_BUILD_BENCH=OFF "-DMIRANDEL_ONLY_TESTS=link;video;clip"
