@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "ffgl/Plugin.h"
 
 namespace {
@@ -26,10 +28,9 @@ TEST(ParamModel, StandardDefaultsAreClampedAndOthersKeptAsGiven) {
   d.SetParamInfo(1, "low", FF_TYPE_STANDARD, -0.2f);
   d.SetParamInfo(2, "event", FF_TYPE_EVENT, 3.0f);
   d.SetParamInfo(3, "bool", FF_TYPE_BOOLEAN, true);
-  EXPECT_EQ(d.FindParamInfo(0)->defaultValue, 1.0f);
-  EXPECT_EQ(d.FindParamInfo(1)->defaultValue, 0.0f);
-  EXPECT_EQ(d.FindParamInfo(2)->defaultValue, 3.0f);
-  EXPECT_EQ(d.FindParamInfo(3)->defaultValue, 1.0f);
+  std::vector<float> defaults;
+  for (FFUInt32 id = 0; id < 4; ++id) defaults.push_back(d.FindParamInfo(id)->defaultValue);
+  EXPECT_EQ(defaults, (std::vector<float>{1.0f, 0.0f, 3.0f, 1.0f}));
   EXPECT_TRUE(d.FindParamInfo(3)->elements.empty());
   EXPECT_EQ(d.FindParamInfo(2)->elements.size(), 1u);
 }

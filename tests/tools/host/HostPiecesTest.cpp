@@ -3,8 +3,8 @@
 // puts into records, and how it reads answer words whose high half a plug-in may leave as garbage.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,7 +34,7 @@ Script script;
 
 FfWord fakePlugMain(std::uint32_t code, FfWord input, void* instance) {
   script.code = code;
-  std::memcpy(&script.inputBits, &input, 8);
+  script.inputBits = std::bit_cast<std::uint64_t>(input);
   script.instance = instance;
   if (script.recordSize != 0 && input.ptr != nullptr) {
     const auto* p = static_cast<const std::uint8_t*>(input.ptr);
@@ -55,9 +55,7 @@ FfWord fakePlugMain(std::uint32_t code, FfWord input, void* instance) {
     for (int k = 0; k < script.writeEvents; ++k) rec->entries[k] = {std::uint32_t(k), 0, 1};
     rec->count = static_cast<std::uint32_t>(script.writeEvents);
   }
-  FfWord w;
-  std::memcpy(&w, &script.answer, 8);
-  return w;
+  return std::bit_cast<FfWord>(script.answer);
 }
 
 class HostEncoding : public ::testing::Test {
@@ -133,17 +131,17 @@ TEST_F(HostEncoding, RecordsCarryTheExactBytes) {
 // Guards against a plug-in writing more event entries than the host made room for unnoticed.
 TEST_F(HostEncoding, EventCollectionNoticesWritesPastTheCapacity) {
   script.writeEvents = 2;
-  EventsAnswer fits = host_.parameterEvents(clip_, 2);
-  EXPECT_EQ(fits.result, kSuccess);
-  EXPECT_EQ(fits.events.size(), 2u);
+  const EventsAnswer fits = host_.parameterEvents(clip_, 2);
+  EXPECT_EQ(std::tuple(fits.result, fits.events.size()), std::tuple(kSuccess, 2u));
 
   script.writeEvents = 3;
   EXPECT_EQ(host_.parameterEvents(clip_, 2).result, kFail);
 }
 
-class HostGl : public ::testing::Test {
+class HostGl : public HostEncoding {
  protected:
   void SetUp() override {
+    HostEncoding::SetUp();
     std::string error;
     gl_ = GlContext::create(&error);
     ASSERT_TRUE(gl_) << error;
@@ -174,23 +172,20 @@ TEST_F(HostGl, ReadBackIsExactAndCountsRowsFromTheTop) {
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_SCISSOR_TEST);
 
-  const RgbaImage img = fb->read();
-  ASSERT_EQ(std::tuple(img.width, img.height, img.pixels.size()),
-            std::tuple(15u, 9u, std::size_t{15 * 9 * 4}));
-  const RgbaImage region = fb->readRegion(2, 1, 13, 8);
-  ASSERT_EQ(std::tuple(region.width, region.height), std::tuple(13u, 8u));
+  // Every byte the whole read and the region (x 2..14, y 1..8) must hold, row by row from the top.
+  std::vector<std::uint8_t> whole, region;
   for (std::uint32_t y = 0; y < 9; ++y) {
     for (std::uint32_t x = 0; x < 15; ++x) {
-      const std::uint8_t* p = img.at(x, y);
       const std::vector<std::uint8_t> want = x >= 4 && x < 14 && y >= 2 && y < 8
                                                  ? std::vector<std::uint8_t>{0, 64, 255, 128}
                                                  : std::vector<std::uint8_t>{255, 0, 0, 255};
-      EXPECT_EQ(std::vector<std::uint8_t>(p, p + 4), want) << "x=" << x << " y=" << y;
-      if (x < 2 || y < 1) continue;
-      const std::uint8_t* r = region.at(x - 2, y - 1);
-      EXPECT_EQ(std::vector<std::uint8_t>(r, r + 4), want) << "region x=" << x << " y=" << y;
+      whole.insert(whole.end(), want.begin(), want.end());
+      if (x >= 2 && y >= 1) region.insert(region.end(), want.begin(), want.end());
     }
   }
+  const RgbaImage img = fb->read(), part = fb->readRegion(2, 1, 13, 8);
+  EXPECT_EQ(std::tuple(img.width, img.height, img.pixels), std::tuple(15u, 9u, whole));
+  EXPECT_EQ(std::tuple(part.width, part.height, part.pixels), std::tuple(13u, 8u, region));
   // Clipped at the far corner, empty beyond it.
   const RgbaImage corner = fb->readRegion(13, 7, 10, 10);
   EXPECT_EQ(std::tuple(corner.width, corner.height), std::tuple(2u, 2u));
@@ -206,16 +201,12 @@ TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
   fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   glViewport(0, 0, 1, 1);
-  script = Script{};
-  FfglHost host(&fakePlugMain, nullptr);
-  void* const clip = reinterpret_cast<void*>(0x10);
 
-  DrawAnswer whole = host.drawFrame(clip, *fb);
-  EXPECT_EQ(whole.result, kSuccess);
-  EXPECT_EQ(script.code, kProcessOpenGL);
-  EXPECT_EQ(script.frame.hostFbo, fb->id());
-  EXPECT_EQ(script.frame.inputCount, 0u);
-  EXPECT_EQ(script.frame.inputs, nullptr);
+  const DrawAnswer whole = host_.drawFrame(clip_, *fb);
+  EXPECT_EQ(std::tuple(whole.result, script.code, script.instance),
+            std::tuple(kSuccess, kProcessOpenGL, clip_));
+  EXPECT_EQ(std::tuple(script.frame.hostFbo, script.frame.inputCount, script.frame.inputs),
+            std::tuple(fb->id(), 0u, nullptr));
   // All green: drawn into the target, over all of it.
   std::vector<std::uint8_t> green;
   for (int i = 0; i < 8 * 4; ++i) green.insert(green.end(), {0, 255, 0, 255});
@@ -223,7 +214,7 @@ TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
 
   // A viewport given by the host replaces the whole-target one (GL rows count from the bottom).
   fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
-  DrawAnswer part = host.drawFrame(clip, *fb, ViewportRecord{0, 3, 4, 1});
+  const DrawAnswer part = host_.drawFrame(clip_, *fb, ViewportRecord{0, 3, 4, 1});
   for (std::uint32_t y = 0; y < 4; ++y) {
     for (std::uint32_t x = 0; x < 8; ++x) {
       const bool drawn = y == 0 && x < 4;
@@ -242,8 +233,7 @@ TEST(PngSnapshot, RoundTripThroughLibpngKeepsEveryByte) {
   ASSERT_TRUE(writePng(path, img, &error)) << error;
   auto back = readPng(path, &error);
   ASSERT_TRUE(back) << error;
-  EXPECT_EQ(std::tuple(back->width, back->height), std::tuple(3u, 2u));
-  EXPECT_EQ(back->pixels, img.pixels);
+  EXPECT_EQ(std::tuple(back->width, back->height, back->pixels), std::tuple(3u, 2u, img.pixels));
   std::remove(path.c_str());
 
   img.pixels.resize(10);

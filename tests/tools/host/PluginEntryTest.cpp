@@ -2,9 +2,9 @@
 // with records laid out by the host's own ABI view, so a layout slip in the plug-in shows.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -28,10 +28,8 @@ constexpr const char* kDash = "\xE2\x80\x94";                // U+2014
 class PluginEntry : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string error;
     library_ =
-        PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &error, PluginLibrary::Unload::kNever).release();
-    if (library_ == nullptr) loadError_ = new std::string(error);
+        PluginLibrary::open(MIRANDEL_PLUGIN_FILE, &loadError_, PluginLibrary::Unload::kNever);
   }
   static void TearDownTestSuite() {
     if (library_ != nullptr) {
@@ -40,16 +38,17 @@ class PluginEntry : public ::testing::Test {
       host.deinitialise();
       host.setLogCallback(nullptr);
     }
-    delete library_;
-    library_ = nullptr;
+    library_.reset();
   }
   void SetUp() override {
-    ASSERT_NE(library_, nullptr) << (loadError_ ? *loadError_ : "");
+    ASSERT_NE(library_, nullptr) << loadError_;
     host_ = std::make_unique<FfglHost>(*library_);
     ASSERT_TRUE(host_->collectLog());
     std::string error;
     gl_ = GlContext::create(&error);
     ASSERT_TRUE(gl_) << error;
+    target_ = Framebuffer::create(64, 36, &error);
+    ASSERT_TRUE(target_) << error;
     auto id = host_->instantiate({0, 0, 64, 36});
     ASSERT_TRUE(id) << "instantiate (code 18) failed";
     clip_ = *id;
@@ -61,10 +60,11 @@ class PluginEntry : public ::testing::Test {
     }
   }
 
-  static inline PluginLibrary* library_ = nullptr;
-  static inline std::string* loadError_ = nullptr;
+  static inline std::unique_ptr<PluginLibrary> library_;
+  static inline std::string loadError_;
   std::unique_ptr<FfglHost> host_;
   std::unique_ptr<GlContext> gl_;
+  std::unique_ptr<Framebuffer> target_;
   InstanceId clip_ = nullptr;
 };
 
@@ -100,37 +100,29 @@ TEST_F(PluginEntry, InformationRecordBytesAreLaidOutForTheHost) {
 // parameter panel, and a rack block out of order or of the wrong kinds (the phone's controls
 // are mapped onto it by index).
 TEST_F(PluginEntry, ParametersAreDefinedAsTheHostShowsThem) {
-  struct Row {
-    std::string name;
-    std::uint32_t type;
-    float defaultValue;       // for non-text types
-    const char* defaultText;  // for text types
-    std::string group;
-    std::uint32_t visible;
-    std::vector<Element> elements;
-  };
-  const std::vector<Element> none, dash = {{kDash, 0}};
-  const std::vector<Element> fit = {{"Fit", 0}, {"Fill", 1}, {"Stretch", 2}};
-  const std::vector<Element> quality = {{"720p \xC2\xB7 8 Mb/s", 0},  // U+00B7
-                                        {"1080p \xC2\xB7 16 Mb/s", 1},
-                                        {"1080p \xC2\xB7 32 Mb/s", 2}};
-  std::vector<Row> rows = {
-      {"Device", kTypeOption, 0, nullptr, "Connection", 1, {{kSearching, 0}}},
-      {"Phone IP", kTypeText, 0, "", "Connection", 1, {}},
-      {"Rescan", kTypeEvent, 0, nullptr, "Connection", 1, {}},
-      {"Status", kTypeText, 0, kSearching, "Connection", 1, {}},
-      {"Rec", kTypeBoolean, 0, nullptr, "", 0, {}},
-      {"Snap", kTypeEvent, 0, nullptr, "", 0, {}},
-      {"Flip camera", kTypeEvent, 0, nullptr, "", 0, {}},
-      {"Zoom", kTypeStandard, 0.25f, nullptr, "", 0, {}},
-      {"FPS", kTypeText, 0, kDash, "", 0, {}},
-      {"Fit", kTypeOption, 0, nullptr, "Picture", 1, fit},
-      {"Quality", kTypeOption, 1, nullptr, "Picture", 1, quality},
-      {"Latency", kTypeStandard, 1.0f / 24.0f, nullptr, "Picture", 1, {}},
-      {"Reconnect", kTypeEvent, 0, nullptr, "Picture", 1, {}},
-      {"Picture", kTypeText, 0, kDash, "Picture", 1, {}},
-      {"Effect", kTypeOption, 0, nullptr, "", 0, dash},
-  };
+  using Elements = std::vector<std::pair<std::string, float>>;
+  // (name, type, default of a non-text type, default of a text type, group, visible, elements)
+  using Row = std::tuple<std::string, std::uint32_t, float, const char*, std::string, std::uint32_t,
+                         Elements>;
+  const Elements none, dash = {{kDash, 0}}, fit = {{"Fit", 0}, {"Fill", 1}, {"Stretch", 2}};
+  const Elements quality = {{"720p \xC2\xB7 8 Mb/s", 0},  // U+00B7
+                            {"1080p \xC2\xB7 16 Mb/s", 1},
+                            {"1080p \xC2\xB7 32 Mb/s", 2}};
+  std::vector<Row> rows = {{"Device", kTypeOption, 0, nullptr, "Connection", 1, {{kSearching, 0}}},
+                           {"Phone IP", kTypeText, 0, "", "Connection", 1, {}},
+                           {"Rescan", kTypeEvent, 0, nullptr, "Connection", 1, {}},
+                           {"Status", kTypeText, 0, kSearching, "Connection", 1, {}},
+                           {"Rec", kTypeBoolean, 0, nullptr, "", 0, {}},
+                           {"Snap", kTypeEvent, 0, nullptr, "", 0, {}},
+                           {"Flip camera", kTypeEvent, 0, nullptr, "", 0, {}},
+                           {"Zoom", kTypeStandard, 0.25f, nullptr, "", 0, {}},
+                           {"FPS", kTypeText, 0, kDash, "", 0, {}},
+                           {"Fit", kTypeOption, 0, nullptr, "Picture", 1, fit},
+                           {"Quality", kTypeOption, 1, nullptr, "Picture", 1, quality},
+                           {"Latency", kTypeStandard, 1.0f / 24.0f, nullptr, "Picture", 1, {}},
+                           {"Reconnect", kTypeEvent, 0, nullptr, "Picture", 1, {}},
+                           {"Picture", kTypeText, 0, kDash, "Picture", 1, {}},
+                           {"Effect", kTypeOption, 0, nullptr, "", 0, dash}};
   // The rack block, hidden until a phone's effect is mapped onto it.
   const auto rack = [&](const std::string& name, std::uint32_t type, const char* group) {
     rows.push_back({name, type, 0, nullptr, group, 0, type == kTypeOption ? dash : none});
@@ -148,21 +140,16 @@ TEST_F(PluginEntry, ParametersAreDefinedAsTheHostShowsThem) {
   ASSERT_EQ(host_->parameterCount(), rows.size());
   for (std::uint32_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE("parameter " + std::to_string(i));
-    const Row& p = rows[i];
+    const auto& [name, type, defaultValue, defaultText, group, visible, elements] = rows[i];
     const ParameterRow row = host_->parameterRow(i);
-    EXPECT_EQ(row.name, p.name);
-    EXPECT_EQ(row.type, p.type);
-    if (isTextType(p.type)) {
-      EXPECT_EQ(host_->parameterDefaultText(i), std::string(p.defaultText));
+    Elements shown;
+    for (const Element& e : row.elements) shown.emplace_back(e.name, e.value);
+    EXPECT_EQ(std::tuple(row.name, row.type, row.group, row.visible, shown),
+              std::tuple(name, type, group, visible, elements));
+    if (isTextType(type)) {
+      EXPECT_EQ(host_->parameterDefaultText(i), std::string(defaultText));
     } else {
-      EXPECT_EQ(host_->parameterDefaultFloat(i), p.defaultValue);
-    }
-    EXPECT_EQ(row.group, p.group);
-    EXPECT_EQ(row.visible, p.visible);
-    ASSERT_EQ(row.elements.size(), p.elements.size());
-    for (std::size_t k = 0; k < p.elements.size(); ++k) {
-      EXPECT_EQ(row.elements[k].name, p.elements[k].name);
-      EXPECT_EQ(row.elements[k].value, p.elements[k].value);
+      EXPECT_EQ(host_->parameterDefaultFloat(i), defaultValue);
     }
   }
 }
@@ -171,11 +158,8 @@ TEST_F(PluginEntry, ParametersAreDefinedAsTheHostShowsThem) {
 // capabilities the plug-in lacks, success for what it does not do or failure for what it must
 // accept, a value read with the wrong type.
 TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
-  const struct {
-    std::uint32_t code, input;
-    bool toInstance;
-    std::uint32_t answer;
-  } numbers[] = {
+  // (code, input, asked of the clip, answer)
+  const std::tuple<std::uint32_t, std::uint32_t, bool, std::uint32_t> numbers[] = {
       {kGetPluginCaps, kCapSetTime, false, 1},
       {kGetPluginCaps, kCapMinInputs, false, 0},
       {kGetPluginCaps, kCapMaxInputs, false, 0},
@@ -189,10 +173,9 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
       {kDisconnect, 0, true, kSuccess},
       {kGetParameter, 10, true, 0x3F800000u},  // Quality 1.0f
   };
-  for (const auto& c : numbers) {
-    EXPECT_EQ(host_->callNumber(c.code, c.input, c.toInstance ? clip_ : nullptr), c.answer)
-        << "code " << c.code << " input " << c.input;
-  }
+  for (const auto& [code, input, toInstance, answer] : numbers)
+    EXPECT_EQ(host_->callNumber(code, input, toInstance ? clip_ : nullptr), answer)
+        << "code " << code << " input " << input;
   for (std::uint32_t index : {99u, 11u}) {
     const RangeAnswer range = host_->parameterRange(index);
     EXPECT_EQ(std::tuple(range.result, range.min, range.max), std::tuple(kSuccess, 0.0f, 1.0f))
@@ -213,50 +196,37 @@ TEST_F(PluginEntry, EachCodeAnswersAsASourceWithoutExtras) {
 
 // Guards against texts re-encoded, truncated or left unterminated on their way to the host.
 TEST_F(PluginEntry, InstanceTextsAndDisplaysAreByteExact) {
-  const struct {
-    std::uint32_t index;
-    std::string text;
-  } texts[] = {{1, ""}, {3, kSearching}, {8, kDash}, {13, kDash}};
-  for (const auto& t : texts) EXPECT_EQ(host_->getText(clip_, t.index), t.text) << t.index;
-
-  const struct {
-    std::uint32_t index;
-    std::string display;
-  } displays[] = {
+  const std::pair<std::uint32_t, std::string> texts[] = {
+      {1, ""}, {3, kSearching}, {8, kDash}, {13, kDash}};
+  for (const auto& [index, text] : texts) EXPECT_EQ(host_->getText(clip_, index), text) << index;
+  const std::pair<std::uint32_t, std::string> displays[] = {
       {7, "1.00\xC3\x97"}, {11, "40 ms"}, {15, "0.00"}, {9, "0.000000"}, {3, kSearching}};
-  for (const auto& d : displays) {
-    EXPECT_EQ(host_->parameterDisplay(clip_, d.index), d.display) << d.index;
-  }
+  for (const auto& [index, display] : displays)
+    EXPECT_EQ(host_->parameterDisplay(clip_, index), display) << index;
   EXPECT_EQ(host_->elementName(0, 0, clip_), std::string(kSearching));
 }
 
 // Guards against overrunning the host's buffer or writing a terminator it did not make room
 // for: exactly min(length, size) bytes are copied; a new clip's display names are empty.
 TEST_F(PluginEntry, GroupAndDisplayNameCopyAtMostSizeBytesAndNoTerminator) {
-  const struct {
-    std::uint32_t code, index, size, answer;
-    std::string copied;
-  } cases[] = {
-      {kGetParameterGroup, 0, 64, kSuccess, "Connection"},
-      {kGetParameterGroup, 0, 4, kSuccess, "Conn"},
-      {kGetParameterGroup, 21, 64, kSuccess, "Tune"},
-      {kGetParameterGroup, 4, 64, kSuccess, ""},
-      {kGetParameterGroup, 99, 64, kSuccess, ""},
-      {kGetParameterGroup, 0, 0, kFail, ""},
-      {kGetParameterDisplayName, 0, 16, kSuccess, ""},
-      {kGetParameterDisplayName, 15, 16, kSuccess, ""},
-      {kGetParameterDisplayName, 0, 0, kFail, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE("code " + std::to_string(c.code) + " index " + std::to_string(c.index) + " size " +
-                 std::to_string(c.size));
+  // (code, parameter, buffer size, answer, the bytes copied)
+  const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::string>
+      cases[] = {{kGetParameterGroup, 0, 64, kSuccess, "Connection"},
+                 {kGetParameterGroup, 0, 4, kSuccess, "Conn"},
+                 {kGetParameterGroup, 21, 64, kSuccess, "Tune"},
+                 {kGetParameterGroup, 4, 64, kSuccess, ""},
+                 {kGetParameterGroup, 99, 64, kSuccess, ""},
+                 {kGetParameterGroup, 0, 0, kFail, ""},
+                 {kGetParameterDisplayName, 0, 16, kSuccess, ""},
+                 {kGetParameterDisplayName, 15, 16, kSuccess, ""},
+                 {kGetParameterDisplayName, 0, 0, kFail, ""}};
+  for (const auto& [code, index, size, answer, copied] : cases) {
+    SCOPED_TRACE(::testing::Message() << "code " << code << " index " << index << " size " << size);
     std::vector<char> buf(80, 'X');
-    EXPECT_EQ(c.code == kGetParameterGroup
-                  ? host_->parameterGroupInto(c.index, buf.data(), c.size)
-                  : host_->displayNameInto(clip_, c.index, buf.data(), c.size),
-              c.answer);
-    EXPECT_EQ(std::string(buf.begin(), buf.end()),
-              c.copied + std::string(80 - c.copied.size(), 'X'))
+    EXPECT_EQ(code == kGetParameterGroup ? host_->parameterGroupInto(index, buf.data(), size)
+                                         : host_->displayNameInto(clip_, index, buf.data(), size),
+              answer);
+    EXPECT_EQ(std::string(buf.begin(), buf.end()), copied + std::string(80 - copied.size(), 'X'))
         << "bytes past the copied text were touched";
   }
   char buf[16];
@@ -273,20 +243,17 @@ std::vector<ParamEvent> visibilityEvents(std::uint32_t from, std::uint32_t to) {
 // sliders) or the fixed hidden ones raising events, writing past the host's array, or dropping
 // the events that did not fit instead of keeping them for the next call.
 TEST_F(PluginEntry, NewClipReportsRackVisibilityEventsInListOrderUpToTheHostsCapacity) {
+  // (result, count written back, events) of one call with room for `capacity`; the result
+  // fails when the plug-in wrote past the capacity.
+  const auto collect = [&](std::uint32_t capacity) {
+    const EventsAnswer a = host_->parameterEvents(clip_, capacity);
+    return std::tuple(a.result, a.count, a.events);
+  };
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 47u);
-  const EventsAnswer none = host_->parameterEvents(clip_, 0);
-  EXPECT_EQ(none.result, kSuccess);
-  EXPECT_EQ(none.count, 0u);
-
-  const EventsAnswer first = host_->parameterEvents(clip_, 3);
-  EXPECT_EQ(first.result, kSuccess) << "answer failed or wrote past the capacity";
-  EXPECT_EQ(first.count, 3u);
-  EXPECT_EQ(first.events, visibilityEvents(15, 17));
+  EXPECT_EQ(collect(0), std::tuple(kSuccess, 0u, std::vector<ParamEvent>{}));
+  EXPECT_EQ(collect(3), std::tuple(kSuccess, 3u, visibilityEvents(15, 17)));
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 44u);
-
-  const EventsAnswer rest = host_->parameterEvents(clip_, 100);
-  EXPECT_EQ(rest.count, 44u);
-  EXPECT_EQ(rest.events, visibilityEvents(18, 61));
+  EXPECT_EQ(collect(100), std::tuple(kSuccess, 44u, visibilityEvents(18, 61)));
   // Collected means cleared.
   EXPECT_EQ(host_->pendingEventCount(clip_).count, 0u);
 }
@@ -310,19 +277,10 @@ TEST_F(PluginEntry, ExportedLogCallbackCarriesTheClipsLinesUntilCleared) {
 // Guards against drawing stale or uninitialised texture contents over the host's framebuffer
 // before any picture arrived.
 TEST_F(PluginEntry, ClipWithoutAPictureDrawsATransparentFrame) {
-  std::string error;
-  auto target = Framebuffer::create(64, 36, &error);
-  ASSERT_TRUE(target) << error;
-  target->clear(1.0f, 0.0f, 0.0f, 1.0f);
-  const DrawAnswer a = host_->drawFrame(clip_, *target);
-  EXPECT_EQ(a.result, kSuccess);
-  EXPECT_EQ(a.image.pixels, std::vector<std::uint8_t>(64u * 36u * 4u, 0));
-}
-
-std::uint64_t bitsOf(FfWord w) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &w, sizeof bits);
-  return bits;
+  target_->clear(1.0f, 0.0f, 0.0f, 1.0f);
+  const DrawAnswer a = host_->drawFrame(clip_, *target_);
+  EXPECT_EQ(std::tuple(a.result, a.image.pixels),
+            std::tuple(kSuccess, std::vector<std::uint8_t>(64u * 36u * 4u, 0)));
 }
 
 // Guards against the real clip trusting what a host hands it: indexes past its 62 parameters,
@@ -334,37 +292,21 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
   constexpr float kInf = std::numeric_limits<float>::infinity();
   constexpr std::uint32_t kHuge = 0xFFFFFFFFu;
   enum class Want { Fail, Success, Zero, Null };
-  struct Case {
-    std::uint32_t code;
-    FfWord input;
-    bool toClip;
-    Want want;
-  };
+  // (code, input, asked of the clip rather than the prototype, answer)
+  using Case = std::tuple<std::uint32_t, FfWord, bool, Want>;
   const auto n = [](std::uint32_t v) { return FfglHost::number(v); };
   const auto p = [](const void* v) { return FfglHost::pointer(v); };
-  const auto setValue = [](std::uint32_t index, float value) {
-    SetParameterRecord r{index, 0, 0};
-    std::memcpy(&r.value, &value, sizeof value);
-    return r;
-  };
-  const auto setText = [](std::uint32_t index, const char* text) {
-    return SetParameterRecord{index, 0, reinterpret_cast<std::uintptr_t>(text)};
-  };
   const std::string longText(64 * 1024, '9');
-  SetParameterRecord sets[] = {
-      setValue(0, kNaN),
-      setValue(0, 1e9f),
-      setValue(7, -kInf),
-      setValue(11, 1e30f),
-      setValue(10, -5.0f),
-      setValue(62, 0.5f),
-      setValue(kHuge, kNaN),
-      setText(1, nullptr),
-      setText(1, "\xC3\x28\xFF\xFE"),
-      setText(1, longText.c_str()),
-      setText(3, nullptr),
-      setText(13, "\xFF"),
-  };
+  // Code 8 records: values by parameter, then texts.
+  const std::pair<std::uint32_t, float> values[] = {
+      {0, kNaN}, {0, 1e9f}, {7, -kInf}, {11, 1e30f}, {10, -5.0f}, {62, 0.5f}, {kHuge, kNaN}};
+  const std::pair<std::uint32_t, const char*> texts[] = {
+      {1, nullptr}, {1, "\xC3\x28\xFF\xFE"}, {1, longText.c_str()}, {3, nullptr}, {13, "\xFF"}};
+  std::vector<SetParameterRecord> sets;
+  for (const auto& [index, value] : values)
+    sets.push_back({index, 0, std::bit_cast<std::uint32_t>(value)});
+  for (const auto& [index, text] : texts)
+    sets.push_back({index, 0, reinterpret_cast<std::uintptr_t>(text)});
   ElementRecord elements[] = {{0, kHuge}, {kHuge, 0}, {62, 0}};
   SetElementRecord setElements[] = {{kHuge, 0, 1.0f}, {9, 3, 1.0f}};
   BeatRecord beat{kNaN, kInf};
@@ -413,44 +355,35 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
   for (const ViewportRecord* v : {&zero, &huge, &zero})  // zero last: the clip draws after it
     cases.push_back({kResize, p(v), true, Want::Success});
 
-  for (const Case& c : cases) {
-    const FfWord answer = host_->call(c.code, c.input, c.toClip ? clip_ : nullptr);
-    const std::uint32_t low = static_cast<std::uint32_t>(bitsOf(answer));
-    SCOPED_TRACE("code " + std::to_string(c.code) +
-                 (c.toClip ? " on the clip" : " on the prototype"));
+  for (const auto& [code, input, toClip, want] : cases) {
+    const auto bits = std::bit_cast<std::uint64_t>(host_->call(code, input, toClip ? clip_ : 0));
+    SCOPED_TRACE("code " + std::to_string(code) + (toClip ? " on the clip" : " on the prototype"));
     // A pointer is null in all its bits; a number or float answer counts in its low half.
-    EXPECT_EQ(c.want == Want::Null ? bitsOf(answer) : low, c.want == Want::Fail ? kFail : 0u);
+    EXPECT_EQ(want == Want::Null ? bits : static_cast<std::uint32_t>(bits),
+              want == Want::Fail ? kFail : 0u);
   }
   EXPECT_LE(events.count, 62u) << "more events than parameters";
   EXPECT_EQ(std::string(text.begin(), text.end()), std::string(80, 'X'))
       << "parameter 0xFFFFFFFF has no group or display name to copy";
 
   // Read back bounded and terminated; given a zero viewport last, the clip still draws.
-  const auto phoneIp = host_->getText(clip_, 1);
-  ASSERT_TRUE(phoneIp);
-  EXPECT_EQ(*phoneIp, std::string(511, '9'));
+  EXPECT_EQ(host_->getText(clip_, 1), std::string(511, '9'));
   EXPECT_EQ(host_->getFloat(clip_, 7), 0.25f) << "-inf is no zoom level";
   EXPECT_EQ(host_->getFloat(clip_, 10), 0.0f) << "-5 limited to the first option";
   EXPECT_EQ(host_->parameterDisplay(clip_, 11), std::string("500 ms")) << "1e30 limited to 1";
-  std::string error;
-  auto target = Framebuffer::create(16, 16, &error);
-  ASSERT_TRUE(target) << error;
-  EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
+  EXPECT_EQ(host_->drawFrame(clip_, *target_).result, kSuccess);
   EXPECT_TRUE(host_->getText(clip_, 3));
 }
 
 // Guards against code 2 while a clip lives taking more than the prototype through the real
 // entry point: the clip must keep answering and drawing.
 TEST_F(PluginEntry, DeinitialisingWhileAClipLivesLeavesTheClipWorking) {
-  std::string error;
-  auto target = Framebuffer::create(32, 18, &error);
-  ASSERT_TRUE(target) << error;
   ASSERT_EQ(host_->deinitialise(), kSuccess);
   EXPECT_EQ(host_->setFloat(clip_, 9, 1.0f), kSuccess);
   EXPECT_EQ(host_->getFloat(clip_, 9), 1.0f);
   EXPECT_EQ(host_->getText(clip_, 3), std::string(kSearching));
   EXPECT_EQ(host_->parameterDisplay(clip_, 11), std::string("40 ms"));
-  EXPECT_EQ(host_->drawFrame(clip_, *target).result, kSuccess);
+  EXPECT_EQ(host_->drawFrame(clip_, *target_).result, kSuccess);
 }
 
 // Guards against a clip handed to the host although the plug-in could not load its GL entry

@@ -44,14 +44,10 @@ TEST(VersionResource, NamesTheProductAndTheInformationRecordsVersion) {
   std::vector<char> block(size);
   ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, size, block.data()));
 
-  const struct {
-    const char* name;
-    std::string expected;
-  } strings[] = {{"ProductName", "Mirandel Link"},
-                 {"FileVersion", recordVersion},
-                 {"ProductVersion", recordVersion},
-                 {"OriginalFilename", "MirandelLink.dll"}};
-  for (const auto& s : strings) EXPECT_EQ(versionString(block, s.name), s.expected) << s.name;
+  EXPECT_EQ(versionString(block, "ProductName"), "Mirandel Link");
+  EXPECT_EQ(versionString(block, "FileVersion"), recordVersion);
+  EXPECT_EQ(versionString(block, "ProductVersion"), recordVersion);
+  EXPECT_EQ(versionString(block, "OriginalFilename"), "MirandelLink.dll");
   EXPECT_NE(versionString(block, "FileDescription").find("Mirandel Link"), std::string::npos);
 
   // The numbers Explorer shows beside the texts.

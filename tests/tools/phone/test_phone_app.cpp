@@ -8,10 +8,12 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/ControlCodec.h"
 #include "link/UdpSocket.h"
+#include "support/TagLetters.h"
 #include "support/TestSupport.h"
 #include "tools/phone/PhoneApp.h"
 #include "tools/phone/PhoneEmulator.h"
@@ -22,7 +24,7 @@ namespace {
 
 using nlohmann::json;
 using std::chrono::milliseconds;
-using test::waitFor;
+using test::F, test::I, test::S, test::kTrue, test::waitFor;
 
 // The clip's end of the control channel: UDP port 9001, where every phone message must arrive.
 struct ClipSocket {
@@ -68,30 +70,24 @@ IncomingMessage fromPhone(const std::string& address, std::vector<ControlArg> ar
   return {"127.0.0.1", address, std::move(args)};
 }
 
-std::vector<ControlArg> texts(std::initializer_list<const char*> values) {
-  std::vector<ControlArg> out;
-  for (const char* v : values) out.push_back(ControlArg::ofText(v));
-  return out;
-}
-
 // Guards the probe reply discovery relies on: all five arguments, the link text chosen per
 // asker (left out when empty), sent to port 9001.
 TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
-  PhoneConfig config;
-  config.name = "Ada";
-  config.ownText = "2.0";
-  config.extra = "studio";
-  config.identity = "ada-1";
   int asked = 0;
-  config.linkText = [&asked](const std::string&) { return ++asked == 1 ? "wired" : ""; };
-  PhoneEmulator phone(config);
+  PhoneEmulator phone(
+      {.name = "Ada",
+       .ownText = "2.0",
+       .extra = "studio",
+       .identity = "ada-1",
+       .linkText = [&asked](const std::string&) { return ++asked == 1 ? "wired" : ""; }});
   ASSERT_TRUE(phone.start());
   ClipSocket clip;
   clip.send("/mirandel/discover");
   EXPECT_EQ(clip.next(),
-            fromPhone("/mirandel/here", texts({"Ada", "2.0", "studio", "ada-1", "wired"})));
+            fromPhone("/mirandel/here", {S("Ada"), S("2.0"), S("studio"), S("ada-1"), S("wired")}));
   clip.send("/mirandel/discover");
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/here", texts({"Ada", "2.0", "studio", "ada-1"})));
+  EXPECT_EQ(clip.next(),
+            fromPhone("/mirandel/here", {S("Ada"), S("2.0"), S("studio"), S("ada-1")}));
   EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 2u);
 }
 
@@ -99,14 +95,14 @@ TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
 TEST(PhoneEmulator, CanBeScriptedWithHandlersInjectedRepliesDropsAndDelays) {
   PhoneEmulator phone;
   phone.on("/mirandel/stream/quality", [](PhoneEmulator& p, const IncomingMessage& m) {
-    p.send(m.sender, {"/mirandel/stream/quality", {ControlArg::ofInt(2)}});
+    p.send(m.sender, {"/mirandel/stream/quality", {I(2)}});
   });
-  phone.addExtraReply({"/mirandel/status", {ControlArg::ofFloat(30.0f)}});
+  phone.addExtraReply({"/mirandel/status", {F(30.0f)}});
   ASSERT_TRUE(phone.start());
   ClipSocket clip;
 
   clip.send("/mirandel/stream/quality");
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {ControlArg::ofInt(2)}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(2)}));
 
   clip.send("/mirandel/discover");
   EXPECT_EQ(clip.next(false).address, "/mirandel/here");
@@ -158,8 +154,7 @@ Description receiveDescription(ClipSocket& clip) {
       return d;
     }
     if (d.arrival.empty()) d.transfer = m.args[0].intValue, total = m.args[1].intValue;
-    EXPECT_EQ(m.args[0].intValue, d.transfer);
-    EXPECT_EQ(m.args[1].intValue, total);
+    EXPECT_EQ(std::tuple(m.args[0].intValue, m.args[1].intValue), std::tuple(d.transfer, total));
     EXPECT_TRUE(parts.emplace(m.args[2].intValue, m.args[3].text).second) << "index repeated";
     d.arrival.push_back(m.args[2].intValue);
   }
@@ -194,19 +189,15 @@ TEST(PhoneApp, SplitsTextIntoPiecesThatJoinBackAndNeverCutACharacter) {
 // Guards the whole-rack answer, whole or in pieces of any order: every effect, the on-request
 // ones without "params", no leak of the emulator's marker key, a new transfer each time.
 TEST(PhoneApp, AnswersTheWholeRackWithOnRequestEffectsListedWithoutParams) {
-  struct Case {
-    std::size_t partSize;
-    PartOrder order;
-  };
-  for (const Case c : {Case{0, PartOrder::InOrder}, Case{300, PartOrder::InOrder},
-                       Case{300, PartOrder::Reversed}, Case{250, PartOrder::Shuffled}}) {
-    SCOPED_TRACE(c.partSize);
+  const std::pair<std::size_t, PartOrder> cases[] = {{0, PartOrder::InOrder},
+                                                     {300, PartOrder::InOrder},
+                                                     {300, PartOrder::Reversed},
+                                                     {250, PartOrder::Shuffled}};
+  for (const auto& [partSize, order] : cases) {
+    SCOPED_TRACE(partSize);
     ClipSocket clip;
-    PhoneAppOptions o;
-    o.partSize = c.partSize;
-    o.partOrder = c.order;
-    Phone phone(o);
-    clip.send("/mirandel/describe", {ControlArg::ofText("rack"), ControlArg::ofInt(900)});
+    Phone phone({.partSize = partSize, .partOrder = order});
+    clip.send("/mirandel/describe", {S("rack"), I(900)});
     const Description d = receiveDescription(clip);
     const json rack = json::parse(d.text);
     ASSERT_EQ(rack["effects"].size(), 12u);
@@ -219,18 +210,18 @@ TEST(PhoneApp, AnswersTheWholeRackWithOnRequestEffectsListedWithoutParams) {
     }
     EXPECT_EQ(lacking,
               (std::set<std::string>{"glow", "kaleido", "split", "tunnel", "grade", "thermal"}));
-    if (c.partSize == 0) {
+    if (partSize == 0) {
       EXPECT_TRUE(d.arrival.empty());
       continue;
     }
     ASSERT_GT(d.arrival.size(), 3u);
-    if (c.order == PartOrder::Reversed) {
+    if (order == PartOrder::Reversed) {
       EXPECT_EQ(d.arrival.front(), std::ssize(d.arrival) - 1);
     }
-    if (c.order == PartOrder::Shuffled) {
+    if (order == PartOrder::Shuffled) {
       EXPECT_FALSE(std::is_sorted(d.arrival.begin(), d.arrival.end()));
     }
-    clip.send("/mirandel/describe", {ControlArg::ofText("rack"), ControlArg::ofInt(900)});
+    clip.send("/mirandel/describe", {S("rack"), I(900)});
     EXPECT_NE(receiveDescription(clip).transfer, d.transfer);
   }
 }
@@ -240,58 +231,46 @@ TEST(PhoneApp, AnswersTheWholeRackWithOnRequestEffectsListedWithoutParams) {
 TEST(PhoneApp, AnswersAnEffectRequestWithThatEffectAndItsParams) {
   ClipSocket clip;
   Phone phone;
-  clip.send("/mirandel/describe", {ControlArg::ofText("glow"), ControlArg::ofInt(900)});
+  clip.send("/mirandel/describe", {S("glow"), I(900)});
   const json reply = json::parse(receiveDescription(clip).text);
   ASSERT_EQ(reply["effects"].size(), 1u);
-  EXPECT_EQ(reply["effects"][0]["address"], "glow");
-  EXPECT_EQ(reply["effects"][0]["params"].size(), 5u);
-  EXPECT_FALSE(reply["effects"][0].contains("describeOnRequest"));
+  json glow = reply["effects"][0];
+  EXPECT_EQ(std::tuple(glow["address"], glow["params"].size(), glow.contains("describeOnRequest")),
+            std::tuple("glow", 5u, false));
   EXPECT_EQ(reply["active"], 0);
-  clip.send("/mirandel/describe", {ControlArg::ofText("nosuch"), ControlArg::ofInt(900)});
+  clip.send("/mirandel/describe", {S("nosuch"), I(900)});
   EXPECT_TRUE(clip.drainUntilQualityReply().empty());
 }
 
 // Guards the echo the clip's control feedback relies on: a command the phone takes is confirmed
 // as sent and kept in its rack; one it cannot take, and an action, are not confirmed.
 TEST(PhoneApp, ConfirmsTheControlCommandsItTakesAndKeepsTheirValues) {
-  struct Case {
-    const char* address;
-    std::vector<ControlArg> args;
-    bool echoed;
-    const char* key;  // changed key of the control record
-    json expect;
-  };
-  const std::vector<Case> cases = {
-      {"/mirandel/grain/amount", {ControlArg::ofFloat(0.75f)}, true, "normalized", 0.75},
-      {"/mirandel/grain/colour", {ControlArg::ofInt(0)}, true, "value", false},
-      {"/mirandel/grain/mono", {ControlArg::ofKind(ArgKind::True)}, true, "value", true},
-      {"/mirandel/grain/mode", {ControlArg::ofText("coarse")}, true, "value", "coarse"},
-      {"/mirandel/grain/mode", {ControlArg::ofInt(1)}, false, "value", "fine"},
-      {"/mirandel/grain/amount", {ControlArg::ofText("loud")}, false, "normalized", 0.4},
-      {"/mirandel/grain/nosuch", {ControlArg::ofFloat(0.5f)}, false, nullptr, nullptr},
-      {"/mirandel/glow/radius", {ControlArg::ofFloat(0.9f)}, true, "normalized", 0.9},
-      {"/mirandel/echo/tap", {}, false, nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.address);
+  // (address, arguments, confirmed, the key of the control record it changes, its value)
+  const std::tuple<const char*, std::vector<ControlArg>, bool, const char*, json> cases[] = {
+      {"/mirandel/grain/amount", {F(0.75f)}, true, "normalized", 0.75},
+      {"/mirandel/grain/colour", {I(0)}, true, "value", false},
+      {"/mirandel/grain/mono", {kTrue}, true, "value", true},
+      {"/mirandel/grain/mode", {S("coarse")}, true, "value", "coarse"},
+      {"/mirandel/grain/mode", {I(1)}, false, "value", "fine"},
+      {"/mirandel/grain/amount", {S("loud")}, false, "normalized", 0.4},
+      {"/mirandel/grain/nosuch", {F(0.5f)}, false, nullptr, nullptr},
+      {"/mirandel/glow/radius", {F(0.9f)}, true, "normalized", 0.9},
+      {"/mirandel/echo/tap", {}, false, nullptr, nullptr}};
+  for (const auto& [address, args, echoed, key, value] : cases) {
+    SCOPED_TRACE(address);
     ClipSocket clip;
     Phone phone;
-    clip.send(c.address, c.args);
-    const auto before = clip.drainUntilQualityReply();
-    if (c.echoed) {
-      ASSERT_EQ(before.size(), 1u);
-      EXPECT_EQ(before[0], fromPhone(c.address, c.args));
-    } else {
-      EXPECT_TRUE(before.empty());
-    }
-    if (c.key == nullptr) continue;
-    const std::string path = std::string(c.address).substr(10);
+    clip.send(address, args);
+    EXPECT_EQ(clip.drainUntilQualityReply(),
+              echoed ? std::vector{fromPhone(address, args)} : std::vector<IncomingMessage>{});
+    if (key == nullptr) continue;
+    const std::string path = std::string(address).substr(10);
     const json record =
         phone.app.controlState(path.substr(0, path.find('/')), path.substr(path.find('/') + 1));
-    if (c.expect.is_number_float()) {
-      EXPECT_NEAR(record[c.key].get<double>(), c.expect.get<double>(), 1e-6);
+    if (value.is_number_float()) {
+      EXPECT_NEAR(record[key].get<double>(), value.get<double>(), 1e-6);
     } else {
-      EXPECT_EQ(record[c.key], c.expect);
+      EXPECT_EQ(record[key], value);
     }
   }
 }
@@ -302,9 +281,7 @@ TEST(PhoneApp, SwitchesItsActiveEffectOnAPatchByAddressOrPosition) {
   ClipSocket clip;
   Phone phone;
   const std::vector<std::pair<ControlArg, int>> steps = {
-      {ControlArg::ofText("echo"), 2},   {ControlArg::ofInt(4), 4},      {ControlArg::ofInt(99), 4},
-      {ControlArg::ofText("nosuch"), 4}, {ControlArg::ofFloat(7.0f), 7}, {ControlArg::ofInt(-1), 7},
-  };
+      {S("echo"), 2}, {I(4), 4}, {I(99), 4}, {S("nosuch"), 4}, {F(7.0f), 7}, {I(-1), 7}};
   for (const auto& [arg, active] : steps) {
     clip.send("/mirandel/patch", {arg});
     EXPECT_TRUE(clip.drainUntilQualityReply().empty()) << "a patch is not echoed";
@@ -319,34 +296,31 @@ TEST(PhoneApp, SwitchesItsActiveEffectOnAPatchByAddressOrPosition) {
 // for other values; and the seven-argument status carrying the zoom and recording the clip set.
 TEST(PhoneApp, AnswersStreamRequestsStartsOneStreamAndSendsItsStatus) {
   ClipSocket clip;
-  PhoneAppOptions o;
-  o.grainAmount = 0.125f;
-  o.statusInterval = milliseconds(50);
-  o.stream.encoder.width = 320;
-  o.stream.encoder.height = 240;
-  Phone phone(o);
-  clip.send("/mirandel/stream/grain", {ControlArg::ofInt(0)});
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/grain/add", {ControlArg::ofFloat(0.125f)}));
+  Phone phone({.grainAmount = 0.125f,
+               .stream = {.encoder = {.width = 320, .height = 240}},
+               .statusInterval = milliseconds(50)});
+  clip.send("/mirandel/stream/grain", {I(0)});
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/grain/add", {F(0.125f)}));
   clip.send("/mirandel/stream/quality");
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {ControlArg::ofInt(1)}));
-  clip.send("/mirandel/stream/quality", {ControlArg::ofInt(5)});
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {ControlArg::ofInt(2)}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(1)}));
+  clip.send("/mirandel/stream/quality", {I(5)});
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(2)}));
   EXPECT_EQ(phone.app.quality(), 2);
-  clip.send("/mirandel/stream/quality", {ControlArg::ofFloat(NAN)});
+  clip.send("/mirandel/stream/quality", {F(NAN)});
   clip.send("/mirandel/stream/quality");
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {ControlArg::ofInt(2)}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(2)}));
 
-  clip.send("/mirandel/stream", {ControlArg::ofInt(0)});
+  clip.send("/mirandel/stream", {I(0)});
   clip.drainUntilQualityReply();
   EXPECT_EQ(phone.app.streamStarts(), 0);
-  for (int i = 0; i < 3; ++i) clip.send("/mirandel/stream", {ControlArg::ofInt(1)});
+  for (int i = 0; i < 3; ++i) clip.send("/mirandel/stream", {I(1)});
   clip.drainUntilQualityReply();
   EXPECT_EQ(phone.app.streamStarts(), 1);
   EXPECT_TRUE(phone.app.stream().running());
 
-  clip.send("/mirandel/zoom", {ControlArg::ofFloat(2.0f)});
-  clip.send("/mirandel/rec", {ControlArg::ofInt(1)});
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/rec", {ControlArg::ofInt(1)}));
+  clip.send("/mirandel/zoom", {F(2.0f)});
+  clip.send("/mirandel/rec", {I(1)});
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/rec", {I(1)}));
   ASSERT_TRUE(waitFor([&] {
     const IncomingMessage m = clip.next(false);
     if (m.address != "/mirandel/status") return false;
@@ -368,48 +342,39 @@ TEST(PhoneApp, ReportsItsOwnChangesToTheClipItLastHeardFrom) {
   EXPECT_EQ(phone.app.clipAddress(), "127.0.0.1");
 
   EXPECT_TRUE(phone.app.patchTo(2));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/patch", {ControlArg::ofInt(2)}));
-  EXPECT_TRUE(phone.app.setControl("grain", "amount", ControlArg::ofFloat(0.3f)));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/amount", {ControlArg::ofFloat(0.3f)}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/patch", {I(2)}));
+  EXPECT_TRUE(phone.app.setControl("grain", "amount", F(0.3f)));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/amount", {F(0.3f)}));
   EXPECT_TRUE(phone.app.setMode("grain", "mode", "clumped"));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/mode", {ControlArg::ofText("clumped")}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/mode", {S("clumped")}));
   phone.app.setRecording(true);
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/rec", {ControlArg::ofInt(1)}));
+  EXPECT_EQ(clip.next(), fromPhone("/mirandel/rec", {I(1)}));
 
   EXPECT_FALSE(phone.app.patchTo(12));
   EXPECT_FALSE(phone.app.setMode("grain", "mode", "bogus"));
   EXPECT_FALSE(phone.app.setMode("grain", "amount", "fine"));
-  EXPECT_FALSE(phone.app.setControl("grain", "nosuch", ControlArg::ofFloat(1)));
-  EXPECT_FALSE(phone.app.setControl("nosuch", "amount", ControlArg::ofFloat(1)));
+  EXPECT_FALSE(phone.app.setControl("grain", "nosuch", F(1)));
+  EXPECT_FALSE(phone.app.setControl("nosuch", "amount", F(1)));
   EXPECT_TRUE(clip.drainUntilQualityReply().empty());
 }
 
 // Guards the CLI's script steps: well-formed ones parse to what they say, malformed ones are
 // refused rather than half-run.
 TEST(PhoneScript, ParsesWellFormedStepsAndRefusesTheRest) {
-  struct Case {
-    const char* text;
-    long long ms;
-    const char* action;
-    const char* target;
-    const char* value;
-  };
-  const Case good[] = {
+  // (step, milliseconds, action, target, value)
+  const std::tuple<const char*, long long, const char*, const char*, const char*> good[] = {
       {"3:patch:2", 3000, "patch", "2", ""},
       {"1.5:set:grain/amount:0.7", 1500, "set", "grain/amount", "0.7"},
       {"2:set:grain/colour:false", 2000, "set", "grain/colour", "false"},
       {"4:mode:grain/mode:coarse", 4000, "mode", "grain/mode", "coarse"},
       {"0:rec:1", 0, "rec", "1", ""},
-      {"6:pause:0", 6000, "pause", "0", ""},
-  };
-  for (const Case& c : good) {
-    SCOPED_TRACE(c.text);
-    const auto step = parseScriptStep(c.text);
+      {"6:pause:0", 6000, "pause", "0", ""}};
+  for (const auto& [text, ms, action, target, value] : good) {
+    SCOPED_TRACE(text);
+    const auto step = parseScriptStep(text);
     ASSERT_TRUE(step.has_value());
-    EXPECT_EQ(step->at.count(), c.ms);
-    EXPECT_EQ(step->action, c.action);
-    EXPECT_EQ(step->target, c.target);
-    EXPECT_EQ(step->value, c.value);
+    EXPECT_EQ(std::tuple(step->at.count(), step->action, step->target, step->value),
+              std::tuple(ms, action, target, value));
   }
   for (const char* bad :
        {"3:patch:-1", "3:patch:1.5", "x:patch:1", "-1:patch:1", "nan:patch:1", "3:set:grain:0.5",
