@@ -26,13 +26,6 @@ namespace {
 
 std::string clipDir() { return test::binaryPath("tests/video/decoder-clips"); }
 
-// FFmpeg's decode of the clip as raw frames in the given pixel format, one per picture.
-std::string ffmpegDecode(const std::string& clip, const std::string& pixFmt) {
-  return test::commandOutput("ffmpeg -nostdin -v error -i '" + clip +
-                             "' -map 0:v -fps_mode passthrough -pix_fmt " + pixFmt +
-                             " -f rawvideo -");
-}
-
 // The clip's units: a transport stream cut by our demultiplexer, a raw stream by libavformat
 // (pts and completedAt counted up from `first`).
 std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::string& path,
@@ -44,10 +37,6 @@ std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::strin
     units[i].completedAt = static_cast<Nanos>(first + i + 1) * kMillisecond;
   }
   return units;
-}
-
-std::uint8_t bitDepthOf(const test::ClipRecipe& recipe) {
-  return recipe.pixFmt == "yuv420p10le" ? 10 : 8;
 }
 
 // A stream as one sender delivers it: the clips' units one after another.
@@ -122,8 +111,11 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   std::size_t n = 0;
   for (std::size_t part = 0; part < parts.size() && n < pictures.size(); ++part) {
     const test::ClipRecipe& recipe = parts[part];
-    const auto raw = ffmpegDecode(paths[part], recipe.pixFmt);
-    const std::uint8_t depth = bitDepthOf(recipe);
+    // FFmpeg's decode of the clip as raw frames in its own pixel format, one per picture.
+    const std::string raw = test::commandOutput("ffmpeg -nostdin -v error -i '" + paths[part] +
+                                                "' -map 0:v -fps_mode passthrough -pix_fmt " +
+                                                recipe.pixFmt + " -f rawvideo -");
+    const std::uint8_t depth = recipe.pixFmt == "yuv420p10le" ? 10 : 8;
     ASSERT_GE(raw.size(),
               test::rawFrameBytes(recipe.width, recipe.height, depth) * unitsPerPart[part]);
     for (std::size_t k = 0; k < unitsPerPart[part] && n < pictures.size(); ++k, ++n) {
