@@ -24,14 +24,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::vector<Bytes> split(const Bytes& stream) {
-  std::vector<Bytes> out;
-  NalReader reader(stream.data(), stream.size());
-  NalUnit nal;
-  while (reader.next(nal)) out.emplace_back(nal.data, nal.data + nal.size);
-  return out;
-}
-
 // Guards against keeping the zero of a four-byte start code on the previous
 // unit, losing bytes before a following start code, and yielding empty units.
 TEST(AnnexB, SplitsAtThreeAndFourByteStartCodes) {
@@ -56,7 +48,12 @@ TEST(AnnexB, SplitsAtThreeAndFourByteStartCodes) {
       {"no start code", {0x65, 1, 2, 3}, {}},
       {"truncated code", {0, 0}, {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(split(c.stream), c.nals) << c.what;
+  for (const Case& c : cases) {
+    std::vector<Bytes> nals;
+    NalReader reader(c.stream.data(), c.stream.size());
+    for (NalUnit nal; reader.next(nal);) nals.emplace_back(nal.data, nal.data + nal.size);
+    EXPECT_EQ(nals, c.nals) << c.what;
+  }
 }
 
 // Guards against key pictures looked for by the wrong codec's NAL header.
