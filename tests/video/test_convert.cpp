@@ -9,7 +9,6 @@
 #include <cstring>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -370,13 +369,12 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
           picture.randomise(seed, false);
           const YuvPicture& p = picture.view();
           const std::vector<std::uint8_t> want = picture.reference();
-          std::ostringstream where;
-          where << format.name << " " << description.name << " " << width << "x" << height
-                << " pad " << pad;
+          SCOPED_TRACE(testing::Message() << format.name << " " << description.name << " " << width
+                                          << "x" << height << " pad " << pad);
           GuardedBuffer out(want.size());
           convertToBgra(p, out.data(), std::size_t{width} * 4);
-          ASSERT_TRUE(std::equal(want.begin(), want.end(), out.data())) << where.str();
-          ASSERT_EQ(firstMismatch(p, want), "") << where.str();
+          ASSERT_TRUE(std::equal(want.begin(), want.end(), out.data()));
+          ASSERT_EQ(firstMismatch(p, want), "");
 
           const std::uint32_t ow = (width + 1) / 2, oh = (height + 1) / 2;
           GuardedBuffer scaled(std::size_t{ow} * oh * 4);
@@ -386,7 +384,7 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
               const std::size_t from =
                   (std::size_t{oy} * height / oh * width + ox * width / ow) * 4;
               ASSERT_EQ(at(scaled.data() + (std::size_t{oy} * ow + ox) * 4), at(want.data() + from))
-                  << where.str() << " scaled " << ox << "," << oy;
+                  << "scaled " << ox << "," << oy;
             }
           }
         }
@@ -434,15 +432,11 @@ TEST(ConvertLayout, Nv12AndP010LayoutsAreViewedFromTheirCropAndRefusedWhenTheyDo
     const auto p = nv12Picture(buffer.data(), c.length, c.layout);
     ASSERT_EQ(p.has_value(), c.luma >= 0);
     if (!p) continue;
-    EXPECT_EQ(p->y - buffer.data(), c.luma);
-    EXPECT_EQ(p->u - buffer.data(), c.chroma);
-    EXPECT_EQ(p->yStride, c.layout.pitch);
-    EXPECT_EQ(p->uStride, c.layout.pitch);
-    EXPECT_EQ(p->width, c.layout.width);
-    EXPECT_EQ(p->height, c.layout.height);
-    EXPECT_EQ(p->layout, ChromaLayout::kInterleaved);
-    EXPECT_EQ(p->bitDepth, c.layout.bitDepth);
-    EXPECT_TRUE(c.layout.bitDepth == 8 || p->alignment == SampleAlignment::kHigh);
+    EXPECT_EQ(std::tuple(p->y - buffer.data(), p->u - buffer.data(), p->yStride, p->uStride,
+                         p->width, p->height, p->layout, p->bitDepth,
+                         c.layout.bitDepth == 8 || p->alignment == SampleAlignment::kHigh),
+              std::tuple(c.luma, c.chroma, c.layout.pitch, c.layout.pitch, c.layout.width,
+                         c.layout.height, ChromaLayout::kInterleaved, c.layout.bitDepth, true));
   }
 }
 

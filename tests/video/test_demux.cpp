@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "video/TsDemuxer.h"
 #include "video/test_demux_packets.h"
@@ -25,12 +26,23 @@ using Marks = std::pair<bool, bool>;
 constexpr Marks kWhole{false, false}, kDamaged{true, true}, kAfterGap{false, true};
 Marks marks(const AccessUnit& u) { return {u.corrupt, u.discontinuity}; }
 
+// A unit as the tests compare it: pts, random-access flag, marks and bytes.
+using Unit = std::tuple<std::int64_t, bool, Marks, Bytes>;
+Unit unitOf(const AccessUnit& u) { return {u.pts, u.randomAccess, marks(u), u.bytes}; }
+
 struct Collector {
+  explicit Collector(const Bytes& stream = {}) { feed(stream); }
+
   std::vector<AccessUnit> units;
   ManualClock clock;
   TsDemuxer demuxer{[this](AccessUnit& u) { units.push_back(std::move(u)); }, clock.fn()};
 
   void feed(const Bytes& b) { demuxer.feed(b.data(), b.size()); }
+  std::vector<Unit> seen() const {
+    std::vector<Unit> out;
+    for (const AccessUnit& u : units) out.push_back(unitOf(u));
+    return out;
+  }
 };
 
 // Packets [first, first + count) of a stream, for feeding parts of a picture.
@@ -58,23 +70,16 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   w.marker();
   c.feed(w.out);
   c.feed(markerPacket());
-  ASSERT_EQ(c.units.size(), 1u);
-  const AccessUnit& u = c.units[0];
   Bytes joined = a;
   joined.insert(joined.end(), b.begin(), b.begin() + 20);
-  EXPECT_EQ(u.bytes, joined);
-  EXPECT_EQ(u.pts, 90000);
-  EXPECT_TRUE(u.randomAccess);
-  EXPECT_EQ(marks(u), kWhole);
-  EXPECT_EQ(u.completedAt, 123 * kMillisecond);
+  ASSERT_EQ(c.seen(), (std::vector<Unit>{{90000, true, kWhole, joined}}));
+  EXPECT_EQ(c.units[0].completedAt, 123 * kMillisecond);
   EXPECT_EQ(c.demuxer.codec(), kCodecH264);
+  // Packets, PES packets, units, markers, sync losses, continuity errors.
   const DemuxCounters& n = c.demuxer.counters();
-  EXPECT_EQ(n.packets, w.out.size() / 188 + 1);
-  EXPECT_EQ(n.pesCount, 3u);
-  EXPECT_EQ(n.auCount, 1u);
-  EXPECT_EQ(n.markers, 2u);
-  EXPECT_EQ(n.syncLosses, 0u);
-  EXPECT_EQ(n.continuityErrors, 0u);
+  EXPECT_EQ((std::vector<std::uint64_t>{n.packets, n.pesCount, n.auCount, n.markers, n.syncLosses,
+                                        n.continuityErrors}),
+            (std::vector<std::uint64_t>{w.out.size() / 188 + 1, 3, 1, 2, 0, 0}));
 }
 
 // Guards against a wrong shift among the PTS's five bytes, which shows only for large values.
@@ -86,22 +91,19 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
       {{0x29, 0x00, 0x01, 0x00, 0x01}, std::int64_t{1} << 32},
       {{0x21, 0x00, 0x03, 0x00, 0x01}, std::int64_t{1} << 15},
   };
+  const Bytes delimiter = {0x00, 0x00, 0x01, 0x09};
   TsWriter w;
   w.tables();
+  std::vector<Unit> want;
   for (const auto& [ptsBytes, pts] : cases) {
     Bytes pes = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05};
     pes.insert(pes.end(), ptsBytes.begin(), ptsBytes.end());
-    pes.insert(pes.end(), {0x00, 0x00, 0x01, 0x09});
+    pes.insert(pes.end(), delimiter.begin(), delimiter.end());
     w.append(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
     w.marker();
+    want.emplace_back(pts, false, kWhole, delimiter);
   }
-  Collector c;
-  c.feed(w.out);
-  ASSERT_EQ(c.units.size(), std::size(cases));
-  for (std::size_t i = 0; i < c.units.size(); ++i) {
-    EXPECT_EQ(c.units[i].pts, cases[i].second) << i;
-    EXPECT_EQ(c.units[i].bytes, (Bytes{0x00, 0x00, 0x01, 0x09})) << i;
-  }
+  EXPECT_EQ(Collector(w.out).seen(), want);
 }
 
 // Guards against a lost sync byte inside a message costing the packets after it.
@@ -109,28 +111,29 @@ TEST(TsDemuxerFraming, MessageWithABrokenFourthPacketResynchronisesOnTheFifth) {
   TsWriter w;
   w.tables();
   w.pes(pictureBytes(184 * 6, 4), 0);  // 7 video packets: header pushes it over six
-  ASSERT_EQ(w.out.size(), 9u * 188);
   Collector c;
   c.feed(packets(w.out, 0, 2));
   Bytes message = packets(w.out, 2, 7);  // 1316 bytes
   message[3 * 188] = 0x00;
   c.feed(message);
-  EXPECT_EQ(c.demuxer.counters().packets, 2u + 6u);
-  EXPECT_EQ(c.demuxer.counters().syncLosses, 1u);
+  EXPECT_EQ(std::tuple(c.demuxer.counters().packets, c.demuxer.counters().syncLosses),
+            std::tuple(std::uint64_t{2 + 6}, std::uint64_t{1}));
   c.feed(markerPacket());
   ASSERT_EQ(c.units.size(), 1u);
-  EXPECT_EQ(marks(c.units[0]), kDamaged);  // the lost packet shows as a continuity jump
-  EXPECT_EQ(c.units[0].bytes.size(), 184u * 6 - 184u);
+  // The lost packet shows as a continuity jump.
+  EXPECT_EQ(std::tuple(marks(c.units[0]), c.units[0].bytes.size()),
+            std::tuple(kDamaged, 184u * 6 - 184u));
 }
 
 // Guards against garbage between packets (a partial SRT message) costing more than a sync loss.
 TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
   TsWriter w;
   w.tables();
-  std::vector<Bytes> pictures;
+  std::vector<Unit> want;
   for (int i = 0; i < 3; ++i) {
-    pictures.push_back(pictureBytes(400 + 250 * i, static_cast<std::uint8_t>(i)));
-    w.picture(pictures.back(), 1000 * i);
+    const Bytes picture = pictureBytes(400 + 250 * i, test::byte(i));
+    w.picture(picture, 1000 * i);
+    want.emplace_back(1000 * i, false, kWhole, picture);
   }
   Bytes dirty = {0x12, 0x47, 0x00, 0x47};  // stray sync bytes not a packet apart
   dirty.insert(dirty.end(), w.out.begin(), w.out.begin() + 188 * 5);
@@ -140,11 +143,7 @@ TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
   for (std::size_t i = 0; i < dirty.size(); i += 1316) {
     c.demuxer.feed(dirty.data() + i, std::min<std::size_t>(1316, dirty.size() - i));
   }
-  ASSERT_EQ(c.units.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(c.units[i].bytes, pictures[i]) << i;
-    EXPECT_EQ(marks(c.units[i]), kWhole) << i;
-  }
+  EXPECT_EQ(c.seen(), want);
   EXPECT_EQ(c.demuxer.counters().syncLosses, 2u);
 }
 
@@ -193,19 +192,16 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
     w.tables();
     const std::size_t firstVideo = w.out.size() / 188;
     const Bytes a = pictureBytes(184 * 3 - 14, 1), b = pictureBytes(600, 2);
-    w.pes(a, 0);
-    ASSERT_EQ(w.out.size() / 188, firstVideo + 3);
-    w.marker();
+    w.picture(a, 0);  // three packets
     w.picture(b, 3000);
     k.damage(w.out, firstVideo + 1);
-    Collector c;
-    c.feed(w.out);
+    Collector c(w.out);
     ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_EQ(marks(c.units[0]), k.flagged ? kDamaged : kWhole);
-    EXPECT_EQ(c.units[0].bytes.size(), a.size() - k.lostBytes);
-    EXPECT_EQ(c.demuxer.counters().continuityErrors, k.continuityErrors);
-    EXPECT_EQ(marks(c.units[1]), kWhole);
-    EXPECT_EQ(c.units[1].bytes, b);
+    EXPECT_EQ(
+        std::tuple(marks(c.units[0]), c.units[0].bytes.size(),
+                   c.demuxer.counters().continuityErrors),
+        std::tuple(k.flagged ? kDamaged : kWhole, a.size() - k.lostBytes, k.continuityErrors));
+    EXPECT_EQ(unitOf(c.units[1]), Unit(3000, false, kWhole, b));
   }
 }
 
@@ -220,13 +216,9 @@ TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) 
   w.picture(pictureBytes(600, 2), 3000);
   w.out.resize(lostFrom);
   w.picture(pictureBytes(400, 3), 6000, /*key=*/true);
-  Collector c;
-  c.feed(w.out);
-  ASSERT_EQ(c.units.size(), 2u);
-  EXPECT_EQ(c.units[1].pts, 6000);
-  EXPECT_EQ(marks(c.units[1]), kAfterGap);
-  EXPECT_TRUE(c.units[1].randomAccess);
-  EXPECT_EQ(c.units[1].bytes, pictureBytes(400, 3));
+  EXPECT_EQ(Collector(w.out).seen(),
+            (std::vector<Unit>{{0, false, kWhole, pictureBytes(300, 1)},
+                               {6000, true, kAfterGap, pictureBytes(400, 3)}}));
 }
 
 // The 4-bit counter misses a loss of 16 packets and takes the one after a loss of 15 for a
@@ -246,10 +238,9 @@ TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
     c.feed(Bytes(w.out.begin() + static_cast<std::ptrdiff_t>((firstVideo + 4 + lost) * 188),
                  w.out.end()));
     ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_EQ(marks(c.units[0]), kDamaged);
-    EXPECT_EQ(c.units[0].bytes.size(), a.size() - lost * 184);
-    EXPECT_EQ(marks(c.units[1]), kWhole);
-    EXPECT_EQ(c.units[1].bytes, b);
+    EXPECT_EQ(std::tuple(marks(c.units[0]), c.units[0].bytes.size()),
+              std::tuple(kDamaged, a.size() - lost * 184));
+    EXPECT_EQ(unitOf(c.units[1]), Unit(3000, false, kWhole, b));
   }
 }
 
@@ -270,13 +261,9 @@ TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
     w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
     w.marker();
     w.picture(pictureBytes(100, 3), 6000);
-    Collector c;
-    c.feed(w.out);
-    ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_FALSE(c.units[0].corrupt);
-    EXPECT_EQ(marks(c.units[1]), kAfterGap);
-    EXPECT_EQ(c.units[1].pts, 6000);
-    EXPECT_EQ(c.units[1].bytes, pictureBytes(100, 3));
+    EXPECT_EQ(Collector(w.out).seen(),
+              (std::vector<Unit>{{0, false, kWhole, pictureBytes(100, 1)},
+                                 {6000, false, kAfterGap, pictureBytes(100, 3)}}));
   }
 }
 
@@ -296,13 +283,9 @@ TEST(TsDemuxerDamage, PesAndUnitsPastTheCapAreDroppedOrMarkedCorruptAndRecovered
   w.marker();
   d.feed(w.out.data(), w.out.size());
   ASSERT_EQ(units.size(), 3u);
-  EXPECT_EQ(units[0].pts, 0);
-  EXPECT_FALSE(units[0].discontinuity);
-  EXPECT_EQ(units[1].pts, 6000);
-  EXPECT_TRUE(units[1].discontinuity);
-  EXPECT_EQ(units[1].bytes, pictureBytes(1000, 3));
-  EXPECT_EQ(units[2].pts, 9000);
-  EXPECT_EQ(marks(units[2]), kDamaged);
+  EXPECT_EQ(std::tuple(units[0].pts, units[0].discontinuity, units[1].pts, units[1].discontinuity,
+                       units[1].bytes, units[2].pts, marks(units[2])),
+            std::tuple(0, false, 6000, true, pictureBytes(1000, 3), 9000, kDamaged));
   EXPECT_LE(units[2].bytes.size(), 4096u);
 }
 
@@ -343,14 +326,11 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    Bytes stream = tsPacket(0, 0, k.pat, {.unitStart = true});
-    const Bytes pmtPacket = tsPacket(kPmtPid, 0, k.pmt, {.unitStart = true});
-    stream.insert(stream.end(), pmtPacket.begin(), pmtPacket.end());
     TsWriter w;
+    w.append(tsPacket(0, 0, k.pat, {.unitStart = true}));
+    w.append(tsPacket(kPmtPid, 0, k.pmt, {.unitStart = true}));
     w.picture(pictureBytes(100, 0), 0);
-    stream.insert(stream.end(), w.out.begin(), w.out.end());
-    Collector c;
-    c.feed(stream);
+    Collector c(w.out);
     EXPECT_EQ(c.units.size(), k.found == kCodecNone ? 0u : 1u);
     EXPECT_EQ(c.demuxer.codec(), k.found);
   }
@@ -377,8 +357,7 @@ TEST(TsDemuxerTables, CodecSwitchAbandonsTheUnitInProgress) {
   c.feed(w.out);
   // The marker found no unit: 3000 and 6000 were abandoned with the old codec.
   ASSERT_EQ(c.units.size(), 2u);
-  EXPECT_EQ(c.units[1].pts, 9000);
-  EXPECT_EQ(marks(c.units[1]), kWhole);
+  EXPECT_EQ(unitOf(c.units[1]), Unit(9000, false, kWhole, pictureBytes(100, 4)));
 }
 
 // Guards against a reset that keeps the tables, or lets a partial unit or carry leak into the
@@ -404,9 +383,8 @@ TEST(TsDemuxerTables, ResetForgetsTablesCarryAndPartialUnitsButKeepsCounters) {
   fresh.picture(pictureBytes(300, 3), 6000);
   c.feed(fresh.out);
   ASSERT_EQ(c.units.size(), 1u);
-  EXPECT_EQ(c.units[0].pts, 6000);
-  EXPECT_EQ(c.units[0].bytes, pictureBytes(300, 3));
-  EXPECT_EQ(c.demuxer.counters().syncLosses, 0u);
+  EXPECT_EQ(std::tuple(c.units[0].pts, c.units[0].bytes, c.demuxer.counters().syncLosses),
+            std::tuple(6000, pictureBytes(300, 3), 0u));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/TestStream.h"
@@ -50,6 +52,10 @@ struct FrameSink {
     std::lock_guard lock(mutex);
     return frames;
   }
+  std::pair<std::uint32_t, std::uint32_t> size() {
+    std::lock_guard lock(mutex);
+    return {width, height};
+  }
 };
 
 // One phone's stream from start to stop. Guards against broken wiring receiver -> demultiplexer
@@ -76,17 +82,10 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
       milliseconds(3000), milliseconds(50)))
       << fps;
   const StreamStats s = stream.stats();
-  EXPECT_EQ(s.codec, kCodecH264);
-  EXPECT_EQ(s.demuxCounters.markers, s.demuxCounters.auCount);
-  EXPECT_EQ(s.demuxCounters.syncLosses, 0u);
-  EXPECT_EQ(s.demuxCounters.continuityErrors, 0u);
-  EXPECT_EQ(s.decoderInfo.outputWidth, 320u);
-  EXPECT_EQ(s.decoderInfo.outputHeight, 240u);
-  {
-    std::lock_guard lock(sink.mutex);
-    EXPECT_EQ(sink.width, 320u);
-    EXPECT_EQ(sink.height, 240u);
-  }
+  const DemuxCounters& n = s.demuxCounters;
+  EXPECT_EQ(std::tuple(s.codec, n.markers, n.syncLosses, n.continuityErrors,
+                       s.decoderInfo.outputWidth, s.decoderInfo.outputHeight, sink.size()),
+            std::tuple(kCodecH264, n.auCount, 0u, 0u, 320u, 240u, std::pair(320u, 240u)));
 
   sender.stop();
   ASSERT_TRUE(waitFor([&] { return !stream.stats().connected; }, milliseconds(8000)))
@@ -102,9 +101,8 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
   stream.stop();
   EXPECT_LT(std::chrono::steady_clock::now() - t, milliseconds(500));
   const StreamStats stopped = stream.stats();
-  EXPECT_EQ(stopped.statusText, "stopped");
-  EXPECT_TRUE(stopped.hasFrames);
-  EXPECT_EQ(stopped.reconnects, 1u);
+  EXPECT_EQ(std::tuple(stopped.statusText, stopped.hasFrames, stopped.reconnects),
+            std::tuple("stopped", true, 1u));
   EXPECT_GE(stopped.demuxCounters.auCount, s.demuxCounters.auCount);
   const std::size_t frames = sink.count();
   stream.stop();
@@ -222,8 +220,7 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPict
   EXPECT_GE(stream.stats().droppedUnits, 1u);
   std::lock_guard lock(log->mutex);
   EXPECT_FALSE(log->destroyedHolding) << "released on the host's thread";
-  const auto& e = log->entries;
-  ASSERT_FALSE(e.empty());
+  const auto& e = log->entries;  // five at least, as waited for
   EXPECT_TRUE(e.front().key);
   bool sawGap = false;
   for (std::size_t i = 0; i < e.size(); ++i) {
