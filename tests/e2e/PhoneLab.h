@@ -5,19 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "support/NetLab.h"
 #include "support/TestSupport.h"
-#include "tools/host/RgbaImage.h"
+#include "tools/host/DrawnStamp.h"
 #include "tools/phone/PhoneApp.h"
-#include "tools/phone/Stamp.h"
 
 namespace mirandel::test {
 
@@ -38,33 +36,22 @@ struct PictureLine {
   bool noFrames = false;
 };
 
-// Nullopt when the line has another shape: rebuilt from its parts it must come
-// out byte for byte the same.
+// Nullopt when the line has another shape, every number written as printf writes it (a
+// transport time with one decimal).
 inline std::optional<PictureLine> parsePictureLine(const std::string& text) {
-  PictureLine p;
-  char codec[16] = {}, transport[16] = {};
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%ux%u %15s %d fps \xC2\xB7 %15[0-9.] ms transport \xC2\xB7 sw%n",
-                  &p.width, &p.height, codec, &p.fps, transport, &used) != 5) {
-    return std::nullopt;
-  }
-  p.codec = codec;
-  p.noFrames = text.substr(static_cast<std::size_t>(used)) == " \xC2\xB7 no frames";
-  p.transportMs = std::atof(transport);
-  char rebuilt[256];
-  std::snprintf(rebuilt, sizeof rebuilt, "%ux%u %s %d fps \xC2\xB7 %.1f ms transport \xC2\xB7 sw%s",
-                p.width, p.height, codec, p.fps, p.transportMs,
-                p.noFrames ? " \xC2\xB7 no frames" : "");
-  if (text != rebuilt || (p.codec != "H.264" && p.codec != "HEVC")) return std::nullopt;
-  return p;
+  static const std::regex kLine(
+      "(0|[1-9]\\d*)x(0|[1-9]\\d*) (H\\.264|HEVC) (0|-?[1-9]\\d*) fps \xC2\xB7 "
+      "((?:0|[1-9]\\d*)\\.\\d) ms transport \xC2\xB7 sw( \xC2\xB7 no frames)?");
+  std::smatch m;
+  if (!std::regex_match(text, m, kLine)) return std::nullopt;
+  const auto number = [&](int i) { return static_cast<unsigned>(std::stoul(m[i])); };
+  return PictureLine{number(1), number(2), m[3], std::stoi(m[4]), std::stod(m[5]), m[6].matched};
 }
 
-// The stamp in a drawn frame (the host reads RGBA, the reader wants BGRA).
+// The stamp in a drawn frame of the picture's own size.
 inline std::optional<phone::Stamp> stampOf(const host::RgbaImage& image) {
-  std::vector<std::uint8_t> bgra(image.pixels);
-  for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
-  return phone::readStamp(bgra.data(), image.width * 4u, static_cast<int>(image.width),
-                          static_cast<int>(image.height));
+  return host::readDrawnStamp(image, {0, 0, image.width, image.height}, {}, image.width,
+                              image.height);
 }
 
 // Phone options for tests: the sample rack and a small, cheap stream.

@@ -1,17 +1,20 @@
-// A clip against the emulated phone across two network namespaces: the control channel
-// (connection, rack mapping, control both ways, the better route) and the video path.
+// A clip against the emulated phone across two network namespaces: discovery, the control
+// channel (connection, rack mapping, control both ways, the better route) and the video path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/Log.h"
 #include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
+#include "link/LinkHub.h"
 #include "tests/e2e/PhoneLab.h"
 #include "tools/host/LogCollector.h"
 
@@ -27,6 +30,38 @@ constexpr std::uint32_t kAction2 = 59, kAction4 = 61;
 bool logged(const std::string& line) {
   const auto v = host::LogCollector::lines();
   return std::find(v.begin(), v.end(), line) != v.end();
+}
+
+// Guards the road from a probe to a known phone across real interfaces: the limited broadcast
+// leaves only by the default route, so each subnet also gets a directed broadcast in the round;
+// replies are filed under their real senders at the hub's clock, and the wired route preferred.
+TEST_F(PhoneLab, OneProbeRoundFindsThePhoneOnEveryInterfaceAndPrefersItsWiredRoute) {
+  addWiredLink();
+  ASSERT_TRUE(lab.ipHost("route add default dev h1"));
+  startPhone(phoneOptions());
+  ManualClock clock(500 * kSecond);
+  LinkHub hub(LinkHubOptions{.clock = clock.fn()});
+  hub.probeNow();
+  auto probesFrom = [&](const std::string& asker) {
+    const auto got = phone->control().received();
+    return std::count_if(got.begin(), got.end(), [&](const IncomingMessage& m) {
+      return m.address == "/mirandel/discover" && m.sender == asker;
+    });
+  };
+  // h1 carries the limited broadcast and 10.77.0.255; h0 only 169.254.255.255.
+  ASSERT_TRUE(waitFor([&] { return probesFrom(kWifiClip) == 2 && probesFrom(kWiredClip) == 1; }));
+  auto filed = [&]() -> std::optional<DeviceRecord> {
+    for (const auto& r : hub.listDevices())
+      if (r.address == "ada-1") return r;
+    return std::nullopt;
+  };
+  ASSERT_TRUE(waitFor([&] { return filed() && filed()->routes.size() == 2; }));
+  const DeviceRecord r = *filed();
+  EXPECT_EQ(r.name, "Ada's phone");
+  EXPECT_EQ(r.routes,
+            (std::map<std::string, RouteEntry>{{kWiredPhone, {LinkKind::Wired, clock.now()}},
+                                               {kWifiPhone, {LinkKind::Wifi, clock.now()}}}));
+  EXPECT_EQ(r.bestAddress, kWiredPhone);
 }
 
 class ClipAndPhone : public PhoneLab {
@@ -153,12 +188,10 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
   }));
   flushClipToPhone();
   std::vector<IncomingMessage> moves;
-  for (const auto& m : phone->control().received()) {
+  for (const auto& m : phone->control().received())
     if (m.address == "/mirandel/grain/amount") moves.push_back(m);
-  }
-  ASSERT_EQ(moves.size(), 1u);
-  EXPECT_EQ(moves[0].sender, kWifiClip);
-  EXPECT_EQ(moves[0].args, std::vector<ControlArg>{ControlArg::ofFloat(0.7f)});
+  EXPECT_EQ(moves, (std::vector<IncomingMessage>{
+                       {kWifiClip, "/mirandel/grain/amount", {ControlArg::ofFloat(0.7f)}}}));
   EXPECT_NEAR(phone->controlState("grain", "amount")["normalized"].get<double>(), 0.7, 1e-6);
 
   ASSERT_TRUE(phone->setMode("grain", "mode", "coarse"));
@@ -218,13 +251,13 @@ TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecSurvivesDamageAndFlagsAPause)
     })) << text;
     const auto line = pictureLine();
     ASSERT_TRUE(line) << text;
-    // The size is the one the renderer holds; the host test checks it.
-    EXPECT_EQ(line->codec, c.name);
+    // The size is the one the renderer holds; the host test checks it. One stream start, one
+    // grain request.
+    EXPECT_EQ(std::tuple(line->codec, line->noFrames, phone->streamStarts(),
+                         phone->control().receivedCount("/mirandel/stream/grain")),
+              std::tuple(std::string(c.name), false, 1, std::size_t{1}));
     EXPECT_LE(line->fps, 33);
     EXPECT_LT(line->transportMs, 1000.0);
-    EXPECT_FALSE(line->noFrames);
-    EXPECT_EQ(phone->streamStarts(), 1);
-    EXPECT_EQ(phone->control().receivedCount("/mirandel/stream/grain"), 1u);
     EXPECT_FLOAT_EQ(clip->grainAmount(), 0.08f);
   }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "clip/ClipParams.h"
@@ -31,7 +32,6 @@ namespace mirandel::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using test::ChildProcess;
 
 constexpr std::uint32_t kWidth = 320, kHeight = 240;  // phoneOptions()' stream
 constexpr int kPhoneSrtPort = 9011;
@@ -78,47 +78,41 @@ struct UnitChecks {
 };
 
 // The platform's codec library behind those checks, under the platform's decoder core.
-class CheckedBackend : public DecoderBackend {
- public:
+struct CheckedBackend : DecoderBackend {
   CheckedBackend(std::unique_ptr<DecoderBackend> inner, const phone::StreamSender& sender,
                  UnitChecks& checks)
-      : inner_(std::move(inner)), sender_(sender), checks_(checks) {}
+      : inner(std::move(inner)), sender(sender), checks(checks) {}
 
-  bool open(CodecKind codec) override { return inner_->open(codec); }
-  std::string openFailure() const override { return inner_->openFailure(); }
+  bool open(CodecKind codec) override { return inner->open(codec); }
+  std::string openFailure() const override { return inner->openFailure(); }
   void close() override {
-    {
-      std::lock_guard lock(checks_.mutex);
-      checks_.lastPts = -1;
-    }
-    inner_->close();
+    std::lock_guard lock(checks.mutex);
+    checks.lastPts = -1;
+    inner->close();
   }
   bool submit(const AccessUnit& unit, bool key) override {
-    const auto sent = sender_.sentPicture(unit.pts);
+    const auto sent = sender.sentPicture(unit.pts);
     const bool intact =
         sent && sent->digest == phone::pictureDigest(unit.bytes.data(), unit.bytes.size());
-    {
-      std::lock_guard lock(checks_.mutex);
-      ++checks_.decoded;
-      const bool follows = sent && sent->previousPts == checks_.lastPts;
-      if (!intact) {
-        ++checks_.damaged;
-      } else if (!sent->key && !follows) {
-        ++checks_.brokenChain;
-      } else if (!follows && checks_.lastPts >= 0) {
-        ++checks_.resumed;
-      }
-      checks_.lastPts = unit.pts;
+    std::lock_guard lock(checks.mutex);
+    ++checks.decoded;
+    const bool follows = sent && sent->previousPts == checks.lastPts;
+    if (!intact) {
+      ++checks.damaged;
+    } else if (!sent->key && !follows) {
+      ++checks.brokenChain;
+    } else if (!follows && checks.lastPts >= 0) {
+      ++checks.resumed;
     }
-    return inner_->submit(unit, key);
+    checks.lastPts = unit.pts;
+    return inner->submit(unit, key);
   }
-  bool drain(PictureSink& sink) override { return inner_->drain(sink); }
-  bool hardware() const override { return inner_->hardware(); }
+  bool drain(PictureSink& sink) override { return inner->drain(sink); }
+  bool hardware() const override { return inner->hardware(); }
 
- private:
-  std::unique_ptr<DecoderBackend> inner_;
-  const phone::StreamSender& sender_;
-  UnitChecks& checks_;
+  std::unique_ptr<DecoderBackend> inner;
+  const phone::StreamSender& sender;
+  UnitChecks& checks;
 };
 
 // What the host has shown so far, judged frame by frame.
@@ -246,13 +240,7 @@ class ClipThroughRelay : public PhoneLab {
 // unit missing data or its reference through): every unit decoded must be what the phone sent
 // and follow its predecessor or be a key picture, every picture drawn whole, decoding go on.
 TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
-  relay::FaultSettings faults;
-  faults.lossPercent = 5;
-  faults.jitterMs = 50;
-  faults.burstPercent = 1;
-  faults.burstLength = 10;
-  faults.seed = 11;
-  startRelay(faults);
+  startRelay({.lossPercent = 5, .burstPercent = 1, .burstLength = 10, .jitterMs = 50, .seed = 11});
   startPhone(streamingPhone());
   makeClip(&phone->stream());
   ASSERT_TRUE(showing(1)) << picture_;
@@ -272,8 +260,7 @@ TEST_F(ClipThroughRelay, LossAndJitterNeverPutADamagedPictureOnScreen) {
       static_cast<unsigned long long>(stats.droppedUnits),
       static_cast<unsigned long long>(relayed.back.dropped),
       static_cast<unsigned long long>(relayed.back.in), shown_.longestCallMs);
-  EXPECT_EQ(units_.damaged, 0u);
-  EXPECT_EQ(units_.brokenChain, 0u);
+  EXPECT_EQ(std::tuple(units_.damaged, units_.brokenChain), std::tuple(0u, 0u));
   EXPECT_GT(stats.droppedUnits, 0u) << "the faults never cost a unit";
   EXPECT_GT(units_.resumed, 0u);
   EXPECT_GT(shown_.pictures, 30u);
@@ -305,9 +292,7 @@ TEST_F(ClipThroughRelay, APhoneProcessKilledAndStartedAgainIsShownAgainWithinTwo
 // the clip shows its last picture and says it is reconnecting, gets the picture back on its
 // own, and no host call waits on the network meanwhile.
 TEST_F(ClipThroughRelay, APhoneGoneForTenSecondsComesBackWithoutHoldingUpTheHost) {
-  relay::FaultSettings faults;
-  faults.blackoutAtSeconds = 5;
-  faults.blackoutForSeconds = 10;
+  const relay::FaultSettings faults{.blackoutAtSeconds = 5, .blackoutForSeconds = 10};
   startRelay(faults);
   startPhone(streamingPhone());
   makeClip(&phone->stream());

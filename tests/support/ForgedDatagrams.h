@@ -27,16 +27,16 @@ class DatagramForger {
     std::vector<std::uint8_t> bytes = encode(phoneMessage());
     if (kind != 1) return bytes;
     // Cut short, or with bytes of its type tags and data overwritten.
-    if (below(2) == 0) bytes.resize(below(static_cast<std::uint32_t>(bytes.size())));
+    if (below(2) == 0) bytes.resize(below(bytes.size()));
     for (std::uint32_t k = below(4); k > 0 && !bytes.empty(); --k)
-      bytes[below(static_cast<std::uint32_t>(bytes.size()))] =
-          static_cast<std::uint8_t>(below(256));
+      bytes[below(bytes.size())] = static_cast<std::uint8_t>(below(256));
     return bytes;
   }
 
  private:
-  std::uint32_t below(std::uint32_t n) {
-    return n == 0 ? 0 : std::uniform_int_distribution<std::uint32_t>(0, n - 1)(random_);
+  std::uint32_t below(std::size_t n) {
+    const auto most = static_cast<std::uint32_t>(n - 1);
+    return n == 0 ? 0 : std::uniform_int_distribution<std::uint32_t>(0, most)(random_);
   }
   std::string word(std::uint32_t maxLength) {
     std::string s(below(maxLength) + 1, 'a');
@@ -108,8 +108,7 @@ class DatagramForger {
     if (kind == 5)
       return {"/mirandel/stream/quality", {ControlArg::ofInt(static_cast<std::int32_t>(below(3)))}};
     if (kind == 6) return {"/mirandel/rec", {ControlArg::ofInt(1)}};
-    if (kind == 7 && !feedback_.empty())
-      return {feedback_[below(static_cast<std::uint32_t>(feedback_.size()))], {anyArg()}};
+    if (kind == 7 && !feedback_.empty()) return {feedback_[below(feedback_.size())], {anyArg()}};
     if (kind == 9) return {"/mirandel/" + word(10) + "/" + word(10), anyArgs(4)};
     // What clips send and phones receive, and addresses no one uses.
     static const char* const kOthers[] = {"/mirandel/discover", "/mirandel/zoom",

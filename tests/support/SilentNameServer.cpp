@@ -13,25 +13,18 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace mirandel::test {
 
 namespace {
 
-// Long timeouts: a lookup started in a test stays stuck for the whole test.
-constexpr const char* kResolvConf = "nameserver 127.0.0.1\noptions timeout:30 attempts:5\n";
-// Only the files and the name server: no cache daemon or other service gets the question.
-constexpr const char* kNsswitchConf = "hosts: files dns\n";
-
-bool writeFile(const std::string& path, const char* text) {
-  std::ofstream out(path);
-  out << text;
-  return static_cast<bool>(out);
-}
-
-bool bindOver(const std::string& source, const char* target) {
-  return mount(source.c_str(), target, nullptr, MS_BIND, nullptr) == 0;
-}
+// Written in the private folder and mounted over their namesakes in /etc. Long timeouts: a
+// lookup started in a test stays stuck for the whole test. Hosts by the files and the name
+// server only: no cache daemon or other service gets the question.
+constexpr std::pair<const char*, const char*> kFiles[] = {
+    {"/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:5\n"},
+    {"/nsswitch.conf", "hosts: files dns\n"}};
 
 std::string failed(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -40,12 +33,10 @@ std::string failed(const std::string& what) { return what + ": " + std::strerror
 SilentNameServer::SilentNameServer() { failure_ = setUp(); }
 
 std::string SilentNameServer::setUp() {
-  std::ifstream hosts("/etc/hosts");
-  std::stringstream text;
-  text << hosts.rdbuf();
-  if (text.str().find("mirandel.test") != std::string::npos) {
+  std::stringstream hosts;
+  hosts << std::ifstream("/etc/hosts").rdbuf();
+  if (hosts.str().find("mirandel.test") != std::string::npos)
     return "/etc/hosts names mirandel.test: the lookups would not reach the name server";
-  }
 
   if (unshare(CLONE_NEWNS) != 0) return failed("unshare(CLONE_NEWNS)");
   // Private first: without it the bind mounts below could show through in the namespace we
@@ -56,12 +47,12 @@ std::string SilentNameServer::setUp() {
   char dir[] = "/tmp/mirandel-dns-XXXXXX";
   if (!mkdtemp(dir)) return failed("mkdtemp");
   dir_ = dir;
-  if (!writeFile(dir_ + "/resolv.conf", kResolvConf) ||
-      !writeFile(dir_ + "/nsswitch.conf", kNsswitchConf))
-    return failed("writing the configuration");
-  if (!bindOver(dir_ + "/resolv.conf", "/etc/resolv.conf")) return failed("mounting resolv.conf");
-  if (!bindOver(dir_ + "/nsswitch.conf", "/etc/nsswitch.conf"))
-    return failed("mounting nsswitch.conf");
+  for (const auto& [name, text] : kFiles) {
+    const std::string path = dir_ + name, target = "/etc" + std::string(name);
+    if (!(std::ofstream(path) << text)) return failed("writing " + path);
+    if (mount(path.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      return failed("mounting " + target);
+  }
   // A running name service cache daemon is reached through a file socket, which no network
   // namespace fences off; an empty directory over its own hides it.
   struct stat nscd {};
@@ -82,10 +73,10 @@ std::string SilentNameServer::setUp() {
 SilentNameServer::~SilentNameServer() {
   if (fd_ >= 0) close(fd_);
   if (dir_.empty()) return;
-  umount2("/etc/resolv.conf", MNT_DETACH);
-  umount2("/etc/nsswitch.conf", MNT_DETACH);
-  unlink((dir_ + "/resolv.conf").c_str());
-  unlink((dir_ + "/nsswitch.conf").c_str());
+  for (const auto& [name, text] : kFiles) {
+    umount2(("/etc" + std::string(name)).c_str(), MNT_DETACH);
+    unlink((dir_ + name).c_str());
+  }
   rmdir(dir_.c_str());
 }
 
