@@ -6,11 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <string>
 #include <thread>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "base/Rounding.h"
 #include "clip/TextBuffer.h"
@@ -47,16 +45,13 @@ TEST_F(ClipTest, SlotMapAndTuneOrder) {
       {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
       {3, SlotKind::None, -1},    {62, SlotKind::None, -1}};
   for (const auto& [index, kind, slot] : rows) {
-    EXPECT_EQ(clip_->slotOf(index).kind, kind) << index;
-    EXPECT_EQ(clip_->slotOf(index).slot, slot) << index;
+    const SlotRef ref = clip_->slotOf(index);
+    EXPECT_EQ(std::pair(ref.kind, ref.slot), std::pair(kind, slot)) << index;
   }
   const auto& tune = clip_->tuneOrder();
-  ASSERT_EQ(tune.size(), 37u);
-  EXPECT_EQ(tune[0].kind, SlotKind::Option);
-  EXPECT_EQ(tune[1].slot, 1);
-  EXPECT_EQ(tune[4].kind, SlotKind::Toggle);
-  EXPECT_EQ(tune[4].slot, 5);
-  EXPECT_EQ(tune[36].slot, 13);
+  EXPECT_EQ(std::tuple(tune.size(), tune.at(0).kind, tune.at(1).slot, tune.at(4).kind,
+                       tune.at(4).slot, tune.at(36).slot),
+            std::tuple(37u, SlotKind::Option, 1, SlotKind::Toggle, 5, 13));
 }
 
 // Guards the declared defaults against the clip's own starting state.
@@ -73,12 +68,11 @@ TEST_F(ClipTest, EveryParameterReadsItsDeclaredDefaultAfterConstruction) {
 // Guards text writes: a null text is empty, clearing the typed address connects
 // nowhere, and a long one is cut within 512 bytes without a broken character.
 TEST_F(ClipTest, TextWrites) {
-  EXPECT_EQ(clip_->SetTextParameter(1, "10.0.0.7"), FF_SUCCESS);
-  EXPECT_STREQ(clip_->GetTextParameter(1), "10.0.0.7");
-  EXPECT_EQ(clip_->phoneAddress(), "10.0.0.7");
-  EXPECT_EQ(clip_->SetTextParameter(1, nullptr), FF_SUCCESS);
-  EXPECT_STREQ(clip_->GetTextParameter(1), "");
-  EXPECT_EQ(clip_->phoneAddress(), "10.0.0.7");
+  for (const char* text : {"10.0.0.7", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(clip_->SetTextParameter(1, text), FF_SUCCESS);
+    EXPECT_STREQ(clip_->GetTextParameter(1), text ? text : "");
+    EXPECT_EQ(clip_->phoneAddress(), "10.0.0.7");
+  }
   EXPECT_EQ(clip_->SetTextParameter(5, "x"), FF_FAIL);
   const std::string cut(509, 'a');  // the dash after it would end on the 512th byte
   clip_->SetTextParameter(1, (cut + "\xE2\x80\x94").c_str());
@@ -93,15 +87,13 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
   const float kInf = std::numeric_limits<float>::infinity();
   // A sane value first, then what values below and above every range read back
   // as; Device lists no phone; Effect comes last, as it re-maps the slots.
-  struct Row {
-    std::uint32_t index;
-    float before, low, high;
-  } rows[] = {{0, 0, 0, 0},  {2, 0, 0, 0},     {4, 0, 1, 1},
-              {5, 0, 0, 0},  {6, 0, 0, 0},     {7, 0.25f, 0, 1},
-              {9, 1, 0, 2},  {10, 1, 0, 2},    {11, 1.0f / 24.0f, 0, 1},
-              {12, 0, 0, 0}, {15, 0.5f, 0, 1}, {16, 0, 1, 1},
-              {21, 0, 0, 1}, {22, 0.5f, 0, 1}, {25, 0, 1, 1},
-              {58, 0, 0, 0}, {14, 0, 0, 0}};
+  const std::tuple<std::uint32_t, float, float, float> rows[] = {
+      {0, 0, 0, 0},  {2, 0, 0, 0},     {4, 0, 1, 1},
+      {5, 0, 0, 0},  {6, 0, 0, 0},     {7, 0.25f, 0, 1},
+      {9, 1, 0, 2},  {10, 1, 0, 2},    {11, 1.0f / 24.0f, 0, 1},
+      {12, 0, 0, 0}, {15, 0.5f, 0, 1}, {16, 0, 1, 1},
+      {21, 0, 0, 1}, {22, 0.5f, 0, 1}, {25, 0, 1, 1},
+      {58, 0, 0, 0}, {14, 0, 0, 0}};
   const std::map<std::uint32_t, std::array<const char*, 3>> shows = {
       {7, {"1.00\xC3\x97", "0.50\xC3\x97", "8.00\xC3\x97"}},
       {11, {"40 ms", "20 ms", "500 ms"}},
@@ -113,26 +105,25 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
            : a.kind == ArgKind::Int ? a.intValue >= 0 && a.intValue <= 2
                                     : true;
   };
-  for (const Row& r : rows) {
+  for (const auto& [index, before, low, high] : rows) {
     for (const float bad : {kNaN, kInf, -kInf, -1.0f, 1e10f}) {
+      SCOPED_TRACE(std::to_string(index) + " " + std::to_string(bad));
       step();                // takes up what the previous write asked for
       advance(2 * kSecond);  // past every window an earlier write opened
-      clip_->SetFloatParameter(r.index, r.before);
+      clip_->SetFloatParameter(index, before);
       takeSent();
       const int probes = link_.probes;
-      clip_->SetFloatParameter(r.index, bad);
+      clip_->SetFloatParameter(index, bad);
       const Messages sent = takeSent();
       const std::size_t k = !std::isfinite(bad) ? 0 : bad < 0 ? 1 : 2;
       if (k == 0) {
-        EXPECT_TRUE(sent.empty()) << r.index << " " << bad;
-        EXPECT_EQ(link_.probes, probes) << r.index << " " << bad;
+        EXPECT_EQ(std::tuple(sent.size(), link_.probes), std::tuple(0u, probes));
       }
       for (const ControlMessage& m : sent)
-        for (const ControlArg& a : m.args) EXPECT_TRUE(inRange(a)) << m.address << " " << bad;
-      EXPECT_EQ(clip_->GetFloatParameter(r.index), (std::array{r.before, r.low, r.high})[k])
-          << r.index << " " << bad;
-      if (shows.count(r.index)) {
-        EXPECT_STREQ(clip_->GetParameterDisplay(r.index), shows.at(r.index)[k]) << r.index;
+        for (const ControlArg& a : m.args) EXPECT_TRUE(inRange(a)) << m.address;
+      EXPECT_EQ(clip_->GetFloatParameter(index), (std::array{before, low, high})[k]);
+      if (shows.count(index)) {
+        EXPECT_STREQ(clip_->GetParameterDisplay(index), shows.at(index)[k]);
       }
     }
   }
@@ -190,15 +181,14 @@ TEST(ClipAnswers, EachClipAnswersFromBuffersOfItsOwn) {
   sides[1].wrongAnswers();
   EXPECT_STREQ(quality, a.qualityText);
 
-  int wrong[2] = {0, 0};
+  std::array<int, 2> wrong{};
   auto run = [&](int i) {
     for (int n = 0; n < 2000; ++n) wrong[i] += sides[i].wrongAnswers();
   };
   std::thread other(run, 1);
   run(0);
   other.join();
-  EXPECT_EQ(wrong[0], 0);
-  EXPECT_EQ(wrong[1], 0);
+  EXPECT_EQ(wrong, (std::array{0, 0}));
 }
 
 // A phone name cut inside a multi-byte character shows as garbage in the

@@ -13,13 +13,11 @@
 #include <system_error>
 #include <utility>
 
-#include "clip/ClipParams.h"
 #include "clip/MirandelLink.h"
 #include "support/ExitWhileStreaming.h"
 #include "support/FakeLink.h"
 #include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
-#include "support/TestPlatform.h"
 #include "support/TestStream.h"
 #include "support/TestSupport.h"
 #include "video/DecoderCore.h"
@@ -27,10 +25,6 @@
 
 namespace mirandel::test {
 namespace {
-
-using std::chrono::milliseconds;
-
-constexpr const char* kDash = "\xE2\x80\x94";
 
 // Steps `clip` until `done` holds; answers whether it did in time.
 bool stepUntil(MirandelLink& clip, const std::function<bool()>& done) {
@@ -71,8 +65,8 @@ TEST_F(ClipStream, PicturesArriveAndThePictureLineDescribesThem) {
   ASSERT_TRUE(sender.start(smallStream()));
   auto clip = clipAt("127.0.0.1");
   ASSERT_TRUE(waitForPictures(*clip));
-  const std::vector<ControlMessage> grain = {{"/mirandel/stream/grain", {ControlArg::ofInt(0)}}};
-  EXPECT_EQ(link_.sentTo("/mirandel/stream/grain"), grain);
+  EXPECT_EQ(link_.sentTo("/mirandel/stream/grain"),
+            (std::vector<ControlMessage>{{"/mirandel/stream/grain", {ControlArg::ofInt(0)}}}));
   EXPECT_GE(link_.sentTo("/mirandel/stream").size(), 1u);
   // The line shows the size on screen: nothing was drawn here, so 0x0.
   const std::regex line("0x0 H\\.264 [0-9]+ fps \xC2\xB7 [0-9]+\\.[0-9] ms transport \xC2\xB7 sw");
@@ -139,24 +133,19 @@ TEST_F(ClipStream, RestartsOnLatencyReconnectAndAddressChangesWithTheClipsLatenc
   auto clip = clipAt("127.0.0.1");
   ASSERT_TRUE(phone.accept());
   EXPECT_EQ(phone.peerLatencyMs(), 40);
-  struct Change {
-    const char* what;
-    std::function<void()> make;
-    SrtTestListener& at;
-    int latencyMs;
-  };
-  const Change changes[] = {
+  // What changes, where the clip then connects, with which latency.
+  const std::tuple<const char*, std::function<void()>, SrtTestListener&, int> changes[] = {
       {"Latency 0", [&] { clip->SetFloatParameter(param::kLatency, 0.0f); }, phone, 20},
       {"Latency 1", [&] { clip->SetFloatParameter(param::kLatency, 1.0f); }, phone, 500},
       {"Reconnect", [&] { clip->SetFloatParameter(param::kReconnect, 1.0f); }, phone, 500},
       {"address", [&] { clip->SetTextParameter(param::kPhoneIp, "127.0.0.1:9012"); },
        phoneElsewhere, 500}};
-  for (const Change& c : changes) {
-    SCOPED_TRACE(c.what);
-    c.make();
+  for (const auto& [what, make, at, latencyMs] : changes) {
+    SCOPED_TRACE(what);
+    make();
     clip->superviseClip();
-    ASSERT_TRUE(c.at.accept(3000));
-    EXPECT_EQ(c.at.peerLatencyMs(), c.latencyMs);
+    ASSERT_TRUE(at.accept(3000));
+    EXPECT_EQ(at.peerLatencyMs(), latencyMs);
   }
 }
 
@@ -183,37 +172,32 @@ class UnusableBackend final : public DecoderBackend {
 // Guards against a stream that cannot be shown looking like one that never
 // arrives: Picture said "connected", and the stream was asked for every 4 s.
 TEST_F(ClipStream, AStreamThatCannotBeShownIsNamedAndNotAskedForAgain) {
-  const struct {
-    const char* what;
-    bool opens;
-    std::string picture;
-  } cases[] = {
-      {"pictures refused", true, "connected \xC2\xB7 unsupported picture format: 4:4:4"},
-      {"no decoder", false, "connected \xC2\xB7 no H.264 decoder"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  // Whether the decoder opens, and the Picture line then.
+  const std::pair<bool, std::string> cases[] = {
+      {true, "connected \xC2\xB7 unsupported picture format: 4:4:4"},
+      {false, "connected \xC2\xB7 no H.264 decoder"}};
+  for (const auto& [opens, picture] : cases) {
+    SCOPED_TRACE(picture);
     link_.sent.clear();
     phone::StreamSender sender;
     ASSERT_TRUE(sender.start(smallStream()));
     ManualClock clock(100 * kSecond);
     const auto decoder = [&](FrameCallback onFrame) {
-      return std::make_unique<DecoderCore>(std::make_unique<UnusableBackend>(c.opens),
+      return std::make_unique<DecoderCore>(std::make_unique<UnusableBackend>(opens),
                                            std::move(onFrame), steadyClock());
     };
     auto clip = clipAt("127.0.0.1", ClipEnvironment{nullptr, clock.fn(), decoder});
     // The request on the connection may go one step after the line shows the refusal.
     const auto requests = [&] { return link_.sentTo("/mirandel/stream").size(); };
-    EXPECT_TRUE(stepUntil(*clip, [&] {
-      return clip->pictureText() == c.picture && requests() >= 2;
-    })) << clip->pictureText();
+    EXPECT_TRUE(stepUntil(*clip, [&] { return clip->pictureText() == picture && requests() >= 2; }))
+        << clip->pictureText();
     EXPECT_EQ(requests(), 2u);  // at the start and on the connection
     for (int i = 0; i < 4; ++i) {
       clock.advance(5 * kSecond);
       clip->superviseClip();
     }
     EXPECT_EQ(requests(), 2u);
-    EXPECT_EQ(clip->pictureText(), c.picture);
+    EXPECT_EQ(clip->pictureText(), picture);
   }
 }
 
@@ -272,11 +256,11 @@ TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItUntilPicturesComeAgain) {
 TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
   auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
   clip->superviseClip();
-  EXPECT_EQ(clip->pictureText(), kDash);
+  EXPECT_EQ(clip->pictureText(), text::kDash);
   const std::pair<const char*, std::string> cases[] = {
-      {"10.0.0.7:70000", std::string(kDash) + " port out of range (1 to 65535)"},
-      {":7001", std::string(kDash) + " no host"},
-      {"srt://", std::string(kDash) + " no address"}};
+      {"10.0.0.7:70000", std::string(text::kDash) + " port out of range (1 to 65535)"},
+      {":7001", std::string(text::kDash) + " no host"},
+      {"srt://", std::string(text::kDash) + " no address"}};
   for (const auto& [address, picture] : cases) {
     clip->SetTextParameter(param::kPhoneIp, address);
     clip->superviseClip();
@@ -295,7 +279,7 @@ TEST_F(ClipStream, AStreamThatCannotStartSaysWhyAndIsTriedAgainOnTheNextStep) {
   };
   auto clip = clipAt("127.0.0.1", {.makeDecoder = failingOnce});
   EXPECT_EQ(starts, 1);
-  EXPECT_EQ(clip->pictureText().rfind(std::string(kDash) + " video cannot start (", 0), 0u)
+  EXPECT_EQ(clip->pictureText().rfind(std::string(text::kDash) + " video cannot start (", 0), 0u)
       << clip->pictureText();
   clip->superviseClip();
   EXPECT_EQ(starts, 2);
@@ -318,7 +302,7 @@ TEST_F(ClipStream, HostCallsReturnAtOnceWhileThePhonesNameCannotBeLookedUp) {
     const auto t = std::chrono::steady_clock::now();
     call();
     if (clip) clip->superviseClip();
-    EXPECT_LT(std::chrono::steady_clock::now() - t, milliseconds(500)) << what;
+    EXPECT_LT(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(500)) << what;
   }
   // The lookups left behind end later without touching the clip (ASan, TSan).
   EXPECT_TRUE(waitFor([&] {

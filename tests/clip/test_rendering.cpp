@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,36 +27,28 @@ using host::Framebuffer;
 using host::GlContext;
 using host::RgbaImage;
 using Rgb = std::array<std::uint8_t, 3>;
+using U = std::uint32_t;
 
-// A BGRA picture whose every pixel is given by a function of (x, y).
+// A BGRA picture whose every pixel is given by a function of (x, y), and the RGBA
+// pixels of it drawn opaque at its own size.
 struct Picture {
   std::uint32_t width, height;
-  std::vector<std::uint8_t> bgra;
+  std::vector<std::uint8_t> bgra, rgba;
   template <class F>
-  Picture(std::uint32_t w, std::uint32_t h, F colour) : width(w), height(h), bgra(w * h * 4) {
+  Picture(std::uint32_t w, std::uint32_t h, F colour)
+      : width(w), height(h), bgra(w * h * 4), rgba(w * h * 4) {
     for (std::uint32_t y = 0; y < h; ++y)
       for (std::uint32_t x = 0; x < w; ++x) {
         const Rgb c = colour(x, y);
-        const std::uint8_t pixel[] = {c[2], c[1], c[0], 255};
+        const std::uint8_t pixel[] = {c[2], c[1], c[0], 255, c[0], c[1], c[2], 255};
         std::copy_n(pixel, 4, &bgra[(y * w + x) * 4]);
+        std::copy_n(pixel + 4, 4, &rgba[(y * w + x) * 4]);
       }
   }
 };
 
 auto solid(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return [=](std::uint32_t, std::uint32_t) { return Rgb{r, g, b}; };
-}
-
-// Pixels of `img` that differ from `p` drawn opaque at its own size.
-int wrongPixels(const RgbaImage& img, const Picture& p) {
-  int wrong = 0;
-  for (std::uint32_t y = 0; y < p.height; ++y)
-    for (std::uint32_t x = 0; x < p.width; ++x) {
-      const std::uint8_t* out = img.at(x, y);
-      const std::uint8_t* in = &p.bgra[(y * p.width + x) * 4];
-      wrong += out[0] != in[2] || out[1] != in[1] || out[2] != in[0] || out[3] != 255;
-    }
-  return wrong;
 }
 
 // A context of its own per test, so that no test's GL state reaches the next.
@@ -100,30 +93,26 @@ class Rendering : public ::testing::Test {
 };
 
 // Guards against a picture hiding the host's layers outside its fit mode's area
-// (bands and the time before a first picture are transparent); edges fall between pixels.
+// (bands are transparent); edges fall between pixels. (The time before a first picture is
+// PluginEntry.ClipWithoutAPictureDrawsATransparentFrame's.)
 TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
-  struct Case {
-    const char* name;
-    std::uint32_t vw, vh, pw, ph;  // pw 0: no picture
-    float fit;
-    std::uint32_t x0, y0, x1, y1;  // the opaque pixels, counted from the top left
-  } cases[] = {
-      {"no picture yet", 32, 32, 0, 0, 0, 0, 0, 0, 0},
+  // The viewport, the picture, the mode, and the opaque pixels counted from the top left.
+  const std::tuple<const char*, U, U, U, U, float, U, U, U, U> cases[] = {
       {"fit, wide picture", 100, 100, 64, 32, 0, 0, 25, 100, 75},
       {"fit, tall picture", 80, 40, 20, 40, 0, 30, 0, 50, 40},
       {"fill, wide picture", 100, 100, 64, 32, 1, 0, 0, 100, 100},
       {"stretch", 50, 80, 64, 36, 2, 0, 0, 50, 80},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    start(c.vw, c.vh);
-    if (c.pw) deliver(Picture(c.pw, c.ph, solid(200, 100, 50)));
-    clip_->SetFloatParameter(param::kFit, c.fit);
+  for (const auto& [name, vw, vh, pw, ph, fit, x0, y0, x1, y1] : cases) {
+    SCOPED_TRACE(name);
+    start(vw, vh);
+    deliver(Picture(pw, ph, solid(200, 100, 50)));
+    clip_->SetFloatParameter(param::kFit, fit);
     const RgbaImage img = draw();
     int wrong = 0;
-    for (std::uint32_t y = 0; y < c.vh; ++y)
-      for (std::uint32_t x = 0; x < c.vw; ++x) {
-        const bool inside = x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1;
+    for (std::uint32_t y = 0; y < vh; ++y)
+      for (std::uint32_t x = 0; x < vw; ++x) {
+        const bool inside = x >= x0 && x < x1 && y >= y0 && y < y1;
         wrong += img.at(x, y)[3] != (inside ? 255 : 0);
       }
     EXPECT_EQ(wrong, 0) << "pixels on the wrong side of the picture's edge";
@@ -235,7 +224,7 @@ TEST_F(Rendering, WhateverStateTheHostLeavesThePictureIsExactAndTheStateIsKept) 
       EXPECT_EQ(after[i], before[i])
           << "GL state 0x" << std::hex << (i < std::size(kHostState) ? kHostState[i] : 0u)
           << " (0x0: the 2D texture, then the sampler, of unit 0)";
-    EXPECT_EQ(wrongPixels(fbo_->read(), p), 0) << "pixels differing from the picture";
+    EXPECT_EQ(fbo_->read().pixels, p.rgba) << "pixels differing from the picture";
   }
 }
 
@@ -277,44 +266,41 @@ TEST_F(Rendering, OnlyTheNewestPictureIsUploadedAndOneBeyondTheGLLimitIsReported
   ASSERT_TRUE(clip_->frameSlot().deliver(padded.data(), 64, 12, 8, 0));
   EXPECT_FALSE(clip_->frameSlot().deliver(padded.data(), 44, 12, 8, 0));
   EXPECT_FALSE(clip_->frameSlot().deliver(nullptr, 64, 12, 8, 0));
-  EXPECT_EQ(wrongPixels(draw(), green), 0);
+  EXPECT_EQ(draw().pixels, green.rgba);
   EXPECT_EQ(clip_->renderer().framesTaken(), 2u);
   draw();
   EXPECT_EQ(clip_->renderer().framesTaken(), 2u);
   deliver(red);
-  EXPECT_EQ(wrongPixels(draw(), red), 0);
+  EXPECT_EQ(draw().pixels, red.rgba);
   EXPECT_EQ(clip_->renderer().allocations(), 2u);
 
   GLint limit = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &limit);
   const std::uint32_t wide = static_cast<std::uint32_t>(limit) + 1;
   deliver(Picture(wide, 1, solid(0, 0, 255)));
-  EXPECT_EQ(wrongPixels(draw(), red), 0) << "the previous picture no longer fills the clip";
+  EXPECT_EQ(draw().pixels, red.rgba) << "the previous picture no longer fills the clip";
   EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
   clip_->superviseClip();
   EXPECT_EQ(clip_->pictureText(),
             std::to_string(wide) + "x1 larger than the GL limit " + std::to_string(limit));
   deliver(green);
-  EXPECT_EQ(wrongPixels(draw(), green), 0);
+  EXPECT_EQ(draw().pixels, green.rgba);
   clip_->superviseClip();
   EXPECT_EQ(clip_->pictureText(), text::kDash);
 }
 
 // Guards against a squashed or wrongly cropped picture: each fit mode's scale.
 TEST(PictureScale, FitFillAndStretchForWideAndTallPictures) {
-  struct Case {
-    std::uint32_t tw, th, vw, vh;
-    std::int32_t mode;
-    float sx, sy;
-  } cases[] = {
+  // The picture, the viewport, the mode, and the scale expected.
+  const std::tuple<U, U, U, U, std::int32_t, float, float> cases[] = {
       {1920, 1080, 1000, 1000, 0, 1.0f, 0.5625f}, {1920, 1080, 1000, 1000, 1, 1.7778f, 1.0f},
       {1920, 1080, 1000, 1000, 2, 1.0f, 1.0f},    {1080, 1920, 1920, 1080, 0, 0.3164f, 1.0f},
       {1080, 1920, 1920, 1080, 1, 1.0f, 3.1605f}, {1920, 1080, 1920, 0, 0, 1.0f, 1.0f},
       {1280, 720, 1920, 1080, 0, 1.0f, 1.0f}};
-  for (const Case& c : cases) {
-    const Scale s = pictureScale(c.tw, c.th, c.vw, c.vh, c.mode, true);
-    EXPECT_NEAR(s.x, c.sx, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
-    EXPECT_NEAR(s.y, c.sy, 1e-3) << c.tw << "x" << c.th << " mode " << c.mode;
+  for (const auto& [tw, th, vw, vh, mode, sx, sy] : cases) {
+    const Scale s = pictureScale(tw, th, vw, vh, mode, true);
+    EXPECT_NEAR(s.x, sx, 1e-3) << tw << "x" << th << " mode " << mode;
+    EXPECT_NEAR(s.y, sy, 1e-3) << tw << "x" << th << " mode " << mode;
   }
 }
 

@@ -1,10 +1,9 @@
 // The clip's conversation with its phone, the mapping of its rack and the
 // supervision step, through a scripted link and a hand-driven clock.
 #include <functional>
-#include <string>
+#include <numeric>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "rack/RackParser.h"
 #include "tests/clip/SessionFixture.h"
@@ -16,23 +15,19 @@ namespace {
 // taken, then probing stopped, and a wired route looked for once a second.
 TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   step();
-  stepAfter(3 * kSecond);
-  EXPECT_EQ(link_.probes, 0);
-  stepAfter(1);
-  EXPECT_EQ(link_.probes, 1);
-  stepAfter(2 * kSecond);
-  EXPECT_EQ(link_.probes, 1);
+  for (const auto& [after, probes] : {std::pair{3 * kSecond, 0}, {1, 1}, {2 * kSecond, 1}}) {
+    stepAfter(after);
+    EXPECT_EQ(link_.probes, probes) << after;
+  }
 
   link_.devices = {device("Anna's phone", kPhone, clock_.now())};
   receive("/mirandel/here", {S("Anna's phone")});
   stepAfter(300 * kMillisecond);
   EXPECT_EQ(clip_->phoneAddress(), "");
   stepAfter(260 * kMillisecond);  // the next device poll, 560 ms after the phone appeared
-  EXPECT_EQ(clip_->phoneAddress(), kPhone);
-  EXPECT_EQ(clip_->statusText(), "Connecting to 10.0.0.5\xE2\x80\xA6");
-  EXPECT_FALSE(link_.searching(clip_->subscriptionId()));
-  ASSERT_FALSE(link_.sent.empty());
-  EXPECT_EQ(link_.sent[0].destination, kPhone);
+  EXPECT_EQ(std::tuple(clip_->phoneAddress(), clip_->statusText(),
+                       link_.searching(clip_->subscriptionId()), link_.sent.at(0).destination),
+            std::tuple(kPhone, "Connecting to 10.0.0.5\xE2\x80\xA6", false, kPhone));
   EXPECT_EQ(takeSent(), (Messages{{"/mirandel/describe", {S("rack"), I(900)}},
                                   {"/mirandel/stream/quality", {}}}));
   EXPECT_EQ(hostLines().back(), "Mirandel: describe 10.0.0.5");
@@ -112,13 +107,12 @@ TEST_F(ClipTest, MissingControlsAreAskedForAgainAndARenewedEffectIsMappedAgain) 
   EXPECT_EQ(link_.sentTo("/mirandel/describe").size(), 1u);
   receive("/mirandel/describe",
           {S(R"({"effects":[{"name":"Glow","address":"glow","params":[]}],"active":0})")});
-  EXPECT_TRUE(clip_->effects()[1].controlsLoaded);
   EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5");
   receive("/mirandel/describe", {S(R"({"active": 0, "effects": [{"name": "Grain",
       "address": "grain", "params": [{"field": "gain", "label": "Gain", "normalized": 0.3}]}]})")});
-  EXPECT_EQ(clip_->currentEffect(), 0);
-  EXPECT_FALSE(param(15).visible);  // "amount" is gone, and the hero with it
-  EXPECT_EQ(param(22).displayName, "Gain");
+  // "amount" is gone, and the hero with it.
+  EXPECT_EQ(std::tuple(clip_->currentEffect(), param(15).visible, param(22).displayName),
+            std::tuple(0, false, "Gain"));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.3f);
   link_.sent.clear();
   stepAfter(10 * kSecond);
@@ -171,19 +165,16 @@ TEST_F(ClipTest, EachHostWriteSendsItsCommand) {
 // one command per press, a new press after a release or a 250 ms pause.
 TEST_F(ClipTest, AHeldOrDoubleWrittenButtonSendsOneCommandPerPress) {
   connectWithRack();
+  constexpr Nanos ms = kMillisecond;
   using Write = std::pair<Nanos, float>;  // after the write before, the value
-  std::vector<Write> held30Frames(30, Write{16 * kMillisecond, 1.0f});
-  held30Frames.push_back({16 * kMillisecond, 0.0f});
+  std::vector<Write> held30Frames(30, Write{16 * ms, 1.0f});
+  held30Frames.push_back({16 * ms, 0.0f});
   const std::tuple<const char*, std::vector<Write>, std::size_t> gestures[] = {
       {"held for 30 frames at 60 Hz", held30Frames, 1},
-      {"held by a host drawing at 5 Hz",
-       {{0, 1.0f}, {200 * kMillisecond, 1.0f}, {200 * kMillisecond, 1.0f}},
-       1},
-      {"one click as two calls", {{0, 1.0f}, {0, 1.0f}, {16 * kMillisecond, 0.0f}}, 1},
-      {"pressed, released, pressed",
-       {{0, 1.0f}, {16 * kMillisecond, 0.0f}, {16 * kMillisecond, 1.0f}},
-       2},
-      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * kMillisecond, 1.0f}}, 2}};
+      {"held by a host drawing at 5 Hz", {{0, 1.0f}, {200 * ms, 1.0f}, {200 * ms, 1.0f}}, 1},
+      {"one click as two calls", {{0, 1.0f}, {0, 1.0f}, {16 * ms, 0.0f}}, 1},
+      {"pressed, released, pressed", {{0, 1.0f}, {16 * ms, 0.0f}, {16 * ms, 1.0f}}, 2},
+      {"two clicks without releases 300 ms apart", {{0, 1.0f}, {300 * ms, 1.0f}}, 2}};
   const std::pair<std::uint32_t, const char*> buttons[] = {{58, "/mirandel/grain/reset"},
                                                            {17, "/mirandel/grain/randomize"},
                                                            {param::kSnap, "/mirandel/snap"},
@@ -212,8 +203,8 @@ TEST_F(ClipTest, PhoneChangesReachTheHostAndEchoesGoNeitherWay) {
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.9f);
   EXPECT_EQ(clip_->GetFloatParameter(16), 0.0f);
   auto events = takeEvents();
-  EXPECT_EQ(events[22], FF_EVENT_FLAG_VALUE);
-  EXPECT_EQ(events[16], FF_EVENT_FLAG_VALUE);
+  EXPECT_EQ(std::tuple(events[22], events[16]),
+            std::tuple(FF_EVENT_FLAG_VALUE, FF_EVENT_FLAG_VALUE));
   EXPECT_DOUBLE_EQ(clip_->effects()[2].controls[0].normalized, static_cast<double>(0.1f));
   clip_->SetFloatParameter(22, 0.9f);
   EXPECT_TRUE(takeSent().empty());
@@ -306,9 +297,8 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   fromPhone("/mirandel/status", statusArgs(F(8)), "10.0.0.66");
   fromPhone("/mirandel/patch", {I(2)}, "10.0.0.66");
   receive("/mirandel/stream/quality", {I(2)}, "10.0.0.66");
-  EXPECT_EQ(clip_->currentEffect(), 0);
-  EXPECT_EQ(clip_->fpsText(), text::kDash);
-  EXPECT_EQ(clip_->GetFloatParameter(10), 1.0f);
+  EXPECT_EQ(std::tuple(clip_->currentEffect(), clip_->fpsText(), clip_->GetFloatParameter(10)),
+            std::tuple(0, text::kDash, 1.0f));
 
   receive("/mirandel/stream/quality", {I(5)});
   EXPECT_EQ(clip_->GetFloatParameter(10), 2.0f);
@@ -322,9 +312,8 @@ TEST_F(ClipTest, PhoneMessagesComeFromTheConnectedPhoneOnly) {
   receive("/mirandel/stream/grain/add", {F(-1)});
   EXPECT_EQ(clip_->grainAmount(), 0.0f);
   receive("/mirandel/patch", {I(2)});
-  EXPECT_EQ(clip_->currentEffect(), 2);
-  EXPECT_EQ(clip_->GetFloatParameter(14), 2.0f);
-  EXPECT_EQ(param(22).displayName, "Decay");
+  EXPECT_EQ(std::tuple(clip_->currentEffect(), clip_->GetFloatParameter(14), param(22).displayName),
+            std::tuple(2, 2.0f, "Decay"));
   for (int bad : {2, 3, -1}) {
     receive("/mirandel/patch", {I(bad)});
     EXPECT_EQ(clip_->currentEffect(), 2);
@@ -356,20 +345,19 @@ TEST_F(ClipTest, ABadDescriptionChangesNothingButTheStatus) {
                     R"(","address":"a"}]})");
   float value = 0.1f;
   for (const std::string& reply : replies) {
-    const std::string json = reply.substr(0, 80);
+    SCOPED_TRACE(reply.substr(0, 80));
     receive("/mirandel/describe", {S(reply)});
-    EXPECT_EQ(clip_->statusText(), "Bad describe reply") << json;
+    EXPECT_EQ(clip_->statusText(), "Bad describe reply");
     auto events = takeEvents();
     events.erase(param::kPicture);  // the stream's own line may change meanwhile
     EXPECT_EQ(events,
-              (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}))
-        << json;
-    ASSERT_EQ(clip_->effects().size(), 3u) << json;
-    ASSERT_EQ(clip_->currentEffect(), 2) << json;
-    ASSERT_EQ(clip_->effects()[2].controls.size(), 1u) << json;
+              (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}));
+    ASSERT_EQ(std::tuple(clip_->effects().size(), clip_->currentEffect(),
+                         clip_->effects().at(2).controls.size()),
+              std::tuple(3u, 2, 1u));
     takeSent();
     clip_->SetFloatParameter(22, value);
-    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}})) << json;
+    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}}));
     value += 0.1f;
   }
   receive("/mirandel/describe",
@@ -410,9 +398,9 @@ TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
   };
   const int snapshots = link_.snapshots;
   burstThenStep();
-  EXPECT_EQ(link_.snapshots - snapshots, 1);
-  EXPECT_EQ(takeEvents()[param::kDevice], std::uint64_t{FF_EVENT_FLAG_ELEMENTS});
-  EXPECT_EQ(elementNames(param::kDevice).size(), 64u);
+  EXPECT_EQ(std::tuple(link_.snapshots - snapshots, takeEvents()[param::kDevice],
+                       elementNames(param::kDevice).size()),
+            std::tuple(1, FF_EVENT_FLAG_ELEMENTS, 64u));
 
   burstThenStep();
   EXPECT_EQ(link_.snapshots - snapshots, 2);
@@ -427,9 +415,8 @@ TEST_F(ClipTest, ABurstOfAnnouncementsRebuildsTheDeviceMenuAtMostOncePerStep) {
 // step takes its share of describe work, the rest later, in arrival order.
 TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
   clip_->SetTextParameter(param::kPhoneIp, kPhone);
-  const std::string rack = kRackJson;
   for (int k = 0; k < 80; ++k) {
-    std::string reply = rack;
+    std::string reply = kRackJson;
     reply.replace(reply.find("2.3"), 3, std::to_string(k));  // the version names the reply
     fromPhone("/mirandel/describe", {S(reply)});
   }
@@ -442,9 +429,7 @@ TEST_F(ClipTest, ABurstOfDescriptionsIsTakenUpOverSeveralStepsInOrder) {
   }
   ASSERT_GT(installedPerStep.size(), 1u);
   EXPECT_GT(installedPerStep[0], 0u);
-  std::size_t installed = 0;
-  for (std::size_t n : installedPerStep) installed += n;
-  EXPECT_EQ(installed, 80u);
+  EXPECT_EQ(std::accumulate(installedPerStep.begin(), installedPerStep.end(), std::size_t{0}), 80u);
   EXPECT_EQ(clip_->statusText(), "Mirandel Cam  79  10.0.0.5");
   EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
 }
@@ -466,11 +451,11 @@ TEST_F(ClipTest, AfterAnEffectSwitchStaleWritesAreDroppedAndValuesReannouncedOnc
   stepAfter(500 * kMillisecond - 1);
   EXPECT_EQ(takeEvents().count(22), 0u);
   stepAfter(1);
+  // Not the unbound Hero, nor actions, which are not re-announced.
   auto events = takeEvents();
-  EXPECT_EQ(events[22], std::uint64_t{FF_EVENT_FLAG_VALUE});
-  EXPECT_EQ(events[param::kEffect], std::uint64_t{FF_EVENT_FLAG_VALUE});
-  EXPECT_EQ(events.count(param::kHero), 0u);     // unbound
-  EXPECT_EQ(events.count(param::kAction1), 0u);  // actions are not re-announced
+  EXPECT_EQ(std::tuple(events[22], events[param::kEffect], events.count(param::kHero),
+                       events.count(param::kAction1)),
+            std::tuple(FF_EVENT_FLAG_VALUE, FF_EVENT_FLAG_VALUE, 0u, 0u));
   stepAfter(5 * kSecond);
   EXPECT_EQ(takeEvents().count(22), 0u);
   // Quality was stored, so writing it again sends nothing either.

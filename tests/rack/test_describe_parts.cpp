@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -11,12 +12,9 @@
 namespace mirandel::test {
 namespace {
 
-struct Piece {
-  std::int32_t transfer, total, index;
-  const char* text;
-  Nanos at;
-  std::optional<std::string> completes;  // what this piece yields, if anything
-};
+// A piece's transfer, total, index, text, arrival, and what it yields, if anything.
+using Piece = std::tuple<std::int32_t, std::int32_t, std::int32_t, const char*, Nanos,
+                         std::optional<std::string>>;
 
 // Guards the joining of pieces out of order, repeated, interleaved and late:
 // exactly the described text, at exactly the piece that completes it.
@@ -58,9 +56,8 @@ TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
   for (const auto& [what, pieces] : sequences) {
     DescribeParts parts;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-      const Piece& p = pieces[i];
-      EXPECT_EQ(parts.add(p.transfer, p.total, p.index, p.text, p.at), p.completes)
-          << what << ", piece " << i;
+      const auto& [transfer, total, index, text, at, completes] = pieces[i];
+      EXPECT_EQ(parts.add(transfer, total, index, text, at), completes) << what << ", piece " << i;
     }
   }
 }
@@ -70,13 +67,11 @@ TEST(DescribeParts, ForgetsCompletedAndExpiredTransfers) {
   DescribeParts parts;
   parts.add(1, 2, 0, "abc", 0);
   parts.add(2, 2, 0, "de", 0);
-  EXPECT_EQ(parts.transfersInProgress(), 2u);
-  EXPECT_EQ(parts.bytesHeld(), 5u);
+  EXPECT_EQ(std::tuple(parts.transfersInProgress(), parts.bytesHeld()), std::tuple(2u, 5u));
   EXPECT_EQ(parts.add(1, 2, 1, "f", kSecond), "abcf");
   EXPECT_EQ(parts.bytesHeld(), 2u);
   parts.add(3, 2, 0, "g", 11 * kSecond);
-  EXPECT_EQ(parts.transfersInProgress(), 1u);
-  EXPECT_EQ(parts.bytesHeld(), 1u);
+  EXPECT_EQ(std::tuple(parts.transfersInProgress(), parts.bytesHeld()), std::tuple(1u, 1u));
 }
 
 // Guards against a phone growing memory without bound by distinct indices,
@@ -88,8 +83,7 @@ TEST(DescribeParts, BoundsWhatAHostileSenderCanMakeItHold) {
       ASSERT_EQ(parts.add(7, 1 << 30, static_cast<std::int32_t>(i), "p", 0), std::nullopt);
     EXPECT_EQ(parts.transfersInProgress(), 1u);
     parts.add(7, 1 << 30, 1 << 20, "one too many", 0);
-    EXPECT_EQ(parts.transfersInProgress(), 0u);
-    EXPECT_EQ(parts.bytesHeld(), 0u);
+    EXPECT_EQ(std::tuple(parts.transfersInProgress(), parts.bytesHeld()), std::tuple(0u, 0u));
   }
   {
     DescribeParts parts;

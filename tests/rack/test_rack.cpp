@@ -95,19 +95,13 @@ TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
   const auto reply = parseDescribeReply(
       R"({"effects": [{"params": []}, {"name": "Glow"}, {"params": null}, {"params": {}}]})");
   ASSERT_TRUE(reply.has_value());
-  EXPECT_EQ(reply->name, "Mirandel");
-  EXPECT_EQ(reply->version, "");
-  EXPECT_FALSE(reply->active.has_value());
-  const RackEffect& effect = reply->effects.at(0);
-  EXPECT_EQ(effect.index, 0);
-  EXPECT_EQ(effect.name, "");
-  EXPECT_EQ(effect.address, "");
-  EXPECT_TRUE(effect.controlsLoaded);
-  EXPECT_FALSE(reply->effects.at(1).controlsLoaded);  // named, controls still loading
-  for (int i : {2, 3}) {
-    EXPECT_TRUE(reply->effects.at(i).controlsLoaded) << i;
-    EXPECT_TRUE(reply->effects.at(i).controls.empty()) << i;
-  }
+  EXPECT_EQ(std::tie(reply->name, reply->version, reply->active),
+            std::tuple("Mirandel", "", std::nullopt));
+  // The second is named, its controls still loading.
+  EXPECT_EQ(reply->effects, (std::vector<RackEffect>{{.controlsLoaded = true},
+                                                     {.name = "Glow"},
+                                                     {.controlsLoaded = true},
+                                                     {.controlsLoaded = true}}));
 }
 
 // Guards against a swapped or dropped key mapping the wrong control or sending
@@ -124,16 +118,12 @@ TEST(DescribeReplyParsing, ReadsAFullEffect) {
     "heroByMode": {"field": "mode", "heroes": {"soft": "amount", "hard": "hue", "x": 1}},
     "actionLabels": {"reset": "Reset all", "jump": false}
   })");
-  EXPECT_EQ(e.index, 4);
-  EXPECT_EQ(e.name, "Glow");
-  EXPECT_EQ(e.address, "fx/glow");
+  EXPECT_EQ(std::tie(e.index, e.name, e.address), std::tuple(4, "Glow", "fx/glow"));
   ASSERT_EQ(e.controls.size(), 4u);
-  EXPECT_EQ(e.controls[0].normalized, 0.25);
-  EXPECT_TRUE(e.controls[1].boolValue);
-  EXPECT_EQ(e.controls[2].optionValue, "soft");
+  EXPECT_EQ(std::tie(e.controls[0].normalized, e.controls[1].boolValue, e.controls[2].optionValue,
+                     e.controls[3].type, e.controls[3].normalized),
+            std::tuple(0.25, true, "soft", "angle", 1.0));
   EXPECT_EQ(e.controls[2].optionList, (std::vector<std::string>{"hard", "soft"}));
-  EXPECT_EQ(e.controls[3].type, "angle");
-  EXPECT_EQ(e.controls[3].normalized, 1.0);
   EXPECT_EQ(e.heroesByMode,
             (std::map<std::string, std::string>{{"hard", "hue"}, {"soft", "amount"}}));
   EXPECT_EQ(e.actionLabels, (std::map<std::string, std::string>{{"reset", "Reset all"}}));
@@ -157,16 +147,14 @@ TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
   EXPECT_EQ(single.controls[0].optionList, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(single.actions, std::vector<std::string>{"jump"});
   EXPECT_EQ(single.toggleLabels[3], "keyed");
-  ASSERT_EQ(single.layout.size(), 1u);
-  EXPECT_EQ(single.layout[0].fields, std::vector<std::string>{"only"});
+  EXPECT_EQ(single.layout, (std::vector<LayoutSection>{{"Solo", {"only"}}}));
   // A bare toggle object iterates as its member values, which are not objects.
   EXPECT_FALSE(parseDescribeReply(R"({"effects": [{"toggles": {"slot": 3}}]})").has_value());
 
   const RackEffect nulls =
       oneEffect(R"({"actions": null, "toggles": null, "layout": [{"fields": null}]})");
   EXPECT_TRUE(nulls.actions.empty());
-  ASSERT_EQ(nulls.layout.size(), 1u);
-  EXPECT_TRUE(nulls.layout[0].fields.empty());
+  EXPECT_EQ(nulls.layout, std::vector<LayoutSection>(1));
 }
 
 // Toggle labels only exist for positions 1..5. A slot number beyond the int
@@ -209,8 +197,7 @@ TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
 // Only the first condition member counts, in the library's sorted key order;
 // any value form other than a string list must not hide by accident.
 TEST(DescribeReplyParsing, ReadsShowConditions) {
-  using Conditions = std::map<std::string, std::pair<std::string, std::vector<std::string>>>;
-  const std::pair<const char*, Conditions> cases[] = {
+  const std::pair<const char*, std::map<std::string, ShowCondition>> cases[] = {
       {R"({"gain": {"mode": ["a", 1, "b"]}})", {{"gain", {"mode", {"a", "b"}}}}},
       {R"({"gain": {"mode": {"y": "b", "x": "a", "z": 2}}})", {{"gain", {"mode", {"a", "b"}}}}},
       {R"({"gain": {"mode": "a"}})", {{"gain", {"mode", {"a"}}}}},
@@ -221,13 +208,8 @@ TEST(DescribeReplyParsing, ReadsShowConditions) {
       {R"({"gain": {}, "hue": [], "jump": "mode", "go": {"mode": "x"}})",
        {{"go", {"mode", {"x"}}}}},
       {R"([{"gain": {"mode": "a"}}])", {}}};
-  for (const auto& [when, expected] : cases) {
-    const RackEffect e = oneEffect(std::string(R"({"when": )") + when + "}");
-    Conditions got;
-    for (const auto& [name, condition] : e.showConditions)
-      got[name] = {condition.controlField, condition.values};
-    EXPECT_EQ(got, expected) << when;
-  }
+  for (const auto& [when, expected] : cases)
+    EXPECT_EQ(oneEffect(std::string(R"({"when": )") + when + "}").showConditions, expected) << when;
 }
 
 // `n` copies of `item`, comma-separated.
@@ -311,9 +293,9 @@ TEST(RackIndexing, FindsTheFirstEffectOfTheAddressThatHasTheField) {
       {"a", "x", 0, 0},    {"a", "y", 1, 0},  {"a", "m", 1, 1},  {"ab", "c", 2, 0},
       {"a", "bc", -1, -1}, {"a", "", -1, -1}, {"b", "x", -1, -1}};
   for (const auto& [address, field, effect, control] : cases) {
-    const auto found = index.find(address, field);
-    EXPECT_EQ(found ? found->effect : -1, effect) << address << "/" << field;
-    EXPECT_EQ(found ? found->control : -1, control) << address << "/" << field;
+    const auto found = index.find(address, field).value_or(RackIndex::ControlRef{});
+    EXPECT_EQ(std::pair(found.effect, found.control), std::pair(effect, control))
+        << address << "/" << field;
   }
   // A mode field chooses the hero or decides what is shown, in its own effect only.
   const std::tuple<int, const char*, bool> modes[] = {
@@ -431,23 +413,26 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
   for (const auto& [rule, effect, slots] : cases) EXPECT_EQ(mapEffect(effect), slots) << rule;
 }
 
-std::string sliders(int count, int from = 1) {
+std::string sliders(int count) {
   std::string out;
-  for (int i = from; i < from + count; ++i)
+  for (int i = 1; i <= count; ++i)
     out += (out.empty() ? "" : ",") + std::string(R"({"field": "s)") + std::to_string(i) +
            R"(", "normalized": 0.5})";
   return out;
 }
 
+// "Slot" s bound to the slider named "s" n.
+std::string slotLine(int s, int n) {
+  const std::string field = "s" + std::to_string(n);
+  return "Slot" + std::to_string(s) + ":" + field + "=" + field;
+}
+
 // Guards the slot table's end: past 27 sliders the rest are dropped, not written
 // beyond it, and the hero still gets "Hero".
 TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
-  const RackEffect effect = oneEffect(R"({"hero": "s30", "params": [)" + sliders(31) + "]}");
   Expected expected = {"Hero:s30=s30"};
-  for (int s = 1; s <= 27; ++s)
-    expected.push_back("Slot" + std::to_string(s) + ":s" + std::to_string(s) + "=s" +
-                       std::to_string(s));
-  EXPECT_EQ(describe(effect, planLayout(effect)), expected);
+  for (int s = 1; s <= 27; ++s) expected.push_back(slotLine(s, s));
+  EXPECT_EQ(mapEffect(R"({"hero": "s30", "params": [)" + sliders(31) + "]}"), expected);
 }
 
 // Guards the cursor when the search wraps to an earlier gap: moving it back sent
@@ -455,20 +440,15 @@ TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
 TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
   // Switch1..3 first (cursor after Switch3), then 24 sliders: 18 fill
   // Slot10..Slot27, six wrap into Slot1..Slot6; the last bool goes to Switch9.
-  const RackEffect effect = oneEffect(R"({"params": [
-      {"field": "b1", "type": "bool"}, {"field": "b2", "type": "bool"},
-      {"field": "b3", "type": "bool"}, )" +
-                                      sliders(24) + R"(, {"field": "b4", "type": "bool"}]})");
-  const SlotPlan plan = planLayout(effect);
-  auto field = [&](const SlotBinding& b) {
-    return b.control < 0 ? std::string("-") : effect.controls.at(b.control).field;
-  };
-  const std::vector<std::string> switches = {"b1", "b2", "b3", "-", "-", "-", "-", "-", "b4"};
-  for (int t = 0; t < 9; ++t)
-    EXPECT_EQ(field(plan.toggles[5 + t]), switches[t]) << "Switch" << t + 1;
-  for (int s = 10; s <= 27; ++s) EXPECT_EQ(field(plan.sliders[s]), "s" + std::to_string(s - 9));
-  for (int s = 1; s <= 6; ++s) EXPECT_EQ(field(plan.sliders[s]), "s" + std::to_string(s + 18));
-  for (int s = 7; s <= 9; ++s) EXPECT_EQ(field(plan.sliders[s]), "-");
+  Expected expected;
+  for (int s = 1; s <= 27; ++s)
+    if (s < 7 || s > 9) expected.push_back(slotLine(s, s < 7 ? s + 18 : s - 9));
+  expected.insert(expected.end(),
+                  {"Switch1:b1=b1", "Switch2:b2=b2", "Switch3:b3=b3", "Switch9:b4=b4"});
+  EXPECT_EQ(mapEffect(R"({"params": [{"field": "b1", "type": "bool"},
+      {"field": "b2", "type": "bool"}, {"field": "b3", "type": "bool"}, )" +
+                      sliders(24) + R"(, {"field": "b4", "type": "bool"}]})"),
+            expected);
 }
 
 RackControl option(const std::string& field, const std::string& value) {
@@ -478,17 +458,13 @@ RackControl option(const std::string& field, const std::string& value) {
 // Guards against a wrong show rule hiding a needed control or showing a dead
 // one. (Unlisted values and empty lists show in the layout cases.)
 TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
-  const std::tuple<const char*, std::vector<RackControl>, std::vector<std::string>, bool> cases[] =
-      {
-          {"value listed", {option("mode", "b")}, {"a", "b"}, true},
-          {"comparison is exact", {option("mode", "B")}, {"b"}, false},
-          {"no controlling control", {option("other", "z")}, {"a"}, true},
-          {"first control with the field decides",
-           {option("mode", "a"), option("mode", "x")},
-           {"a"},
-           true},
-          {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false},
-      };
+  using Values = std::vector<std::string>;
+  const std::tuple<const char*, std::vector<RackControl>, Values, bool> cases[] = {
+      {"value listed", {option("mode", "b")}, {"a", "b"}, true},
+      {"comparison is exact", {option("mode", "B")}, {"b"}, false},
+      {"no controlling control", {option("other", "z")}, {"a"}, true},
+      {"the first of the field decides", {option("mode", "a"), option("mode", "x")}, {"a"}, true},
+      {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false}};
   for (const auto& [what, controls, values, shown] : cases) {
     RackEffect effect;
     effect.controls = controls;
