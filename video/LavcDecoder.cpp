@@ -52,7 +52,10 @@ std::string formatName(int format) {
   }
   const int depth = d->comp[0].depth;
   if (depth != 8 && depth != 10) {
-    name += (name.empty() ? "" : " ") + std::to_string(depth) + "-bit";
+    // Appended piece by piece: `const char* + std::string` inserts at the front, where
+    // GCC 12 at -O3 warns -Wrestrict falsely, and the release build treats that as an error.
+    if (!name.empty()) name += ' ';
+    name += std::to_string(depth) + "-bit";
   }
   return name.empty() ? std::string(d->name) : name;
 }
