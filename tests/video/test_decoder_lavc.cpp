@@ -146,6 +146,9 @@ const RefusedCase kRefusedStreams[] = {
     {"H264444", {kCodecH264, 64, 48, 2, "yuv444p"}, "unsupported picture format: 4:4:4"},
     {"H264422", {kCodecH264, 64, 48, 2, "yuv422p"}, "unsupported picture format: 4:2:2"},
     {"Hevc12Bit", {kCodecHevc, 64, 48, 2, "yuv420p12le"}, "unsupported picture format: 12-bit"},
+    {"Hevc444At12Bit",
+     {kCodecHevc, 64, 48, 2, "yuv444p12le"},
+     "unsupported picture format: 4:4:4 12-bit"},
     // Monochrome H.264 comes out as 4:2:0 with neutral chroma, and is shown; HEVC does not.
     {"HevcMonochrome", {kCodecHevc, 64, 48, 2, "gray"}, "unsupported picture format: monochrome"},
     {"H264OverTheArea", kOverTheArea, "picture too large: 8256x8192"},
