@@ -85,26 +85,31 @@ struct CheckedBackend : DecoderBackend {
 
   bool open(CodecKind codec) override { return inner->open(codec); }
   std::string openFailure() const override { return inner->openFailure(); }
+  // The codec library is called with the checks' lock released: it decodes for milliseconds.
   void close() override {
-    std::lock_guard lock(checks.mutex);
-    checks.lastPts = -1;
+    {
+      std::lock_guard lock(checks.mutex);
+      checks.lastPts = -1;
+    }
     inner->close();
   }
   bool submit(const AccessUnit& unit, bool key) override {
     const auto sent = sender.sentPicture(unit.pts);
     const bool intact =
         sent && sent->digest == phone::pictureDigest(unit.bytes.data(), unit.bytes.size());
-    std::lock_guard lock(checks.mutex);
-    ++checks.decoded;
-    const bool follows = sent && sent->previousPts == checks.lastPts;
-    if (!intact) {
-      ++checks.damaged;
-    } else if (!sent->key && !follows) {
-      ++checks.brokenChain;
-    } else if (!follows && checks.lastPts >= 0) {
-      ++checks.resumed;
+    {
+      std::lock_guard lock(checks.mutex);
+      ++checks.decoded;
+      const bool follows = sent && sent->previousPts == checks.lastPts;
+      if (!intact) {
+        ++checks.damaged;
+      } else if (!sent->key && !follows) {
+        ++checks.brokenChain;
+      } else if (!follows && checks.lastPts >= 0) {
+        ++checks.resumed;
+      }
+      checks.lastPts = unit.pts;
     }
-    checks.lastPts = unit.pts;
     return inner->submit(unit, key);
   }
   bool drain(PictureSink& sink) override { return inner->drain(sink); }
