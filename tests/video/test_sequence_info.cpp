@@ -2,8 +2,6 @@
 // FFmpeg's encoders, and hand-built with what they never write (checked with trace_headers).
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -107,133 +105,46 @@ TEST_P(ClipSequence, ReadsSizeCroppingSamplingRangeAndColourAsTheEncoderWroteThe
   EXPECT_EQ(firstSequenceIn(test::readAccessUnits(path), c.recipe.codec), c.want);
 }
 
-// Writes a NAL unit bit by bit, as an encoder would.
-class BitWriter {
- public:
-  BitWriter& bits(std::uint64_t value, unsigned count) {
-    for (unsigned i = count; i-- > 0;) bits_.push_back(((value >> i) & 1) != 0);
-    return *this;
-  }
-  BitWriter& bit(bool b) { return bits(b ? 1 : 0, 1); }
-  BitWriter& ue(std::uint64_t value) {
-    const unsigned width = static_cast<unsigned>(std::bit_width(value + 1));
-    return bits(0, width - 1).bits(value + 1, width);
-  }
-  BitWriter& se(std::int64_t value) {
-    return ue(value > 0 ? 2 * static_cast<std::uint64_t>(value) - 1
-                        : 2 * static_cast<std::uint64_t>(-value));
-  }
+// 1080i H.264 High (the crop counts four rows a unit), scaling lists (4x4 intra Y with sixteen
+// deltas, both 8x8 lists, the second falling back to its default at once), picture order type 1,
+// and an extended aspect ratio ahead of the range flag.
+const Bytes kInterlacedH264{
+    0x67, 0x64, 0x00, 0x28, 0xAD, 0x8A, 0x29, 0x45, 0x14, 0xA2, 0x8A, 0x51, 0x45, 0x28, 0xA2, 0x94,
+    0x50, 0x23, 0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xA3, 0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xA3,
+    0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xA3, 0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xA3, 0x86, 0x8E,
+    0x1A, 0x38, 0x68, 0xE1, 0xA3, 0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xA3, 0x86, 0x8E, 0x1A, 0x38,
+    0x68, 0xE1, 0xA3, 0x86, 0x8E, 0x1A, 0x38, 0x68, 0xE1, 0xB0, 0x8D, 0x0E, 0x42, 0x26, 0x28, 0xA0,
+    0x3C, 0x02, 0x27, 0xEF, 0xFF, 0x00, 0x04, 0x00, 0x03, 0xB6, 0x02};
 
-  // The header, then the payload with its stop bit and emulation-prevention bytes.
-  Bytes nal(std::initializer_list<std::uint8_t> header) const {
-    std::vector<bool> payload = bits_;
-    payload.push_back(true);
-    while (payload.size() % 8 != 0) payload.push_back(false);
-    Bytes out(header);
-    int zeros = 0;
-    for (std::size_t i = 0; i < payload.size(); i += 8) {
-      std::uint8_t byte = 0;
-      for (std::size_t j = 0; j < 8; ++j)
-        byte = static_cast<std::uint8_t>(byte << 1 | payload[i + j]);
-      if (zeros >= 2 && byte <= 3) {
-        out.push_back(3);
-        zeros = 0;
-      }
-      out.push_back(byte);
-      zeros = byte == 0 ? zeros + 1 : 0;
-    }
-    return out;
-  }
-
- private:
-  std::vector<bool> bits_;
-};
-
-// 1080i H.264 High (the crop counts four rows a unit), scaling lists, picture order type 1, and
-// an extended aspect ratio ahead of the range flag.
-Bytes interlacedH264Sps() {
-  BitWriter w;
-  w.bits(100, 8).bits(0, 8).bits(40, 8).ue(0);  // High, level 4.0, id 0
-  w.ue(1).ue(0).ue(0).bit(false);               // 4:2:0, 8-bit, no bypass
-  w.bit(true);                                  // seq_scaling_matrix_present_flag
-  for (int i = 0; i < 8; ++i) {
-    const bool present = i == 0 || i == 6 || i == 7;
-    w.bit(present);
-    if (i == 0) {
-      for (int j = 0; j < 16; ++j) w.se(j % 3 == 0 ? 5 : -2);
-    } else if (i == 6) {
-      for (int j = 0; j < 64; ++j) w.se(j % 2 == 0 ? 7 : -6);
-    } else if (i == 7) {
-      w.se(-8);  // next scale 0 at once: the default list, no more deltas
-    }
-  }
-  w.ue(0).ue(1);  // log2_max_frame_num_minus4, pic_order_cnt_type 1
-  w.bit(false).se(-3).se(2).ue(3).se(1).se(-1).se(5);
-  w.ue(4).bit(false);                                // max_num_ref_frames, gaps
-  w.ue(119).ue(33);                                  // 120 x 34 map units of 16 x 32
-  w.bit(false).bit(true).bit(true);                  // fields, mb_adaptive, direct_8x8
-  w.bit(true).ue(0).ue(0).ue(0).ue(2);               // crop: 2 x 4 rows at the bottom
-  w.bit(true);                                       // vui_parameters_present_flag
-  w.bit(true).bits(255, 8).bits(4, 16).bits(3, 16);  // Extended_SAR 4:3
-  w.bit(true).bit(false);                            // overscan
-  w.bit(true).bits(5, 3).bit(true).bit(false);       // video_format 5, full range, no colours
-  w.bit(false).bit(false).bit(false).bit(false).bit(false).bit(false);  // the rest absent
-  return w.nal({0x67});
-}
-
-// 1080p HEVC Main 10 with sub-layers, scaling lists, PCM, predicted short-term reference sets,
-// long-term pictures, and an extended aspect ratio ahead of the range flag.
-Bytes richHevcSps() {
-  BitWriter w;
-  w.bits(0, 4).bits(2, 3).bit(true);  // VPS 0, three sub-layers, temporal nesting
-  // profile_tier_level: Main 10, level 4.1, then the sub-layers'.
-  w.bits(0, 2).bit(false).bits(2, 5).bits(0x20000000, 32).bits(0x9, 4).bits(0, 44).bits(123, 8);
-  w.bit(true).bit(true).bit(false).bit(true);  // sub-layer 0: profile, level; 1: level
-  for (int i = 2; i < 8; ++i) w.bits(0, 2);
-  w.bits(0, 2).bit(false).bits(2, 5).bits(0x20000000, 32).bits(0x9, 4).bits(0, 44).bits(90, 8);
-  w.bits(93, 8);
-  w.ue(0).ue(1).ue(1920).ue(1088);      // id 0, 4:2:0, coded size
-  w.bit(true).ue(0).ue(0).ue(0).ue(4);  // conformance window: 4 x 2 rows at the bottom
-  w.ue(2).ue(2).ue(4);                  // 10-bit, log2_max_pic_order_cnt_lsb 8
-  w.bit(true);                          // ordering info for each sub-layer
-  for (int i = 0; i < 3; ++i) w.ue(4).ue(2).ue(0);
-  w.ue(0).ue(3).ue(0).ue(3).ue(1).ue(1);  // block sizes and depths
-  w.bit(true).bit(true);                  // scaling lists, with data
-  for (int size = 0; size < 4; ++size) {
-    for (int matrix = 0; matrix < 6; matrix += size == 3 ? 3 : 1) {
-      if ((size + matrix) % 2 == 0) {
-        w.bit(false).ue(matrix > 0 ? 1 : 0);  // predicted from a reference list
-      } else {
-        w.bit(true);
-        if (size > 1) w.se(4);
-        const int coefficients = size == 0 ? 16 : 64;
-        for (int k = 0; k < coefficients; ++k) w.se(k % 2 == 0 ? 3 : -3);
-      }
-    }
-  }
-  w.bit(true).bit(true);                                          // amp, sao
-  w.bit(true).bits(7, 4).bits(7, 4).ue(0).ue(1).bit(false);       // PCM
-  w.ue(3);                                                        // three short-term sets
-  w.ue(2).ue(1).ue(0).bit(true).ue(1).bit(true).ue(1).bit(true);  // {-1, -3 | +2}
-  // {-1, -3 | +2} moved by +1: 0 and -2 and +3, and +1 itself.
-  w.bit(true).bit(false).ue(0);
-  w.bit(true).bit(false).bit(true).bit(true).bit(true);
-  // Predicted from {-2 | +1, +3} by -2: -4, -1, +1, and -2 itself, one left out.
-  w.bit(true).bit(true).ue(1);
-  w.bit(true).bit(false).bit(false).bit(true).bit(true);
-  w.bit(true).ue(2).bits(17, 8).bit(true).bits(200, 8).bit(false);  // two long-term pictures
-  w.bit(true).bit(true);                             // temporal MVP, strong intra smoothing
-  w.bit(true);                                       // vui_parameters_present_flag
-  w.bit(true).bits(255, 8).bits(1, 16).bits(1, 16);  // Extended_SAR 1:1
-  w.bit(false);                                      // no overscan info
-  w.bit(true).bits(5, 3).bit(true).bit(false);       // video_format 5, full range, no colours
-  for (int i = 0; i < 7; ++i) w.bit(false);          // the rest of the VUI absent
-  w.bit(false);                                      // sps_extension_present_flag
-  return w.nal({0x42, 0x01});
-}
-
-const Bytes kInterlacedH264 = interlacedH264Sps();
-const Bytes kRichHevc = richHevcSps();
+// 1080p HEVC Main 10 with three sub-layers, scaling lists (coded and predicted), PCM, short-term
+// reference sets predicted from earlier ones, two long-term pictures, and an extended aspect
+// ratio ahead of the range flag.
+const Bytes kRichHevc{
+    0x42, 0x01, 0x05, 0x02, 0x20, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03,
+    0x00, 0x7B, 0xD0, 0x00, 0x02, 0x20, 0x00, 0x00, 0x03, 0x00, 0x90, 0x00, 0x00, 0x03, 0x00, 0x00,
+    0x03, 0x00, 0x5A, 0x5D, 0xA0, 0x03, 0xC0, 0x80, 0x11, 0x07, 0xCA, 0xD9, 0x65, 0x72, 0xB9, 0x5E,
+    0x49, 0x12, 0xD9, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x4C, 0x73, 0x1C,
+    0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCA, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6,
+    0x39, 0x8F, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C,
+    0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7,
+    0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x29, 0x8E, 0x63, 0x98, 0xE6, 0x39,
+    0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E,
+    0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63, 0x98, 0xE6, 0x39, 0x8E, 0x63,
+    0x98, 0xE6, 0x39, 0x4C, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C,
+    0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7,
+    0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xC9, 0x88, 0x31, 0xCC, 0x73,
+    0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C,
+    0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7,
+    0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x28, 0x83, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC,
+    0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73,
+    0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x72, 0x88,
+    0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31,
+    0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC,
+    0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x88, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC,
+    0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73,
+    0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C, 0xC7, 0x31, 0xCC, 0x73, 0x1C,
+    0xC7, 0x2E, 0xEF, 0x42, 0x35, 0xAA, 0xDB, 0xEA, 0x76, 0x23, 0xC8, 0x7F, 0xF8, 0x00, 0x08, 0x00,
+    0x0B, 0x60, 0x08};
 
 std::optional<SequenceInfo> read(const Bytes& nal, CodecKind codec, std::size_t size) {
   return readSequenceInfo(NalUnit{nal.data(), size}, codec);
