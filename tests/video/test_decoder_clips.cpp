@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,64 +17,51 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
   const bool hevc = recipe.codec == kCodecHevc;
   const bool ts = recipe.bFramesWithAudio;
   const std::string size = std::to_string(recipe.width) + "x" + std::to_string(recipe.height);
-  const ColorCodes& c = recipe.color;
-  const std::string colors = c == ColorCodes{}
-                                 ? ""
-                                 : "-c" + std::to_string(c.primaries) + "." +
-                                       std::to_string(c.transfer) + "." + std::to_string(c.matrix);
-  const std::string name =
-      std::string(hevc ? "hevc" : "h264") + "-" + size + "-" + std::to_string(recipe.frames) + "-" +
-      recipe.pixFmt + (recipe.fullRange ? "-pc" : "") + (recipe.flat ? "-flat" : "") + colors +
-      (recipe.source.empty() ? "" : "-" + recipe.source) + (recipe.gstreamer ? "-gst" : "") +
-      (ts     ? "-bframes-aac.ts"
-       : hevc ? ".hevc"
-              : ".h264");
+  std::string command;
+  if (recipe.gstreamer) {
+    command = "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(recipe.frames) +
+              " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(recipe.width) +
+              ",height=" + std::to_string(recipe.height) +
+              " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
+              " ! filesink location=";
+  } else {
+    const std::string source =
+        recipe.flat ? "color=c=gray:" : (recipe.source.empty() ? "testsrc2" : recipe.source) + "=";
+    command = "ffmpeg -nostdin -v error -y -f lavfi -i " + source + "size=" + size + ":rate=30";
+    if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
+    command +=
+        " -frames:v " + std::to_string(recipe.frames) + " -pix_fmt " + recipe.pixFmt + " -g 30";
+    if (recipe.fullRange) command += " -color_range pc";
+    // Each code given goes to libavcodec (container, libx264) and into x265's own parameters.
+    std::string x265Colors;
+    const auto flag = [&](std::uint8_t code, const char* option, const char* x265) {
+      if (code == 2) return;
+      command += std::string(" -") + option + " " + std::to_string(code);
+      x265Colors += std::string(":") + x265 + "=" + std::to_string(code);
+    };
+    flag(recipe.color.primaries, "color_primaries", "colorprim");
+    flag(recipe.color.transfer, "color_trc", "transfer");
+    flag(recipe.color.matrix, "colorspace", "colormatrix");
+    const std::string bFrames = ts ? "3" : "0";
+    command += hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames +
+                          ":log-level=error" + x265Colors
+                    : " -c:v libx264 -preset veryfast -bf " + bFrames;
+    // One encoder thread keeps the memory of a huge flat picture down.
+    if (recipe.flat) command += " -threads 1 -preset ultrafast";
+    command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts "
+               : hevc ? " -f hevc "
+                      : " -f h264 ";
+  }
+  // The clip is named by the command that makes it: a recipe that changes is encoded afresh.
+  const std::string path = dir + "/" + std::to_string(std::hash<std::string>{}(command)) +
+                           (ts     ? ".ts"
+                            : hevc ? ".hevc"
+                                   : ".h264");
   std::filesystem::create_directories(dir);
-  const std::string path = dir + "/" + name;
   if (std::filesystem::exists(path)) return path;
   // Test processes may want the same clip at once: each writes its own file and renames it.
   const std::string partial = path + ".part" + std::to_string(getpid());
-  if (recipe.gstreamer) {
-    const std::string pipeline =
-        "gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(recipe.frames) +
-        " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(recipe.width) +
-        ",height=" + std::to_string(recipe.height) +
-        " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
-        " ! filesink location='" +
-        partial + "'";
-    if (std::system(pipeline.c_str()) != 0) return "";
-    std::filesystem::rename(partial, path);
-    return path;
-  }
-  const std::string source =
-      recipe.flat ? "color=c=gray:" : (recipe.source.empty() ? "testsrc2" : recipe.source) + "=";
-  std::string command =
-      "ffmpeg -nostdin -v error -y -f lavfi -i " + source + "size=" + size + ":rate=30";
-  if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
-  command +=
-      " -frames:v " + std::to_string(recipe.frames) + " -pix_fmt " + recipe.pixFmt + " -g 30";
-  if (recipe.fullRange) command += " -color_range pc";
-  // Each code given goes to libavcodec (container, libx264) and into x265's own parameters.
-  std::string x265Colors;
-  const auto flag = [&](std::uint8_t code, const char* option, const char* x265) {
-    if (code == 2) return;
-    command += std::string(" -") + option + " " + std::to_string(code);
-    x265Colors += std::string(":") + x265 + "=" + std::to_string(code);
-  };
-  flag(c.primaries, "color_primaries", "colorprim");
-  flag(c.transfer, "color_trc", "transfer");
-  flag(c.matrix, "colorspace", "colormatrix");
-  const std::string bFrames = ts ? "3" : "0";
-  command += hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames +
-                        ":log-level=error" + x265Colors
-                  : " -c:v libx264 -preset veryfast -bf " + bFrames;
-  // One encoder thread keeps the memory of a huge flat picture down.
-  if (recipe.flat) command += " -threads 1 -preset ultrafast";
-  command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts"
-             : hevc ? " -f hevc"
-                    : " -f h264";
-  command += " '" + partial + "'";
-  if (std::system(command.c_str()) != 0) return "";
+  if (std::system((command + "'" + partial + "'").c_str()) != 0) return "";
   std::filesystem::rename(partial, path);
   return path;
 }
