@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "video/Decoder.h"
+#include "video/DecoderBackend.h"
 #include "video/Yuv420ToBgra.h"
 
 namespace mirandel::test {
@@ -31,6 +34,44 @@ inline std::vector<std::uint8_t> bgraOf(const Frame& f) {
 inline Delivered delivered(const Frame& f) {
   return {f.width, f.height, f.pts, f.receivedAt, bgraOf(f)};
 }
+
+// One picture's planes as the backend handed them on, an 8-bit NV12 picture's chroma
+// deinterleaved.
+struct Planes {
+  std::uint32_t width = 0, height = 0;
+  std::uint8_t bitDepth = 0;
+  ColorRange range = ColorRange::kLimited;
+  ColorMatrix matrix = ColorMatrix::kBt709;
+  std::vector<std::uint8_t> y, u, v;
+};
+
+// What a backend hands on, recorded on its way to `next` where there is one.
+struct RecordingSink final : PictureSink {
+  PictureSink* next = nullptr;
+  std::vector<Planes> planes;
+  std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> refusals;
+
+  void picture(const YuvPicture& p, std::int64_t pts) override {
+    Planes out{p.width, p.height, p.bitDepth, p.range, p.matrix, {}, {}, {}};
+    if (p.bitDepth == 8 && p.layout == ChromaLayout::kInterleaved) {
+      for (std::uint32_t r = 0; r < p.height; ++r) {
+        out.y.insert(out.y.end(), p.y + r * p.yStride, p.y + r * p.yStride + p.width);
+      }
+      for (std::uint32_t r = 0; r < (p.height + 1) / 2; ++r) {
+        for (std::uint32_t c = 0; c < (p.width + 1) / 2; ++c) {
+          out.u.push_back(p.u[r * p.uStride + 2 * c]);
+          out.v.push_back(p.u[r * p.uStride + 2 * c + 1]);
+        }
+      }
+    }
+    planes.push_back(std::move(out));
+    if (next) next->picture(p, pts);
+  }
+  void refused(const PictureRefusal& r) override {
+    refusals.emplace_back(r.format, r.width, r.height);
+    if (next) next->refused(r);
+  }
+};
 
 // The bytes of one picture of a raw planar decode (10-bit: two bytes a sample).
 inline std::size_t rawFrameBytes(std::size_t w, std::size_t h, std::uint8_t bitDepth) {

@@ -157,16 +157,6 @@ const RefusedCase kRefusedStreams[] = {
 INSTANTIATE_TEST_SUITE_P(Senders, RefusedStream, ::testing::ValuesIn(kRefusedStreams),
                          [](const auto& param) { return std::string(param.param.name); });
 
-// What the backend hands on, recorded.
-struct RecordingSink final : PictureSink {
-  int pictures = 0;
-  std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> refusals;
-  void picture(const YuvPicture&, std::int64_t) override { ++pictures; }
-  void refused(const PictureRefusal& r) override {
-    refusals.emplace_back(r.format, r.width, r.height);
-  }
-};
-
 // Guards against streams the conversion cannot read failing silently or read as 8-bit 4:2:0,
 // and against pictures of hundreds of megabytes allocated before anything refuses them: the
 // codec library's own pixel limit must refuse them before decoding.
@@ -187,9 +177,9 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   auto backend = makeLavcBackend();
   ASSERT_TRUE(backend->open(c.recipe.codec));
   EXPECT_TRUE(backend->submit(units[0], true));
-  RecordingSink sink;
+  test::RecordingSink sink;
   EXPECT_FALSE(backend->drain(sink));
-  EXPECT_EQ(sink.pictures, 0);
+  EXPECT_TRUE(sink.planes.empty());
   EXPECT_EQ(sink.refusals, (decltype(sink.refusals){{"", 8256, 8192}}));
 }
 

@@ -42,65 +42,32 @@ std::vector<AccessUnit> unitsOf(const std::string& name, CodecKind& codec) {
   return unitsOfRecording(test::readFile(fixture(name + ".ts")), &codec);
 }
 
-// One picture's planes as the backend handed them on, chroma deinterleaved.
-struct Planes {
-  std::uint32_t width = 0, height = 0;
-  std::uint8_t bitDepth = 0;
-  ColorRange range = ColorRange::kLimited;
-  ColorMatrix matrix = ColorMatrix::kBt709;
-  std::vector<std::uint8_t> y, u, v;
-};
-
 // The Media Foundation backend, with the pictures it hands to the core recorded.
 class RecordingBackend final : public DecoderBackend {
  public:
-  explicit RecordingBackend(std::vector<Planes>& planes)
-      : inner_(makeMFBackend()), planes_(planes) {}
+  explicit RecordingBackend(test::RecordingSink& tap) : inner_(makeMFBackend()), tap_(tap) {}
   bool open(CodecKind codec) override { return inner_->open(codec); }
   std::string openFailure() const override { return inner_->openFailure(); }
   void close() override { inner_->close(); }
   bool submit(const AccessUnit& unit, bool key) override { return inner_->submit(unit, key); }
   bool drain(PictureSink& sink) override {
-    Tap tap(sink, planes_);
-    return inner_->drain(tap);
+    tap_.next = &sink;
+    return inner_->drain(tap_);
   }
   bool hardware() const override { return inner_->hardware(); }
 
  private:
-  struct Tap final : PictureSink {
-    Tap(PictureSink& next, std::vector<Planes>& planes) : next_(next), planes_(planes) {}
-    void picture(const YuvPicture& p, std::int64_t pts) override {
-      Planes out{p.width, p.height, p.bitDepth, p.range, p.matrix, {}, {}, {}};
-      if (p.bitDepth == 8 && p.layout == ChromaLayout::kInterleaved) {
-        for (std::uint32_t r = 0; r < p.height; ++r) {
-          out.y.insert(out.y.end(), p.y + r * p.yStride, p.y + r * p.yStride + p.width);
-        }
-        for (std::uint32_t r = 0; r < (p.height + 1) / 2; ++r) {
-          for (std::uint32_t c = 0; c < (p.width + 1) / 2; ++c) {
-            out.u.push_back(p.u[r * p.uStride + 2 * c]);
-            out.v.push_back(p.u[r * p.uStride + 2 * c + 1]);
-          }
-        }
-      }
-      planes_.push_back(std::move(out));
-      next_.picture(p, pts);
-    }
-    void refused(const PictureRefusal& r) override { next_.refused(r); }
-    PictureSink& next_;
-    std::vector<Planes>& planes_;
-  };
-
   std::unique_ptr<DecoderBackend> inner_;
-  std::vector<Planes>& planes_;
+  test::RecordingSink& tap_;
 };
 
 // makeDecoder's decoder, with the backend's pictures recorded on the way.
 struct RecordedDecoder {
   RecordedDecoder()
       : decoder(
-            std::make_unique<RecordingBackend>(planes),
+            std::make_unique<RecordingBackend>(tap),
             [this](const Frame& f) { frames.push_back(test::delivered(f)); }, steadyClock()) {}
-  std::vector<Planes> planes;
+  test::RecordingSink tap;
   std::vector<test::Delivered> frames;
   DecoderCore decoder;
 };
@@ -168,7 +135,7 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
   EXPECT_EQ(std::tuple(info.errors, info.refusal, info.outputWidth, info.outputHeight),
             std::tuple(0u, "", c.width, c.height));
   ASSERT_GE(d.frames.size(), first.size()) << "pictures of the first pass still held";
-  ASSERT_EQ(d.planes.size(), d.frames.size());
+  ASSERT_EQ(d.tap.planes.size(), d.frames.size());
 
   test::expectDisplayOrder(d.frames, completedAt);
 
@@ -178,7 +145,7 @@ TEST_P(MFStream, EveryPictureMatchesTheLinuxDecodersAndCarriesItsOwnUnitsStamps)
   int lumaDiff = 0, chromaDiff = 0, bgraDiff = 0;
   std::vector<std::uint8_t> linuxPicture(w * h * 4);
   for (std::size_t n = 0; n < first.size(); ++n) {
-    const Planes& p = d.planes[n];
+    const test::Planes& p = d.tap.planes[n];
     // An 8-bit stream comes as NV12.
     ASSERT_EQ(std::tuple(p.width, p.height, p.bitDepth, p.range, p.matrix),
               std::tuple(c.width, c.height, std::uint8_t{8}, c.range, c.matrix))
