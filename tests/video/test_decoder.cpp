@@ -138,7 +138,7 @@ class ScriptedBackend final : public DecoderBackend {
 };
 
 // NAL units, each with a four-byte start code.
-Bytes units(std::initializer_list<Bytes> nals) {
+Bytes units(const std::vector<Bytes>& nals) {
   Bytes out;
   for (const Bytes& n : nals) {
     out.insert(out.end(), {0, 0, 0, 1});
@@ -162,17 +162,19 @@ const Bytes kHevcTrail{0x02, 0x01, 0xD0};  // TRAIL_R
 // What one decode call must do. kDropped: skipped, and counted as lost to damage or to the
 // wait for a key picture.
 enum class Outcome { kSubmittedKey, kSubmitted, kSkipped, kDropped, kFailed };
+using enum Outcome;
 
 // How the demultiplexer marked a unit.
 enum class Mark { kWhole, kCorrupt, kAfterGap };
+using enum Mark;
 
 struct Step {
   const char* what;
-  Bytes bytes;
+  std::vector<Bytes> nals;  // each given a four-byte start code
   Outcome outcome;
   CodecKind codec = kCodecH264;
   bool randomAccess = false;
-  Mark mark = Mark::kWhole;
+  Mark mark = kWhole;
 };
 
 class DecoderGate : public ::testing::Test {
@@ -190,23 +192,23 @@ class DecoderGate : public ::testing::Test {
       const DecoderInfo before = decoder_.info();
       std::vector<bool> keys = script_.submittedKeys;
       AccessUnit unit;
-      unit.bytes = s.bytes;
+      unit.bytes = units(s.nals);
       unit.randomAccess = s.randomAccess;
-      unit.corrupt = s.mark == Mark::kCorrupt;
-      unit.discontinuity = s.mark != Mark::kWhole;
+      unit.corrupt = s.mark == kCorrupt;
+      unit.discontinuity = s.mark != kWhole;
       const bool ok = decoder_.decode(unit, s.codec);
       const DecoderInfo after = decoder_.info();
-      const bool submits = s.outcome == Outcome::kSubmittedKey || s.outcome == Outcome::kSubmitted;
-      const bool dropped = s.outcome == Outcome::kDropped, failed = s.outcome == Outcome::kFailed;
+      const bool submits = s.outcome == kSubmittedKey || s.outcome == kSubmitted;
+      const bool dropped = s.outcome == kDropped, failed = s.outcome == kFailed;
       // The answer, then how far framesOut, skipped, dropped and errors moved.
       EXPECT_EQ((std::vector<std::uint64_t>{
                     ok, after.framesOut - before.framesOut, after.skipped - before.skipped,
                     after.dropped - before.dropped, after.errors - before.errors}),
-                (std::vector<std::uint64_t>{
-                    !failed, submits, s.outcome == Outcome::kSkipped || dropped, dropped, failed}))
+                (std::vector<std::uint64_t>{!failed, submits, s.outcome == kSkipped || dropped,
+                                            dropped, failed}))
           << s.what;
       if (failed) continue;
-      if (submits) keys.push_back(s.outcome == Outcome::kSubmittedKey);
+      if (submits) keys.push_back(s.outcome == kSubmittedKey);
       EXPECT_EQ(script_.submittedKeys, keys) << s.what;
     }
   }
@@ -221,14 +223,14 @@ class DecoderGate : public ::testing::Test {
 // non-key pictures it cannot decode, and counting picture-less units as decoded.
 TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) {
   run({
-      {"slice before any parameter set", units({kSlice}), Outcome::kDropped},
-      {"parameter sets alone carry no picture", units({kSps, kPps}), Outcome::kSkipped},
-      {"non-key slice opens but is not submitted", units({kSlice}), Outcome::kDropped},
-      {"still no key", units({kSlice}), Outcome::kDropped},
-      {"IDR", units({kIdr}), Outcome::kSubmittedKey},
-      {"SEI only", units({kSei}), Outcome::kSkipped},
-      {"slice after the key", units({kSlice}), Outcome::kSubmitted},
-      {"in-band parameter sets with an IDR", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
+      {"slice before any parameter set", {kSlice}, kDropped},
+      {"parameter sets alone carry no picture", {kSps, kPps}, kSkipped},
+      {"non-key slice opens but is not submitted", {kSlice}, kDropped},
+      {"still no key", {kSlice}, kDropped},
+      {"IDR", {kIdr}, kSubmittedKey},
+      {"SEI only", {kSei}, kSkipped},
+      {"slice after the key", {kSlice}, kSubmitted},
+      {"in-band parameter sets with an IDR", {kSps, kPps, kIdr}, kSubmittedKey},
   });
   EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecH264});
 }
@@ -236,16 +238,15 @@ TEST_F(DecoderGate, H264OpensOnParameterSetsAndAnIdrAndSkipsWhatItCannotDecode) 
 // Guards against opening HEVC without a video parameter set, and missing IRAP types but IDR.
 TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
   run({
-      {"no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSkipped, kCodecHevc},
-      {"still no VPS", units({kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSkipped, kCodecHevc},
-      {"trailing picture", units({kHevcTrail}), Outcome::kDropped, kCodecHevc},
+      {"no VPS", {kHevcSps, kHevcPps, kHevcIdr}, kSkipped, kCodecHevc},
+      {"still no VPS", {kHevcSps, kHevcPps, kHevcIdr}, kSkipped, kCodecHevc},
+      {"trailing picture", {kHevcTrail}, kDropped, kCodecHevc},
   });
   EXPECT_TRUE(script_.opens.empty());
   run({
-      {"VPS arrives with a trailing picture", units({kHevcVps, kHevcSps, kHevcPps, kHevcTrail}),
-       Outcome::kDropped, kCodecHevc},
-      {"CRA", units({kHevcCra}), Outcome::kSubmittedKey, kCodecHevc},
-      {"trailing picture", units({kHevcTrail}), Outcome::kSubmitted, kCodecHevc},
+      {"VPS arrives", {kHevcVps, kHevcSps, kHevcPps, kHevcTrail}, kDropped, kCodecHevc},
+      {"CRA", {kHevcCra}, kSubmittedKey, kCodecHevc},
+      {"trailing picture", {kHevcTrail}, kSubmitted, kCodecHevc},
   });
   EXPECT_EQ(script_.opens, std::vector<CodecKind>{kCodecHevc});
 }
@@ -253,13 +254,12 @@ TEST_F(DecoderGate, HevcNeedsAVideoParameterSetAndOpensOnAnIrapPicture) {
 // Guards against a codec change fed to the old decoder, or opened by the old codec's sets.
 TEST_F(DecoderGate, CodecSwitchReopensAndWaitsForTheNewCodecsParameterSets) {
   run({
-      {"H.264 key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
-      {"HEVC key", units({kHevcVps, kHevcSps, kHevcPps, kHevcIdr}), Outcome::kSubmittedKey,
-       kCodecHevc},
-      {"HEVC trailing", units({kHevcTrail}), Outcome::kSubmitted, kCodecHevc},
+      {"H.264 key", {kSps, kPps, kIdr}, kSubmittedKey},
+      {"HEVC key", {kHevcVps, kHevcSps, kHevcPps, kHevcIdr}, kSubmittedKey, kCodecHevc},
+      {"HEVC trailing", {kHevcTrail}, kSubmitted, kCodecHevc},
       // Back to H.264 with only an IDR: the HEVC sets must not count.
-      {"H.264 IDR without its sets", units({kIdr}), Outcome::kSkipped},
-      {"H.264 key with sets", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
+      {"H.264 IDR without its sets", {kIdr}, kSkipped},
+      {"H.264 key with sets", {kSps, kPps, kIdr}, kSubmittedKey},
   });
   EXPECT_EQ(script_.opens, (std::vector<CodecKind>{kCodecH264, kCodecHevc, kCodecH264}));
 }
@@ -268,20 +268,19 @@ TEST_F(DecoderGate, CodecSwitchReopensAndWaitsForTheNewCodecsParameterSets) {
 // reset, the random-access flag ignored for key pictures that are not IDR, and a reset that
 // keeps stale parameter sets.
 TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs) {
-  run({{"key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey}});
+  run({{"key", {kSps, kPps, kIdr}, kSubmittedKey}});
   script_.failSubmit = true;
-  run({{"rejected slice", units({kSlice}), Outcome::kFailed}});
+  run({{"rejected slice", {kSlice}, kFailed}});
   script_.failSubmit = false;
-  run({{"slice after failure", units({kSlice}), Outcome::kDropped},
-       {"recovery-point slice flagged random access", units({kSlice}), Outcome::kSubmittedKey,
-        kCodecH264, true}});
+  run({{"slice after failure", {kSlice}, kDropped},
+       {"recovery-point slice flagged random access", {kSlice}, kSubmittedKey, kCodecH264, true}});
   script_.failDrain = true;
-  run({{"drain fails", units({kSlice}), Outcome::kFailed}});
+  run({{"drain fails", {kSlice}, kFailed}});
   script_.failDrain = false;
-  run({{"slice after drain failure", units({kSlice}), Outcome::kDropped}});
+  run({{"slice after drain failure", {kSlice}, kDropped}});
   // A picture in a layout that cannot be read is a failure, never converted.
   script_.deliverUnreadable = true;
-  run({{"unreadable picture", units({kIdr}), Outcome::kFailed}});
+  run({{"unreadable picture", {kIdr}, kFailed}});
   EXPECT_EQ(frames_.size(), 2u);
   script_.deliverUnreadable = false;
 
@@ -289,11 +288,11 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   decoder_.reset();
   EXPECT_GT(script_.closes, closesBefore);
   script_.failOpen = true;
-  run({{"IDR without sets after reset", units({kIdr}), Outcome::kSkipped},
-       {"open fails", units({kSps, kPps, kIdr}), Outcome::kFailed},
-       {"open fails again", units({kSps, kPps, kIdr}), Outcome::kFailed}});
+  run({{"IDR without sets after reset", {kIdr}, kSkipped},
+       {"open fails", {kSps, kPps, kIdr}, kFailed},
+       {"open fails again", {kSps, kPps, kIdr}, kFailed}});
   script_.failOpen = false;
-  run({{"open succeeds", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey}});
+  run({{"open succeeds", {kSps, kPps, kIdr}, kSubmittedKey}});
   EXPECT_EQ(script_.opens.size(), 2u);
 }
 
@@ -302,22 +301,21 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
 TEST_F(DecoderGate, DamagedUnitsAreDroppedAndAfterThemOrAGapOnlyAKeyPictureIsSubmitted) {
   const CodecKind h264 = kCodecH264;
   run({
-      {"key", units({kSps, kPps, kIdr}), Outcome::kSubmittedKey},
-      {"corrupt slice", units({kSlice}), Outcome::kDropped, h264, false, Mark::kCorrupt},
-      {"slice after it", units({kSlice}), Outcome::kDropped},
-      {"corrupt key", units({kIdr}), Outcome::kDropped, h264, true, Mark::kCorrupt},
-      {"slice after that", units({kSlice}), Outcome::kDropped},
-      {"whole key", units({kIdr}), Outcome::kSubmittedKey},
-      {"slice", units({kSlice}), Outcome::kSubmitted},
-      {"slice after a gap", units({kSlice}), Outcome::kDropped, h264, false, Mark::kAfterGap},
-      {"slice after that gap", units({kSlice}), Outcome::kDropped},
-      {"key after a gap", units({kIdr}), Outcome::kSubmittedKey, h264, false, Mark::kAfterGap},
-      {"slice after the key", units({kSlice}), Outcome::kSubmitted},
+      {"key", {kSps, kPps, kIdr}, kSubmittedKey},
+      {"corrupt slice", {kSlice}, kDropped, h264, false, kCorrupt},
+      {"slice after it", {kSlice}, kDropped},
+      {"corrupt key", {kIdr}, kDropped, h264, true, kCorrupt},
+      {"slice after that", {kSlice}, kDropped},
+      {"whole key", {kIdr}, kSubmittedKey},
+      {"slice", {kSlice}, kSubmitted},
+      {"slice after a gap", {kSlice}, kDropped, h264, false, kAfterGap},
+      {"slice after that gap", {kSlice}, kDropped},
+      {"key after a gap", {kIdr}, kSubmittedKey, h264, false, kAfterGap},
+      {"slice after the key", {kSlice}, kSubmitted},
   });
   decoder_.reset();
-  run({{"corrupt unit with sets", units({kSps, kPps, kIdr}), Outcome::kDropped, h264, false,
-        Mark::kCorrupt},
-       {"its sets were not kept", units({kIdr}), Outcome::kSkipped}});
+  run({{"corrupt unit with sets", {kSps, kPps, kIdr}, kDropped, h264, false, kCorrupt},
+       {"its sets were not kept", {kIdr}, kSkipped}});
   EXPECT_EQ(script_.opens.size(), 1u);
 }
 
@@ -373,8 +371,8 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
     script_.pictureHeight = c.height;
     script_.emptyPlanes = true;
     const std::size_t framesBefore = frames_.size();
-    run({{c.what, units({kSps, kPps, kIdr}), Outcome::kFailed},
-         {"non-key unit while refused", units({kSlice}), Outcome::kDropped}});
+    run({{c.what, {kSps, kPps, kIdr}, kFailed},
+         {"non-key unit while refused", {kSlice}, kDropped}});
     EXPECT_EQ(frames_.size(), framesBefore) << c.what;
     EXPECT_EQ(decoder_.info().refusal, c.refusal) << c.what;
 
@@ -383,12 +381,12 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
     script_.pictureWidth = 16;
     script_.pictureHeight = 8;
     script_.emptyPlanes = false;
-    run({{"readable key", units({kIdr}), Outcome::kSubmittedKey}});
+    run({{"readable key", {kIdr}, kSubmittedKey}});
     EXPECT_EQ(decoder_.info().refusal, "") << c.what;
   }
   // So does a new stream.
   script_.refuse = PictureRefusal{"4:2:2", 16, 8};
-  run({{"refused again", units({kIdr}), Outcome::kFailed}});
+  run({{"refused again", {kIdr}, kFailed}});
   decoder_.reset();
   EXPECT_EQ(decoder_.info().refusal, "");
 }
@@ -399,16 +397,16 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
 TEST_F(DecoderGate, AnOpenFailureIsNamedUntilADecoderOpens) {
   script_.failOpen = true;
   script_.openFailure = "no HEVC decoder";
-  const Bytes key = units({kHevcVps, kHevcSps, kHevcPps, kHevcIdr});
-  run({{"no decoder", key, Outcome::kFailed, kCodecHevc}});
+  const std::vector<Bytes> key{kHevcVps, kHevcSps, kHevcPps, kHevcIdr};
+  run({{"no decoder", key, kFailed, kCodecHevc}});
   EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
   std::string duringSecondOpen;
   script_.duringOpen = [&] { duringSecondOpen = decoder_.info().refusal; };
-  run({{"still no decoder", key, Outcome::kFailed, kCodecHevc}});
+  run({{"still no decoder", key, kFailed, kCodecHevc}});
   EXPECT_EQ(duringSecondOpen, "no HEVC decoder");
   EXPECT_EQ(decoder_.info().refusal, "no HEVC decoder");
   script_.failOpen = false;
-  run({{"a decoder opens", key, Outcome::kSubmittedKey, kCodecHevc}});
+  run({{"a decoder opens", key, kSubmittedKey, kCodecHevc}});
   EXPECT_EQ(decoder_.info().refusal, "");
 }
 
