@@ -2,20 +2,19 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
+#include "video/TsDemuxer.h"
 
 namespace mirandel::test {
 
 std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
   const bool hevc = recipe.codec == kCodecHevc;
-  const bool ts = recipe.bFramesWithAudio;
+  const bool audio = recipe.bFramesWithAudio;
   const std::string size = std::to_string(recipe.width) + "x" + std::to_string(recipe.height);
   std::string command;
   if (recipe.gstreamer) {
@@ -23,12 +22,13 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
               " pattern=smpte ! video/x-raw,format=I420,width=" + std::to_string(recipe.width) +
               ",height=" + std::to_string(recipe.height) +
               " ! x264enc speed-preset=ultrafast ! video/x-h264,stream-format=byte-stream"
-              " ! filesink location=";
+              " ! filesink location=/dev/stdout | ffmpeg -nostdin -v error -y -f h264 -i - -c copy"
+              " -f mpegts ";
   } else {
     const std::string source =
         recipe.flat ? "color=c=gray:" : (recipe.source.empty() ? "testsrc2" : recipe.source) + "=";
     command = "ffmpeg -nostdin -v error -y -f lavfi -i " + source + "size=" + size + ":rate=30";
-    if (ts) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
+    if (audio) command += " -f lavfi -i sine=frequency=440:sample_rate=48000";
     command +=
         " -frames:v " + std::to_string(recipe.frames) + " -pix_fmt " + recipe.pixFmt + " -g 30";
     if (recipe.fullRange) command += " -color_range pc";
@@ -42,21 +42,17 @@ std::string makeClip(const ClipRecipe& recipe, const std::string& dir) {
     flag(recipe.color.primaries, "color_primaries", "colorprim");
     flag(recipe.color.transfer, "color_trc", "transfer");
     flag(recipe.color.matrix, "colorspace", "colormatrix");
-    const std::string bFrames = ts ? "3" : "0";
+    const std::string bFrames = audio ? "3" : "0";
     command += hevc ? " -c:v libx265 -preset ultrafast -x265-params bframes=" + bFrames +
                           ":log-level=error" + x265Colors
                     : " -c:v libx264 -preset veryfast -bf " + bFrames;
     // One encoder thread keeps the memory of a huge flat picture down.
     if (recipe.flat) command += " -threads 1 -preset ultrafast";
-    command += ts     ? " -map 0:v -map 1:a -c:a aac -shortest -f mpegts "
-               : hevc ? " -f hevc "
-                      : " -f h264 ";
+    if (audio) command += " -map 0:v -map 1:a -c:a aac -shortest";
+    command += " -f mpegts ";
   }
   // The clip is named by the command that makes it: a recipe that changes is encoded afresh.
-  const std::string path = dir + "/" + std::to_string(std::hash<std::string>{}(command)) +
-                           (ts     ? ".ts"
-                            : hevc ? ".hevc"
-                                   : ".h264");
+  const std::string path = dir + "/" + std::to_string(std::hash<std::string>{}(command)) + ".ts";
   std::filesystem::create_directories(dir);
   if (std::filesystem::exists(path)) return path;
   // Test processes may want the same clip at once: each writes its own file and renames it.
@@ -73,20 +69,8 @@ ColorSpace colorSpaceOf(const ClipRecipe& recipe) {
 }
 
 std::vector<AccessUnit> readAccessUnits(const std::string& path) {
-  std::vector<AccessUnit> units;
-  AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return units;
-  AVPacket* packet = av_packet_alloc();
-  while (av_read_frame(format, packet) >= 0) {
-    AccessUnit unit;
-    unit.bytes.assign(packet->data, packet->data + packet->size);
-    unit.pts = static_cast<std::int64_t>(units.size()) * 3000;
-    units.push_back(std::move(unit));
-    av_packet_unref(packet);
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&format);
-  return units;
+  std::ifstream in(path, std::ios::binary);
+  return unitsOfRecording({std::istreambuf_iterator<char>(in), {}}, nullptr);
 }
 
 }  // namespace mirandel::test

@@ -16,7 +16,6 @@
 #include "video/DecoderBackend.h"
 #include "video/LavcDecoder.h"
 #include "video/PictureGeometry.h"
-#include "video/TsDemuxer.h"
 #include "video/Yuv420ToBgra.h"
 #include "video/test_decoded_pictures.h"
 #include "video/test_decoder_clips.h"
@@ -26,15 +25,12 @@ namespace {
 
 std::string clipDir() { return test::binaryPath("tests/video/decoder-clips"); }
 
-// The clip's units: a transport stream cut by our demultiplexer, a raw stream by libavformat
-// (pts and completedAt counted up from `first`).
-std::vector<AccessUnit> unitsOf(const test::ClipRecipe& recipe, const std::string& path,
-                                std::size_t first) {
-  if (recipe.bFramesWithAudio) return unitsOfRecording(test::readFile(path), nullptr);
+// The clip's units, stamped after the `first` units of the parts before it.
+std::vector<AccessUnit> unitsOf(const std::string& path, std::size_t first) {
   std::vector<AccessUnit> units = test::readAccessUnits(path);
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i].pts = static_cast<std::int64_t>(first + i) * 3000;
-    units[i].completedAt = static_cast<Nanos>(first + i + 1) * kMillisecond;
+  for (AccessUnit& u : units) {
+    u.pts += static_cast<std::int64_t>(first) * 90000;
+    u.completedAt += static_cast<Nanos>(first) * kMillisecond;
   }
   return units;
 }
@@ -80,7 +76,7 @@ TEST_P(RealStream, EveryPictureMatchesFfmpegAndCarriesItsOwnUnitsStamps) {
   std::vector<std::size_t> unitsPerPart;
   for (const test::ClipRecipe& recipe : parts) {
     paths.push_back(test::makeClip(recipe, clipDir()));
-    std::vector<AccessUnit> partUnits = unitsOf(recipe, paths.back(), units.size());
+    std::vector<AccessUnit> partUnits = unitsOf(paths.back(), units.size());
     ASSERT_FALSE(partUnits.empty()) << "no units: could ffmpeg encode the clip?";
     unitsPerPart.push_back(partUnits.size());
     for (AccessUnit& u : partUnits) units.push_back(std::move(u));
