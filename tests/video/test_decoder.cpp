@@ -74,11 +74,13 @@ struct Script {
   bool failOpen = false, failSubmit = false, failDrain = false, deliverUnreadable = false;
   std::string openFailure;  // the reason a failing open gives
   std::function<void()> duringOpen;
-  std::uint32_t pictureWidth = 16, pictureHeight = 8;
-  bool emptyPlanes = false;  // planes of one byte: AddressSanitizer catches any read
+  struct Picture {
+    std::optional<PictureRefusal> refuse;  // set: every picture is refused as this
+    std::uint32_t width = 16, height = 8;
+    bool emptyPlanes = false;  // planes of one byte: AddressSanitizer catches any read
+  } picture;
   // Pictures wait until more than this many are held, then leave in pts order (B-pictures).
   std::size_t holdBack = 0;
-  std::optional<PictureRefusal> refuse;  // set: every picture is refused as this
   ManualClock* clock = nullptr;
   Nanos drainTakes = 0;
 };
@@ -108,14 +110,14 @@ class ScriptedBackend final : public DecoderBackend {
     while (waiting_.size() > s_.holdBack) {
       const std::int64_t pts = *waiting_.begin();
       waiting_.erase(waiting_.begin());
-      if (s_.refuse) {
-        sink.refused(*s_.refuse);
+      if (s_.picture.refuse) {
+        sink.refused(*s_.picture.refuse);
         continue;
       }
-      const std::uint32_t w = s_.pictureWidth, h = s_.pictureHeight;
+      const std::uint32_t w = s_.picture.width, h = s_.picture.height;
       const std::size_t chroma = std::size_t{(w + 1) / 2} * ((h + 1) / 2);
-      y_.assign(s_.emptyPlanes ? 1 : std::size_t{w} * h, 235);  // white
-      u_.assign(s_.emptyPlanes ? 1 : chroma, 128);
+      y_.assign(s_.picture.emptyPlanes ? 1 : std::size_t{w} * h, 235);  // white
+      u_.assign(s_.picture.emptyPlanes ? 1 : chroma, 128);
       YuvPicture p;
       p.layout = ChromaLayout::kPlanar;
       p.width = w;
@@ -191,11 +193,10 @@ class DecoderGate : public ::testing::Test {
     for (const Step& s : steps) {
       const DecoderInfo before = decoder_.info();
       std::vector<bool> keys = script_.submittedKeys;
-      AccessUnit unit;
-      unit.bytes = units(s.nals);
-      unit.randomAccess = s.randomAccess;
-      unit.corrupt = s.mark == kCorrupt;
-      unit.discontinuity = s.mark != kWhole;
+      AccessUnit unit{.bytes = units(s.nals),
+                      .randomAccess = s.randomAccess,
+                      .corrupt = s.mark == kCorrupt,
+                      .discontinuity = s.mark != kWhole};
       const bool ok = decoder_.decode(unit, s.codec);
       const DecoderInfo after = decoder_.info();
       const bool submits = s.outcome == kSubmittedKey || s.outcome == kSubmitted;
@@ -329,10 +330,9 @@ TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
   const std::int64_t decodeOrder[] = {0, 9000, 3000, 6000, 18000, 12000, 15000};
   std::map<std::int64_t, Nanos> completedAt;
   for (std::size_t i = 0; i < std::size(decodeOrder); ++i) {
-    AccessUnit unit;
-    unit.bytes = i == 0 ? units({kSps, kPps, kIdr}) : units({kSlice});
-    unit.pts = decodeOrder[i];
-    unit.completedAt = clock_.now();
+    AccessUnit unit{.bytes = i == 0 ? units({kSps, kPps, kIdr}) : units({kSlice}),
+                    .pts = decodeOrder[i],
+                    .completedAt = clock_.now()};
     completedAt[unit.pts] = unit.completedAt;
     clock_.advance(26 * kMillisecond);
     ASSERT_TRUE(decoder_.decode(unit, kCodecH264)) << i;
@@ -353,23 +353,21 @@ TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
 TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
   struct Case {
     const char* what;
-    std::optional<PictureRefusal> backendRefuses;
-    std::uint32_t width, height;
+    Script::Picture picture;
     const char* refusal;
   };
   const Case cases[] = {
-      {"format the backend cannot describe", PictureRefusal{"4:4:4", 16, 8}, 16, 8,
+      {"format the backend cannot describe",
+       {PictureRefusal{"4:4:4", 16, 8}, 16, 8, true},
        "unsupported picture format: 4:4:4"},
-      {"size refused by the codec library's own limit", PictureRefusal{"", 9000, 8000}, 16, 8,
+      {"size refused by the codec library's own limit",
+       {PictureRefusal{"", 9000, 8000}, 16, 8, true},
        "picture too large: 9000x8000"},
-      {"picture over the area", std::nullopt, 9000, 8000, "picture too large: 9000x8000"},
-      {"side over the limit", std::nullopt, 16385, 2, "picture too large: 16385x2"},
+      {"picture over the area", {std::nullopt, 9000, 8000, true}, "picture too large: 9000x8000"},
+      {"side over the limit", {std::nullopt, 16385, 2, true}, "picture too large: 16385x2"},
   };
   for (const Case& c : cases) {
-    script_.refuse = c.backendRefuses;
-    script_.pictureWidth = c.width;
-    script_.pictureHeight = c.height;
-    script_.emptyPlanes = true;
+    script_.picture = c.picture;
     const std::size_t framesBefore = frames_.size();
     run({{c.what, {kSps, kPps, kIdr}, kFailed},
          {"non-key unit while refused", {kSlice}, kDropped}});
@@ -377,15 +375,12 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
     EXPECT_EQ(decoder_.info().refusal, c.refusal) << c.what;
 
     // A picture that can be shown ends the refusal.
-    script_.refuse.reset();
-    script_.pictureWidth = 16;
-    script_.pictureHeight = 8;
-    script_.emptyPlanes = false;
+    script_.picture = {};
     run({{"readable key", {kIdr}, kSubmittedKey}});
     EXPECT_EQ(decoder_.info().refusal, "") << c.what;
   }
   // So does a new stream.
-  script_.refuse = PictureRefusal{"4:2:2", 16, 8};
+  script_.picture.refuse = PictureRefusal{"4:2:2", 16, 8};
   run({{"refused again", {kIdr}, kFailed}});
   decoder_.reset();
   EXPECT_EQ(decoder_.info().refusal, "");
@@ -417,8 +412,7 @@ TEST_F(DecoderGate, InfoIsConsistentWhileAnotherThreadDecodes) {
   std::atomic<bool> done{false};
   std::thread receive([&] {
     for (int i = 0; i < kUnits; ++i) {
-      AccessUnit unit;
-      unit.bytes = units({kSps, kPps, i % 2 == 0 ? kIdr : kSei});
+      AccessUnit unit{.bytes = units({kSps, kPps, i % 2 == 0 ? kIdr : kSei})};
       decoder_.decode(unit, kCodecH264);
       decoder_.setMaxDimension(i % 3 == 0 ? 8 : 0);
     }
@@ -472,15 +466,13 @@ TEST(OutputSizeRule, LimitsTheLargerSideRoundedToEven) {
 
 // Guards against the limit applied to the frame but not the reported size, or not at all.
 TEST_F(DecoderGate, MaxDimensionScalesDeliveredPictures) {
-  script_.pictureWidth = 1920;
-  script_.pictureHeight = 1080;
+  script_.picture = {.width = 1920, .height = 1080};
   struct Case {
     std::uint32_t max, w, h;
   };
   for (const Case& c : {Case{1280, 1280, 720}, Case{1000, 1000, 562}, Case{0, 1920, 1080}}) {
     decoder_.setMaxDimension(c.max);
-    AccessUnit unit;
-    unit.bytes = units({kSps, kPps, kIdr});
+    AccessUnit unit{.bytes = units({kSps, kPps, kIdr})};
     ASSERT_TRUE(decoder_.decode(unit, kCodecH264));
     ASSERT_FALSE(frames_.empty());
     const Frame& f = frames_.back();
