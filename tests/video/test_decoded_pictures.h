@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "video/AccessUnit.h"
 #include "video/Decoder.h"
 #include "video/DecoderBackend.h"
 #include "video/Yuv420ToBgra.h"
@@ -99,7 +100,9 @@ inline YuvPicture rawFrame(const std::uint8_t* raw, std::uint32_t width, std::ui
 // The n-th picture must be the unit with the n-th smallest pts and carry that unit's
 // completedAt: pictures in display order, each with its own unit's stamps.
 inline void expectDisplayOrder(const std::vector<Delivered>& pictures,
-                               const std::map<std::int64_t, Nanos>& completedAt) {
+                               const std::vector<AccessUnit>& units) {
+  std::map<std::int64_t, Nanos> completedAt;
+  for (const AccessUnit& u : units) completedAt[u.pts] = u.completedAt;
   auto unit = completedAt.begin();
   for (std::size_t n = 0; n < pictures.size() && unit != completedAt.end(); ++n, ++unit) {
     EXPECT_EQ(pictures[n].pts, unit->first) << "picture " << n;
