@@ -12,9 +12,7 @@
 
 #include "support/TestSupport.h"
 #include "video/Decoder.h"
-#include "video/DecoderBackend.h"
 #include "video/LavcDecoder.h"
-#include "video/PictureGeometry.h"
 #include "video/Yuv420ToBgra.h"
 #include "video/test_decoded_pictures.h"
 #include "video/test_decoder_clips.h"
