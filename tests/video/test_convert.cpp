@@ -42,87 +42,68 @@ Bgra pixel(int y, int u, int v) {
 // constants). Guards against wrong coefficients or rounding bias, missing or one-sided clamps,
 // full-range pictures converted by the limited-range rule, and 10-bit samples on the 8-bit scale.
 TEST(ConvertFormula, BoundaryValuesGiveTheExactIntegerResult) {
+  constexpr ColorRange kLimited = ColorRange::kLimited, kFull = ColorRange::kFull;
   struct Case {
+    std::uint32_t bitDepth;
+    ColorRange range;
     int y, u, v;
     Bgra bgra;
   };
-  struct RuleCases {
-    const char* name;
-    std::uint32_t bitDepth;
-    ColorRange range;
-    std::vector<Case> cases;
-  };
-  const RuleCases rules[] = {
-      {"8-bit limited",
-       8,
-       ColorRange::kLimited,
-       {
-           {16, 128, 128, {0, 0, 0, 255}},         // black
-           {235, 128, 128, {255, 255, 255, 255}},  // white
-           {0, 128, 128, {0, 0, 0, 255}},          // below black clamps to 0
-           {255, 128, 128, {255, 255, 255, 255}},  // above white clamps to 255
-           {126, 128, 128, {128, 128, 128, 255}},  // (110 * 298 + 128) >> 8
-           // Primaries and secondaries: one channel lands just off the rail.
-           {63, 102, 240, {0, 1, 255, 255}},    // red
-           {173, 42, 26, {1, 255, 0, 255}},     // green
-           {32, 240, 118, {255, 0, 1, 255}},    // blue
-           {219, 16, 138, {0, 255, 254, 255}},  // yellow
-           {81, 90, 240, {0, 24, 255, 255}},
-           {145, 54, 34, {0, 216, 0, 255}},
-           {41, 240, 110, {255, 15, 0, 255}},
-           // Chroma at both extremes: every channel clamps the right way.
-           {16, 0, 0, {0, 96, 0, 255}},
-           {235, 255, 255, {255, 160, 255, 255}},
-           {16, 102, 240, {0, 0, 201, 255}},
-           {17, 127, 128, {0, 1, 1, 255}},  // B sum is -115: clamps from below
-       }},
+  const Case cases[] = {
+      {8, kLimited, 16, 128, 128, {0, 0, 0, 255}},         // black
+      {8, kLimited, 235, 128, 128, {255, 255, 255, 255}},  // white
+      {8, kLimited, 0, 128, 128, {0, 0, 0, 255}},          // below black clamps to 0
+      {8, kLimited, 255, 128, 128, {255, 255, 255, 255}},  // above white clamps to 255
+      {8, kLimited, 126, 128, 128, {128, 128, 128, 255}},  // (110 * 298 + 128) >> 8
+      // Primaries and secondaries: one channel lands just off the rail.
+      {8, kLimited, 63, 102, 240, {0, 1, 255, 255}},    // red
+      {8, kLimited, 173, 42, 26, {1, 255, 0, 255}},     // green
+      {8, kLimited, 32, 240, 118, {255, 0, 1, 255}},    // blue
+      {8, kLimited, 219, 16, 138, {0, 255, 254, 255}},  // yellow
+      {8, kLimited, 81, 90, 240, {0, 24, 255, 255}},
+      {8, kLimited, 145, 54, 34, {0, 216, 0, 255}},
+      {8, kLimited, 41, 240, 110, {255, 15, 0, 255}},
+      // Chroma at both extremes: every channel clamps the right way.
+      {8, kLimited, 16, 0, 0, {0, 96, 0, 255}},
+      {8, kLimited, 235, 255, 255, {255, 160, 255, 255}},
+      {8, kLimited, 16, 102, 240, {0, 0, 201, 255}},
+      {8, kLimited, 17, 127, 128, {0, 1, 1, 255}},  // B sum is -115: clamps from below
       // Greys (16 and 235 neither black nor white), red, green, blue, then chroma extremes.
-      {"8-bit full",
-       8,
-       ColorRange::kFull,
-       {{0, 128, 128, {0, 0, 0, 255}},
-        {255, 128, 128, {255, 255, 255, 255}},
-        {128, 128, 128, {128, 128, 128, 255}},
-        {16, 128, 128, {16, 16, 16, 255}},
-        {235, 128, 128, {235, 235, 235, 255}},
-        {54, 99, 255, {0, 0, 254, 255}},
-        {182, 30, 12, {0, 255, 0, 255}},
-        {18, 255, 116, {254, 0, 0, 255}},
-        {100, 60, 200, {0, 79, 213, 255}},
-        {0, 0, 0, {0, 84, 0, 255}},
-        {255, 255, 255, {255, 172, 255, 255}}}},
+      {8, kFull, 0, 128, 128, {0, 0, 0, 255}},
+      {8, kFull, 255, 128, 128, {255, 255, 255, 255}},
+      {8, kFull, 128, 128, 128, {128, 128, 128, 255}},
+      {8, kFull, 16, 128, 128, {16, 16, 16, 255}},
+      {8, kFull, 235, 128, 128, {235, 235, 235, 255}},
+      {8, kFull, 54, 99, 255, {0, 0, 254, 255}},
+      {8, kFull, 182, 30, 12, {0, 255, 0, 255}},
+      {8, kFull, 18, 255, 116, {254, 0, 0, 255}},
+      {8, kFull, 100, 60, 200, {0, 79, 213, 255}},
+      {8, kFull, 0, 0, 0, {0, 84, 0, 255}},
+      {8, kFull, 255, 255, 255, {255, 172, 255, 255}},
       // Four times the 8-bit codes are held by the next test; these lie between and beyond:
       // a quarter step above black, and half a step, which rounds up.
-      {"10-bit limited",
-       10,
-       ColorRange::kLimited,
-       {{65, 512, 512, {0, 0, 0, 255}},
-        {66, 512, 512, {1, 1, 1, 255}},
-        {1023, 1023, 1023, {255, 184, 255, 255}}}},
+      {10, kLimited, 65, 512, 512, {0, 0, 0, 255}},
+      {10, kLimited, 66, 512, 512, {1, 1, 1, 255}},
+      {10, kLimited, 1023, 1023, 1023, {255, 184, 255, 255}},
       // Greys, red, blue, green, then chroma extremes.
-      {"10-bit full",
-       10,
-       ColorRange::kFull,
-       {{0, 512, 512, {0, 0, 0, 255}},
-        {1023, 512, 512, {255, 255, 255, 255}},
-        {512, 512, 512, {128, 128, 128, 255}},
-        {64, 512, 512, {16, 16, 16, 255}},
-        {940, 512, 512, {234, 234, 234, 255}},
-        {217, 395, 1023, {0, 0, 255, 255}},
-        {74, 1023, 465, {255, 0, 0, 255}},
-        {732, 121, 49, {2, 255, 1, 255}},
-        {0, 0, 0, {0, 84, 0, 255}},
-        {1023, 1023, 1023, {255, 172, 255, 255}}}},
+      {10, kFull, 0, 512, 512, {0, 0, 0, 255}},
+      {10, kFull, 1023, 512, 512, {255, 255, 255, 255}},
+      {10, kFull, 512, 512, 512, {128, 128, 128, 255}},
+      {10, kFull, 64, 512, 512, {16, 16, 16, 255}},
+      {10, kFull, 940, 512, 512, {234, 234, 234, 255}},
+      {10, kFull, 217, 395, 1023, {0, 0, 255, 255}},
+      {10, kFull, 74, 1023, 465, {255, 0, 0, 255}},
+      {10, kFull, 732, 121, 49, {2, 255, 1, 255}},
+      {10, kFull, 0, 0, 0, {0, 84, 0, 255}},
+      {10, kFull, 1023, 1023, 1023, {255, 172, 255, 255}},
   };
-  for (const RuleCases& r : rules) {
-    const YuvRule rule = yuvRule(r.bitDepth, r.range);
-    for (const Case& c : r.cases) {
-      Bgra out{};
-      yuvToBgraPixel(rule, c.y, c.u, c.v, out.data());
-      EXPECT_EQ(out, c.bgra) << r.name << " Y=" << c.y << " U=" << c.u << " V=" << c.v;
-      if (r.bitDepth == 8 && r.range == ColorRange::kLimited) {
-        EXPECT_EQ(pixel(c.y, c.u, c.v), c.bgra) << "fixed rule Y=" << c.y;
-      }
+  for (const Case& c : cases) {
+    Bgra out{};
+    yuvToBgraPixel(yuvRule(c.bitDepth, c.range), c.y, c.u, c.v, out.data());
+    EXPECT_EQ(out, c.bgra) << c.bitDepth << "-bit" << (c.range == kFull ? " full" : " limited")
+                           << " Y=" << c.y << " U=" << c.u << " V=" << c.v;
+    if (c.bitDepth == 8 && c.range == kLimited) {
+      EXPECT_EQ(pixel(c.y, c.u, c.v), c.bgra) << "fixed rule Y=" << c.y;
     }
   }
 }
@@ -399,7 +380,7 @@ TEST(ConvertLayout, EveryFormatMatchesTheReferenceAtOddSizesWithoutOverreads) {
 // that would point the conversion outside the buffer.
 TEST(ConvertLayout, Nv12AndP010LayoutsAreViewedFromTheirCropAndRefusedWhenTheyDoNotFit) {
   std::vector<std::uint8_t> buffer(64 * 48 * 3 / 2 * 2);
-  const std::size_t nv12 = buffer.size() / 2;
+  const std::size_t nv12 = buffer.size() / 2, p010 = buffer.size();
   struct Case {
     const char* what;
     Nv12Layout layout;
@@ -416,16 +397,12 @@ TEST(ConvertLayout, Nv12AndP010LayoutsAreViewedFromTheirCropAndRefusedWhenTheyDo
       {"crop past the plane height", {64, 46, 48, 0, 4, 64}, nv12, -1, -1},
       {"zero width", {0, 48, 48, 0, 0, 64}, nv12, -1, -1},
       {"huge height", {64, 0x7FFFFFFF, 0, 0, 0, 64}, nv12, -1, -1},
-      {"P010 exact fit", {64, 48, 48, 0, 0, 128, 10}, buffer.size(), 0, 6144},
-      {"P010 cropped inside",
-       {60, 44, 48, 2, 2, 128, 10},
-       buffer.size(),
-       2 * 128 + 4,
-       49 * 128 + 4},
-      {"P010 one byte short", {64, 48, 48, 0, 0, 128, 10}, buffer.size() - 1, -1, -1},
-      {"P010 with an NV12 pitch", {64, 48, 48, 0, 0, 64, 10}, buffer.size(), -1, -1},
-      {"P010 crop past the right edge", {64, 48, 48, 2, 0, 128, 10}, buffer.size(), -1, -1},
-      {"12-bit", {64, 48, 48, 0, 0, 128, 12}, buffer.size(), -1, -1},
+      {"P010 exact fit", {64, 48, 48, 0, 0, 128, 10}, p010, 0, 6144},
+      {"P010 cropped inside", {60, 44, 48, 2, 2, 128, 10}, p010, 2 * 128 + 4, 49 * 128 + 4},
+      {"P010 one byte short", {64, 48, 48, 0, 0, 128, 10}, p010 - 1, -1, -1},
+      {"P010 with an NV12 pitch", {64, 48, 48, 0, 0, 64, 10}, p010, -1, -1},
+      {"P010 crop past the right edge", {64, 48, 48, 2, 0, 128, 10}, p010, -1, -1},
+      {"12-bit", {64, 48, 48, 0, 0, 128, 12}, p010, -1, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

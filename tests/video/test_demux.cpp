@@ -45,12 +45,6 @@ struct Collector {
   }
 };
 
-// Packets [first, first + count) of a stream, for feeding parts of a picture.
-Bytes packets(const Bytes& stream, std::size_t first, std::size_t count) {
-  return Bytes(stream.begin() + static_cast<std::ptrdiff_t>(first * 188),
-               stream.begin() + static_cast<std::ptrdiff_t>((first + count) * 188));
-}
-
 // Guards against a unit emitted late, unstamped or with the wrong bytes: PES packets without a
 // PTS dropped before the first unit yet joined to an open one, bytes past a PES's length leaking
 // in, a plain null packet cutting the unit, and a second marker emitting an empty one.
@@ -106,47 +100,6 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
   EXPECT_EQ(Collector(w.out).seen(), want);
 }
 
-// Guards against a lost sync byte inside a message costing the packets after it.
-TEST(TsDemuxerFraming, MessageWithABrokenFourthPacketResynchronisesOnTheFifth) {
-  TsWriter w;
-  w.tables();
-  w.pes(pictureBytes(184 * 6, 4), 0);  // 7 video packets: header pushes it over six
-  Collector c;
-  c.feed(packets(w.out, 0, 2));
-  Bytes message = packets(w.out, 2, 7);  // 1316 bytes
-  message[3 * 188] = 0x00;
-  c.feed(message);
-  EXPECT_EQ(std::tuple(c.demuxer.counters().packets, c.demuxer.counters().syncLosses),
-            std::tuple(std::uint64_t{2 + 6}, std::uint64_t{1}));
-  c.feed(markerPacket());
-  ASSERT_EQ(c.units.size(), 1u);
-  // The lost packet shows as a continuity jump.
-  EXPECT_EQ(std::tuple(marks(c.units[0]), c.units[0].bytes.size()),
-            std::tuple(kDamaged, 184u * 6 - 184u));
-}
-
-// Guards against garbage between packets (a partial SRT message) costing more than a sync loss.
-TEST(TsDemuxerFraming, GarbageBetweenPacketsCostsOneSyncLossEach) {
-  TsWriter w;
-  w.tables();
-  std::vector<Unit> want;
-  for (int i = 0; i < 3; ++i) {
-    const Bytes picture = pictureBytes(400 + 250 * i, test::byte(i));
-    w.picture(picture, 1000 * i);
-    want.emplace_back(1000 * i, false, kWhole, picture);
-  }
-  Bytes dirty = {0x12, 0x47, 0x00, 0x47};  // stray sync bytes not a packet apart
-  dirty.insert(dirty.end(), w.out.begin(), w.out.begin() + 188 * 5);
-  dirty.insert(dirty.end(), {0x00, 0x11, 0x22});
-  dirty.insert(dirty.end(), w.out.begin() + 188 * 5, w.out.end());
-  Collector c;
-  for (std::size_t i = 0; i < dirty.size(); i += 1316) {
-    c.demuxer.feed(dirty.data() + i, std::min<std::size_t>(1316, dirty.size() - i));
-  }
-  EXPECT_EQ(c.seen(), want);
-  EXPECT_EQ(c.demuxer.counters().syncLosses, 2u);
-}
-
 std::uint8_t* packetAt(Bytes& s, std::size_t index) { return s.data() + index * 188; }
 
 void erasePacket(Bytes& s, std::size_t index) {
@@ -168,86 +121,79 @@ void jumpCounters(Bytes& s, std::size_t index) {
   }
 }
 
-// Guards against damage to the middle packet of a picture unmarked, miscounted or spilling
-// into the clean picture after it.
+// Guards against damage to the middle of a picture unmarked, miscounted or spilling into the
+// clean picture after it: a lost sync byte inside a message costing the packets after it, garbage
+// between packets (a partial SRT message) costing more than a sync loss each, and a loss the
+// transport reports ignored where the 4-bit counter misses it (16 packets) or its next packet
+// dropped where the counter takes it for a repeat (15).
 TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
   struct Case {
     const char* name;
     void (*damage)(Bytes& stream, std::size_t middle);
+    std::size_t reportedLoss;  // packets lost from the middle on, the transport saying so
     bool flagged;
-    std::uint64_t continuityErrors;
+    std::uint64_t continuityErrors, syncLosses, packets;
     std::size_t lostBytes;
   };
+  const auto none = [](Bytes&, std::size_t) {};
   const Case cases[] = {
-      {"nothing", [](Bytes&, std::size_t) {}, false, 0, 0},
-      {"lost packet", erasePacket, true, 1, 184},
-      {"repeated packet", repeatPacket, false, 0, 0},
+      {"nothing", none, 0, false, 0, 0, 31, 0},
+      {"lost packet", erasePacket, 0, true, 1, 0, 30, 184},
+      {"repeated packet", repeatPacket, 0, false, 0, 0, 32, 0},
       // The dropped packet counts, and so does the gap it leaves before the next one.
-      {"transport error", [](Bytes& s, std::size_t m) { packetAt(s, m)[1] |= 0x80; }, true, 2, 184},
-      {"counter jump", jumpCounters, true, 1, 0},
+      {"transport error", [](Bytes& s, std::size_t m) { packetAt(s, m)[1] |= 0x80; }, 0, true, 2, 0,
+       31, 184},
+      {"counter jump", jumpCounters, 0, true, 1, 0, 31, 0},
+      // The packet is lost alone, which shows as a continuity jump.
+      {"broken sync byte", [](Bytes& s, std::size_t m) { packetAt(s, m)[0] = 0x00; }, 0, true, 1, 1,
+       30, 184},
+      {"garbage between packets",
+       [](Bytes& s, std::size_t m) {
+         s.insert(s.begin() + static_cast<std::ptrdiff_t>(m * 188), {0x00, 0x11, 0x22});
+         s.insert(s.begin(), {0x12, 0x47, 0x00, 0x47});  // stray sync bytes not a packet apart
+       },
+       0, false, 0, 2, 31, 0},
+      {"16 packets lost, reported", none, 16, true, 0, 0, 15, 16 * 184},
+      {"15 packets lost, reported", none, 15, true, 0, 0, 16, 15 * 184},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     TsWriter w;
     w.tables();
-    const std::size_t firstVideo = w.out.size() / 188;
-    const Bytes a = pictureBytes(184 * 3 - 14, 1), b = pictureBytes(600, 2);
-    w.picture(a, 0);  // three packets
-    w.picture(b, 3000);
-    k.damage(w.out, firstVideo + 1);
-    Collector c(w.out);
-    ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_EQ(
-        std::tuple(marks(c.units[0]), c.units[0].bytes.size(),
-                   c.demuxer.counters().continuityErrors),
-        std::tuple(k.flagged ? kDamaged : kWhole, a.size() - k.lostBytes, k.continuityErrors));
-    EXPECT_EQ(unitOf(c.units[1]), Unit(3000, false, kWhole, b));
-  }
-}
-
-// A whole picture lost (SRT drops late ones) shows as a counter jump on the next picture's
-// first packet. Guards against that picture marked corrupt: a key picture there was dropped and
-// the picture stayed frozen for another key interval.
-TEST(TsDemuxerDamage, ThePictureAfterALostOneComesOutWholeAndOnlyDiscontinuous) {
-  TsWriter w;
-  w.tables();
-  w.picture(pictureBytes(300, 1), 0);
-  const std::size_t lostFrom = w.out.size();
-  w.picture(pictureBytes(600, 2), 3000);
-  w.out.resize(lostFrom);
-  w.picture(pictureBytes(400, 3), 6000, /*key=*/true);
-  EXPECT_EQ(Collector(w.out).seen(),
-            (std::vector<Unit>{{0, false, kWhole, pictureBytes(300, 1)},
-                               {6000, true, kAfterGap, pictureBytes(400, 3)}}));
-}
-
-// The 4-bit counter misses a loss of 16 packets and takes the one after a loss of 15 for a
-// repeat. Guards against a loss the transport reports being ignored, or its next packet dropped.
-TEST(TsDemuxerDamage, ALossTheTransportReportsIsFlaggedWhereTheCountersMissIt) {
-  for (const std::size_t lost : {16u, 15u}) {
-    SCOPED_TRACE(lost);
-    TsWriter w;
-    w.tables();
-    const std::size_t firstVideo = w.out.size() / 188;
+    const std::size_t middle = w.out.size() / 188 + 3;
     const Bytes a = pictureBytes(184 * 24 - 14, 1), b = pictureBytes(500, 2);
-    w.picture(a, 0);
+    w.picture(a, 0);  // 24 packets
     w.picture(b, 3000);
+    k.damage(w.out, middle);
+    // In messages of seven packets, as SRT carries them.
     Collector c;
-    c.feed(packets(w.out, 0, firstVideo + 4));
-    c.demuxer.noteLoss();
-    c.feed(Bytes(w.out.begin() + static_cast<std::ptrdiff_t>((firstVideo + 4 + lost) * 188),
-                 w.out.end()));
+    const auto feed = [&](std::size_t from, std::size_t to) {
+      for (std::size_t i = from; i < to; i += 1316) {
+        c.demuxer.feed(w.out.data() + i, std::min<std::size_t>(1316, to - i));
+      }
+    };
+    const std::size_t cut = k.reportedLoss > 0 ? middle * 188 : w.out.size();
+    feed(0, cut);
+    if (k.reportedLoss > 0) c.demuxer.noteLoss();
+    feed(cut + k.reportedLoss * 188, w.out.size());
     ASSERT_EQ(c.units.size(), 2u);
-    EXPECT_EQ(std::tuple(marks(c.units[0]), c.units[0].bytes.size()),
-              std::tuple(kDamaged, a.size() - lost * 184));
+    const DemuxCounters& n = c.demuxer.counters();
+    EXPECT_EQ(std::tuple(marks(c.units[0]), c.units[0].bytes.size(), n.continuityErrors,
+                         n.syncLosses, n.packets),
+              std::tuple(k.flagged ? kDamaged : kWhole, a.size() - k.lostBytes, k.continuityErrors,
+                         k.syncLosses, k.packets));
     EXPECT_EQ(unitOf(c.units[1]), Unit(3000, false, kWhole, b));
   }
 }
 
-// Guards against a PES start without a valid header kept, or the picture after it unflagged, so
-// that it is decoded without the lost one's reference.
-TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
+// A whole picture lost (SRT drops late ones) shows as a counter jump on the next picture's first
+// packet. Guards against that picture marked corrupt (a key picture there was dropped and the
+// picture stayed frozen for another key interval), and against a PES start without a valid
+// header kept, or the picture after it unflagged, so that it is decoded without the lost one's
+// reference.
+TEST(TsDemuxerDamage, ThePictureAfterALostOrHeaderlessOneComesOutWholeAndOnlyDiscontinuous) {
   const Bytes badStarts[] = {
+      {},                                                      // the whole picture lost
       {0x00, 0x00, 0x02, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05},  // wrong start code
       {0x00, 0x00, 0x01, 0xE0, 0x00},                          // shorter than a header
       {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0xB0},  // header data runs past packet
@@ -255,15 +201,19 @@ TEST(TsDemuxerDamage, PesStartWithoutAValidHeaderIsDroppedAndFlagged) {
   for (const Bytes& start : badStarts) {
     TsWriter w;
     w.tables();
-    w.picture(pictureBytes(100, 1), 0);
-    // Stuffing pads the packet, so the payload is exactly `start`.
-    w.append(tsPacket(kVideoPid, w.videoCc++, start, {.unitStart = true}));
-    w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
-    w.marker();
-    w.picture(pictureBytes(100, 3), 6000);
+    w.picture(pictureBytes(300, 1), 0);
+    if (start.empty()) {
+      w.videoCc += 4;  // the packets of a picture that never arrives
+    } else {
+      // Stuffing pads the packet, so the payload is exactly `start`.
+      w.append(tsPacket(kVideoPid, w.videoCc++, start, {.unitStart = true}));
+      w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
+      w.marker();
+    }
+    w.picture(pictureBytes(400, 3), 6000, /*key=*/true);
     EXPECT_EQ(Collector(w.out).seen(),
-              (std::vector<Unit>{{0, false, kWhole, pictureBytes(100, 1)},
-                                 {6000, false, kAfterGap, pictureBytes(100, 3)}}));
+              (std::vector<Unit>{{0, false, kWhole, pictureBytes(300, 1)},
+                                 {6000, true, kAfterGap, pictureBytes(400, 3)}}));
   }
 }
 
@@ -302,26 +252,34 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
     b[i] = v;
     return b;
   };
-  const Bytes pat = test::patPayload({{1, kPmtPid}});
-  const Bytes pmt = test::pmtPayload({{0x1B, kVideoPid}});
+  const Bytes& pat = test::kPat;
+  const Bytes& pmt = test::kPmt;
   const Case cases[] = {
       {"PAT with the wrong table id", withByte(pat, 1, 0x02), pmt},
       {"PAT section shorter than one entry", withByte(pat, 3, 12), pmt},
       {"PAT section longer than the packet", withByte(withByte(pat, 2, 0xB1), 3, 0xFF), pmt},
       {"PAT pointer past the packet", withByte(pat, 0, 180), pmt},
-      {"PAT with only the network entry", test::patPayload({{0, 0x10}}), pmt},
+      {"PAT with only the network entry",
+       {0x00, 0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x00, 0xE0, 0x10, 0xDE, 0xAD,
+        0xBE, 0xEF},
+       pmt},
       {"PMT with the wrong table id", pat, withByte(pmt, 1, 0x00)},
       {"PMT program info past the section", pat, withByte(pmt, 12, 0x20)},
       {"PMT section longer than the packet", pat, withByte(withByte(pmt, 2, 0xB1), 3, 0xFF)},
-      {"PMT without a video stream", pat, test::pmtPayload({{0x0F, 0x101}})},
-      {"PMT entry descriptors past the section", pat,
-       withByte(test::pmtPayload({{0x0F, 0x101, Bytes(4, 0)}, {0x1B, kVideoPid}}), 17, 0x40)},
+      {"PMT without a video stream", pat, withByte(withByte(pmt, 13, 0x0F), 15, 0x01)},
+      {"PMT entry descriptors past the section",
+       pat,
+       {0x00, 0x02, 0xB0, 0x1B, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00,
+        0xF0, 0x00, 0x0F, 0xE1, 0x01, 0xF0, 0x40, 0x00, 0x00, 0x00, 0x00,
+        0x1B, 0xE1, 0x00, 0xF0, 0x00, 0xDE, 0xAD, 0xBE, 0xEF}},
       {"PMT pointer past the packet", pat, withByte(pmt, 0, 175)},
+      // Program info 1D 02 00 00; audio with a language descriptor; HEVC with a stuffing one.
       {"network entry, program info, an audio stream, then HEVC",
-       test::patPayload({{0, 0x10}, {1, kPmtPid}}),
-       test::pmtPayload({{0x0F, 0x101, Bytes{0x0A, 0x04, 'e', 'n', 'g', 0x00}},
-                         {0x24, kVideoPid, Bytes{0x05, 0x00}}},
-                        Bytes{0x1D, 0x02, 0x00, 0x00}),
+       {0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x00,
+        0xE0, 0x10, 0x00, 0x01, 0xF0, 0x00, 0xDE, 0xAD, 0xBE, 0xEF},
+       {0x00, 0x02, 0xB0, 0x23, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0, 0x04,
+        0x1D, 0x02, 0x00, 0x00, 0x0F, 0xE1, 0x01, 0xF0, 0x06, 0x0A, 0x04, 'e',  'n',
+        'g',  0x00, 0x24, 0xE1, 0x00, 0xF0, 0x02, 0x05, 0x00, 0xDE, 0xAD, 0xBE, 0xEF},
        kCodecHevc},
   };
   for (const Case& k : cases) {

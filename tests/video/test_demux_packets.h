@@ -2,7 +2,6 @@
 // Transport-stream packets built byte by byte, apart from the emulator's muxer.
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -39,37 +38,12 @@ inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {
   return p;
 }
 
-// Section bytes after a pointer field; a filler stands in for the CRC, which is not checked.
-inline Bytes patPayload(std::initializer_list<std::pair<int, int>> programs) {
-  Bytes s = {0x00, 0x00, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00};
-  for (auto [number, pid] : programs) {
-    s.insert(s.end(), {byte(number >> 8), byte(number), byte(0xE0 | pid >> 8), byte(pid)});
-  }
-  s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-  s[3] = byte(s.size() - 4);  // section_length after its own field
-  return s;
-}
-
-struct EsEntry {
-  int streamType;
-  int pid;
-  Bytes descriptors = {};
-};
-
-inline Bytes pmtPayload(std::initializer_list<EsEntry> streams, const Bytes& programInfo = {}) {
-  Bytes s = {0x00, 0x02, 0xB0, 0x00, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00};
-  s.push_back(byte(0xF0 | programInfo.size() >> 8));
-  s.push_back(byte(programInfo.size()));
-  s.insert(s.end(), programInfo.begin(), programInfo.end());
-  for (const auto& e : streams) {
-    s.insert(s.end(), {byte(e.streamType), byte(0xE0 | e.pid >> 8), byte(e.pid),
-                       byte(0xF0 | e.descriptors.size() >> 8), byte(e.descriptors.size())});
-    s.insert(s.end(), e.descriptors.begin(), e.descriptors.end());
-  }
-  s.insert(s.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-  s[3] = byte(s.size() - 4);
-  return s;
-}
+// PAT (program 1 at PID 0x1000) and PMT (one H.264 stream at PID 0x100) after their pointer
+// fields; a filler stands in for the CRC, which is not checked.
+inline const Bytes kPat = {0x00, 0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00,
+                           0x00, 0x01, 0xF0, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
+inline const Bytes kPmt = {0x00, 0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00,
+                           0xF0, 0x00, 0x1B, 0xE1, 0x00, 0xF0, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
 
 // PES header (stream_id 0xE0) with an optional PTS; `packetLength` is PES_packet_length.
 inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength = 0) {
@@ -103,9 +77,11 @@ class TsWriter {
 
   void append(const Bytes& packet) { out.insert(out.end(), packet.begin(), packet.end()); }
 
-  void tables(int streamType = 0x1B) {
-    append(tsPacket(0, patCc_++, patPayload({{1, kPmtPid}}), {.unitStart = true}));
-    append(tsPacket(kPmtPid, pmtCc_++, pmtPayload({{streamType, kVideoPid}}), {.unitStart = true}));
+  void tables(std::uint8_t streamType = 0x1B) {
+    Bytes pmt = kPmt;
+    pmt[13] = streamType;
+    append(tsPacket(0, patCc_++, kPat, {.unitStart = true}));
+    append(tsPacket(kPmtPid, pmtCc_++, pmt, {.unitStart = true}));
   }
 
   // One PES with the picture's bytes, split over as many packets as needed.

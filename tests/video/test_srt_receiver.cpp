@@ -185,74 +185,6 @@ TEST(SrtReceiver, FlagsTheFirstMessageAfterOnesTheLibraryGaveUpOn) {
   EXPECT_EQ(after, expected);
 }
 
-// Guards against messages from an SRT sender we did not write lost, reordered or altered,
-// unsampled link statistics, and a sender that vanishes without closing left as "connected".
-TEST(SrtReceiver, ReceivesExactBytesFromSrtLiveTransmitAndNoticesWhenItVanishes) {
-  test::ChildProcess sender(
-      {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
-  Sink sink;
-  SrtReceiver receiver;
-  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
-  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(5000))) << receiver.status().statusText;
-
-  std::mt19937 rng(7);
-  std::vector<std::uint8_t> sent;
-  test::UdpSender udp(5000);
-  ASSERT_TRUE(sendUntilReceived(udp, sink, 1, {0}));  // one byte: not among the bytes compared
-  for (int i = 0; i < 150; ++i) {
-    const auto m = randomMessage(rng, 1316);
-    sent.insert(sent.end(), m.begin(), m.end());
-    udp.send(m);
-    if (i % 10 == 9) std::this_thread::sleep_for(milliseconds(5));  // pacing, not waiting
-  }
-  ASSERT_TRUE(
-      waitFor([&] { return sink.read(sink.bytes).size() >= sent.size(); }, milliseconds(5000)))
-      << sink.size() << " of " << sent.size();
-  EXPECT_EQ(sink.read(sink.bytes), sent);
-  EXPECT_EQ(receiver.status().bytesReceived, sink.size());
-  // Sampling needs a further message after 500 ms, so keep a trickle going.
-  ASSERT_TRUE(waitFor(
-      [&] {
-        udp.send(randomMessage(rng, 188));
-        const ReceiverStatus s = receiver.status();
-        return s.pktRecvTotal >= 150 && s.rttMs > 0;
-      },
-      milliseconds(5000), milliseconds(50)));
-  EXPECT_EQ(receiver.status().reconnects, 0u);
-  EXPECT_EQ(sink.read(sink.states), std::vector<bool>{true});
-
-  sender.kill(SIGKILL);
-  EXPECT_TRUE(statusIs(receiver, "reconnecting (connection lost)", milliseconds(8000)))
-      << receiver.status().statusText;
-}
-
-// Guards against a receive timeout (SRT_ETIMEOUT) taken for an error, which drops a quiet link
-// every 250 ms, a line per timeout on the host's stderr, and a stop that waits for the receive
-// timeout, leaves a stale text or is not repeatable.
-TEST(SrtReceiver, IdleLinkStaysConnectedWithoutLoggingAndStopsPromptly) {
-  test::SrtTestListener listener(9010);
-  Sink sink;
-  SrtReceiver receiver;
-  receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
-  ASSERT_TRUE(listener.accept());
-  ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
-
-  testing::internal::CaptureStderr();
-  // Six receive timeouts' worth of silence; the state must hold throughout.
-  const bool dropped = waitFor([&] { return !receiver.status().connected; }, milliseconds(1500));
-  const std::string logged = testing::internal::GetCapturedStderr();
-  EXPECT_FALSE(dropped) << receiver.status().statusText;
-  EXPECT_EQ(logged, "");
-  ASSERT_TRUE(listener.send({1, 2, 3}));
-  EXPECT_TRUE(waitFor([&] { return sink.size() == 3; }));
-
-  EXPECT_LT(timeOf([&] { receiver.stop(); }), milliseconds(500));
-  EXPECT_EQ(receiver.status().statusText, "stopped");
-  EXPECT_FALSE(receiver.status().connected);
-  receiver.stop();  // idempotent
-  EXPECT_EQ(sink.read(sink.states), (std::vector<bool>{true, false}));
-}
-
 // Guards against a host call waiting on a name lookup that is never answered (stop held the host
 // 5.7 s joining the receive thread), and against restarts piling up lookups. The lookup is left
 // hanging: the process must still exit cleanly with it.
@@ -290,10 +222,12 @@ TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerKeepsTryingAndStopsPromptlyDurin
   EXPECT_EQ(receiver.status().statusText, "connecting to 127.0.0.1:9011");
 }
 
-// Guards against a closing sender misreported, no reconnect when it returns or a miscount of
-// reconnects, a restart that keeps the counters, and an unresolvable host (an IPv6 literal: only
-// IPv4 is asked for) shown as a silent phone.
-TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestartsWithFreshCounters) {
+// Guards against a receive timeout (SRT_ETIMEOUT) taken for an error, which drops a quiet link
+// every 250 ms, a line per timeout on the host's stderr, a closing sender misreported, no
+// reconnect when it returns or a miscount of reconnects, a stop that waits for the receive
+// timeout, leaves a stale text or is not repeatable, a restart that keeps the counters, and an
+// unresolvable host (an IPv6 literal: only IPv4 is asked for) shown as a silent phone.
+TEST(SrtReceiver, IdleLinkStaysConnectedReconnectsAfterTheSenderClosesAndStopsPromptly) {
   Sink sink;
   SrtReceiver receiver;
   {
@@ -301,7 +235,14 @@ TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestartsWithFreshCounters) {
     receiver.start("127.0.0.1", 9010, 40, sink.data(), sink.state());
     ASSERT_TRUE(listener.accept());
     ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
-    ASSERT_TRUE(sendUntilReceived(listener, sink, 4));
+    testing::internal::CaptureStderr();
+    // Six receive timeouts' worth of silence; the state must hold throughout.
+    const bool dropped = waitFor([&] { return !receiver.status().connected; }, milliseconds(1500));
+    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(dropped) << receiver.status().statusText;
+    EXPECT_EQ(logged, "");
+    ASSERT_TRUE(listener.send({1, 2, 3}));
+    ASSERT_TRUE(waitFor([&] { return sink.size() == 3; }));
     listener.closePeer();
     EXPECT_TRUE(statusIs(receiver, "reconnecting (closed by the sender)", milliseconds(3000)))
         << receiver.status().statusText;
@@ -310,12 +251,17 @@ TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestartsWithFreshCounters) {
   test::SrtTestListener again(9010);
   ASSERT_TRUE(again.accept(5000));
   ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(3000)));
-  const std::size_t before = sink.size();
-  ASSERT_TRUE(sendUntilReceived(again, sink, before + 4));
+  ASSERT_TRUE(sendUntilReceived(again, sink, 3 + 4));
   const ReceiverStatus s = receiver.status();
   EXPECT_EQ(s.reconnects, 1u);
   EXPECT_EQ(s.bytesReceived, sink.size());
   EXPECT_EQ(sink.read(sink.states), (std::vector<bool>{true, false, true}));
+
+  EXPECT_LT(timeOf([&] { receiver.stop(); }), milliseconds(500));
+  EXPECT_EQ(receiver.status().statusText, "stopped");
+  EXPECT_FALSE(receiver.status().connected);
+  receiver.stop();  // idempotent
+  EXPECT_EQ(sink.read(sink.states), (std::vector<bool>{true, false, true, false}));
 
   receiver.start("fe80::1", 9010, 80, nullptr, nullptr);
   EXPECT_EQ(receiver.status().bytesReceived, 0u);
@@ -325,9 +271,12 @@ TEST(SrtReceiver, ReconnectsAfterTheSenderClosesAndRestartsWithFreshCounters) {
 }
 
 // The plug-in stops the library when de-initialised with no clip left. Guards against it stopping
-// under a running session, leaving threads behind, or not starting again for the next one. The
-// sender is a process of its own, so that nothing else in this one holds the library.
-TEST(SrtReceiver, TheLibraryStopsOnlyWithNoSessionLeftAndStartsAgainForTheNext) {
+// under a running session, leaving threads behind, or not starting again for the next one; and,
+// in the last session, against messages from an SRT sender we did not write lost, reordered or
+// altered, unsampled link statistics, and a sender that vanishes without closing left as
+// "connected". The sender is a process of its own, so that nothing else in this one holds the
+// library.
+TEST(SrtReceiver, ReceivesExactBytesFromSrtLiveTransmitAndStopsTheLibraryOnlyWithNoSessionLeft) {
   test::ChildProcess sender(
       {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
   std::thread([] {}).join();  // a sanitizer's helper thread starts with the first thread
@@ -341,7 +290,35 @@ TEST(SrtReceiver, TheLibraryStopsOnlyWithNoSessionLeftAndStartsAgainForTheNext) 
     ASSERT_TRUE(statusIs(receiver, "connected", milliseconds(5000)))
         << receiver.status().statusText;
     EXPECT_FALSE(stopSrtWhenUnused());
-    ASSERT_TRUE(sendUntilReceived(udp, sink, 1));
+    ASSERT_TRUE(sendUntilReceived(udp, sink, 1, {0}));  // one byte: not among the bytes compared
+    if (round == 2) {
+      std::mt19937 rng(7);
+      std::vector<std::uint8_t> sent;
+      for (int i = 0; i < 150; ++i) {
+        const auto m = randomMessage(rng, 1316);
+        sent.insert(sent.end(), m.begin(), m.end());
+        udp.send(m);
+        if (i % 10 == 9) std::this_thread::sleep_for(milliseconds(5));  // pacing, not waiting
+      }
+      ASSERT_TRUE(
+          waitFor([&] { return sink.read(sink.bytes).size() >= sent.size(); }, milliseconds(5000)))
+          << sink.size() << " of " << sent.size();
+      EXPECT_EQ(sink.read(sink.bytes), sent);
+      EXPECT_EQ(receiver.status().bytesReceived, sink.size());
+      // Sampling needs a further message after 500 ms, so keep a trickle going.
+      ASSERT_TRUE(waitFor(
+          [&] {
+            udp.send(randomMessage(rng, 188));
+            const ReceiverStatus s = receiver.status();
+            return s.pktRecvTotal >= 150 && s.rttMs > 0;
+          },
+          milliseconds(5000), milliseconds(50)));
+      EXPECT_EQ(receiver.status().reconnects, 0u);
+      EXPECT_EQ(sink.read(sink.states), std::vector<bool>{true});
+      sender.kill(SIGKILL);
+      EXPECT_TRUE(statusIs(receiver, "reconnecting (connection lost)", milliseconds(8000)))
+          << receiver.status().statusText;
+    }
     receiver.stop();
     EXPECT_TRUE(stopSrtWhenUnused());
     EXPECT_FALSE(srtStarted());

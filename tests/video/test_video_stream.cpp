@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -36,25 +37,15 @@ StreamConfig loopbackStream() {
 
 // The clip's side of the hand-off: keeps what it needs of each picture, on the receive thread.
 struct FrameSink {
-  std::mutex mutex;
-  std::size_t frames = 0;               // guarded by mutex
-  std::uint32_t width = 0, height = 0;  // of the last picture; guarded by mutex
+  std::atomic<std::size_t> frames{0};
+  std::atomic<std::uint32_t> width{0}, height{0};  // of the last picture
 
   FrameCallback callback() {
     return [this](const Frame& f) {
-      std::lock_guard lock(mutex);
-      ++frames;
       width = f.width;
       height = f.height;
+      ++frames;
     };
-  }
-  std::size_t count() {
-    std::lock_guard lock(mutex);
-    return frames;
-  }
-  std::pair<std::uint32_t, std::uint32_t> size() {
-    std::lock_guard lock(mutex);
-    return {width, height};
   }
 };
 
@@ -70,9 +61,9 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
   FrameSink sink;
   VideoStream stream;
   stream.start(loopbackStream(), sink.callback());
-  ASSERT_TRUE(waitFor([&] { return sink.count() >= 1; }, milliseconds(8000)))
+  ASSERT_TRUE(waitFor([&] { return sink.frames >= 1; }, milliseconds(8000)))
       << stream.stats().statusText;
-  ASSERT_TRUE(waitFor([&] { return sink.count() >= 40; }, milliseconds(4000)));
+  ASSERT_TRUE(waitFor([&] { return sink.frames >= 40; }, milliseconds(4000)));
   double fps = 0;
   EXPECT_TRUE(waitFor(
       [&] {
@@ -83,17 +74,18 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
       << fps;
   const StreamStats s = stream.stats();
   const DemuxCounters& n = s.demuxCounters;
-  EXPECT_EQ(std::tuple(s.codec, n.markers, n.syncLosses, n.continuityErrors,
-                       s.decoderInfo.outputWidth, s.decoderInfo.outputHeight, sink.size()),
-            std::tuple(kCodecH264, n.auCount, 0u, 0u, 320u, 240u, std::pair(320u, 240u)));
+  EXPECT_EQ(
+      std::tuple(s.codec, n.markers, n.syncLosses, n.continuityErrors, s.decoderInfo.outputWidth,
+                 s.decoderInfo.outputHeight, std::pair(sink.width.load(), sink.height.load())),
+      std::tuple(kCodecH264, n.auCount, 0u, 0u, 320u, 240u, std::pair(320u, 240u)));
 
   sender.stop();
   ASSERT_TRUE(waitFor([&] { return !stream.stats().connected; }, milliseconds(8000)))
       << stream.stats().statusText;
   EXPECT_TRUE(stream.stats().hasFrames);
   ASSERT_TRUE(sender.start(smallStream(kCodecH264)));
-  const std::size_t before = sink.count();
-  ASSERT_TRUE(waitFor([&] { return sink.count() >= before + 5; }, milliseconds(8000)))
+  const std::size_t before = sink.frames;
+  ASSERT_TRUE(waitFor([&] { return sink.frames >= before + 5; }, milliseconds(8000)))
       << stream.stats().statusText;
   EXPECT_EQ(stream.stats().reconnects, 1u);
 
@@ -104,9 +96,9 @@ TEST(VideoStream, HandsPicturesOnCountsTheRateSurvivesASenderRestartAndStopsProm
   EXPECT_EQ(std::tuple(stopped.statusText, stopped.hasFrames, stopped.reconnects),
             std::tuple("stopped", true, 1u));
   EXPECT_GE(stopped.demuxCounters.auCount, s.demuxCounters.auCount);
-  const std::size_t frames = sink.count();
+  const std::size_t frames = sink.frames;
   stream.stop();
-  EXPECT_EQ(sink.count(), frames);
+  EXPECT_EQ(sink.frames.load(), frames);
 }
 
 // What the codec library was given, in order; shared by the backends a factory makes.
@@ -120,17 +112,11 @@ struct DecodeLog {
   std::vector<Entry> entries;  // guarded by mutex
   std::atomic<bool> failNext{false};
   // A backend was closed holding a decoder on a thread other than the one that opened it.
-  bool destroyedHolding = false;  // guarded by mutex
+  std::atomic<bool> destroyedHolding{false};
 
-  std::size_t size() {
+  std::vector<Entry> copy() {
     std::lock_guard lock(mutex);
-    return entries.size();
-  }
-  std::size_t keysSince(std::size_t from) {
-    std::lock_guard lock(mutex);
-    std::size_t n = 0;
-    for (std::size_t i = from; i < entries.size(); ++i) n += entries[i].key;
-    return n;
+    return entries;
   }
 };
 
@@ -146,10 +132,7 @@ class RecordingBackend : public DecoderBackend {
     return true;
   }
   void close() override {
-    if (holding_ && std::this_thread::get_id() != openedOn_) {
-      std::lock_guard lock(log_->mutex);
-      log_->destroyedHolding = true;
-    }
+    if (holding_ && std::this_thread::get_id() != openedOn_) log_->destroyedHolding = true;
     holding_ = false;
   }
   bool submit(const AccessUnit& unit, bool) override {
@@ -183,7 +166,7 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPict
                                          std::move(onFrame), steadyClock());
   });
   stream.start(loopbackStream(), nullptr);
-  ASSERT_TRUE(waitFor([&] { return log->size() >= 5; }, milliseconds(8000)))
+  ASSERT_TRUE(waitFor([&] { return log->copy().size() >= 5; }, milliseconds(8000)))
       << stream.stats().statusText;
 
   struct Damage {
@@ -202,7 +185,7 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPict
   };
   for (const Damage& d : damages) {
     SCOPED_TRACE(d.what);
-    const std::size_t from = log->size();
+    const std::size_t from = log->copy().size();
     const std::uint64_t errorsBefore = stream.stats().demuxCounters.continuityErrors;
     if (d.decoderFails) {
       log->failNext = true;
@@ -210,7 +193,12 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPict
       sender.injectFault(d.fault, d.packets);
     }
     // Two key pictures later the damage has certainly passed and decoding has resumed.
-    ASSERT_TRUE(waitFor([&] { return log->keysSince(from) >= 2; }, milliseconds(5000)));
+    ASSERT_TRUE(waitFor(
+        [&] {
+          const auto e = log->copy();
+          return std::count_if(e.begin() + from, e.end(), [](auto& x) { return x.key; }) >= 2;
+        },
+        milliseconds(5000)));
     if (d.breaksContinuity) {
       EXPECT_GT(stream.stats().demuxCounters.continuityErrors, errorsBefore);
     }
@@ -218,9 +206,8 @@ TEST(VideoStream, NeverHandsADamagedUnitToTheCodecLibraryResumesAtTheNextKeyPict
   stream.stop();
 
   EXPECT_GE(stream.stats().droppedUnits, 1u);
-  std::lock_guard lock(log->mutex);
   EXPECT_FALSE(log->destroyedHolding) << "released on the host's thread";
-  const auto& e = log->entries;  // five at least, as waited for
+  const auto e = log->copy();  // five at least, as waited for
   EXPECT_TRUE(e.front().key);
   bool sawGap = false;
   for (std::size_t i = 0; i < e.size(); ++i) {
