@@ -98,8 +98,11 @@ TEST_F(ClipTest, ARackDescriptionInPiecesFillsTheHostParametersAndABurstIsTakenU
 // Guards the re-request every 3 s of effects without controls, until merged; the
 // re-map on a mode change from either side (hero follows the mode), dropping stale
 // slider writes for 300 ms while still sending option writes; and the re-map of a
-// renewed current effect (the slots kept the old labels).
-TEST_F(ClipTest, MissingControlsAreAskedForAgainAndAModeChangeOrARenewedEffectIsMappedAgain) {
+// renewed current effect (the slots kept the old labels). Then against the
+// host's stale values after an effect switch: none sent for 1.5 s, then the bound
+// values re-announced once; and against a reply failing late: it installed
+// effects without re-mapping, and the next slot write read out of bounds.
+TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothing) {
   connectWithRack();
   stepAfter(1 * kSecond + 1);  // 3 s after the request made on install
   EXPECT_EQ(link_.sentTo("/mirandel/describe").size(), 1u);
@@ -130,6 +133,68 @@ TEST_F(ClipTest, MissingControlsAreAskedForAgainAndAModeChangeOrARenewedEffectIs
   link_.sent.clear();
   stepAfter(10 * kSecond);
   EXPECT_TRUE(link_.sentTo("/mirandel/describe").empty());
+
+  clip_->SetFloatParameter(param::kEffect, 2.0f);  // Echo: Slot1 and two actions
+  takeSent();
+  advance(1 * kSecond);
+  clip_->SetFloatParameter(param::kZoom, 0.5f);
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_EQ(clip_->SetFloatParameter(22, 0.9f), FF_SUCCESS);  // Slot1: Echo's "decay"
+  EXPECT_TRUE(takeSent().empty());
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.5f);
+  takeEvents();
+  stepAfter(500 * kMillisecond - 1);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  stepAfter(1);
+  // Not the unbound Hero, nor actions, which are not re-announced.
+  auto reannounced = takeEvents();
+  EXPECT_EQ(std::tuple(reannounced[22], reannounced[param::kEffect],
+                       reannounced.count(param::kHero), reannounced.count(param::kAction1)),
+            std::tuple(FF_EVENT_FLAG_VALUE, FF_EVENT_FLAG_VALUE, 0u, 0u));
+  stepAfter(5 * kSecond);
+  EXPECT_EQ(takeEvents().count(22), 0u);
+  // Quality was stored, so writing it again sends nothing either.
+  clip_->SetFloatParameter(param::kQuality, 0.0f);
+  EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
+
+  takeEvents();
+  std::vector<std::string> replies = {
+      "",
+      "[1,2]",
+      R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})",
+      // Would merge into the current effect, then fails on "name".
+      R"({"effects":[{"name":"Echo","address":"echo","params":[]}],"name":5})",
+      // Would replace the list with a shorter one, then fails on "version".
+      R"({"effects":[{"name":"A","address":"a"}],"version":true})",
+      R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})",
+  };
+  std::string many = R"({"effects":[{})";
+  for (std::size_t i = 0; i < kMaxRackEffects; ++i) many += R"(,{"name":"A","address":"a"})";
+  replies.push_back(many + "]}");
+  replies.push_back(R"({"effects":[{"name":")" + std::string(kMaxDescriptionBytes, 'x') +
+                    R"(","address":"a"}]})");
+  float value = 0.1f;
+  for (const std::string& reply : replies) {
+    SCOPED_TRACE(reply.substr(0, 80));
+    receive("/mirandel/describe", {S(reply)});
+    EXPECT_EQ(clip_->statusText(), "Bad describe reply");
+    auto events = takeEvents();
+    events.erase(param::kPicture);  // the stream's own line may change meanwhile
+    EXPECT_EQ(events,
+              (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}));
+    ASSERT_EQ(std::tuple(clip_->effects().size(), clip_->currentEffect(),
+                         clip_->effects().at(2).controls.size()),
+              std::tuple(3u, 2, 1u));
+    takeSent();
+    clip_->SetFloatParameter(22, value);
+    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}}));
+    value += 0.1f;
+  }
+  receive("/mirandel/describe",
+          {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
+  EXPECT_EQ(clip_->currentEffect(), -1);
+  EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
 }
 
 // Guards against repeated button writes (held for 30 frames sent 30 actions):
@@ -290,8 +355,7 @@ TEST_F(ClipTest, PhoneMessagesReachTheHostWithinRangeFromTheConnectedPhoneOnlyWi
       {{F(29.97f), F(30), F(1.5f), F(1), I(0), I(0), I(0)}, "30.0 / 30 fps \xC2\xB7 degraded"},
       {{F(24), F(30), F(2), F(1), I(1), I(125), I(0)},
        "24.0 / 30 fps \xC2\xB7 DROPPING \xC2\xB7 REC 2:05"},
-      {{F(30), ControlArg::ofKind(ArgKind::Nil), F(0), F(1), I(0), I(0), I(0)},
-       "30.0 / 30 fps \xC2\xB7 ok"}};
+      {{F(30), kNil, F(0), F(1), I(0), I(0), I(0)}, "30.0 / 30 fps \xC2\xB7 ok"}};
   for (const auto& [args, text] : statuses) {
     receive("/mirandel/status", args);
     EXPECT_STREQ(clip_->GetTextParameter(8), text);
@@ -317,75 +381,6 @@ TEST_F(ClipTest, PhoneMessagesReachTheHostWithinRangeFromTheConnectedPhoneOnlyWi
   EXPECT_EQ(clip_->GetFloatParameter(4), 1.0f);  // recording taken
   receive("/mirandel/status", statusArgs(S("nan")));
   EXPECT_FLOAT_EQ(clip_->GetFloatParameter(7), 0.25f);
-}
-
-// Guards against the host's stale values after an effect switch: none sent for
-// 1.5 s, then the bound values re-announced once; and against a reply failing
-// late: it installed effects without re-mapping, and the next slot write read out
-// of bounds.
-TEST_F(ClipTest, AfterAnEffectSwitchStaleWritesAreDroppedAndABadDescriptionChangesNothing) {
-  connectWithRack();
-  clip_->SetFloatParameter(param::kEffect, 2.0f);  // Echo: Slot1 and two actions
-  takeSent();
-  advance(1 * kSecond);
-  clip_->SetFloatParameter(param::kZoom, 0.5f);
-  clip_->SetFloatParameter(param::kQuality, 0.0f);
-  EXPECT_EQ(clip_->SetFloatParameter(22, 0.9f), FF_SUCCESS);  // Slot1: Echo's "decay"
-  EXPECT_TRUE(takeSent().empty());
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(22), 0.5f);
-  takeEvents();
-  stepAfter(500 * kMillisecond - 1);
-  EXPECT_EQ(takeEvents().count(22), 0u);
-  stepAfter(1);
-  // Not the unbound Hero, nor actions, which are not re-announced.
-  auto reannounced = takeEvents();
-  EXPECT_EQ(std::tuple(reannounced[22], reannounced[param::kEffect],
-                       reannounced.count(param::kHero), reannounced.count(param::kAction1)),
-            std::tuple(FF_EVENT_FLAG_VALUE, FF_EVENT_FLAG_VALUE, 0u, 0u));
-  stepAfter(5 * kSecond);
-  EXPECT_EQ(takeEvents().count(22), 0u);
-  // Quality was stored, so writing it again sends nothing either.
-  clip_->SetFloatParameter(param::kQuality, 0.0f);
-  EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
-
-  takeEvents();
-  std::vector<std::string> replies = {
-      "",
-      "[1,2]",
-      R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})",
-      // Would merge into the current effect, then fails on "name".
-      R"({"effects":[{"name":"Echo","address":"echo","params":[]}],"name":5})",
-      // Would replace the list with a shorter one, then fails on "version".
-      R"({"effects":[{"name":"A","address":"a"}],"version":true})",
-      R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})",
-  };
-  std::string many = R"({"effects":[{})";
-  for (std::size_t i = 0; i < kMaxRackEffects; ++i) many += R"(,{"name":"A","address":"a"})";
-  replies.push_back(many + "]}");
-  replies.push_back(R"({"effects":[{"name":")" + std::string(kMaxDescriptionBytes, 'x') +
-                    R"(","address":"a"}]})");
-  float value = 0.1f;
-  for (const std::string& reply : replies) {
-    SCOPED_TRACE(reply.substr(0, 80));
-    receive("/mirandel/describe", {S(reply)});
-    EXPECT_EQ(clip_->statusText(), "Bad describe reply");
-    auto events = takeEvents();
-    events.erase(param::kPicture);  // the stream's own line may change meanwhile
-    EXPECT_EQ(events,
-              (std::map<std::uint32_t, std::uint64_t>{{param::kStatus, FF_EVENT_FLAG_VALUE}}));
-    ASSERT_EQ(std::tuple(clip_->effects().size(), clip_->currentEffect(),
-                         clip_->effects().at(2).controls.size()),
-              std::tuple(3u, 2, 1u));
-    takeSent();
-    clip_->SetFloatParameter(22, value);
-    EXPECT_EQ(takeSent(), (Messages{{"/mirandel/echo/decay", {F(value)}}}));
-    value += 0.1f;
-  }
-  receive("/mirandel/describe",
-          {S(R"({"active":2,"effects":[{"name":"A","address":"a"},{"name":"B","address":"b"}]})")});
-  EXPECT_EQ(clip_->currentEffect(), -1);
-  EXPECT_EQ(clip_->SetFloatParameter(22, 0.5f), FF_SUCCESS);
 }
 
 // Guards against forged "/mirandel/here" bursts: each rebuilt the Device menu,
