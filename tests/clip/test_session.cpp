@@ -158,7 +158,6 @@ TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothi
   clip_->SetFloatParameter(param::kQuality, 0.0f);
   EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
 
-  takeEvents();
   std::vector<std::string> replies = {
       "",
       "[1,2]",
