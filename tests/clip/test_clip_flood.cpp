@@ -76,12 +76,7 @@ class PhoneOnLoopback : public ::testing::Test {
   // 999 effects takes 0.8 s in an optimised build and over 5 s under a sanitizer on a busy
   // machine; the bounds are checked by counts, so the wait only ends a hung test.
   bool stepUntil(const std::function<bool()>& done) {
-    return waitFor(
-        [&] {
-          clip_.superviseClip();
-          return done();
-        },
-        std::chrono::seconds(30));
+    return mirandel::test::stepUntil(clip_, done, std::chrono::seconds(30));
   }
 
   // One datagram from the phone, once the worker took the one before (a faster

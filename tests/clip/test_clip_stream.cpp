@@ -1,7 +1,5 @@
 // The clip's video path against the emulator's SRT stream, a bare SRT listener
 // on loopback and a name server that never answers.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -12,27 +10,15 @@
 #include <system_error>
 #include <utility>
 
-#include "clip/MirandelLink.h"
-#include "support/FakeLink.h"
 #include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
 #include "support/TestStream.h"
-#include "support/TestSupport.h"
+#include "tests/clip/SessionFixture.h"
 #include "video/DecoderCore.h"
 #include "video/NameLookup.h"
 
 namespace mirandel::test {
 namespace {
-
-// Steps `clip` until `done` holds; answers whether it did in time.
-bool stepUntil(MirandelLink& clip, const std::function<bool()>& done) {
-  return waitFor(
-      [&] {
-        clip.superviseClip();
-        return done();
-      },
-      std::chrono::seconds(10));
-}
 
 class ClipStream : public ::testing::Test {
  protected:
