@@ -90,8 +90,10 @@ TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
 }
 
 // Guards the defaults of missing keys; "params" in any form means the controls
-// were sent (taking null as "loading" re-requested the effect forever).
-TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
+// were sent (taking null as "loading" re-requested the effect forever). And
+// against a swapped or dropped key mapping the wrong control or sending to the
+// wrong address. (More keys show in the layout cases.)
+TEST(DescribeReplyParsing, FillsDefaultsForMissingKeysAndReadsAFullEffect) {
   const auto reply = parseDescribeReply(
       R"({"effects": [{"params": []}, {"name": "Glow"}, {"params": null}, {"params": {}}]})");
   ASSERT_TRUE(reply.has_value());
@@ -102,11 +104,7 @@ TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
                                                      {.name = "Glow"},
                                                      {.controlsLoaded = true},
                                                      {.controlsLoaded = true}}));
-}
 
-// Guards against a swapped or dropped key mapping the wrong control or sending
-// to the wrong address. (More keys show in the layout cases.)
-TEST(DescribeReplyParsing, ReadsAFullEffect) {
   const RackEffect e = oneEffect(R"({
     "index": 4, "name": "Glow", "address": "fx/glow",
     "params": [
@@ -158,8 +156,10 @@ TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
 }
 
 // Toggle labels only exist for positions 1..5. A slot number beyond the int
-// range must be ignored, not wrapped by a cast onto a valid position.
-TEST(DescribeReplyParsing, TakesToggleLabelsOnlyForSlotsOneToFive) {
+// range must be ignored, not wrapped by a cast onto a valid position. "index" and
+// "active" come from the phone too; a fractional or huge number must have a
+// defined result (a plain cast of 1e10 to int is undefined).
+TEST(DescribeReplyParsing, TakesToggleSlotsIndexesAndActiveOnlyWithinRangeWithoutOverflow) {
   const RackEffect e = oneEffect(R"({"toggles": [
     {"slot": 0, "label": "zero"}, {"slot": 6, "label": "six"}, {"slot": -1, "label": "minus"},
     {"slot": 5, "label": "five"}, {"slot": 1, "label": "first"}, {"slot": 1, "label": "one"},
@@ -169,11 +169,7 @@ TEST(DescribeReplyParsing, TakesToggleLabelsOnlyForSlotsOneToFive) {
   ]})");
   const std::array<std::string, 6> expected = {"", "one", "two", "", "", "five"};
   EXPECT_EQ(e.toggleLabels, expected);
-}
 
-// "index" and "active" come from the phone; a fractional or huge number must
-// have a defined result (a plain cast of 1e10 to int is undefined).
-TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
   const std::tuple<const char*, std::int32_t, std::int64_t> cases[] = {
       {"3.9", 3, 3},
       {"-2.5", -2, -2},
