@@ -2,6 +2,8 @@
 // A clip on a scripted link and a hand-driven clock, and a phone talking to it.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +14,7 @@
 #include "clip/MirandelLink.h"
 #include "support/FakeLink.h"
 #include "support/TagLetters.h"
+#include "support/TestSupport.h"
 
 namespace mirandel::test {
 
@@ -19,9 +22,19 @@ inline std::vector<std::string>& hostLines() {
   static std::vector<std::string> lines;
   return lines;
 }
-inline void collectHostLine(const char* t) { hostLines().emplace_back(t); }
 
 using Messages = std::vector<ControlMessage>;
+
+// Steps `clip` until `done` holds; answers whether it did within `timeout`.
+inline bool stepUntil(MirandelLink& clip, const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  return waitFor(
+      [&] {
+        clip.superviseClip();
+        return done();
+      },
+      timeout);
+}
 
 // A "/mirandel/status" of a phone at 30 of 30 fps with no drops.
 inline std::vector<ControlArg> statusArgs(ControlArg zoomFactor, int recording = 0) {
@@ -71,7 +84,7 @@ class ClipTest : public ::testing::Test {
 
   ClipTest() {
     hostLines().clear();
-    setLogCallback(&collectHostLine);
+    setLogCallback([](const char* line) { hostLines().emplace_back(line); });
     clip_ = std::make_unique<MirandelLink>(ClipEnvironment{&link_, clock_.fn()});
     clip_->SetIdentity(clip_.get());
     takeEvents();

@@ -17,29 +17,26 @@
 namespace mirandel::test {
 namespace {
 
-// Guards the registration order, part of the interface: hosts report events in it.
-TEST_F(ClipTest, ParametersAreRegisteredInTheHostVisibleOrder) {
+// Guards the registration order, part of the interface: hosts report events in
+// it; the declared defaults against the clip's own starting state; which slot each
+// host index drives, and the order the layout fills the tune rows in: Option1,
+// then each row's three sliders and its switch.
+TEST_F(ClipTest, ANewClipRegistersItsParametersInOrderWithTheirDefaultsAndSlots) {
   std::vector<FFUInt32> expected = {0, 1, 2, 3, 14, 4, 5, 6, 7, 8};
   for (FFUInt32 i = 15; i <= 61; ++i) expected.push_back(i);
   for (FFUInt32 i = 9; i <= 13; ++i) expected.push_back(i);
   std::vector<FFUInt32> actual;
   for (const ParamInfo& p : clip_->Params()) actual.push_back(p.id);
   EXPECT_EQ(actual, expected);
-}
 
-// Guards against a destroyed clip still being woken by its link.
-TEST_F(ClipTest, SubscribesSearchingAndUnsubscribesOnDestruction) {
-  EXPECT_EQ(link_.subscribers(), 1u);
-  EXPECT_TRUE(link_.searching(clip_->subscriptionId()));
-  link_.deliver({"10.0.0.9", "/mirandel/anything", {}});
-  EXPECT_EQ(clip_->FindParamInfo(3)->pendingEvents.peek(), FF_EVENT_FLAG_VALUE);
-  clip_.reset();
-  EXPECT_EQ(link_.subscribers(), 0u);
-}
+  for (const ParamInfo& p : clip_->Params()) {
+    if (p.type == FF_TYPE_TEXT)
+      EXPECT_STREQ(clip_->GetTextParameter(p.id), p.defaultText.c_str()) << p.id;
+    else
+      EXPECT_EQ(clip_->GetFloatParameter(p.id), p.defaultValue) << p.id;
+  }
+  EXPECT_EQ(elementNames(param::kOption1), std::vector<std::string>{text::kDash});
 
-// Guards which slot each host index drives, and the order the layout fills the
-// tune rows in: Option1, then each row's three sliders and its switch.
-TEST_F(ClipTest, SlotMapAndTuneOrder) {
   const std::tuple<std::uint32_t, SlotKind, int> rows[] = {
       {15, SlotKind::Slider, 0},  {20, SlotKind::Toggle, 4},  {21, SlotKind::Option, 0},
       {56, SlotKind::Slider, 27}, {57, SlotKind::Toggle, 13}, {61, SlotKind::Action, 3},
@@ -54,20 +51,26 @@ TEST_F(ClipTest, SlotMapAndTuneOrder) {
             std::tuple(37u, SlotKind::Option, 1, SlotKind::Toggle, 5, 13));
 }
 
-// Guards the declared defaults against the clip's own starting state.
-TEST_F(ClipTest, EveryParameterReadsItsDeclaredDefaultAfterConstruction) {
-  for (const ParamInfo& p : clip_->Params()) {
-    if (p.type == FF_TYPE_TEXT)
-      EXPECT_STREQ(clip_->GetTextParameter(p.id), p.defaultText.c_str()) << p.id;
-    else
-      EXPECT_EQ(clip_->GetFloatParameter(p.id), p.defaultValue) << p.id;
-  }
-  EXPECT_EQ(elementNames(param::kOption1), std::vector<std::string>{text::kDash});
-}
+// Guards writes without a phone (values kept, nothing sent) or without a current
+// effect (rack writes succeed and change nothing); text writes: a null text is
+// empty, clearing the typed address connects nowhere, and a long one is cut within
+// 512 bytes without a broken character; and against a destroyed clip still being
+// woken by its link.
+TEST_F(ClipTest, WritesWithoutAPhoneOrWithTextsAndTheLinkSubscriptionUntilDestruction) {
+  EXPECT_EQ(link_.subscribers(), 1u);
+  EXPECT_TRUE(link_.searching(clip_->subscriptionId()));
+  link_.deliver({"10.0.0.9", "/mirandel/anything", {}});
+  EXPECT_EQ(clip_->FindParamInfo(3)->pendingEvents.peek(), FF_EVENT_FLAG_VALUE);
 
-// Guards text writes: a null text is empty, clearing the typed address connects
-// nowhere, and a long one is cut within 512 bytes without a broken character.
-TEST_F(ClipTest, TextWrites) {
+  clip_->SetFloatParameter(param::kRec, 1.0f);
+  clip_->SetFloatParameter(param::kZoom, 0.5f);
+  EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
+  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
+  EXPECT_EQ(clip_->SetFloatParameter(22, 0.7f), FF_SUCCESS);
+  EXPECT_EQ(clip_->GetFloatParameter(22), 0.0f);
+  EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_SUCCESS);
+  EXPECT_TRUE(link_.sent.empty());
+
   for (const char* text : {"10.0.0.7", static_cast<const char*>(nullptr)}) {
     EXPECT_EQ(clip_->SetTextParameter(1, text), FF_SUCCESS);
     EXPECT_STREQ(clip_->GetTextParameter(1), text ? text : "");
@@ -77,6 +80,8 @@ TEST_F(ClipTest, TextWrites) {
   const std::string cut(509, 'a');  // the dash after it would end on the 512th byte
   clip_->SetTextParameter(1, (cut + "\xE2\x80\x94").c_str());
   EXPECT_EQ(clip_->GetTextParameter(1), cut);
+  clip_.reset();
+  EXPECT_EQ(link_.subscribers(), 0u);
 }
 
 // Guards against any host float reaching conversions (NaN made Latency show
@@ -128,19 +133,6 @@ TEST_F(ClipTest, EveryHostWriteIsHeldToItsParametersRange) {
     }
   }
   EXPECT_EQ(clip_->currentEffect(), 0);
-}
-
-// Guards writes without a phone (values kept, nothing sent) or without a current
-// effect (rack writes succeed and change nothing).
-TEST_F(ClipTest, WritesWithoutAPhoneKeepTheirValuesAndSendNothing) {
-  clip_->SetFloatParameter(param::kRec, 1.0f);
-  clip_->SetFloatParameter(param::kZoom, 0.5f);
-  EXPECT_EQ(clip_->GetFloatParameter(param::kRec), 1.0f);
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(param::kZoom), 0.5f);
-  EXPECT_EQ(clip_->SetFloatParameter(22, 0.7f), FF_SUCCESS);
-  EXPECT_EQ(clip_->GetFloatParameter(22), 0.0f);
-  EXPECT_EQ(clip_->SetFloatParameter(62, 1.0f), FF_SUCCESS);
-  EXPECT_TRUE(link_.sent.empty());
 }
 
 // One host instance: a clip with a scripted link of its own.

@@ -1,10 +1,7 @@
 // The clip's video path against the emulator's SRT stream, a bare SRT listener
 // on loopback and a name server that never answers.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -13,28 +10,15 @@
 #include <system_error>
 #include <utility>
 
-#include "clip/MirandelLink.h"
-#include "support/ExitWhileStreaming.h"
-#include "support/FakeLink.h"
 #include "support/SilentNameServer.h"
 #include "support/SrtTestPeer.h"
 #include "support/TestStream.h"
-#include "support/TestSupport.h"
+#include "tests/clip/SessionFixture.h"
 #include "video/DecoderCore.h"
 #include "video/NameLookup.h"
 
 namespace mirandel::test {
 namespace {
-
-// Steps `clip` until `done` holds; answers whether it did in time.
-bool stepUntil(MirandelLink& clip, const std::function<bool()>& done) {
-  return waitFor(
-      [&] {
-        clip.superviseClip();
-        return done();
-      },
-      std::chrono::seconds(10));
-}
 
 class ClipStream : public ::testing::Test {
  protected:
@@ -100,30 +84,6 @@ TEST_F(ClipStream, TwoHundredClipsMadeAndDestroyedWhileTheyStreamLeaveNothingBeh
   EXPECT_TRUE(
       waitFor([&] { return processThreadCount() <= threadsBefore; }, std::chrono::seconds(10)))
       << processThreadCount() << " threads, " << threadsBefore << " before";
-}
-
-// Guards against a host quitting with clips streaming: exit() ran the SRT
-// library's teardown under the receive threads, and the process crashed.
-TEST(ClipExit, ExitingWhileClipsStreamEndsTheProcessCleanly) {
-  expectCleanExitWhileStreaming(MIRANDEL_PHONE_PROGRAM, [] {
-    FakeLink link;
-    std::vector<std::unique_ptr<MirandelLink>> clips;
-    for (int i = 0; i < 2; ++i) {
-      clips.push_back(std::make_unique<MirandelLink>(ClipEnvironment{&link}));
-      clips.back()->SetTextParameter(param::kPhoneIp, "127.0.0.1");
-    }
-    const bool streaming = waitFor(
-        [&] {
-          bool all = true;
-          for (auto& clip : clips) {
-            clip->superviseClip();
-            all = all && clip->streamStats().hasFrames;
-          }
-          return all;
-        },
-        std::chrono::seconds(15));
-    std::exit(streaming ? 0 : 3);
-  });
 }
 
 // Guards the restarts on Latency, Reconnect and address changes, each asking for
@@ -254,8 +214,7 @@ TEST_F(ClipStream, APhoneWhoseStreamStoppedIsAskedForItUntilPicturesComeAgain) {
 // Guards the reason on the "Picture" line, once worked out only on a state change:
 // the first unusable address showed a bare dash, a second kept the first's reason.
 TEST_F(ClipStream, EachUnusableAddressShowsItsOwnReason) {
-  auto clip = std::make_unique<MirandelLink>(ClipEnvironment{&link_});
-  clip->superviseClip();
+  auto clip = clipAt("");
   EXPECT_EQ(clip->pictureText(), text::kDash);
   const std::pair<const char*, std::string> cases[] = {
       {"10.0.0.7:70000", std::string(text::kDash) + " port out of range (1 to 65535)"},

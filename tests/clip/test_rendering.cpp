@@ -35,14 +35,12 @@ struct Picture {
   std::uint32_t width, height;
   std::vector<std::uint8_t> bgra, rgba;
   template <class F>
-  Picture(std::uint32_t w, std::uint32_t h, F colour)
-      : width(w), height(h), bgra(w * h * 4), rgba(w * h * 4) {
+  Picture(std::uint32_t w, std::uint32_t h, F colour) : width(w), height(h) {
     for (std::uint32_t y = 0; y < h; ++y)
       for (std::uint32_t x = 0; x < w; ++x) {
         const Rgb c = colour(x, y);
-        const std::uint8_t pixel[] = {c[2], c[1], c[0], 255, c[0], c[1], c[2], 255};
-        std::copy_n(pixel, 4, &bgra[(y * w + x) * 4]);
-        std::copy_n(pixel + 4, 4, &rgba[(y * w + x) * 4]);
+        bgra.insert(bgra.end(), {c[2], c[1], c[0], 255});
+        rgba.insert(rgba.end(), {c[0], c[1], c[2], 255});
       }
   }
 };

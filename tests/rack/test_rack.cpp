@@ -90,8 +90,10 @@ TEST(DescribeReplyParsing, RejectsEveryBadReplyAsAWhole) {
 }
 
 // Guards the defaults of missing keys; "params" in any form means the controls
-// were sent (taking null as "loading" re-requested the effect forever).
-TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
+// were sent (taking null as "loading" re-requested the effect forever). And
+// against a swapped or dropped key mapping the wrong control or sending to the
+// wrong address. (More keys show in the layout cases.)
+TEST(DescribeReplyParsing, FillsDefaultsForMissingKeysAndReadsAFullEffect) {
   const auto reply = parseDescribeReply(
       R"({"effects": [{"params": []}, {"name": "Glow"}, {"params": null}, {"params": {}}]})");
   ASSERT_TRUE(reply.has_value());
@@ -102,11 +104,7 @@ TEST(DescribeReplyParsing, FillsDefaultsForMissingKeys) {
                                                      {.name = "Glow"},
                                                      {.controlsLoaded = true},
                                                      {.controlsLoaded = true}}));
-}
 
-// Guards against a swapped or dropped key mapping the wrong control or sending
-// to the wrong address. (More keys show in the layout cases.)
-TEST(DescribeReplyParsing, ReadsAFullEffect) {
   const RackEffect e = oneEffect(R"({
     "index": 4, "name": "Glow", "address": "fx/glow",
     "params": [
@@ -158,8 +156,10 @@ TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
 }
 
 // Toggle labels only exist for positions 1..5. A slot number beyond the int
-// range must be ignored, not wrapped by a cast onto a valid position.
-TEST(DescribeReplyParsing, TakesToggleLabelsOnlyForSlotsOneToFive) {
+// range must be ignored, not wrapped by a cast onto a valid position. "index" and
+// "active" come from the phone too; a fractional or huge number must have a
+// defined result (a plain cast of 1e10 to int is undefined).
+TEST(DescribeReplyParsing, TakesToggleSlotsIndexesAndActiveOnlyWithinRangeWithoutOverflow) {
   const RackEffect e = oneEffect(R"({"toggles": [
     {"slot": 0, "label": "zero"}, {"slot": 6, "label": "six"}, {"slot": -1, "label": "minus"},
     {"slot": 5, "label": "five"}, {"slot": 1, "label": "first"}, {"slot": 1, "label": "one"},
@@ -169,11 +169,7 @@ TEST(DescribeReplyParsing, TakesToggleLabelsOnlyForSlotsOneToFive) {
   ]})");
   const std::array<std::string, 6> expected = {"", "one", "two", "", "", "five"};
   EXPECT_EQ(e.toggleLabels, expected);
-}
 
-// "index" and "active" come from the phone; a fractional or huge number must
-// have a defined result (a plain cast of 1e10 to int is undefined).
-TEST(DescribeReplyParsing, ConvertsIndexAndActiveWithoutOverflow) {
   const std::tuple<const char*, std::int32_t, std::int64_t> cases[] = {
       {"3.9", 3, 3},
       {"-2.5", -2, -2},
@@ -323,17 +319,39 @@ std::vector<std::string> describe(const RackEffect& effect, const SlotPlan& plan
   return out;
 }
 
-std::vector<std::string> mapEffect(const std::string& json) {
-  const RackEffect effect = oneEffect(json);
-  return describe(effect, planLayout(effect));
+std::string sliders(int count) {
+  std::string out;
+  for (int i = 1; i <= count; ++i)
+    out += (out.empty() ? "" : ",") + std::string(R"({"field": "s)") + std::to_string(i) +
+           R"(", "normalized": 0.5})";
+  return out;
+}
+
+// "Slot" s bound to the slider named "s" n.
+std::string slotLine(int s, int n) {
+  const std::string field = "s" + std::to_string(n);
+  return "Slot" + std::to_string(s) + ":" + field + "=" + field;
 }
 
 using Expected = std::vector<std::string>;
 
 // Each row guards one mapping rule; a regression puts a phone control on the
-// wrong host parameter, under the wrong name, or shows what should be hidden.
+// wrong host parameter, under the wrong name, or shows what should be hidden. The
+// last two guard the slot table's end (past 27 sliders the rest are dropped, not
+// written beyond it, and the hero still gets "Hero") and the cursor when the
+// search wraps to an earlier gap (moving it back sent the next switch to the gap's
+// row instead of after the rows already filled).
 TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
-  const std::tuple<const char*, const char*, Expected> cases[] = {
+  Expected twentySeven = {"Hero:s30=s30"};
+  for (int s = 1; s <= 27; ++s) twentySeven.push_back(slotLine(s, s));
+  // Switch1..3 first (cursor after Switch3), then 24 sliders: 18 fill
+  // Slot10..Slot27, six wrap into Slot1..Slot6; the last bool goes to Switch9.
+  Expected wrapped;
+  for (int s = 1; s <= 27; ++s)
+    if (s < 7 || s > 9) wrapped.push_back(slotLine(s, s < 7 ? s + 18 : s - 9));
+  wrapped.insert(wrapped.end(),
+                 {"Switch1:b1=b1", "Switch2:b2=b2", "Switch3:b3=b3", "Switch9:b4=b4"});
+  const std::tuple<const char*, std::string, Expected> cases[] = {
       {"continuous controls fill the sliders in control order; without a position never shown; "
        "the hero takes its control's label when heroLabel is empty",
        R"({"hero": "h", "params": [{"field": "a", "normalized": 0.1}, {"field": "nopos"},
@@ -409,46 +427,18 @@ TEST(LayoutPlan, MapsEachRuleOntoTheRightSlots) {
        R"({"params": [{"field": "g", "label": "G1", "normalized": 0.1},
                       {"field": "g", "label": "G2", "normalized": 0.9}],
            "layout": [{"section": "S", "fields": ["g"]}]})",
-       {"Slot1:g=G1", "Slot2:g=G2"}}};
-  for (const auto& [rule, effect, slots] : cases) EXPECT_EQ(mapEffect(effect), slots) << rule;
-}
-
-std::string sliders(int count) {
-  std::string out;
-  for (int i = 1; i <= count; ++i)
-    out += (out.empty() ? "" : ",") + std::string(R"({"field": "s)") + std::to_string(i) +
-           R"(", "normalized": 0.5})";
-  return out;
-}
-
-// "Slot" s bound to the slider named "s" n.
-std::string slotLine(int s, int n) {
-  const std::string field = "s" + std::to_string(n);
-  return "Slot" + std::to_string(s) + ":" + field + "=" + field;
-}
-
-// Guards the slot table's end: past 27 sliders the rest are dropped, not written
-// beyond it, and the hero still gets "Hero".
-TEST(LayoutPlan, PlacesTwentySevenOfThirtySliders) {
-  Expected expected = {"Hero:s30=s30"};
-  for (int s = 1; s <= 27; ++s) expected.push_back(slotLine(s, s));
-  EXPECT_EQ(mapEffect(R"({"hero": "s30", "params": [)" + sliders(31) + "]}"), expected);
-}
-
-// Guards the cursor when the search wraps to an earlier gap: moving it back sent
-// the next switch to the gap's row instead of after the rows already filled.
-TEST(LayoutPlan, WrapsToEarlierGapsWithoutMovingTheCursor) {
-  // Switch1..3 first (cursor after Switch3), then 24 sliders: 18 fill
-  // Slot10..Slot27, six wrap into Slot1..Slot6; the last bool goes to Switch9.
-  Expected expected;
-  for (int s = 1; s <= 27; ++s)
-    if (s < 7 || s > 9) expected.push_back(slotLine(s, s < 7 ? s + 18 : s - 9));
-  expected.insert(expected.end(),
-                  {"Switch1:b1=b1", "Switch2:b2=b2", "Switch3:b3=b3", "Switch9:b4=b4"});
-  EXPECT_EQ(mapEffect(R"({"params": [{"field": "b1", "type": "bool"},
-      {"field": "b2", "type": "bool"}, {"field": "b3", "type": "bool"}, )" +
-                      sliders(24) + R"(, {"field": "b4", "type": "bool"}]})"),
-            expected);
+       {"Slot1:g=G1", "Slot2:g=G2"}},
+      {"twenty-seven of thirty sliders placed",
+       R"({"hero": "s30", "params": [)" + sliders(31) + "]}", twentySeven},
+      {"the cursor stays after the rows filled when the search wraps to earlier gaps",
+       R"({"params": [{"field": "b1", "type": "bool"}, {"field": "b2", "type": "bool"},
+           {"field": "b3", "type": "bool"}, )" +
+           sliders(24) + R"(, {"field": "b4", "type": "bool"}]})",
+       wrapped}};
+  for (const auto& [rule, json, slots] : cases) {
+    const RackEffect effect = oneEffect(json);
+    EXPECT_EQ(describe(effect, planLayout(effect)), slots) << rule;
+  }
 }
 
 RackControl option(const std::string& field, const std::string& value) {
