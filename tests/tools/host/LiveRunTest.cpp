@@ -2,7 +2,6 @@
 // report figures about the host's arithmetic rather than about the plug-in.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <optional>
 #include <string>
 #include <tuple>

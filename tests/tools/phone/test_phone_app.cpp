@@ -70,9 +70,10 @@ IncomingMessage fromPhone(const std::string& address, std::vector<ControlArg> ar
   return {"127.0.0.1", address, std::move(args)};
 }
 
-// Guards the probe reply discovery relies on: all five arguments, the link text chosen per
-// asker (left out when empty), sent to port 9001.
-TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
+// Guards the probe reply discovery relies on (all five arguments, the link text chosen per
+// asker and left out when empty, sent to port 9001) and the scripting hooks later tests build
+// on: handlers, injected replies, drops, delays.
+TEST(PhoneEmulator, AnswersAProbeAsConfiguredAndCanBeScriptedWithHandlersRepliesDropsAndDelays) {
   int asked = 0;
   PhoneEmulator phone(
       {.name = "Ada",
@@ -80,6 +81,10 @@ TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
        .extra = "studio",
        .identity = "ada-1",
        .linkText = [&asked](const std::string&) { return ++asked == 1 ? "wired" : ""; }});
+  phone.on("/mirandel/stream/quality", [](PhoneEmulator& p, const IncomingMessage& m) {
+    p.send(m.sender, {"/mirandel/stream/quality", {I(2)}});
+  });
+  phone.addExtraReply({"/mirandel/status", {F(30.0f)}});  // after each probe reply
   ASSERT_TRUE(phone.start());
   ClipSocket clip;
   clip.send("/mirandel/discover");
@@ -88,18 +93,6 @@ TEST(PhoneEmulator, AnswersAProbeWithItsConfiguredHereReply) {
   clip.send("/mirandel/discover");
   EXPECT_EQ(clip.next(),
             fromPhone("/mirandel/here", {S("Ada"), S("2.0"), S("studio"), S("ada-1")}));
-  EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 2u);
-}
-
-// Guards the scripting hooks later tests build on: handlers, injected replies, drops, delays.
-TEST(PhoneEmulator, CanBeScriptedWithHandlersInjectedRepliesDropsAndDelays) {
-  PhoneEmulator phone;
-  phone.on("/mirandel/stream/quality", [](PhoneEmulator& p, const IncomingMessage& m) {
-    p.send(m.sender, {"/mirandel/stream/quality", {I(2)}});
-  });
-  phone.addExtraReply({"/mirandel/status", {F(30.0f)}});
-  ASSERT_TRUE(phone.start());
-  ClipSocket clip;
 
   clip.send("/mirandel/stream/quality");
   EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(2)}));
@@ -115,11 +108,11 @@ TEST(PhoneEmulator, CanBeScriptedWithHandlersInjectedRepliesDropsAndDelays) {
 
   phone.setSendFilter(nullptr);
   phone.setSendDelay(milliseconds(300));
-  const auto asked = std::chrono::steady_clock::now();
+  const auto sent = std::chrono::steady_clock::now();
   clip.send("/mirandel/discover");
   EXPECT_EQ(clip.next(false).address, "/mirandel/here");
-  EXPECT_GE(std::chrono::steady_clock::now() - asked, milliseconds(300));
-  EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 3u);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, milliseconds(300));
+  EXPECT_EQ(phone.receivedCount("/mirandel/discover"), 5u);
 }
 
 struct Phone {
@@ -275,32 +268,14 @@ TEST(PhoneApp, ConfirmsTheControlCommandsItTakesAndKeepsTheirValues) {
   }
 }
 
-// Guards the clip's effect choice reaching the phone: a patch by address or position switches
-// the active effect, which later answers carry; one beyond the rack changes nothing.
-TEST(PhoneApp, SwitchesItsActiveEffectOnAPatchByAddressOrPosition) {
-  ClipSocket clip;
-  Phone phone;
-  const std::vector<std::pair<ControlArg, int>> steps = {
-      {S("echo"), 2}, {I(4), 4}, {I(99), 4}, {S("nosuch"), 4}, {F(7.0f), 7}, {I(-1), 7}};
-  for (const auto& [arg, active] : steps) {
-    clip.send("/mirandel/patch", {arg});
-    EXPECT_TRUE(clip.drainUntilQualityReply().empty()) << "a patch is not echoed";
-    EXPECT_EQ(phone.app.activeEffect(), active);
-  }
-  EXPECT_EQ(json::parse(*phone.app.describeText("rack"))["active"], 7);
-  EXPECT_EQ(json::parse(*phone.app.describeText("grain"))["active"], 7);
-}
-
-// Guards the stream requests' answers: the grain, the quality (limited to 2, a non-number
-// ignored); one stream however often the clip asks (it repeats until it sees a picture), none
-// for other values; and the seven-argument status carrying the zoom and recording the clip set.
+// Guards the stream requests' answers: the quality (limited to 2, a non-number ignored); one stream
+// however often the clip asks (it repeats until it sees a picture), none for other values; and the
+// seven-argument status carrying the zoom and recording the clip set. (The grain answer is read by
+// the clip in ClipAndPhone.ShowsTheLiveLineForEitherCodec...)
 TEST(PhoneApp, AnswersStreamRequestsStartsOneStreamAndSendsItsStatus) {
   ClipSocket clip;
-  Phone phone({.grainAmount = 0.125f,
-               .stream = {.encoder = {.width = 320, .height = 240}},
-               .statusInterval = milliseconds(50)});
-  clip.send("/mirandel/stream/grain", {I(0)});
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/grain/add", {F(0.125f)}));
+  Phone phone(
+      {.stream = {.encoder = {.width = 320, .height = 240}}, .statusInterval = milliseconds(50)});
   clip.send("/mirandel/stream/quality");
   EXPECT_EQ(clip.next(), fromPhone("/mirandel/stream/quality", {I(1)}));
   clip.send("/mirandel/stream/quality", {I(5)});
@@ -331,31 +306,36 @@ TEST(PhoneApp, AnswersStreamRequestsStartsOneStreamAndSendsItsStatus) {
   EXPECT_TRUE(phone.app.recording());
 }
 
-// Guards the phone's own changes: sent to the clip it last heard from (nowhere before any
-// spoke), in the forms the clip's feedback reads.
-TEST(PhoneApp, ReportsItsOwnChangesToTheClipItLastHeardFrom) {
+// Guards the phone's own changes, sent to the clip it last heard from (nowhere before any
+// spoke) and refused where the rack has no such effect, control or mode (the forms the clip's
+// feedback reads are checked by ClipAndPhone.ConnectsMapsFollowsControlAndPatches...), and the
+// clip's effect choice reaching the phone: a patch by address or position switches the active
+// effect, which later answers carry; one beyond the rack changes nothing.
+TEST(PhoneApp, ReportsItsOwnChangesToTheClipItLastHeardFromAndTakesItsPatches) {
   ClipSocket clip;
   Phone phone;
   EXPECT_TRUE(phone.app.patchTo(1));
   EXPECT_EQ(phone.app.control().sentCount(), 0u);
   clip.drainUntilQualityReply();
   EXPECT_EQ(phone.app.clipAddress(), "127.0.0.1");
-
-  EXPECT_TRUE(phone.app.patchTo(2));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/patch", {I(2)}));
-  EXPECT_TRUE(phone.app.setControl("grain", "amount", F(0.3f)));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/amount", {F(0.3f)}));
-  EXPECT_TRUE(phone.app.setMode("grain", "mode", "clumped"));
-  EXPECT_EQ(clip.next(), fromPhone("/mirandel/grain/mode", {S("clumped")}));
   phone.app.setRecording(true);
   EXPECT_EQ(clip.next(), fromPhone("/mirandel/rec", {I(1)}));
-
   EXPECT_FALSE(phone.app.patchTo(12));
   EXPECT_FALSE(phone.app.setMode("grain", "mode", "bogus"));
   EXPECT_FALSE(phone.app.setMode("grain", "amount", "fine"));
   EXPECT_FALSE(phone.app.setControl("grain", "nosuch", F(1)));
   EXPECT_FALSE(phone.app.setControl("nosuch", "amount", F(1)));
   EXPECT_TRUE(clip.drainUntilQualityReply().empty());
+
+  const std::vector<std::pair<ControlArg, int>> steps = {
+      {S("echo"), 2}, {I(4), 4}, {I(99), 4}, {S("nosuch"), 4}, {F(7.0f), 7}, {I(-1), 7}};
+  for (const auto& [arg, active] : steps) {
+    clip.send("/mirandel/patch", {arg});
+    EXPECT_TRUE(clip.drainUntilQualityReply().empty()) << "a patch is not echoed";
+    EXPECT_EQ(phone.app.activeEffect(), active);
+  }
+  EXPECT_EQ(json::parse(*phone.app.describeText("rack"))["active"], 7);
+  EXPECT_EQ(json::parse(*phone.app.describeText("grain"))["active"], 7);
 }
 
 // Guards the CLI's script steps: well-formed ones parse to what they say, malformed ones are
