@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -58,7 +57,8 @@ TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
 }
 
 // Guards the leniency rules: whatever has an address is accepted, and reading
-// stops at the first argument that cannot be read.
+// stops at the first argument that cannot be read. 'S' and the data-less kinds as liblo sends
+// them are read in OscInterop.MessagesSentByOscsendDecodeToTheSameValues.
 TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   const Bytes addr = {'/', 'a', 'b', 0};
   const std::vector<std::tuple<const char*, Bytes, std::vector<ControlArg>>> cases = {
@@ -80,8 +80,6 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
       {"string without NUL", cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}), {I(2)}},
       {"string at the very end", cat({addr, {',', 's', 0, 0}}), {}},
       {"padding cut short", cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}), {S("ab"), kTrue}},
-      {"S reads as a string", cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}), {S("sym")}},
-      {"no data", cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}), {kTrue, kFalse, kNil, kImpulse}},
       {"trailing bytes ignored", cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}), {I(4)}},
       {"tag string cut by the datagram's end", cat({addr, {',', 'T', 'F', 0}}), {kTrue, kFalse}}};
   for (const auto& [what, bytes, args] : cases) {
