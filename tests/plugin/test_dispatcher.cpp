@@ -246,17 +246,6 @@ TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
 }
 
-// Guards the order of instantiation: prototype, object, every default by identifier (texts
-// through the text path), GL loading, and only then InitGL with the viewport.
-TEST_F(DispatcherTest, InstantiationAppliesDefaultsThroughTheRightPath) {
-  void* instance = instantiate();
-  ASSERT_NE(instance, nullptr);
-  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory", "SetFloat 0 0.500000", "SetText 1 10.0.0.1",
-                                "SetFloat 2 1.000000", "loadGL", "InitGL"}));
-  EXPECT_EQ(plugin(instance)->Identity(), instance);
-  EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
-}
-
 // Guards against an object left behind by a default that fails or throws (which must stop the
 // instantiation at once) or by a failed InitGL (undone by DeInitGL).
 TEST_F(DispatcherTest, AFailedInstantiationLeavesOnlyThePrototype) {
@@ -284,10 +273,17 @@ TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
   EXPECT_EQ(knobs.alive, 1);
 }
 
-// Guards the routing of instance codes: set and get by the parameter's type, one connect
-// before the first drawing, and a disconnect before DeInitGL.
-TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
+// Guards the order of instantiation: prototype, object, every default by identifier (texts
+// through the text path), GL loading, and only then InitGL with the viewport; and the routing
+// of instance codes: set and get by the parameter's type, one connect before the first
+// drawing, and a disconnect before DeInitGL.
+TEST_F(DispatcherTest, InstantiationAppliesDefaultsAndInstanceCodesRouteByTypeConnectingOnce) {
   void* instance = instantiate();
+  ASSERT_NE(instance, nullptr);
+  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory", "SetFloat 0 0.500000", "SetText 1 10.0.0.1",
+                                "SetFloat 2 1.000000", "loadGL", "InitGL"}));
+  EXPECT_EQ(plugin(instance)->Identity(), instance);
+  EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
   knobs.calls.clear();
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&text), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), instance).UIntValue, FF_SUCCESS);
@@ -302,8 +298,11 @@ TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
                    "Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
 }
 
-// Guards against events lost or reported twice by hosts that collect in small buffers.
-TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
+// Guards against events lost or reported twice by hosts that collect in small buffers; against
+// writing past a host's group or display-name buffer (min(length, size) bytes, no terminator)
+// or accepting a zero size; and against host values that never reach the instance, or an
+// element past the last set.
+TEST_F(DispatcherTest, AnInstanceReportsEventsCopiesNamesWithinTheHostsBufferAndKeepsHostValues) {
   void* instance = instantiate();
   plugin(instance)->RaiseParamEvent(2, FF_EVENT_FLAG_VALUE);
   plugin(instance)->RaiseParamEvent(0, FF_EVENT_FLAG_VISIBILITY);
@@ -326,12 +325,6 @@ TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
   EXPECT_EQ(collect(3), (Events{{1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE},
                                 {2, FF_EVENT_FLAG_VALUE}}));
   EXPECT_EQ(collect(3), Events{});
-}
-
-// Guards against writing past a host's group or display-name buffer (min(length, size) bytes,
-// no terminator) and against accepting a zero size.
-TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
-  void* instance = instantiate();
   // The answer and the host's 8-byte buffer after a copy of parameter 2's text into `size` bytes.
   const auto copy = [&](FFUInt32 code, FFUInt32 size, void* to) {
     char buffer[8];
@@ -344,11 +337,6 @@ TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   EXPECT_EQ(copy(FF_GET_PARAMETER_DISPLAY_NAME, 8, instance), std::tuple(FF_SUCCESS, "Display#"));
   EXPECT_EQ(copy(FF_GET_PARAMETER_GROUP, 0, nullptr), std::tuple(FF_FAIL, "########"));
   EXPECT_EQ(copy(FF_GET_PARAMETER_DISPLAY_NAME, 0, instance), std::tuple(FF_FAIL, "########"));
-}
-
-// Guards against host values that never reach the instance, or an element past the last set.
-TEST_F(DispatcherTest, HostValuesReachTheInstance) {
-  void* instance = instantiate();
   const std::pair<FFUInt32, FFMixed> calls[] = {
       {FF_SET_TIME, pointer(&seconds)},   {FF_SET_BEAT_INFO, pointer(&beat)},
       {FF_SET_HOST_INFO, pointer(&host)}, {FF_SET_SAMPLE_RATE, word(48000)},
