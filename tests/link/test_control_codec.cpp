@@ -29,7 +29,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 using test::F, test::I, test::S, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 
 // Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
-// order, padding of strings (a length of 4k needs four NULs) and of the tag string.
+// order, padding of strings (a length of 4k needs four NULs) and of the tag string, and against
+// a discovery probe that phones would not recognise.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
   // The tag string and data after the padded address "/ab\0".
   const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
@@ -48,10 +49,7 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
       {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}}};
   for (const auto& [what, arg, tagsAndData] : cases)
     EXPECT_EQ(encode({"/ab", {arg}}), cat({{'/', 'a', 'b', 0}, tagsAndData})) << what;
-}
-
-// Guards the discovery probe that every phone must recognise.
-TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
+  // The discovery probe that every phone must recognise: 24 bytes.
   EXPECT_EQ(encode({"/mirandel/discover", {}}),
             cat({bytesOf("/mirandel/discover"), {0, 0, ',', 0, 0, 0}}));
 }
