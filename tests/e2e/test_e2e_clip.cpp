@@ -233,7 +233,7 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
 //    requests are lost until the clip is connected, which makes that order certain);
 // 3. dropped, corrupted or discontinuous packets causing a decoder error or stopping pictures;
 // 4. a pause with the link up not flagged " · no frames" within the wait, or the flag kept.
-TEST_F(ClipAndPhone, ShowsTheLiveLineForEitherCodecStreamsAgainAfterARestartAndSurvivesDamage) {
+TEST_F(ClipAndPhone, ShowsEitherCodecsLineStreamsAgainAfterARestartSurvivesDamageAndFlagsAPause) {
   struct Case {
     CodecKind codec;
     int width, height;

@@ -283,7 +283,7 @@ TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
 // with three clips left subscribed under one worker, shut down for good (nothing left to stop)
 // and destroyed while datagrams pour in: it neither hangs nor touches freed tables, and
 // releases its port.
-TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNextClip) {
+TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadStartsAgainAndEndsCleanlyInAFlood) {
   const int before = processThreadCount();
   std::optional<LinkHub> hub(std::in_place, options());
   for (int round = 0; round < 3; ++round) {
