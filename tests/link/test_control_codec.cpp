@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -30,7 +29,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 using test::F, test::I, test::S, test::kTrue, test::kFalse, test::kNil, test::kImpulse;
 
 // Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
-// order, padding of strings (a length of 4k needs four NULs) and of the tag string.
+// order, padding of strings (a length of 4k needs four NULs) and of the tag string, and against
+// a discovery probe that phones would not recognise.
 TEST(ControlCodec, EncodesEveryKindByteForByte) {
   // The tag string and data after the padded address "/ab\0".
   const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
@@ -49,16 +49,14 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
       {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}}};
   for (const auto& [what, arg, tagsAndData] : cases)
     EXPECT_EQ(encode({"/ab", {arg}}), cat({{'/', 'a', 'b', 0}, tagsAndData})) << what;
-}
-
-// Guards the discovery probe that every phone must recognise.
-TEST(ControlCodec, TheDiscoveryProbeIsTwentyFourBytes) {
+  // The discovery probe that every phone must recognise: 24 bytes.
   EXPECT_EQ(encode({"/mirandel/discover", {}}),
             cat({bytesOf("/mirandel/discover"), {0, 0, ',', 0, 0, 0}}));
 }
 
 // Guards the leniency rules: whatever has an address is accepted, and reading
-// stops at the first argument that cannot be read.
+// stops at the first argument that cannot be read. 'S' and the data-less kinds as liblo sends
+// them are read in OscInterop.MessagesSentByOscsendDecodeToTheSameValues.
 TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   const Bytes addr = {'/', 'a', 'b', 0};
   const std::vector<std::tuple<const char*, Bytes, std::vector<ControlArg>>> cases = {
@@ -80,8 +78,6 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
       {"string without NUL", cat({addr, {',', 'i', 's', 0}, {0, 0, 0, 2}, bytesOf("abc")}), {I(2)}},
       {"string at the very end", cat({addr, {',', 's', 0, 0}}), {}},
       {"padding cut short", cat({addr, {',', 's', 'T', 0}, bytesOf("ab"), {0}}), {S("ab"), kTrue}},
-      {"S reads as a string", cat({addr, {',', 'S', 0, 0}, bytesOf("sym"), {0}}), {S("sym")}},
-      {"no data", cat({addr, {',', 'T', 'F', 'N', 'I', 0, 0, 0}}), {kTrue, kFalse, kNil, kImpulse}},
       {"trailing bytes ignored", cat({addr, {',', 'i', 0, 0}, {0, 0, 0, 4}, {1, 2, 3}}), {I(4)}},
       {"tag string cut by the datagram's end", cat({addr, {',', 'T', 'F', 0}}), {kTrue, kFalse}}};
   for (const auto& [what, bytes, args] : cases) {

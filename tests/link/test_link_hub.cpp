@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -133,13 +134,37 @@ TEST_F(LinkHubTest, AFloodOfTagOnlyDatagramsKeepsEachInboxWithinItsBoundsOldestF
   }
 }
 
-// Guards the probe schedule (on a hand clock): every 3 s while a clip searches, every 10 s once
-// none does, never without subscribers, and at once on setSearching whatever the last probe.
-TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWithoutClips) {
+// Guards the host's thread against listing the interfaces (GetAdaptersAddresses is slow with
+// many virtual adapters) for each probe a clip asks: the worker lists them, and its refreshed
+// list carries the directed broadcast of an interface that came up meanwhile. Then the probe
+// schedule (on a hand clock): every 3 s while a clip searches, every 10 s once none does, never
+// without subscribers, and at once on setSearching whatever the last probe.
+TEST_F(LinkHubTest, ProbesListInterfacesOnTheWorkerAndGoEveryThreeSecondsWhileSearchingTenIdle) {
   ManualClock clock(1000 * kSecond);
-  LinkHub hub(options(clock.fn()));
-  hub.probeNow();  // starts the worker without subscribing
+  std::mutex m;
+  std::vector<std::thread::id> listedOn;  // guarded by m
+  std::atomic<bool> loopbackUp{false};
+  LinkHubOptions o = options(clock.fn());
+  o.listInterfaces = [&] {
+    {
+      std::lock_guard lock(m);
+      listedOn.push_back(std::this_thread::get_id());
+    }
+    return loopbackUp ? options().listInterfaces() : std::vector<BroadcastInterface>{};
+  };
+  LinkHub hub(o);
+  hub.probeNow();           // starts the worker without subscribing
+  waitTurns(hub, 2);        // the round asked for has gone out
+  EXPECT_EQ(probes(), 0u);  // the limited broadcast alone has no way to the phone
+  loopbackUp = true;
+  clock.advance(10 * kSecond);
+  hub.probeNow();
   ASSERT_TRUE(waitFor([&] { return probes() == 1; }));
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(listedOn.size(), 2u);
+    for (const std::thread::id& id : listedOn) EXPECT_NE(id, std::this_thread::get_id());
+  }
   clock.advance(60 * kSecond);
   waitTurns(hub, 3);
   EXPECT_EQ(probes(), 1u) << "no periodic probe without subscribers";
@@ -163,45 +188,6 @@ TEST_F(LinkHubTest, ProbesEveryThreeSecondsWhileSearchingTenWhenIdleAndNeverWith
   clock.advance(60 * kSecond);
   waitTurns(hub, 3);
   EXPECT_EQ(probes(), 5u);
-}
-
-// Guards the host's thread against listing the interfaces (GetAdaptersAddresses is slow with
-// many virtual adapters) for each probe a clip asks: the worker lists them, and its refreshed
-// list carries the directed broadcast of an interface that came up meanwhile.
-TEST_F(LinkHubTest, AProbeAskedOnTheHostThreadListsTheInterfacesOnlyOnTheWorker) {
-  ManualClock clock(1000 * kSecond);
-  std::mutex m;
-  std::vector<std::thread::id> listedOn;  // guarded by m
-  std::atomic<bool> loopbackUp{false};
-  LinkHubOptions o = options(clock.fn());
-  o.listInterfaces = [&] {
-    {
-      std::lock_guard lock(m);
-      listedOn.push_back(std::this_thread::get_id());
-    }
-    return loopbackUp ? options().listInterfaces() : std::vector<BroadcastInterface>{};
-  };
-  LinkHub hub(o);
-  hub.probeNow();
-  waitTurns(hub, 2);        // the round asked for has gone out
-  EXPECT_EQ(probes(), 0u);  // the limited broadcast alone has no way to the phone
-  loopbackUp = true;
-  clock.advance(10 * kSecond);
-  hub.probeNow();
-  ASSERT_TRUE(waitFor([&] { return probes() == 1; }));
-  std::lock_guard lock(m);
-  EXPECT_EQ(listedOn.size(), 2u);
-  for (const std::thread::id& id : listedOn) EXPECT_NE(id, std::this_thread::get_id());
-}
-
-// Guards against the default clock and the probe intervals disagreeing on their unit.
-TEST_F(LinkHubTest, ASearchingClipProbesAgainAboutThreeSecondsLaterInRealTime) {
-  LinkHub hub(options());
-  hub.setSearching(hub.subscribe([] {}), true);
-  ASSERT_TRUE(waitFor([&] { return probes() >= 2; }, std::chrono::seconds(6)));
-  const auto at = phone.receivedTimes(kDiscover);
-  EXPECT_GT(at[1] - at[0], milliseconds(2900));
-  EXPECT_LT(at[1] - at[0], milliseconds(3700));
 }
 
 // Guards against a clip called after its destructor: a wake-up already copied finishes before
@@ -290,61 +276,60 @@ TEST_F(LinkHubTest, RepeatedDescribeRequestsWithinTwoSecondsAreSentOnce) {
             (std::vector<std::string>{"rack", "fx/blur", other.address, other.address, "rack"}));
 }
 
-// Guards start-up and teardown: one worker however many clips subscribe, and a hub destroyed
-// while datagrams pour in neither hangs nor touches freed tables, and releases its port.
-TEST_F(LinkHubTest, OneWorkerRunsAndEndsWithTheHubEvenDuringAFlood) {
+// Guards the hub's return to its first state when the plug-in is de-initialised: refused while
+// a clip is subscribed; once unused, its worker joined (not detached) and its port free; and the
+// next clip finds it probing (again 3 s later in real time: the default clock and the intervals
+// agree on their unit) and receiving. Three rounds, as a host rescanning plug-ins does. Then,
+// with three clips left subscribed under one worker, shut down for good (nothing left to stop)
+// and destroyed while datagrams pour in: it neither hangs nor touches freed tables, and
+// releases its port.
+TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadStartsAgainAndEndsCleanlyInAFlood) {
   const int before = processThreadCount();
+  std::optional<LinkHub> hub(std::in_place, options());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t probesBefore = probes();
+    const int id = hub->subscribe([] {});
+    hub->setSearching(id, true);
+    hub->drainInbox(id);
+    EXPECT_EQ(processThreadCount(), before + 1);
+    ASSERT_TRUE(waitFor([&] { return probes() >= probesBefore + 2; }, std::chrono::seconds(6)));
+    const auto at = phone.receivedTimes(kDiscover);
+    EXPECT_GT(at[probesBefore + 1] - at[probesBefore], milliseconds(2900));
+    EXPECT_LT(at[probesBefore + 1] - at[probesBefore], milliseconds(3700));
+    ASSERT_TRUE(waitFor([&] {
+      send(numbered(round));
+      return !hub->drainInbox(id).empty();
+    }));
+    EXPECT_FALSE(hub->stopWhenUnused());
+    ASSERT_TRUE(hub->receiving());
+    hub->unsubscribe(id);
+    EXPECT_TRUE(hub->stopWhenUnused());
+    EXPECT_EQ(processThreadCount(), before);
+    EXPECT_FALSE(hub->receiving());
+    UdpSocket port = UdpSocket::open();
+    EXPECT_TRUE(port.bind(kClipControlPort)) << "the hub still holds its port";
+  }
   std::atomic<bool> flooding{true};
   std::thread flood([&] {
     UdpSocket s = UdpSocket::open();
     const auto bytes = encode(numbered(7));
     while (flooding) s.sendTo("127.0.0.1", kClipControlPort, bytes.data(), bytes.size());
   });
-  {
-    LinkHub hub(options());
-    const int id = hub.subscribe([] {});
-    for (int i = 0; i < 2; ++i) hub.subscribe([] {});  // left subscribed on purpose
-    hub.probeNow();
-    EXPECT_EQ(processThreadCount(), before + 2);  // the flooder and one worker
-    ASSERT_TRUE(waitFor([&] { return !hub.drainInbox(id).empty(); }));
-    hub.unsubscribe(id);
-  }
+  const int id = hub->subscribe([] {});
+  for (int i = 0; i < 2; ++i) hub->subscribe([] {});  // left subscribed on purpose
+  hub->probeNow();
+  EXPECT_EQ(processThreadCount(), before + 2);  // the flooder and one worker
+  ASSERT_TRUE(waitFor([&] { return !hub->drainInbox(id).empty(); }));
+  hub->unsubscribe(id);
+  hub->shutdown();
+  EXPECT_FALSE(hub->stopWhenUnused()) << "a hub shut down for good has nothing to stop";
+  hub.reset();
   EXPECT_TRUE(waitFor([&] { return processThreadCount() == before + 1; }));  // only the flooder
   flooding = false;
   flood.join();
   UdpSocket again = UdpSocket::open();
   EXPECT_TRUE(again.bind(kClipControlPort));  // no reuse option: only if ours is closed
-}
-
-// Guards the hub's return to its first state when the plug-in is de-initialised: refused while
-// a clip is subscribed; once unused, its worker joined (not detached) and its port free; and the
-// next clip finds it probing and receiving. Three rounds, as a host rescanning plug-ins does.
-TEST_F(LinkHubTest, StoppedWhenUnusedTheHubLeavesNoThreadAndStartsAgainForTheNextClip) {
-  const int before = processThreadCount();
-  LinkHub hub(options());
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    const std::size_t probesBefore = probes();
-    const int id = hub.subscribe([] {});
-    hub.setSearching(id, true);
-    hub.drainInbox(id);
-    EXPECT_EQ(processThreadCount(), before + 1);
-    ASSERT_TRUE(waitFor([&] { return probes() > probesBefore; }));
-    ASSERT_TRUE(waitFor([&] {
-      send(numbered(round));
-      return !hub.drainInbox(id).empty();
-    }));
-    EXPECT_FALSE(hub.stopWhenUnused());
-    ASSERT_TRUE(hub.receiving());
-    hub.unsubscribe(id);
-    EXPECT_TRUE(hub.stopWhenUnused());
-    EXPECT_EQ(processThreadCount(), before);
-    EXPECT_FALSE(hub.receiving());
-    UdpSocket port = UdpSocket::open();
-    EXPECT_TRUE(port.bind(kClipControlPort)) << "the hub still holds its port";
-  }
-  hub.shutdown();
-  EXPECT_FALSE(hub.stopWhenUnused()) << "a hub shut down for good has nothing to stop";
 }
 
 // Guards the process-wide accessor against creating two hubs when first calls race.

@@ -131,8 +131,11 @@ class DispatcherTest : public ::testing::Test {
 };
 
 // Guards against answering, or reaching an object for, codes without a meaning here (asked of
-// an instance, which they would fail without), records that are null, or a missing instance.
-TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
+// an instance, which they would fail without), records that are null, or a missing instance;
+// and against following a handle that names no live instance (one destroyed by code 19, whose
+// use is a use after free; the prototype; an address never an instance): every instance code
+// must refuse it untouched, without falling back to the prototype's answer.
+TEST_F(DispatcherTest, CodesThatCannotBeAnsweredAndHandlesOfNoLiveInstanceReachNoObject) {
   void* instance = instantiate();
   ASSERT_NE(instance, nullptr);
   knobs.calls.clear();
@@ -150,6 +153,53 @@ TEST_F(DispatcherTest, CodesThatCannotBeAnsweredFailWithoutReachingTheObject) {
   for (const auto& [code, in] : withoutInstance)
     EXPECT_EQ(call(code, in).UIntValue, FF_FAIL) << "no instance " << code;
   EXPECT_EQ(knobs.calls, Calls{});
+
+  instance_ = nullptr;  // from here on a destroyed instance
+  ASSERT_EQ(call(FF_DEINSTANTIATE_GL, word(0), instance).UIntValue, FF_SUCCESS);
+  void* prototype = dispatcher_->prototype();
+  // Bytes that would fault as an object: the "vtable" is null.
+  alignas(16) static unsigned char neverAnInstance[256] = {};
+  const int aliveBefore = knobs.alive;
+  ParamEventStruct entries[4] = {};
+  GetParamEventsStruct events{4, entries};
+  char buffer[8] = {};
+  GetParameterGroupStruct displayName{2, buffer, sizeof buffer};
+  const std::tuple<FFUInt32, FFMixed, bool> codes[] = {
+      {FF_GET_PARAMETER_DISPLAY, word(0), true},
+      {FF_SET_PARAMETER, pointer(&value), false},
+      {FF_SET_PARAMETER, pointer(&text), false},
+      {FF_GET_PARAMETER, word(0), false},
+      {FF_GET_PARAMETER, word(1), true},
+      {FF_GET_INPUT_STATUS, word(0), false},
+      {FF_PROCESS_OPENGL, pointer(&frame), false},
+      {FF_DEINSTANTIATE_GL, word(0), false},
+      {FF_SET_TIME, pointer(&seconds), false},
+      {FF_CONNECT, word(0), false},
+      {FF_DISCONNECT, word(0), false},
+      {FF_RESIZE, pointer(&vp), false},
+      {FF_GET_NUM_PARAMETER_ELEMENTS, word(2), false},
+      {FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element), true},
+      {FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element), false},
+      {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&setElement), false},
+      {FF_SET_BEAT_INFO, pointer(&beat), false},
+      {FF_SET_HOST_INFO, pointer(&host), false},
+      {FF_SET_SAMPLE_RATE, word(48000), false},
+      {FF_GET_PARAMETER_VISIBILITY, word(2), false},
+      {FF_GET_PARAMETER_EVENTS, pointer(&events), false},
+      {FF_ENABLE_PLUGIN_CAP, word(16), false},
+      {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false}};
+  knobs.calls.clear();
+  for (void* handle : {instance, prototype, static_cast<void*>(neverAnInstance)})
+    for (const auto& [code, in, pointerAnswer] : codes)
+      EXPECT_TRUE(refused(call(code, in, handle), pointerAnswer))
+          << "code " << code
+          << (handle == instance    ? " destroyed"
+              : handle == prototype ? " prototype"
+                                    : " other");
+  EXPECT_EQ(knobs.calls, Calls{});
+  EXPECT_EQ(knobs.alive, aliveBefore);
+  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
+  EXPECT_EQ(events.numEvents, 4u) << "the record was written";
 }
 
 // Guards against an exception unwinding into the host, and against FF_FAIL where a text pointer
@@ -195,8 +245,9 @@ TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAb
   EXPECT_EQ(instantiate(), nullptr);
 }
 
-// Guards the definition answers, and refusals past the last parameter or element.
-TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
+// Guards the definition answers, refusals past the last parameter or element, and against
+// claiming capabilities, top-left orientation included, that a source lacks.
+TEST_F(DispatcherTest, DefinitionAndCapabilityQuestionsAnswerFromThePrototype) {
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_NAME, word(2))), "Mode");
   EXPECT_EQ(wordFloat(call(FF_GET_PARAMETER_DEFAULT, word(0))), 0.5f);
   EXPECT_STREQ(asText(call(FF_GET_PARAMETER_DEFAULT, word(1))), "10.0.0.1");
@@ -233,28 +284,10 @@ TEST_F(DispatcherTest, DefinitionQuestionsAnswerFromThePrototype) {
   GetThumbnailStruct thumbnail{64, 64, nullptr};
   EXPECT_EQ(call(FF_GET_THUMBNAIL, pointer(&thumbnail)).UIntValue, FF_FAIL);
   EXPECT_EQ(thumbnail.width + thumbnail.height, 0u);
-}
-
-// Guards against claiming capabilities, top-left orientation included, that a source lacks.
-TEST_F(DispatcherTest, CapabilitiesOfASourceWithoutTopLeftOrientation) {
   const std::pair<FFUInt32, FFUInt32> capabilities[] = {{5, 1}, {10, 0}, {11, 0}, {16, 0},
                                                         {4, 0}, {0, 0},  {999, 0}};
   for (const auto& [cap, answer] : capabilities)
     EXPECT_EQ(call(FF_GET_PLUGIN_CAPS, word(cap)).UIntValue, answer) << cap;
-  void* instance = instantiate();
-  EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, word(16), instance).UIntValue, FF_FAIL);
-  EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
-}
-
-// Guards the order of instantiation: prototype, object, every default by identifier (texts
-// through the text path), GL loading, and only then InitGL with the viewport.
-TEST_F(DispatcherTest, InstantiationAppliesDefaultsThroughTheRightPath) {
-  void* instance = instantiate();
-  ASSERT_NE(instance, nullptr);
-  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory", "SetFloat 0 0.500000", "SetText 1 10.0.0.1",
-                                "SetFloat 2 1.000000", "loadGL", "InitGL"}));
-  EXPECT_EQ(plugin(instance)->Identity(), instance);
-  EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
 }
 
 // Guards against an object left behind by a default that fails or throws (which must stop the
@@ -284,10 +317,17 @@ TEST_F(DispatcherTest, GlLoadingIsAttemptedOnceAndItsFailureSticks) {
   EXPECT_EQ(knobs.alive, 1);
 }
 
-// Guards the routing of instance codes: set and get by the parameter's type, one connect
-// before the first drawing, and a disconnect before DeInitGL.
-TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
+// Guards the order of instantiation: prototype, object, every default by identifier (texts
+// through the text path), GL loading, and only then InitGL with the viewport; and the routing
+// of instance codes: set and get by the parameter's type, one connect before the first
+// drawing, and a disconnect before DeInitGL.
+TEST_F(DispatcherTest, InstantiationAppliesDefaultsAndInstanceCodesRouteByTypeConnectingOnce) {
   void* instance = instantiate();
+  ASSERT_NE(instance, nullptr);
+  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory", "SetFloat 0 0.500000", "SetText 1 10.0.0.1",
+                                "SetFloat 2 1.000000", "loadGL", "InitGL"}));
+  EXPECT_EQ(plugin(instance)->Identity(), instance);
+  EXPECT_EQ(plugin(instance)->CurrentViewport().width, 640u);
   knobs.calls.clear();
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&text), instance).UIntValue, FF_SUCCESS);
   EXPECT_EQ(call(FF_SET_PARAMETER, pointer(&value), instance).UIntValue, FF_SUCCESS);
@@ -302,8 +342,11 @@ TEST_F(DispatcherTest, InstanceCodesRouteByTypeAndDrawingConnectsOnce) {
                    "Connect", "ProcessOpenGL", "ProcessOpenGL", "Disconnect", "DeInitGL"}));
 }
 
-// Guards against events lost or reported twice by hosts that collect in small buffers.
-TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
+// Guards against events lost or reported twice by hosts that collect in small buffers; against
+// writing past a host's group or display-name buffer (min(length, size) bytes, no terminator)
+// or accepting a zero size; against host values that never reach the instance, or an element
+// past the last set; and against an instance taking the top-left orientation it cannot give.
+TEST_F(DispatcherTest, AnInstanceReportsEventsCopiesNamesWithinTheHostsBufferAndKeepsHostValues) {
   void* instance = instantiate();
   plugin(instance)->RaiseParamEvent(2, FF_EVENT_FLAG_VALUE);
   plugin(instance)->RaiseParamEvent(0, FF_EVENT_FLAG_VISIBILITY);
@@ -326,12 +369,6 @@ TEST_F(DispatcherTest, EventsAreReportedInListOrderUpToTheHostsCapacity) {
   EXPECT_EQ(collect(3), (Events{{1, FF_EVENT_FLAG_DISPLAY_NAME | FF_EVENT_FLAG_VALUE},
                                 {2, FF_EVENT_FLAG_VALUE}}));
   EXPECT_EQ(collect(3), Events{});
-}
-
-// Guards against writing past a host's group or display-name buffer (min(length, size) bytes,
-// no terminator) and against accepting a zero size.
-TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
-  void* instance = instantiate();
   // The answer and the host's 8-byte buffer after a copy of parameter 2's text into `size` bytes.
   const auto copy = [&](FFUInt32 code, FFUInt32 size, void* to) {
     char buffer[8];
@@ -344,11 +381,6 @@ TEST_F(DispatcherTest, GroupAndDisplayNameCopiesAreBoundedByTheHostBuffer) {
   EXPECT_EQ(copy(FF_GET_PARAMETER_DISPLAY_NAME, 8, instance), std::tuple(FF_SUCCESS, "Display#"));
   EXPECT_EQ(copy(FF_GET_PARAMETER_GROUP, 0, nullptr), std::tuple(FF_FAIL, "########"));
   EXPECT_EQ(copy(FF_GET_PARAMETER_DISPLAY_NAME, 0, instance), std::tuple(FF_FAIL, "########"));
-}
-
-// Guards against host values that never reach the instance, or an element past the last set.
-TEST_F(DispatcherTest, HostValuesReachTheInstance) {
-  void* instance = instantiate();
   const std::pair<FFUInt32, FFMixed> calls[] = {
       {FF_SET_TIME, pointer(&seconds)},   {FF_SET_BEAT_INFO, pointer(&beat)},
       {FF_SET_HOST_INFO, pointer(&host)}, {FF_SET_SAMPLE_RATE, word(48000)},
@@ -363,60 +395,8 @@ TEST_F(DispatcherTest, HostValuesReachTheInstance) {
                        p->CurrentViewport().height, p->FindParamInfo(2)->elements[1].value),
             std::tuple(12.5, 128.0f, "Host", 48000u, 200u, 4.0f));
   EXPECT_EQ(call(FF_GET_INPUT_STATUS, word(0), instance).UIntValue, FF_FAIL);
-}
-
-// Guards against following a handle that names no live instance (one destroyed by code 19,
-// whose use is a use after free; the prototype; an address never an instance): every instance
-// code must refuse it untouched, without falling back to the prototype's answer.
-TEST_F(DispatcherTest, HandlesThatNameNoLiveInstanceAreRefusedWithoutBeingFollowed) {
-  void* destroyed = instantiate();
-  ASSERT_NE(destroyed, nullptr);
-  instance_ = nullptr;
-  ASSERT_EQ(call(FF_DEINSTANTIATE_GL, word(0), destroyed).UIntValue, FF_SUCCESS);
-  void* prototype = dispatcher_->prototype();
-  // Bytes that would fault as an object: the "vtable" is null.
-  alignas(16) static unsigned char neverAnInstance[256] = {};
-  const int aliveBefore = knobs.alive;
-  ParamEventStruct entries[4] = {};
-  GetParamEventsStruct events{4, entries};
-  char buffer[8] = {};
-  GetParameterGroupStruct displayName{2, buffer, sizeof buffer};
-  const std::tuple<FFUInt32, FFMixed, bool> codes[] = {
-      {FF_GET_PARAMETER_DISPLAY, word(0), true},
-      {FF_SET_PARAMETER, pointer(&value), false},
-      {FF_SET_PARAMETER, pointer(&text), false},
-      {FF_GET_PARAMETER, word(0), false},
-      {FF_GET_PARAMETER, word(1), true},
-      {FF_GET_INPUT_STATUS, word(0), false},
-      {FF_PROCESS_OPENGL, pointer(&frame), false},
-      {FF_DEINSTANTIATE_GL, word(0), false},
-      {FF_SET_TIME, pointer(&seconds), false},
-      {FF_CONNECT, word(0), false},
-      {FF_DISCONNECT, word(0), false},
-      {FF_RESIZE, pointer(&vp), false},
-      {FF_GET_NUM_PARAMETER_ELEMENTS, word(2), false},
-      {FF_GET_PARAMETER_ELEMENT_NAME, pointer(&element), true},
-      {FF_GET_PARAMETER_ELEMENT_VALUE, pointer(&element), false},
-      {FF_SET_PARAMETER_ELEMENT_VALUE, pointer(&setElement), false},
-      {FF_SET_BEAT_INFO, pointer(&beat), false},
-      {FF_SET_HOST_INFO, pointer(&host), false},
-      {FF_SET_SAMPLE_RATE, word(48000), false},
-      {FF_GET_PARAMETER_VISIBILITY, word(2), false},
-      {FF_GET_PARAMETER_EVENTS, pointer(&events), false},
-      {FF_ENABLE_PLUGIN_CAP, word(16), false},
-      {FF_GET_PARAMETER_DISPLAY_NAME, pointer(&displayName), false}};
-  knobs.calls.clear();
-  for (void* handle : {destroyed, prototype, static_cast<void*>(neverAnInstance)})
-    for (const auto& [code, in, pointerAnswer] : codes)
-      EXPECT_TRUE(refused(call(code, in, handle), pointerAnswer))
-          << "code " << code
-          << (handle == destroyed   ? " destroyed"
-              : handle == prototype ? " prototype"
-                                    : " other");
-  EXPECT_EQ(knobs.calls, Calls{});
-  EXPECT_EQ(knobs.alive, aliveBefore);
-  EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0'));
-  EXPECT_EQ(events.numEvents, 4u) << "the record was written";
+  EXPECT_EQ(call(FF_ENABLE_PLUGIN_CAP, word(16), instance).UIntValue, FF_FAIL);
+  EXPECT_FALSE(plugin(instance)->TopLeftTextureOrientationEnabled());
 }
 
 // Guards the bookkeeping of live instances: code 2 while clips live takes only the prototype and

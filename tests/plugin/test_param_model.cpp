@@ -36,8 +36,10 @@ TEST(ParamModel, StandardDefaultsAreClampedAndOthersKeptAsGiven) {
 }
 
 // Option lists whose names and values disagree in length would leave the host indexing past one of
-// them; such a change must be refused whole. Elements only exist on option parameters.
-TEST(ParamModel, ElementListsChangeOnlyOnOptionParametersAndOnlyWithEqualLengths) {
+// them; such a change must be refused whole. Elements only exist on option parameters. Events
+// tell the host to re-read; raising one for a no-op change makes hosts flicker, and losing one
+// leaves them stale.
+TEST(ParamModel, ElementsDisplayNamesAndVisibilityChangeWhenTheyMayAndRaiseEventsOnlyThen) {
   Definitions d;
   d.SetOptionParamInfo(0, "opt", 1, 0.0f);
   d.SetParamInfo(1, "slider", FF_TYPE_STANDARD, 0.0f);
@@ -50,26 +52,19 @@ TEST(ParamModel, ElementListsChangeOnlyOnOptionParametersAndOnlyWithEqualLengths
   ASSERT_EQ(d.FindParamInfo(0)->elements.size(), 2u);
   EXPECT_EQ(d.FindParamInfo(0)->elements[1].name, "b");
   EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_ELEMENTS);
-}
-
-// Events tell the host to re-read; raising one for a no-op change makes hosts
-// flicker, and losing one leaves them stale.
-TEST(ParamModel, DisplayNameAndVisibilityRaiseEventsOnlyOnChange) {
-  Definitions d;
-  d.SetParamInfo(0, "p", FF_TYPE_STANDARD, 0.0f);
-  d.SetParamDisplayName(0, "", true);
-  EXPECT_EQ(pending(d, 0), 0u);
-  d.SetParamDisplayName(0, "Gain", true);
-  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
-  d.FindParamInfo(0)->pendingEvents.take();
-  d.SetParamDisplayName(0, "Gain2", true);
-  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_DISPLAY_NAME);
-  d.SetParamVisibility(0, false, false);
-  d.FindParamInfo(0)->pendingEvents.take();
-  d.SetParamVisibility(0, false, true);
-  EXPECT_EQ(pending(d, 0), 0u);
-  d.SetParamVisibility(0, true, true);
-  EXPECT_EQ(pending(d, 0), FF_EVENT_FLAG_VISIBILITY);
+  d.SetParamDisplayName(1, "", true);
+  EXPECT_EQ(pending(d, 1), 0u);
+  d.SetParamDisplayName(1, "Gain", true);
+  EXPECT_EQ(pending(d, 1), FF_EVENT_FLAG_DISPLAY_NAME);
+  d.FindParamInfo(1)->pendingEvents.take();
+  d.SetParamDisplayName(1, "Gain2", true);
+  EXPECT_EQ(pending(d, 1), FF_EVENT_FLAG_DISPLAY_NAME);
+  d.SetParamVisibility(1, false, false);
+  d.FindParamInfo(1)->pendingEvents.take();
+  d.SetParamVisibility(1, false, true);
+  EXPECT_EQ(pending(d, 1), 0u);
+  d.SetParamVisibility(1, true, true);
+  EXPECT_EQ(pending(d, 1), FF_EVENT_FLAG_VISIBILITY);
 }
 
 // Parameters are found by identifier: operations on an unknown one change

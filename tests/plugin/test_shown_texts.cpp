@@ -1,7 +1,6 @@
 // The texts a clip shows, and the user's guide that explains them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <sstream>

@@ -7,7 +7,6 @@
 #include <srt/srt.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "support/TestPlatform.h"
