@@ -196,8 +196,9 @@ TEST_F(ColourLab, EachSendersColourIsDrawnAsFfmpegConvertsIt) {
   }
 }
 
-// Guards against a host that quits with clips still streaming, as the clip's own exit test
-// does, but through plugMain: the host exits as soon as a phone picture is drawn.
+// Guards against a host that quits with a clip still streaming: exit() ran the SRT library's
+// teardown under the receive thread, and the process crashed. The host exits as soon as a
+// phone picture is drawn.
 TEST(HostExit, ExitingWhileAClipStreamsEndsTheProcessCleanly) {
   expectCleanExitWhileStreaming(MIRANDEL_PHONE_PROGRAM, [] {
     PluginInHost plugin;
