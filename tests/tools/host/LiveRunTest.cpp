@@ -21,8 +21,6 @@ namespace {
 TEST(LatencySummary, MedianP95AndMaxFollowTheirRanksExactlyOrWithinAHistogramStep) {
   std::vector<double> twenty;
   for (int i = 20; i >= 1; --i) twenty.push_back(i);  // deliberately descending
-  std::vector<double> hundred;
-  for (int i = 1; i <= 100; ++i) hundred.push_back(i);
   // (name, values, median, p95, max)
   const std::tuple<const char*, std::vector<double>, double, double, double> cases[] = {
       {"empty", {}, 0, 0, 0},
@@ -30,7 +28,6 @@ TEST(LatencySummary, MedianP95AndMaxFollowTheirRanksExactlyOrWithinAHistogramSte
       {"odd", {3, 1, 2}, 2, 3, 3},
       {"even", {4, 1, 3, 2}, 2.5, 4, 4},
       {"twenty", twenty, 10.5, 19, 20},
-      {"hundred", hundred, 50.5, 95, 100},
       {"outside the counted range", {2500, 1, -3, 2}, 1.5, 2500, 2500}};
   for (const auto& [name, values, median, p95, max] : cases) {
     SCOPED_TRACE(name);
