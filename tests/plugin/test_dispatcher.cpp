@@ -225,16 +225,12 @@ TEST_F(DispatcherTest, ExceptionsBecomeFailureAnswersAndNullWhereTheAnswerIsAPoi
     EXPECT_EQ(call(FF_GET_PARAMETER_DEFAULT, word(index)).PointerValue, nullptr) << index;
 }
 
-// Guards against a prototype made per question (or never remade after code 2) and against a
-// missing prototype answering as if it existed.
-TEST_F(DispatcherTest, ThePrototypeIsMadeOnDemandRemadeAfterDeinitialiseAndItsAbsenceFails) {
+// Guards against a prototype made per question and against a missing prototype answering as if
+// it existed. (Its remaking after code 2 is checked through plugMain on the real plug-in.)
+TEST_F(DispatcherTest, ThePrototypeIsMadeOnceOnDemandAndItsAbsenceFails) {
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
   EXPECT_EQ(knobs.calls, Calls{"factory"});
-  EXPECT_EQ(call(FF_DEINITIALISE).UIntValue, FF_SUCCESS);
-  EXPECT_EQ(knobs.alive, 0);
-  EXPECT_EQ(call(FF_GET_NUM_PARAMETERS).UIntValue, 3u);
-  EXPECT_EQ(knobs.calls, (Calls{"factory", "factory"}));
   call(FF_DEINITIALISE);
   knobs.failIn = "factory";
   EXPECT_EQ(call(FF_INITIALISE_V2).UIntValue, FF_FAIL);
