@@ -127,24 +127,20 @@ class DoomingRelay {
     return n > 16 && (d[0] & 0x80) == 0 && d[16] == doomed_;
   }
   void run() {
-    sockaddr_in caller{};
-    std::uint8_t d[2048];
     pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
+    // Each socket's far end, learnt from what it receives: the caller's, and the listener's.
+    sockaddr_in peers[2] = {{}, target_};
+    std::uint8_t d[2048];
     while (!stop_) {
       if (poll(fds, 2, 50) <= 0) continue;
-      if (fds[0].revents & POLLIN) {
-        socklen_t length = sizeof caller;
+      for (int i = 0; i < 2; ++i) {
+        if (!(fds[i].revents & POLLIN)) continue;
+        socklen_t length = sizeof peers[i];
         const ssize_t n =
-            recvfrom(front_, d, sizeof d, 0, reinterpret_cast<sockaddr*>(&caller), &length);
+            recvfrom(fds[i].fd, d, sizeof d, 0, reinterpret_cast<sockaddr*>(&peers[i]), &length);
         if (n > 0 && !doomed(d, n))
-          sendto(back_, d, static_cast<std::size_t>(n), 0,
-                 reinterpret_cast<const sockaddr*>(&target_), sizeof target_);
-      }
-      if (fds[1].revents & POLLIN) {
-        const ssize_t n = recv(back_, d, sizeof d, 0);
-        if (n > 0 && caller.sin_port != 0 && !doomed(d, n))
-          sendto(front_, d, static_cast<std::size_t>(n), 0,
-                 reinterpret_cast<const sockaddr*>(&caller), sizeof caller);
+          sendto(fds[1 - i].fd, d, static_cast<std::size_t>(n), 0,
+                 reinterpret_cast<const sockaddr*>(&peers[1 - i]), sizeof peers[1 - i]);
       }
     }
   }
