@@ -203,7 +203,7 @@ TEST(SrtReceiver, StopRestartAndDestructionReturnAtOnceWhileANameLookupHangs) {
 // Guards against wrong texts while a phone does not answer, no retry after the pause, and a stop
 // that waits out the 3 s connect timeout or overwrites the status afterwards.
 TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerKeepsTryingAndStopsPromptlyDuringConnect) {
-  test::UdpBlackHole silent(9011);
+  test::LoopbackUdp silent(9011);
   SrtReceiver receiver;
   receiver.start("127.0.0.1", 9011, 40, nullptr, nullptr);
   EXPECT_EQ(receiver.status().statusText.rfind("connecting", 0), 0u);
@@ -277,7 +277,7 @@ TEST(SrtReceiver, ReceivesExactBytesFromSrtLiveTransmitAndStopsTheLibraryOnlyWit
       {"srt-live-transmit", "-q", "udp://:5000", "srt://127.0.0.1:9010?mode=listener"});
   std::thread([] {}).join();  // a sanitizer's helper thread starts with the first thread
   const int before = test::processThreadCount();
-  test::UdpSender udp(5000);
+  test::LoopbackUdp udp(0, 5000);
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     Sink sink;
