@@ -29,10 +29,6 @@ ControlMessage numbered(int i) { return {"/mirandel/n", {ControlArg::ofInt(i)}};
 
 class LinkHubTest : public ::testing::Test {
  protected:
-  // Sanitizer runtimes start a helper thread with the first thread made: make one before counting.
-  static void SetUpTestSuite() {
-    std::thread([] {}).join();
-  }
   void SetUp() override { ASSERT_TRUE(phone.start()); }
 
   static LinkHubOptions options(ClockFn clock = steadyClock()) {
