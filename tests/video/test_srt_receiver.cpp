@@ -299,7 +299,6 @@ TEST(SrtReceiver, ReceivesExactBytesFromSrtLiveTransmitAndStopsTheLibraryOnlyWit
           waitFor([&] { return sink.read(sink.bytes).size() >= sent.size(); }, milliseconds(5000)))
           << sink.size() << " of " << sent.size();
       EXPECT_EQ(sink.read(sink.bytes), sent);
-      EXPECT_EQ(receiver.status().bytesReceived, sink.size());
       // Sampling needs a further message after 500 ms, so keep a trickle going.
       ASSERT_TRUE(waitFor(
           [&] {
