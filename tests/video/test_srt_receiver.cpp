@@ -206,7 +206,6 @@ TEST(SrtReceiver, ReportsAPhoneThatDoesNotAnswerKeepsTryingAndStopsPromptlyDurin
   test::LoopbackUdp silent(9011);
   SrtReceiver receiver;
   receiver.start("127.0.0.1", 9011, 40, nullptr, nullptr);
-  EXPECT_EQ(receiver.status().statusText.rfind("connecting", 0), 0u);
   EXPECT_TRUE(statusIs(receiver, "connecting to 127.0.0.1:9011", milliseconds(1000)));
   ASSERT_TRUE(waitFor([&] { return receiver.status().statusText.rfind("no answer from ", 0) == 0; },
                       milliseconds(5000)));
