@@ -11,7 +11,6 @@
 #include "link/ControlCodec.h"
 #include "support/TagLetters.h"
 #include "support/TestPlatform.h"
-#include "support/TestSupport.h"
 
 namespace mirandel {
 namespace {
