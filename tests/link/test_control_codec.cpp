@@ -11,7 +11,6 @@
 #include "link/ControlCodec.h"
 #include "support/TagLetters.h"
 #include "support/TestPlatform.h"
-#include "support/TestSupport.h"
 
 namespace mirandel {
 namespace {
@@ -30,22 +29,16 @@ using test::F, test::I, test::S, test::kTrue, test::kFalse, test::kNil, test::kI
 
 // Guards against any deviation from the wire form phones and liblo expect: tag letters, big-endian
 // order, padding of strings (a length of 4k needs four NULs) and of the tag string, and against
-// a discovery probe that phones would not recognise.
-TEST(ControlCodec, EncodesEveryKindByteForByte) {
+// a discovery probe that phones would not recognise. The data-less kinds, the empty string and a
+// string of 4k + 3 bytes are read back by liblo in
+// OscInterop.MessagesWeEncodeArePrintedCorrectlyByOscdump.
+TEST(ControlCodec, EncodesEachKindByteForByte) {
   // The tag string and data after the padded address "/ab\0".
   const std::vector<std::tuple<const char*, ControlArg, Bytes>> cases = {
-      {"int -1", I(-1), {',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
       {"int 0x01020304", I(0x01020304), {',', 'i', 0, 0, 1, 2, 3, 4}},
-      {"float 1.0", F(1.0f), {',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
       {"float -2.5", F(-2.5f), {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}},
-      {"empty string", S(""), {',', 's', 0, 0, 0, 0, 0, 0}},
-      {"string abc", S("abc"), {',', 's', 0, 0, 'a', 'b', 'c', 0}},
       {"string abcd", S("abcd"), {',', 's', 0, 0, 'a', 'b', 'c', 'd', 0, 0, 0, 0}},
       {"string a", S("a"), {',', 's', 0, 0, 'a', 0, 0, 0}},
-      {"true", kTrue, {',', 'T', 0, 0}},
-      {"false", kFalse, {',', 'F', 0, 0}},
-      {"nil", kNil, {',', 'N', 0, 0}},
-      {"impulse", kImpulse, {',', 'I', 0, 0}},
       {"unknown kind", ControlArg::ofKind(static_cast<ArgKind>(7)), {',', 0, 0, 0}}};
   for (const auto& [what, arg, tagsAndData] : cases)
     EXPECT_EQ(encode({"/ab", {arg}}), cat({{'/', 'a', 'b', 0}, tagsAndData})) << what;
@@ -55,7 +48,7 @@ TEST(ControlCodec, EncodesEveryKindByteForByte) {
 }
 
 // Guards the leniency rules: whatever has an address is accepted, and reading
-// stops at the first argument that cannot be read. 'S' and the data-less kinds as liblo sends
+// stops at the first argument that cannot be read. Whole arguments of every kind as liblo sends
 // them are read in OscInterop.MessagesSentByOscsendDecodeToTheSameValues.
 TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
   const Bytes addr = {'/', 'a', 'b', 0};
@@ -63,7 +56,6 @@ TEST(ControlCodec, DecodesLenientlyAndStopsAtTheFirstUnreadableArgument) {
       {"only the padded address", addr, {}},
       {"64 arguments, the most a message may have", cat({addr, {','}, Bytes(64, 'T'), {0, 0, 0}}),
        std::vector<ControlArg>(64, kTrue)},
-      {"float", cat({addr, {',', 'f', 0, 0, 0xC0, 0x20, 0, 0}}), {F(-2.5f)}},
       {"address without its padding", {'/', 'a', 'b', 'c', 0}, {}},
       {"tag string without NUL", cat({addr, {',', 'i'}}), {}},
       {"empty tag string", cat({addr, {0, 0, 0, 0}}), {}},

@@ -77,14 +77,12 @@ void SrtTestListener::closePeer() {
   peer_ = SRT_INVALID_SOCK;
 }
 
-UdpSender::UdpSender(int port) : fd_(socket(AF_INET, SOCK_DGRAM, 0)), port_(port) {}
-UdpSender::~UdpSender() { close(fd_); }
-void UdpSender::send(const std::vector<std::uint8_t>& datagram) {
-  const sockaddr_in a = loopback(port_);
-  sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+LoopbackUdp::LoopbackUdp(int port, int peerPort)
+    : fd_(boundLoopbackUdp(port)), peer_(loopback(peerPort)) {}
+LoopbackUdp::~LoopbackUdp() { close(fd_); }
+void LoopbackUdp::send(const std::vector<std::uint8_t>& datagram) {
+  sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&peer_),
+         sizeof peer_);
 }
-
-UdpBlackHole::UdpBlackHole(int port) : fd_(boundLoopbackUdp(port)) {}
-UdpBlackHole::~UdpBlackHole() { close(fd_); }
 
 }  // namespace mirandel::test

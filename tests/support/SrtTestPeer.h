@@ -40,27 +40,17 @@ sockaddr_in loopback(int port);
 // A UDP socket bound to 127.0.0.1:port (0: any free port); the caller closes it.
 int boundLoopbackUdp(int port);
 
-// Sends datagrams to 127.0.0.1:port.
-class UdpSender {
+// A UDP socket bound to 127.0.0.1:port (0: any free port) that reads nothing, so SRT handshakes
+// sent to it go unanswered and a connect blocks until its timeout; it sends to 127.0.0.1:peerPort.
+class LoopbackUdp {
  public:
-  explicit UdpSender(int port);
-  ~UdpSender();
+  explicit LoopbackUdp(int port, int peerPort = 0);
+  ~LoopbackUdp();
   void send(const std::vector<std::uint8_t>& datagram);
 
  private:
-  int fd_ = -1;
-  int port_;
-};
-
-// A bound UDP socket that never answers: SRT handshakes sent to it go unanswered, so a
-// connect blocks until its timeout.
-class UdpBlackHole {
- public:
-  explicit UdpBlackHole(int port);
-  ~UdpBlackHole();
-
- private:
-  int fd_ = -1;
+  const int fd_;
+  const sockaddr_in peer_;
 };
 
 }  // namespace mirandel::test

@@ -2,9 +2,7 @@
 // sockets, whose report lines the soak script reads.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "support/SrtTestPeer.h"
+#include "link/UdpSocket.h"
 #include "support/TestSupport.h"
 #include "tools/relay/Impairment.h"
 
@@ -138,27 +136,17 @@ TEST(RelayFaults, OneSeedGivesTheSamePacketsTheSameFate) {
   EXPECT_NE(indexes(pass(f, 2000, kMillisecond)), once);
 }
 
-// A UDP socket bound to 127.0.0.1:port (0: any free port), with a receive timeout.
-int udpSocket(int port) {
-  const int fd = test::boundLoopbackUdp(port);
-  const timeval wait{2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  return fd;
-}
-
 // Guards the path and command line the soak script relies on: each caller's exchange goes
 // through a socket of its own and back to it alone, and the report lines keep their shape.
 TEST(RelayCli, RelaysEachCallersExchangeBothWaysAndReportsItsCounters) {
-  const int far = udpSocket(7001);
-  std::thread echo([far] {
-    char b[64];
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    for (long n;
-         (n = recvfrom(far, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&from), &length)) > 0;
-         length = sizeof from) {
-      sendto(far, b, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), length);
-    }
+  UdpSocket far = UdpSocket::open();
+  ASSERT_TRUE(far.bind(7001, "127.0.0.1"));
+  std::thread echo([&far] {
+    std::uint8_t b[64];
+    std::string from;
+    std::uint16_t port = 0;
+    for (long n; (n = far.receive(b, sizeof b, from, &port)) > 0;)
+      far.sendTo(from, port, b, static_cast<std::size_t>(n));
   });
   const std::string command = test::binaryPath("tools/relay/mirandel-relay") +
                               " --listen 127.0.0.1:7000 --to 127.0.0.1:7001 --seed 3 "
@@ -170,24 +158,25 @@ TEST(RelayCli, RelaysEachCallersExchangeBothWaysAndReportsItsCounters) {
   EXPECT_EQ(std::string(line).rfind("mirandel-relay: 127.0.0.1:7000 -> 127.0.0.1:7001", 0), 0u)
       << line;
 
-  const sockaddr_in to = test::loopback(7000);
-  const int callers[] = {udpSocket(0), udpSocket(0)};
+  UdpSocket callers[2] = {UdpSocket::open(), UdpSocket::open()};
+  for (UdpSocket& c : callers) ASSERT_TRUE(c.setReceiveTimeout(std::chrono::seconds(2)));
   for (int round = 0; round < 10; ++round) {
-    for (int c = 0; c < 2; ++c) {
-      const std::string text = std::to_string(c) + ":" + std::to_string(round);
-      sendto(callers[c], text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-             sizeof to);
-      char b[64] = {};
-      ASSERT_GT(recv(callers[c], b, sizeof b - 1, 0), 0);
-      EXPECT_EQ(std::string(b), text);
+    for (int i = 0; i < 2; ++i) {
+      UdpSocket& c = callers[i];
+      const std::string text = std::to_string(i) + ":" + std::to_string(round);
+      c.sendTo("127.0.0.1", 7000, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+      std::uint8_t b[64];
+      std::string from;
+      const long n = c.receive(b, sizeof b, from);
+      ASSERT_GT(n, 0);
+      EXPECT_EQ(std::string(b, b + n), text);
     }
   }
   std::string report;
   while (fgets(line, sizeof line, relay)) report += line;
   EXPECT_EQ(pclose(relay), 0);
-  shutdown(far, SHUT_RDWR);
+  far.interrupt();
   echo.join();
-  for (int fd : {far, callers[0], callers[1]}) close(fd);
   EXPECT_EQ(report.substr(0, report.find("relay timing")),
             "relay forward: in 20 out 20 dropped 0 burst-dropped 0 duplicated 0 reordered 0 "
             "blacked-out 0 overflow 0\n"
