@@ -7,7 +7,6 @@
 #include "link/ControlCodec.h"
 #include "link/LinkHub.h"
 #include "support/ForgedDatagrams.h"
-#include "support/TestSupport.h"
 #include "tests/clip/SessionFixture.h"
 
 namespace mirandel::test {
