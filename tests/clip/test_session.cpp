@@ -183,11 +183,11 @@ TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothi
 }
 
 // Guards against repeated button writes (held for 30 frames sent 30 actions):
-// one command per press, a new press after a release or a 250 ms pause. Then each
-// host write's command and silence where none is due; a quick toggle bound to an
-// action fires once and reads back as off. Then a host that does not draw the
-// clip: its reads of Status, displays and Device must run the step, or the phone's
-// messages are never taken up.
+// one command per press, a new press after a release or a 250 ms pause, and the
+// button reading back released. Then each host write's command and silence where
+// none is due; a quick toggle bound to an action fires once and reads back as
+// off. Then a host that does not draw the clip: its reads of Status, displays and
+// Device must run the step, or the phone's messages are never taken up.
 TEST_F(ClipTest, EachHostWriteOrPressSendsItsCommandOnceAndHostReadsRunTheStep) {
   connectWithRack();  // Grain is current
   constexpr Nanos ms = kMillisecond;
