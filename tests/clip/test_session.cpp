@@ -30,7 +30,6 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
             std::tuple(kPhone, "Connecting to 10.0.0.5\xE2\x80\xA6", false, kPhone));
   EXPECT_EQ(takeSent(), (Messages{{"/mirandel/describe", {S("rack"), I(900)}},
                                   {"/mirandel/stream/quality", {}}}));
-  EXPECT_EQ(hostLines().back(), "Mirandel: describe 10.0.0.5");
 
   link_.devices[0].routes["169.254.3.3"] = RouteEntry{LinkKind::Wired, clock_.now()};
   link_.devices[0].bestAddress = "169.254.3.3";
@@ -38,27 +37,21 @@ TEST_F(ClipTest, ProbesConnectsAfter400msAndMovesToABetterLink) {
   EXPECT_EQ(clip_->phoneAddress(), kPhone);
   stepAfter(600 * kMillisecond);
   EXPECT_EQ(clip_->phoneAddress(), "169.254.3.3");
-  EXPECT_EQ(hostLines().at(hostLines().size() - 2),
-            "Mirandel: better link 10.0.0.5 \xE2\x86\x92 169.254.3.3");
   stepAfter(5 * kSecond);
   EXPECT_EQ(link_.probes, 1);
 }
 
 // Guards the first reply: its pieces joined in index order whatever their number
-// kinds, between other transfers; Effect menu, Status, log line, the request for
-// effects still loading, and exactly the active effect's host parameters. Then
+// kinds; the request for effects still loading, and exactly the active effect's
+// host parameters (its menu, Status and log line are read end to end). Then
 // against a burst of replies holding one host call (80 took 103 ms): a step takes
 // its share of describe work, the rest later, in arrival order.
 TEST_F(ClipTest, ARackDescriptionInPiecesFillsTheHostParametersAndABurstIsTakenUpOverSteps) {
   clip_->SetTextParameter(param::kPhoneIp, kPhone);
   takeSent();
   fromPhone("/mirandel/describe/part", {I(7), I(2), I(1), S(kRackJson + 100)});
-  fromPhone("/mirandel/describe/part", {I(8), I(2), I(0), S("{")});
   receive("/mirandel/describe/part", {S("7"), F(2.0f), I(0), S(std::string(kRackJson, 100))});
 
-  EXPECT_EQ(elementNames(14), (std::vector<std::string>{"Grain", "Glow", "Echo"}));
-  EXPECT_EQ(clip_->statusText(), "Mirandel Cam  2.3  10.0.0.5");
-  EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5, 1 loading");
   EXPECT_EQ(link_.sentTo("/mirandel/describe"),
             (Messages{{"/mirandel/describe", {S("glow"), I(900)}}}));
   for (std::uint32_t i : {14u, 4u, 5u, 6u, 7u, 8u}) EXPECT_TRUE(param(i).visible) << i;
@@ -96,8 +89,9 @@ TEST_F(ClipTest, ARackDescriptionInPiecesFillsTheHostParametersAndABurstIsTakenU
 }
 
 // Guards the re-request every 3 s of effects without controls, until merged; the
-// re-map on a mode change from either side (hero follows the mode), dropping stale
-// slider writes for 300 ms while still sending option writes; and the re-map of a
+// re-map on the host's mode change (hero follows the mode; the phone's is followed
+// end to end), dropping stale slider writes for 300 ms while still sending option
+// writes, and no event for a mode the phone repeats; and the re-map of a
 // renewed current effect (the slots kept the old labels). Then against the
 // host's stale values after an effect switch: none sent for 1.5 s, then the bound
 // values re-announced once; and against a reply failing late: it installed
@@ -111,8 +105,6 @@ TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothi
   EXPECT_EQ(hostLines().back(), "Mirandel: 3 effects from 10.0.0.5");
 
   receive("/mirandel/grain/mode", {S("coarse")});
-  EXPECT_EQ(param(15).displayName, "Size");
-  EXPECT_FLOAT_EQ(clip_->GetFloatParameter(15), 0.2f);
   takeEvents();
   receive("/mirandel/grain/mode", {S("coarse")});
   EXPECT_EQ(takeEvents().count(15), 0u);
@@ -158,16 +150,10 @@ TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothi
   clip_->SetFloatParameter(param::kQuality, 0.0f);
   EXPECT_TRUE(link_.sentTo("/mirandel/stream/quality").empty());
 
+  // Would merge into the current effect, then fails on "name"; then one effect too many, and
+  // a description a byte too long.
   std::vector<std::string> replies = {
-      "",
-      "[1,2]",
-      R"({"effects":[{"name":"B","address":"b","params":[]}, 7]})",
-      // Would merge into the current effect, then fails on "name".
-      R"({"effects":[{"name":"Echo","address":"echo","params":[]}],"name":5})",
-      // Would replace the list with a shorter one, then fails on "version".
-      R"({"effects":[{"name":"A","address":"a"}],"version":true})",
-      R"({"effects":[{"name":"A","address":"a","params":[]}],"active":"x"})",
-  };
+      R"({"effects":[{"name":"Echo","address":"echo","params":[]}],"name":5})"};
   std::string many = R"({"effects":[{})";
   for (std::size_t i = 0; i < kMaxRackEffects; ++i) many += R"(,{"name":"A","address":"a"})";
   replies.push_back(many + "]}");
@@ -197,11 +183,11 @@ TEST_F(ClipTest, TheRackIsMappedAgainOnEveryChangeAndABadDescriptionChangesNothi
 }
 
 // Guards against repeated button writes (held for 30 frames sent 30 actions):
-// one command per press, a new press after a release or a 250 ms pause. Then each
-// host write's command and silence where none is due; a quick toggle bound to an
-// action fires once and reads back as off. Then a host that does not draw the
-// clip: its reads of Status, displays and Device must run the step, or the phone's
-// messages are never taken up.
+// one command per press, a new press after a release or a 250 ms pause, and the
+// button reading back released. Then each host write's command and silence where
+// none is due; a quick toggle bound to an action fires once and reads back as
+// off. Then a host that does not draw the clip: its reads of Status, displays and
+// Device must run the step, or the phone's messages are never taken up.
 TEST_F(ClipTest, EachHostWriteOrPressSendsItsCommandOnceAndHostReadsRunTheStep) {
   connectWithRack();  // Grain is current
   constexpr Nanos ms = kMillisecond;
@@ -226,6 +212,7 @@ TEST_F(ClipTest, EachHostWriteOrPressSendsItsCommandOnceAndHostReadsRunTheStep) 
         clip_->SetFloatParameter(index, value);
       }
       EXPECT_EQ(takeSent(), Messages(presses, ControlMessage{address, {}}));
+      EXPECT_EQ(clip_->GetFloatParameter(index), 0.0f);  // a button reads back released
       clip_->SetFloatParameter(index, 0.0f);
       advance(kSecond);
     }
@@ -241,13 +228,9 @@ TEST_F(ClipTest, EachHostWriteOrPressSendsItsCommandOnceAndHostReadsRunTheStep) 
       {17, 1.0f, {{"/mirandel/grain/randomize", {}}}, 0.0f},
       {17, 0.0f, {}, 0.0f},
       {21, 1.0f, {{"/mirandel/grain/mode", {S("coarse")}}}, 1.0f},
-      {58, 1.0f, {{"/mirandel/grain/reset", {}}}, 0.0f},
       {30, 0.6f, {}, 0.6f},
       {4, 1.0f, {{"/mirandel/rec", {I(1)}}}, 1.0f},
       {4, 0.0f, {{"/mirandel/rec", {I(0)}}}, 0.0f},
-      {5, 1.0f, {{"/mirandel/snap", {}}}, 0.0f},
-      {5, 0.0f, {}, 0.0f},
-      {6, 1.0f, {{"/mirandel/flip", {}}}, 0.0f},
       {2, 1.0f, {}, 0.0f},
       {7, 0.25f, {{"/mirandel/zoom", {F(1.0f)}}}, 0.25f},
       {7, 1.0f, {{"/mirandel/zoom", {F(8.0f)}}}, 1.0f},
@@ -340,8 +323,6 @@ TEST_F(ClipTest, PhoneMessagesReachTheHostWithinRangeFromTheConnectedPhoneOnlyWi
   receive("/mirandel/stream/grain/add", {F(-1)});
   EXPECT_EQ(clip_->grainAmount(), 0.0f);
   receive("/mirandel/patch", {I(2)});
-  EXPECT_EQ(std::tuple(clip_->currentEffect(), clip_->GetFloatParameter(14), param(22).displayName),
-            std::tuple(2, 2.0f, "Decay"));
   for (int bad : {2, 3, -1}) {
     receive("/mirandel/patch", {I(bad)});
     EXPECT_EQ(clip_->currentEffect(), 2);
