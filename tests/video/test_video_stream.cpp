@@ -90,10 +90,8 @@ class RecordingBackend : public DecoderBackend {
         unit.corrupt,
         unit.randomAccess || holdsKeyPicture(unit.bytes.data(), unit.bytes.size(), codec_),
         unit.pts, log_->failNext.exchange(false)};
-    {
-      std::lock_guard lock(log_->mutex);
-      log_->entries.push_back(e);
-    }
+    std::lock_guard lock(log_->mutex);
+    log_->entries.push_back(e);
     return !e.failed && inner_->submit(unit, key);
   }
   bool drain(PictureSink& sink) override { return inner_->drain(sink); }
