@@ -30,12 +30,6 @@ using test::waitFor;
 
 constexpr std::int64_t kPtsPerPicture = 90000 / 30;
 
-StreamConfig loopbackStream() {
-  StreamConfig c;
-  c.host = "127.0.0.1";
-  return c;
-}
-
 // The clip's side of the hand-off: keeps what it needs of each picture, on the receive thread.
 struct FrameSink {
   std::atomic<std::size_t> frames{0};
@@ -123,7 +117,7 @@ TEST(VideoStream, HandsPicturesOnResumesAfterDamageAtAKeyPictureSurvivesASenderR
     return std::make_unique<DecoderCore>(std::make_unique<RecordingBackend>(log),
                                          std::move(onFrame), steadyClock());
   });
-  stream.start(loopbackStream(), sink.callback());
+  stream.start({.host = "127.0.0.1"}, sink.callback());
   ASSERT_TRUE(waitFor([&] { return sink.frames >= 1; }, milliseconds(8000)))
       << stream.stats().statusText;
   ASSERT_TRUE(waitFor([&] { return sink.frames >= 40; }, milliseconds(4000)));
