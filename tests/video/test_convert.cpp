@@ -4,19 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
-#include <vector>
 
-#include "support/TestPlatform.h"
-#include "video/LinearLight.h"
-#include "video/PictureGeometry.h"
-#include "video/Yuv420ToBgra.h"
 #include "video/test_convert_pictures.h"
 
 namespace mirandel {

@@ -2,11 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <vector>
 
-#include "video/Yuv420ToBgra.h"
 #include "video/test_convert_pictures.h"
 
 extern "C" {

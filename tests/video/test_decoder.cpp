@@ -6,7 +6,6 @@
 #include <functional>
 #include <initializer_list>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -288,12 +287,8 @@ TEST_F(DecoderGate, FailuresAndResetsWaitForAKeyPictureWhichARandomAccessUnitIs)
   const int closesBefore = script_.closes;
   decoder_.reset();
   EXPECT_GT(script_.closes, closesBefore);
-  script_.failOpen = true;
   run({{"IDR without sets after reset", {kIdr}, kSkipped},
-       {"open fails", {kSps, kPps, kIdr}, kFailed},
-       {"open fails again", {kSps, kPps, kIdr}, kFailed}});
-  script_.failOpen = false;
-  run({{"open succeeds", {kSps, kPps, kIdr}, kSubmittedKey}});
+       {"key with sets after reset", {kSps, kPps, kIdr}, kSubmittedKey}});
   EXPECT_EQ(script_.opens.size(), 2u);
 }
 
@@ -321,30 +316,26 @@ TEST_F(DecoderGate, DamagedUnitsAreDroppedAndAfterThemOrAGapOnlyAKeyPictureIsSub
 }
 
 // A reordering decoder releases a picture while decoding a later unit. Guards against it carrying
-// that unit's pts and completedAt (out of order, transport time under-reported), and against a
-// decode time measured without the drain.
+// that unit's completedAt (transport time under-reported), and against a decode time measured
+// without the drain. Real B-pictures are held to their own units' pts and completedAt by
+// expectDisplayOrder, through libavcodec and through Media Foundation.
 TEST_F(DecoderGate, ReorderedPicturesCarryTheirOwnUnitsStamps) {
   script_.holdBack = 2;
   script_.drainTakes = 7 * kMillisecond;
   // Decode order I P B B P B B, as an encoder with two B-pictures sends it.
   const std::int64_t decodeOrder[] = {0, 9000, 3000, 6000, 18000, 12000, 15000};
-  std::map<std::int64_t, Nanos> completedAt;
   for (std::size_t i = 0; i < std::size(decodeOrder); ++i) {
     AccessUnit unit{.bytes = i == 0 ? units({kSps, kPps, kIdr}) : units({kSlice}),
                     .pts = decodeOrder[i],
                     .completedAt = clock_.now()};
-    completedAt[unit.pts] = unit.completedAt;
     clock_.advance(26 * kMillisecond);
     ASSERT_TRUE(decoder_.decode(unit, kCodecH264)) << i;
   }
   EXPECT_DOUBLE_EQ(decoder_.info().lastDecodeMs, 7.0);
-  std::vector<std::pair<std::int64_t, Nanos>> stamps, displayOrder;
-  for (const Frame& f : frames_) stamps.emplace_back(f.pts, f.receivedAt);
-  for (std::int64_t pts : {0, 3000, 6000, 9000, 12000})
-    displayOrder.emplace_back(pts, completedAt[pts]);
-  ASSERT_EQ(stamps, displayOrder);
+  ASSERT_EQ(frames_.size(), 5u);
   // The first picture came out with the third unit, 99 ms after its own: its transport time.
-  EXPECT_EQ(frames_[0].decodedAt - frames_[0].receivedAt, 3 * 33 * kMillisecond);
+  EXPECT_EQ(std::tuple(frames_[0].pts, frames_[0].decodedAt - frames_[0].receivedAt),
+            std::tuple(std::int64_t{0}, 3 * 33 * kMillisecond));
 }
 
 // Guards against pictures that cannot be shown failing silently (the Picture line stays
@@ -364,7 +355,6 @@ TEST_F(DecoderGate, RefusedPicturesAreNamedUntilAPictureIsDelivered) {
        {PictureRefusal{"", 9000, 8000}, 16, 8, true},
        "picture too large: 9000x8000"},
       {"picture over the area", {std::nullopt, 9000, 8000, true}, "picture too large: 9000x8000"},
-      {"side over the limit", {std::nullopt, 16385, 2, true}, "picture too large: 16385x2"},
   };
   for (const Case& c : cases) {
     script_.picture = c.picture;

@@ -161,9 +161,7 @@ TEST_P(RefusedStream, PicturesAreRefusedWithTheReasonNamed) {
   // A picture held back is refused when it comes out.
   for (AccessUnit& unit : units) decoder->decode(unit, c.recipe.codec);
   EXPECT_EQ(frames, 0);
-  const DecoderInfo info = decoder->info();
-  EXPECT_GE(info.errors, 1u);
-  EXPECT_EQ(info.refusal, c.refusal);
+  EXPECT_EQ(decoder->info().refusal, c.refusal);
   if (!c.recipe.flat) return;
   auto backend = makeLavcBackend();
   ASSERT_TRUE(backend->open(c.recipe.codec));
