@@ -141,6 +141,7 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
   ASSERT_TRUE(until([&] { return logged("Mirandel: 12 effects from 10.77.0.2, 6 loading"); }));
   // Every effect loaded: the phone answers requests only, so the clip asked for each.
   connectFully(kWifiPhone);
+  EXPECT_TRUE(logged("Mirandel: describe 10.77.0.2"));
   std::vector<std::string> menu;
   for (const ParamElement& e : param(param::kEffect).elements) menu.push_back(e.name);
   EXPECT_EQ(menu, (std::vector<std::string>{"Film Grain", "Glow", "Echo", "Kaleido", "Pixelate",
@@ -185,12 +186,14 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
 
   ASSERT_TRUE(phone->setMode("grain", "mode", "coarse"));
   ASSERT_TRUE(until([&] { return param(kHero).displayName == "Size"; }));
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(kHero), 0.65f);
   expectShown({{kHero, "Size"}, {kSlot1, "Clump"}});  // clump shows in coarse mode
   flushClipToPhone();
   EXPECT_EQ(phone->control().receivedCount("/mirandel/grain/mode"), 0u) << "echoed back";
 
   ASSERT_TRUE(phone->patchTo(2));
   ASSERT_TRUE(until([&] { return clip->currentEffect() == 2; }));
+  EXPECT_FLOAT_EQ(clip->GetFloatParameter(param::kEffect), 2.0f);
   expectShown({{kHero, "Decay"},
                {param::kQuick1, "Tap"},
                {param::kQuick1 + 1, "Feedback"},
@@ -206,6 +209,7 @@ TEST_F(ClipAndPhone, ConnectsMapsFollowsControlAndPatchesWithoutEchoThenMovesToT
   wiredSilent = false;
   clip->SetFloatParameter(param::kRescan, 1.0f);
   ASSERT_TRUE(until([&] { return clip->phoneAddress() == kWiredPhone; }));
+  EXPECT_TRUE(logged("Mirandel: better link 10.77.0.2 \xE2\x86\x92 169.254.1.2"));
   connectFully(kWiredPhone);
   EXPECT_EQ(clip->statusText(), "Mirandel  2.4.1  169.254.1.2");
   EXPECT_EQ(phone->clipAddress(), kWiredClip);
