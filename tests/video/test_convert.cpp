@@ -110,9 +110,7 @@ TEST(ConvertFormula, TenBitSamplesFourTimesTheEightBitOnesGiveTheEightBitResult)
       for (int v = 0; v < 256; v += 3) {
         Bgra out{};
         yuvToBgraPixel(ten, 4 * y, 4 * u, 4 * v, out.data());
-        if (out != pixel(y, u, v)) {
-          FAIL() << "Y=" << y << " U=" << u << " V=" << v;
-        }
+        if (out != pixel(y, u, v)) FAIL() << "Y=" << y << " U=" << u << " V=" << v;
       }
     }
   }
@@ -161,18 +159,13 @@ TEST(ConvertFormula, EveryRuleStaysWithinOneLevelOfTheExactFormula) {
         YuvPicture p;
         p.bitDepth = static_cast<std::uint8_t>(depth);
         setColorSpace(p, {d.matrix, d.transfer, d.primaries, range});
-        const YuvRule rule = yuvRule(depth, range, d.matrix);
         const int step = depth == 8 ? 5 : 19, top = (1 << depth) - 1;
         int worst = 0;
         for (int y = 0; y <= top; y += step) {
           for (int u = 0; u <= top; u += step) {
             for (int v = 0; v <= top; v += step) {
               Bgra ours{};
-              if (needsLinearLight(p)) {
-                linearPixel(linearRuleFor(p), y, u, v, ours.data());
-              } else {
-                yuvToBgraPixel(rule, y, u, v, ours.data());
-              }
+              test::rulePixel(p, y, u, v, ours.data());
               const Bgra exact = formulaPixel(depth, range, d, y, u, v);
               for (int c = 0; c < 4; ++c) worst = std::max(worst, std::abs(ours[c] - exact[c]));
             }

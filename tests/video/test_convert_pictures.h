@@ -18,6 +18,12 @@ inline std::uint32_t noise(std::uint32_t& state) {
   return state >> 8;
 }
 
+// One pixel by the per-pixel rule of the picture's colour description.
+inline void rulePixel(const YuvPicture& p, int y, int u, int v, std::uint8_t* out) {
+  if (needsLinearLight(p)) return linearPixel(linearRuleFor(p), y, u, v, out);
+  yuvToBgraPixel(yuvRule(p.bitDepth, p.range, p.matrix), y, u, v, out);
+}
+
 // The source formats the decoders hand out.
 struct Format {
   const char* name;
@@ -114,16 +120,10 @@ class TestPicture {
 
   // Each pixel by the per-pixel rule of its colour description, from the plain values.
   std::vector<std::uint8_t> reference() const {
-    const YuvRule rule = yuvRule(p_.bitDepth, p_.range, p_.matrix);
-    const bool linear = needsLinearLight(p_);
     std::vector<std::uint8_t> out(ys_.size() * 4);
     for (std::size_t i = 0; i < ys_.size(); ++i) {
       const std::size_t c = i / p_.width / 2 * cw_ + i % p_.width / 2;
-      if (linear) {
-        linearPixel(linearRuleFor(p_), ys_[i], us_[c], vs_[c], out.data() + i * 4);
-      } else {
-        yuvToBgraPixel(rule, ys_[i], us_[c], vs_[c], out.data() + i * 4);
-      }
+      rulePixel(p_, ys_[i], us_[c], vs_[c], out.data() + i * 4);
     }
     return out;
   }
