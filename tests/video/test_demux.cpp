@@ -59,7 +59,7 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   // No PTS, and a length of 20 payload bytes while the packet carries 40.
   Bytes pes = pesHeader(std::nullopt, 3 + 20);
   pes.insert(pes.end(), b.begin(), b.end());
-  w.append(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
+  w.append(tsPacket(kVideoPid, w.videoCc++, pes, /*unitStart=*/true));
   w.marker();
   c.feed(w.out);
   c.feed(markerPacket());
@@ -92,7 +92,7 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
     Bytes pes = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x80, 0x05};
     pes.insert(pes.end(), ptsBytes.begin(), ptsBytes.end());
     pes.insert(pes.end(), delimiter.begin(), delimiter.end());
-    w.append(tsPacket(kVideoPid, w.videoCc++, pes, {.unitStart = true}));
+    w.append(tsPacket(kVideoPid, w.videoCc++, pes, /*unitStart=*/true));
     w.marker();
     want.emplace_back(pts, false, kWhole, delimiter);
   }
@@ -205,7 +205,7 @@ TEST(TsDemuxerDamage, ThePictureAfterALostOrHeaderlessOneComesOutWholeAndOnlyDis
       w.videoCc += 4;  // the packets of a picture that never arrives
     } else {
       // Stuffing pads the packet, so the payload is exactly `start`.
-      w.append(tsPacket(kVideoPid, w.videoCc++, start, {.unitStart = true}));
+      w.append(tsPacket(kVideoPid, w.videoCc++, start, /*unitStart=*/true));
       w.append(tsPacket(kVideoPid, w.videoCc++, pictureBytes(184, 2)));  // continuation: dropped
       w.marker();
     }
@@ -284,8 +284,8 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     TsWriter w;
-    w.append(tsPacket(0, 0, k.pat, {.unitStart = true}));
-    w.append(tsPacket(kPmtPid, 0, k.pmt, {.unitStart = true}));
+    w.append(tsPacket(0, 0, k.pat, /*unitStart=*/true));
+    w.append(tsPacket(kPmtPid, 0, k.pmt, /*unitStart=*/true));
     w.picture(pictureBytes(100, 0), 0);
     Collector c(w.out);
     EXPECT_EQ(c.units.size(), k.found == kCodecNone ? 0u : 1u);

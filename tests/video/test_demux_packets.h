@@ -14,23 +14,20 @@ using Bytes = std::vector<std::uint8_t>;
 // The low byte of a value.
 constexpr std::uint8_t byte(std::uint64_t v) { return static_cast<std::uint8_t>(v); }
 
-struct PacketOptions {
-  bool unitStart = false;
-  bool randomAccess = false;  // puts an adaptation field with the indicator in
-};
-
-// One 188-byte packet; payloads shorter than 184 bytes are padded with adaptation stuffing.
-inline Bytes tsPacket(int pid, int cc, const Bytes& payload, PacketOptions o = {}) {
+// One 188-byte packet; payloads shorter than 184 bytes are padded with adaptation stuffing, and
+// `randomAccess` puts an adaptation field with the indicator in.
+inline Bytes tsPacket(int pid, int cc, const Bytes& payload, bool unitStart = false,
+                      bool randomAccess = false) {
   Bytes p(188, 0xFF);
   p[0] = 0x47;
-  p[1] = byte((o.unitStart ? 0x40 : 0) | (pid >> 8 & 0x1F));
+  p[1] = byte((unitStart ? 0x40 : 0) | (pid >> 8 & 0x1F));
   p[2] = byte(pid & 0xFF);
-  const bool needField = o.randomAccess || payload.size() < 184;
+  const bool needField = randomAccess || payload.size() < 184;
   std::size_t offset = 4;
   if (needField) {
     const std::size_t fieldTotal = 184 - payload.size();  // length byte included
     p[4] = byte(fieldTotal - 1);
-    if (fieldTotal >= 2) p[5] = o.randomAccess ? 0x40 : 0x00;
+    if (fieldTotal >= 2) p[5] = randomAccess ? 0x40 : 0x00;
     offset += fieldTotal;
   }
   p[3] = byte((needField ? 0x30 : 0x10) | (cc & 0x0F));
@@ -80,8 +77,8 @@ class TsWriter {
   void tables(std::uint8_t streamType = 0x1B) {
     Bytes pmt = kPmt;
     pmt[13] = streamType;
-    append(tsPacket(0, patCc_++, kPat, {.unitStart = true}));
-    append(tsPacket(kPmtPid, pmtCc_++, pmt, {.unitStart = true}));
+    append(tsPacket(0, patCc_++, kPat, /*unitStart=*/true));
+    append(tsPacket(kPmtPid, pmtCc_++, pmt, /*unitStart=*/true));
   }
 
   // One PES with the picture's bytes, split over as many packets as needed.
@@ -94,10 +91,8 @@ class TsWriter {
     while (pos < pes.size()) {
       const std::size_t room = first && key ? 182 : 184;
       const std::size_t n = std::min(room, pes.size() - pos);
-      append(tsPacket(kVideoPid, videoCc++,
-                      Bytes(pes.begin() + static_cast<std::ptrdiff_t>(pos),
-                            pes.begin() + static_cast<std::ptrdiff_t>(pos + n)),
-                      {.unitStart = first, .randomAccess = first && key}));
+      append(tsPacket(kVideoPid, videoCc++, Bytes(pes.data() + pos, pes.data() + pos + n), first,
+                      first && key));
       pos += n;
       first = false;
     }
