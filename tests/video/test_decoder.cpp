@@ -457,18 +457,16 @@ TEST(OutputSizeRule, LimitsTheLargerSideRoundedToEven) {
 // Guards against the limit applied to the frame but not the reported size, or not at all.
 TEST_F(DecoderGate, MaxDimensionScalesDeliveredPictures) {
   script_.picture = {.width = 1920, .height = 1080};
-  struct Case {
-    std::uint32_t max, w, h;
-  };
-  for (const Case& c : {Case{1280, 1280, 720}, Case{1000, 1000, 562}, Case{0, 1920, 1080}}) {
-    decoder_.setMaxDimension(c.max);
+  for (const auto& [max, w, h] : {std::tuple{1280u, 1280u, 720u}, std::tuple{1000u, 1000u, 562u},
+                                  std::tuple{0u, 1920u, 1080u}}) {
+    decoder_.setMaxDimension(max);
     AccessUnit unit{.bytes = units({kSps, kPps, kIdr})};
     ASSERT_TRUE(decoder_.decode(unit, kCodecH264));
     ASSERT_FALSE(frames_.empty());
     const Frame& f = frames_.back();
     const DecoderInfo info = decoder_.info();
     EXPECT_EQ(std::tuple(f.width, f.height, f.stride, info.outputWidth, info.outputHeight),
-              std::tuple(c.w, c.h, std::uint64_t{c.w} * 4, c.w, c.h));
+              std::tuple(w, h, std::uint64_t{w} * 4, w, h));
     // The test pattern is white; scaled pixels are too, alpha opaque.
     const std::uint8_t* last = f.data + (f.height - 1) * f.stride + (f.width - 1) * 4;
     EXPECT_EQ(Bytes(last, last + 4), (Bytes{255, 255, 255, 255}));
