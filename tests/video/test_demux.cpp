@@ -11,14 +11,11 @@ namespace mirandel {
 namespace {
 
 using test::Bytes;
-using test::markerPacket;
-using test::pesHeader;
 using test::pictureBytes;
 using test::tsPacket;
 using test::TsWriter;
 
 constexpr int kVideoPid = TsWriter::kVideoPid;
-constexpr int kPmtPid = TsWriter::kPmtPid;
 
 // How a unit is marked: {corrupt, discontinuity}.
 using Marks = std::pair<bool, bool>;
@@ -56,13 +53,10 @@ TEST(TsDemuxerUnits, MarkerEmitsThePictureBeforeFeedReturns) {
   const Bytes a = pictureBytes(1000, 3), b = pictureBytes(40, 2);
   w.pes(a, 90000, /*key=*/true);
   w.append(tsPacket(0x1FFF, 0, Bytes(184, 0xFF)));  // plain null packet
-  // No PTS, and a length of 20 payload bytes while the packet carries 40.
-  Bytes pes = pesHeader(std::nullopt, 3 + 20);
-  pes.insert(pes.end(), b.begin(), b.end());
-  w.append(tsPacket(kVideoPid, w.videoCc++, pes, /*unitStart=*/true));
+  w.pes(b, std::nullopt, /*key=*/false, 3 + 20);    // no PTS, and a length of 20 of its 40 bytes
   w.marker();
   c.feed(w.out);
-  c.feed(markerPacket());
+  c.feed(test::markerPacket());
   Bytes joined = a;
   joined.insert(joined.end(), b.begin(), b.begin() + 20);
   ASSERT_EQ(c.seen(), (std::vector<Unit>{{90000, true, kWhole, joined}}));
@@ -99,23 +93,22 @@ TEST(TsDemuxerUnits, ReadsThe33BitPtsFromExactHeaderBytes) {
   EXPECT_EQ(Collector(w.out).seen(), want);
 }
 
-std::uint8_t* packetAt(Bytes& s, std::size_t index) { return s.data() + index * 188; }
-
-void erasePacket(Bytes& s, std::size_t index) {
-  s.erase(s.begin() + static_cast<std::ptrdiff_t>(index * 188),
-          s.begin() + static_cast<std::ptrdiff_t>((index + 1) * 188));
+Bytes::iterator packetAt(Bytes& s, std::size_t index) {
+  return s.begin() + static_cast<std::ptrdiff_t>(index * 188);
 }
 
-void repeatPacket(Bytes& s, std::size_t index) {
-  const Bytes copy(packetAt(s, index), packetAt(s, index) + 188);
-  s.insert(s.begin() + static_cast<std::ptrdiff_t>((index + 1) * 188), copy.begin(), copy.end());
+void erasePacket(Bytes& s, std::size_t i) { s.erase(packetAt(s, i), packetAt(s, i + 1)); }
+
+void repeatPacket(Bytes& s, std::size_t i) {
+  const Bytes copy(packetAt(s, i), packetAt(s, i + 1));
+  s.insert(packetAt(s, i + 1), copy.begin(), copy.end());
 }
 
 // Moves the continuity counter of every video packet from `index` on, as a sender that
 // skipped counter values would.
 void jumpCounters(Bytes& s, std::size_t index) {
   for (std::size_t i = index; i < s.size() / 188; ++i) {
-    std::uint8_t* p = packetAt(s, i);
+    const Bytes::iterator p = packetAt(s, i);
     if (((p[1] & 0x1F) << 8 | p[2]) == kVideoPid) p[3] = (p[3] & 0xF0) | ((p[3] + 5) & 0x0F);
   }
 }
@@ -148,7 +141,7 @@ TEST(TsDemuxerDamage, EachKindOfDamageMarksOnlyTheAffectedUnit) {
        30, 184},
       {"garbage between packets",
        [](Bytes& s, std::size_t m) {
-         s.insert(s.begin() + static_cast<std::ptrdiff_t>(m * 188), {0x00, 0x11, 0x22});
+         s.insert(packetAt(s, m), {0x00, 0x11, 0x22});
          s.insert(s.begin(), {0x12, 0x47, 0x00, 0x47});  // stray sync bytes not a packet apart
        },
        0, false, 0, 2, 31, 0},
@@ -228,7 +221,7 @@ TEST(TsDemuxerDamage, PesAndUnitsPastTheCapAreDroppedOrMarkedCorruptAndRecovered
   w.pes(pictureBytes(184 * 40, 2), 3000);  // far past the cap, no end in sight
   w.picture(pictureBytes(1000, 3), 6000);
   w.pes(pictureBytes(1000, 4), 9000);
-  for (int i = 0; i < 10; ++i) w.pes(pictureBytes(1000, 5), std::nullopt, false, true);
+  for (int i = 0; i < 10; ++i) w.pes(pictureBytes(1000, 5), std::nullopt, false, 3 + 1000);
   w.marker();
   d.feed(w.out.data(), w.out.size());
   ASSERT_EQ(units.size(), 3u);
@@ -285,7 +278,7 @@ TEST(TsDemuxerTables, MalformedTablesAreIgnoredAndWellFormedOnesFoundPastOtherEn
     SCOPED_TRACE(k.name);
     TsWriter w;
     w.append(tsPacket(0, 0, k.pat, /*unitStart=*/true));
-    w.append(tsPacket(kPmtPid, 0, k.pmt, /*unitStart=*/true));
+    w.append(tsPacket(TsWriter::kPmtPid, 0, k.pmt, /*unitStart=*/true));
     w.picture(pictureBytes(100, 0), 0);
     Collector c(w.out);
     EXPECT_EQ(c.units.size(), k.found == kCodecNone ? 0u : 1u);

@@ -44,9 +44,7 @@ inline const Bytes kPmt = {0x00, 0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00,
 
 // PES header (stream_id 0xE0) with an optional PTS; `packetLength` is PES_packet_length.
 inline Bytes pesHeader(std::optional<std::int64_t> pts, std::size_t packetLength = 0) {
-  Bytes h = {0x00, 0x00, 0x01, 0xE0, 0, 0, 0x80, 0, 0};
-  h[4] = byte(packetLength >> 8);
-  h[5] = byte(packetLength);
+  Bytes h = {0x00, 0x00, 0x01, 0xE0, byte(packetLength >> 8), byte(packetLength), 0x80, 0, 0};
   if (pts) {
     const std::int64_t v = *pts;
     h[7] = 0x80;
@@ -83,8 +81,8 @@ class TsWriter {
 
   // One PES with the picture's bytes, split over as many packets as needed.
   void pes(const Bytes& data, std::optional<std::int64_t> pts, bool key = false,
-           bool bounded = false) {
-    Bytes pes = pesHeader(pts, bounded ? 3 + (pts ? 5 : 0) + data.size() : 0);
+           std::size_t packetLength = 0) {
+    Bytes pes = pesHeader(pts, packetLength);
     pes.insert(pes.end(), data.begin(), data.end());
     std::size_t pos = 0;
     bool first = true;
