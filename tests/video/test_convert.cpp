@@ -10,6 +10,7 @@
 #include <string>
 #include <tuple>
 
+#include "video/PictureGeometry.h"
 #include "video/test_convert_pictures.h"
 
 namespace mirandel {

@@ -8,7 +8,6 @@
 
 #include "support/TestPlatform.h"
 #include "video/LinearLight.h"
-#include "video/PictureGeometry.h"
 #include "video/Yuv420ToBgra.h"
 
 namespace mirandel::test {
