@@ -277,6 +277,7 @@ TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
     const test::Description* description;
   };
   std::vector<Case> cases;
+  std::vector<TestPicture> pictures;
   for (const Format& f : kFormats) {
     for (const test::Description& d : kDescriptions) {
       const bool matrixRule =
@@ -284,15 +285,12 @@ TEST(ConvertSimd, EveryYuvTripleMatchesTheScalarRowsInEveryFormat) {
       if (f.bitDepth > 8 ? (d.matrix == ColorMatrix::kBt709 || d.transfer == ColorTransfer::kHlg)
                          : matrixRule) {
         cases.push_back({&f, &d});
+        TestPicture& picture = pictures.emplace_back(f, kWidth, 2, 0, d);
+        for (std::uint32_t x = 0; x < 2 * kWidth; ++x) {
+          picture.setLuma(x % kWidth, x / kWidth,
+                          code(f, 4 * (x / 2 % 64) + x / kWidth * 2 + x % 2, x));
+        }
       }
-    }
-  }
-  std::vector<TestPicture> pictures;
-  for (const Case& c : cases) {
-    TestPicture& picture = pictures.emplace_back(*c.format, kWidth, 2, 0, *c.description);
-    for (std::uint32_t x = 0; x < 2 * kWidth; ++x) {
-      picture.setLuma(x % kWidth, x / kWidth,
-                      code(*c.format, 4 * (x / 2 % 64) + x / kWidth * 2 + x % 2, x));
     }
   }
   for (std::uint32_t pairRow = 0; pairRow < kChroma; ++pairRow) {
