@@ -129,11 +129,8 @@ TEST_F(HostEncoding, RecordsCarryTheExactBytes) {
 }
 
 // Guards against a plug-in writing more event entries than the host made room for unnoticed.
+// (Events that fit show through the real plug-in, in PluginEntry's rack visibility test.)
 TEST_F(HostEncoding, EventCollectionNoticesWritesPastTheCapacity) {
-  script.writeEvents = 2;
-  const EventsAnswer fits = host_.parameterEvents(clip_, 2);
-  EXPECT_EQ(std::tuple(fits.result, fits.events.size()), std::tuple(kSuccess, 2u));
-
   script.writeEvents = 3;
   EXPECT_EQ(host_.parameterEvents(clip_, 2).result, kFail);
 }
