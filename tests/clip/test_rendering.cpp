@@ -109,10 +109,8 @@ TEST_F(Rendering, EachFitModeCoversExactlyItsPictureArea) {
     const RgbaImage img = draw();
     int wrong = 0;
     for (std::uint32_t y = 0; y < vh; ++y)
-      for (std::uint32_t x = 0; x < vw; ++x) {
-        const bool inside = x >= x0 && x < x1 && y >= y0 && y < y1;
-        wrong += img.at(x, y)[3] != (inside ? 255 : 0);
-      }
+      for (std::uint32_t x = 0; x < vw; ++x)
+        wrong += img.at(x, y)[3] != (x >= x0 && x < x1 && y >= y0 && y < y1 ? 255 : 0);
     EXPECT_EQ(wrong, 0) << "pixels on the wrong side of the picture's edge";
     clip_->DeInitGL();
   }

@@ -19,39 +19,35 @@ using Piece = std::tuple<std::int32_t, std::int32_t, std::int32_t, const char*, 
 // Guards the joining of pieces out of order, repeated, interleaved and late:
 // exactly the described text, at exactly the piece that completes it.
 TEST(DescribeParts, JoinsPiecesIntoTheDescription) {
-  const Nanos t = 5 * kSecond;
-  const std::optional<std::string> none;
+  const Nanos t = 5 * kSecond, tenOn = t + 10 * kSecond;
   const std::int32_t huge = 2147483647;
   const std::pair<const char*, std::vector<Piece>> sequences[] = {
-      {"order 2, 0, 1",
-       {{1, 3, 2, "c", t, none}, {1, 3, 0, "a", t, none}, {1, 3, 1, "b", t, "abc"}}},
+      {"order 2, 0, 1", {{1, 3, 2, "c", t, {}}, {1, 3, 0, "a", t, {}}, {1, 3, 1, "b", t, "abc"}}},
       {"total 0 completes at once with nothing", {{1, 0, 0, "ignored", t, ""}}},
       {"a negative total completes at once", {{1, -4, 0, "ignored", t, ""}}},
       {"a repeated index replaces the text and counts once",
-       {{1, 2, 0, "old", t, none}, {1, 2, 0, "new", t, none}, {1, 2, 1, "!", t, "new!"}}},
+       {{1, 2, 0, "old", t, {}}, {1, 2, 0, "new", t, {}}, {1, 2, 1, "!", t, "new!"}}},
       {"the latest total wins; a huge one costs nothing up front",
-       {{1, huge, 0, "a", t, none}, {1, huge, 1, "b", t, none}, {1, 2, 3, "c", t, "ab"}}},
+       {{1, huge, 0, "a", t, {}}, {1, huge, 1, "b", t, {}}, {1, 2, 3, "c", t, "ab"}}},
       {"indices outside 0..total-1, however far, count but add nothing",
-       {{1, 3, huge, "z", t, none}, {1, 3, -huge - 1, "y", t, none}, {1, 3, 0, "a", t, "a"}}},
+       {{1, 3, huge, "z", t, {}}, {1, 3, -huge - 1, "y", t, {}}, {1, 3, 0, "a", t, "a"}}},
       {"interleaved transfers stay apart",
-       {{1, 2, 1, "B", t, none},
-        {2, 2, 0, "x", t, none},
+       {{1, 2, 1, "B", t, {}},
+        {2, 2, 0, "x", t, {}},
         {1, 2, 0, "A", t, "AB"},
         {2, 2, 1, "y", t, "xy"}}},
       {"a completed transfer id starts afresh",
-       {{1, 1, 0, "first", t, "first"}, {1, 2, 0, "a", t, none}, {1, 2, 1, "b", t, "ab"}}},
+       {{1, 1, 0, "first", t, "first"}, {1, 2, 0, "a", t, {}}, {1, 2, 1, "b", t, "ab"}}},
       {"a transfer survives exactly ten seconds",
-       {{1, 2, 0, "a", t, none},
-        {2, 2, 0, "x", t + 10 * kSecond, none},
-        {1, 2, 1, "b", t + 10 * kSecond, "ab"}}},
+       {{1, 2, 0, "a", t, {}}, {2, 2, 0, "x", tenOn, {}}, {1, 2, 1, "b", tenOn, "ab"}}},
       {"a transfer is gone one nanosecond later, when any piece arrives",
-       {{1, 2, 0, "a", t, none},
-        {2, 2, 0, "x", t + 10 * kSecond + 1, none},
-        {1, 2, 1, "b", t + 10 * kSecond + 1, none},
-        {1, 2, 0, "c", t + 10 * kSecond + 1, "cb"}}},
+       {{1, 2, 0, "a", t, {}},
+        {2, 2, 0, "x", tenOn + 1, {}},
+        {1, 2, 1, "b", tenOn + 1, {}},
+        {1, 2, 0, "c", tenOn + 1, "cb"}}},
       {"each piece refreshes its transfer",
-       {{1, 3, 0, "a", t, none},
-        {1, 3, 1, "b", t + 9 * kSecond, none},
+       {{1, 3, 0, "a", t, {}},
+        {1, 3, 1, "b", t + 9 * kSecond, {}},
         {1, 3, 2, "c", t + 18 * kSecond, "abc"}}}};
   for (const auto& [what, pieces] : sequences) {
     DescribeParts parts;

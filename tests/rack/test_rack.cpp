@@ -149,10 +149,8 @@ TEST(DescribeReplyParsing, ReadsListsWithTheLibrarysIteration) {
   // A bare toggle object iterates as its member values, which are not objects.
   EXPECT_FALSE(parseDescribeReply(R"({"effects": [{"toggles": {"slot": 3}}]})").has_value());
 
-  const RackEffect nulls =
-      oneEffect(R"({"actions": null, "toggles": null, "layout": [{"fields": null}]})");
-  EXPECT_TRUE(nulls.actions.empty());
-  EXPECT_EQ(nulls.layout, std::vector<LayoutSection>(1));
+  EXPECT_EQ(oneEffect(R"({"actions": null, "toggles": null, "layout": [{"fields": null}]})"),
+            RackEffect{.layout = std::vector<LayoutSection>(1)});
 }
 
 // Toggle labels only exist for positions 1..5. A slot number beyond the int
@@ -167,8 +165,7 @@ TEST(DescribeReplyParsing, TakesToggleSlotsIndexesAndActiveOnlyWithinRangeWithou
     {"slot": 4294967299, "label": "wrapped"}, {"slot": -4294967293, "label": "wrapped"},
     {"slot": 1e300, "label": "huge"}, {"slot": 18446744073709551615, "label": "max"}
   ]})");
-  const std::array<std::string, 6> expected = {"", "one", "two", "", "", "five"};
-  EXPECT_EQ(e.toggleLabels, expected);
+  EXPECT_EQ(e.toggleLabels, (std::array<std::string, 6>{"", "one", "two", "", "", "five"}));
 
   const std::tuple<const char*, std::int32_t, std::int64_t> cases[] = {
       {"3.9", 3, 3},
@@ -452,9 +449,7 @@ TEST(ShowRules, FollowTheControllingOptionsCurrentValue) {
       {"the first of the field decides", {option("mode", "a"), option("mode", "x")}, {"a"}, true},
       {"later duplicate ignored", {option("mode", "x"), option("mode", "a")}, {"a"}, false}};
   for (const auto& [what, controls, values, shown] : cases) {
-    RackEffect effect;
-    effect.controls = controls;
-    effect.showConditions["gain"] = ShowCondition{"mode", values};
+    const RackEffect effect{.controls = controls, .showConditions = {{"gain", {"mode", values}}}};
     EXPECT_EQ(isShown(effect, "gain"), shown) << what;
     EXPECT_TRUE(isShown(effect, "other")) << what << ": a name without a rule is shown";
   }

@@ -11,7 +11,6 @@
 
 #include "tools/host/GlApi.h"
 
-#include "support/TestSupport.h"
 #include "tools/host/FfglHost.h"
 #include "tools/host/Framebuffer.h"
 #include "tools/host/GlContext.h"
@@ -129,11 +128,8 @@ TEST_F(HostEncoding, RecordsCarryTheExactBytes) {
 }
 
 // Guards against a plug-in writing more event entries than the host made room for unnoticed.
+// (Events that fit show through the real plug-in, in PluginEntry's rack visibility test.)
 TEST_F(HostEncoding, EventCollectionNoticesWritesPastTheCapacity) {
-  script.writeEvents = 2;
-  const EventsAnswer fits = host_.parameterEvents(clip_, 2);
-  EXPECT_EQ(std::tuple(fits.result, fits.events.size()), std::tuple(kSuccess, 2u));
-
   script.writeEvents = 3;
   EXPECT_EQ(host_.parameterEvents(clip_, 2).result, kFail);
 }
@@ -174,7 +170,7 @@ TEST_F(HostGl, ReadBackIsExactAndCountsRowsFromTheTop) {
 
   // Every byte the whole read and the region (x 2..14, y 1..8) must hold, row by row from the top.
   std::vector<std::uint8_t> whole, region;
-  for (std::uint32_t y = 0; y < 9; ++y) {
+  for (std::uint32_t y = 0; y < 9; ++y)
     for (std::uint32_t x = 0; x < 15; ++x) {
       const std::vector<std::uint8_t> want = x >= 4 && x < 14 && y >= 2 && y < 8
                                                  ? std::vector<std::uint8_t>{0, 64, 255, 128}
@@ -182,7 +178,6 @@ TEST_F(HostGl, ReadBackIsExactAndCountsRowsFromTheTop) {
       whole.insert(whole.end(), want.begin(), want.end());
       if (x >= 2 && y >= 1) region.insert(region.end(), want.begin(), want.end());
     }
-  }
   const RgbaImage img = fb->read(), part = fb->readRegion(2, 1, 13, 8);
   EXPECT_EQ(std::tuple(img.width, img.height, img.pixels), std::tuple(15u, 9u, whole));
   EXPECT_EQ(std::tuple(part.width, part.height, part.pixels), std::tuple(13u, 8u, region));
@@ -215,12 +210,9 @@ TEST_F(HostGl, DrawFrameBindsTheTargetAndReadsBackWhatThePluginDrew) {
   // A viewport given by the host replaces the whole-target one (GL rows count from the bottom).
   fb->clear(0.0f, 0.0f, 0.0f, 0.0f);
   const DrawAnswer part = host_.drawFrame(clip_, *fb, ViewportRecord{0, 3, 4, 1});
-  for (std::uint32_t y = 0; y < 4; ++y) {
-    for (std::uint32_t x = 0; x < 8; ++x) {
-      const bool drawn = y == 0 && x < 4;
-      EXPECT_EQ(part.image.at(x, y)[1], drawn ? 255 : 0) << "x=" << x << " y=" << y;
-    }
-  }
+  for (std::uint32_t y = 0; y < 4; ++y)
+    for (std::uint32_t x = 0; x < 8; ++x)
+      EXPECT_EQ(part.image.at(x, y)[1], y == 0 && x < 4 ? 255 : 0) << "x=" << x << " y=" << y;
 }
 
 // Guards against snapshots that swap channels, flip rows or drop alpha, and against writing an
@@ -234,7 +226,6 @@ TEST(PngSnapshot, RoundTripThroughLibpngKeepsEveryByte) {
   auto back = readPng(path, &error);
   ASSERT_TRUE(back) << error;
   EXPECT_EQ(std::tuple(back->width, back->height, back->pixels), std::tuple(3u, 2u, img.pixels));
-  std::remove(path.c_str());
 
   img.pixels.resize(10);
   EXPECT_FALSE(writePng(path, img, &error));

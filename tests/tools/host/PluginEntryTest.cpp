@@ -275,11 +275,13 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
       {kHuge, 0, text.data(), kHuge}, {0, 0, nullptr, 8}, {0, 0, text.data(), 16}};
 
   std::vector<Case> cases;
+  // A case asked of the prototype and of the clip alike.
+  const auto onBoth = [&](std::uint32_t code, FfWord input, Want want) {
+    for (bool toClip : {false, true}) cases.push_back({code, input, toClip, want});
+  };
   for (std::uint32_t index : {62u, kHuge}) {
-    for (bool toClip : {false, true}) {
-      cases.push_back({kGetNumElements, n(index), toClip, Want::Fail});
-      cases.push_back({kGetParameterVisibility, n(index), toClip, Want::Fail});
-    }
+    onBoth(kGetNumElements, n(index), Want::Fail);
+    onBoth(kGetParameterVisibility, n(index), Want::Fail);
     cases.push_back({kGetParameterDisplay, n(index), true, Want::Null});
     cases.push_back({kGetParameter, n(index), true, Want::Zero});  // the float 0
     cases.push_back({kGetInputStatus, n(index), true, Want::Fail});
@@ -291,10 +293,8 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
   for (const SetParameterRecord& r : sets)
     cases.push_back({kSetParameter, p(&r), true, Want::Success});
   for (const ElementRecord& r : elements) {
-    for (bool toClip : {false, true}) {
-      cases.push_back({kGetElementName, p(&r), toClip, Want::Null});
-      cases.push_back({kGetElementValue, p(&r), toClip, Want::Fail});
-    }
+    onBoth(kGetElementName, p(&r), Want::Null);
+    onBoth(kGetElementValue, p(&r), Want::Fail);
   }
   for (const SetElementRecord& r : setElements)
     cases.push_back({kSetElementValue, p(&r), true, Want::Fail});
@@ -305,10 +305,8 @@ TEST_F(PluginEntry, OutOfRangeAndGarbageInputsGetDefinedAnswersAndTheClipStaysUs
   cases.push_back({kGetParameterGroup, p(&buffers[0]), false, Want::Success});
   cases.push_back({kGetParameterDisplayName, p(&buffers[0]), true, Want::Success});
   cases.push_back({kGetParameterDisplayName, p(&buffers[2]), false, Want::Fail});  // no clip
-  for (bool toClip : {false, true}) {
-    cases.push_back({kGetParameterGroup, p(&buffers[1]), toClip, Want::Fail});
-    cases.push_back({kGetParameterDisplayName, p(&buffers[1]), toClip, Want::Fail});
-  }
+  onBoth(kGetParameterGroup, p(&buffers[1]), Want::Fail);
+  onBoth(kGetParameterDisplayName, p(&buffers[1]), Want::Fail);
   for (const ViewportRecord* v : {&zero, &huge, &zero})  // zero last: the clip draws after it
     cases.push_back({kResize, p(v), true, Want::Success});
 
@@ -373,11 +371,6 @@ TEST(PluginWithoutGl, InstantiationFailsWhenNoContextIsCurrent) {
       ::testing::ExitedWithCode(0), "");
 }
 
-// The Picture text once the clip's stream is connected (with or without pictures yet).
-bool streamConnected(const std::string& picture) {
-  return picture.rfind("connected", 0) == 0 || picture.find(" fps ") != std::string::npos;
-}
-
 // Guards against the plug-in's threads (the hub's detached worker, SRT's, the receive threads)
 // outliving its de-initialisation, so that ours run while a rescanning host unloads it, or not
 // starting again on the next load. A hundred rounds, each with a clip that streams from the
@@ -416,7 +409,9 @@ TEST(PluginReload, LoadingUsingAndUnloadingAHundredTimesLeavesNoThreadAfterDeini
       ASSERT_TRUE(test::waitFor(
           [&] {
             host.draw(*clip, *target);
-            return streamConnected(host.getText(*clip, 13).value_or(""));
+            // The Picture text once connected, with or without pictures yet.
+            const std::string picture = host.getText(*clip, 13).value_or("");
+            return picture.rfind("connected", 0) == 0 || picture.find(" fps ") != std::string::npos;
           },
           std::chrono::seconds(10), std::chrono::milliseconds(5)))
           << host.getText(*clip, 13).value_or("?");
